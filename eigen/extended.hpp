@@ -1,0 +1,13 @@
+#pragma once
+// The working precision of every computation: the x87 extended type with a
+// 64-bit significand. A value is rounded to double only where it is assigned
+// to a double variable or array element; every intermediate stays `ext`.
+#include <limits>
+
+namespace blockeig {
+
+using ext = long double;
+static_assert(std::numeric_limits<ext>::digits == 64,
+              "blockeig needs long double with a 64-bit significand (x87 extended)");
+
+}  // namespace blockeig

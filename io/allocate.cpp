@@ -1,0 +1,63 @@
+#include "io/allocate.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <unordered_set>
+
+#include "io/error_codes.hpp"
+#include "io/report.hpp"
+
+namespace blockeig::io {
+
+namespace {
+
+// The list of live allocations. Touched only by the thread that runs the
+// program's statements.
+std::unordered_set<void*>& live_blocks() {
+  static std::unordered_set<void*> blocks;
+  return blocks;
+}
+
+}  // namespace
+
+std::int64_t allocation_size(std::size_t element_size, std::initializer_list<std::int64_t> extents) {
+  std::uint64_t size = element_size;
+  for (const std::int64_t extent : extents) {
+    if (extent <= 0) {
+      size = 0;
+      continue;
+    }
+    const auto e = static_cast<std::uint64_t>(extent);
+    if (size != 0 && max_allocation_bytes / e < size) return -1;
+    size *= e;
+  }
+  return static_cast<std::int64_t>(size);
+}
+
+void* allocate_block(std::int64_t bytes) {
+  // An empty array still gets a block of its own, so that every allocated
+  // array is one distinct entry in the live list.
+  const std::size_t request = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
+  errno = 0;
+  void* block = std::malloc(request);
+  if (block == nullptr) allocation_failure(errno != 0 ? errno : ENOMEM);
+  try {
+    live_blocks().insert(block);
+  } catch (...) {
+    allocation_failure(ENOMEM);
+  }
+  return block;
+}
+
+void release_block(void* block) {
+  live_blocks().erase(block);
+  std::free(block);
+}
+
+std::size_t live_allocations() { return live_blocks().size(); }
+
+[[noreturn]] void raise_already_allocated() { raise(array_already_allocated); }
+[[noreturn]] void raise_bad_deallocate() { raise(bad_deallocation); }
+[[noreturn]] void raise_allocation_size_failure() { allocation_failure(ENOMEM); }
+
+}  // namespace blockeig::io

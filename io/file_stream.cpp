@@ -1,0 +1,142 @@
+#include "io/file_stream.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace blockeig::io {
+
+namespace {
+
+// write(2) until everything is out; 0 or errno.
+int write_all(int fd, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, bytes, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+FileStream::~FileStream() {
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+void FileStream::attach(int fd, bool owned, bool unbuffered) {
+  fd_ = fd;
+  owned_ = owned;
+  unbuffered_ = unbuffered;
+}
+
+int FileStream::write(std::string_view bytes) {
+  if (unbuffered_) {
+    write_all(fd_, bytes.data(), bytes.size());  // refusals on standard units are not reported
+    return 0;
+  }
+  if (!out_) out_ = std::make_unique<char[]>(file_buffer_size);
+  while (!bytes.empty()) {
+    const std::size_t room = file_buffer_size - out_length_;
+    const std::size_t n = bytes.size() < room ? bytes.size() : room;
+    std::memcpy(out_.get() + out_length_, bytes.data(), n);
+    out_length_ += n;
+    bytes.remove_prefix(n);
+    if (out_length_ == file_buffer_size) {
+      if (const int error = flush()) return error;
+    }
+  }
+  return 0;
+}
+
+int FileStream::flush() {
+  if (out_length_ == 0) return 0;
+  const std::size_t count = out_length_;
+  out_length_ = 0;  // a refused buffer is not offered again
+  return write_all(fd_, out_.get(), count);
+}
+
+int FileStream::truncate_here() {
+  if (const int error = flush()) return error;
+  const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+  if (here < 0) return errno == ESPIPE ? 0 : errno;
+  if (::ftruncate(fd_, here) != 0) return errno == EINVAL ? 0 : errno;  // not a regular file
+  return 0;
+}
+
+std::int64_t FileStream::read(char* into, std::int64_t count) {
+  if (const int error = flush()) {
+    errno = error;
+    return -1;
+  }
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t piece = count - done < (1 << 30) ? count - done : (1 << 30);
+    const ssize_t n = ::read(fd_, into + done, static_cast<std::size_t>(piece));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+bool FileStream::read_line(std::string& line, int* error) {
+  line.clear();
+  *error = 0;
+  if (!in_) in_ = std::make_unique<char[]>(input_piece_size);
+  bool got_any = false;
+  for (;;) {
+    if (in_begin_ == in_end_) {
+      if (in_exhausted_) break;
+      ssize_t n;
+      do n = ::read(fd_, in_.get(), input_piece_size);
+      while (n < 0 && errno == EINTR);
+      if (n < 0) {
+        *error = errno;
+        return true;
+      }
+      if (n == 0) {
+        in_exhausted_ = true;
+        break;
+      }
+      in_begin_ = 0;
+      in_end_ = static_cast<std::size_t>(n);
+    }
+    got_any = true;
+    const char* begin = in_.get() + in_begin_;
+    const void* lf = std::memchr(begin, '\n', in_end_ - in_begin_);
+    if (lf == nullptr) {
+      line.append(begin, in_end_ - in_begin_);
+      in_begin_ = in_end_;
+      continue;
+    }
+    const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+    line.append(begin, n);
+    in_begin_ += n + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+  return got_any;
+}
+
+int FileStream::close() {
+  const int error = flush();
+  if (owned_ && fd_ >= 0) {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && error == 0) return errno;
+  }
+  return error;
+}
+
+}  // namespace blockeig::io

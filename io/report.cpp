@@ -1,0 +1,145 @@
+#include "io/report.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "io/error_codes.hpp"
+#include "io/locus.hpp"
+#include "io/unit.hpp"
+#include "io/unit_table.hpp"
+
+namespace blockeig::io {
+
+namespace {
+
+constexpr std::string_view traceback_line =
+    "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
+
+// Set once the first report begins; a failure after that is nested.
+volatile bool reporting = false;
+
+// A report line is assembled in a fixed buffer (no allocation: the report
+// may be written because memory ran out, or from a signal handler). File
+// names are at most 259 characters, so 1024 bytes hold every line; a longer
+// message is cut.
+class ReportLine {
+ public:
+  ReportLine& text(std::string_view s) {
+    const std::size_t room = sizeof buffer_ - length_;
+    const std::size_t n = s.size() < room ? s.size() : room;
+    std::memcpy(buffer_ + length_, s.data(), n);
+    length_ += n;
+    return *this;
+  }
+  ReportLine& number(long long value) {
+    char digits[24];
+    int count = 0;
+    unsigned long long magnitude =
+        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+      digits[count++] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) text("-");
+    while (count > 0) text(std::string_view(&digits[--count], 1));
+    return *this;
+  }
+  void write_to_stderr() const {
+    std::size_t done = 0;
+    while (done < length_) {
+      const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+
+ private:
+  char buffer_[1024];
+  std::size_t length_ = 0;
+};
+
+void write_stderr(std::string_view s) { ReportLine().text(s).write_to_stderr(); }
+
+void begin_report() {
+  if (reporting) ::_exit(exit_nested_failure);
+  reporting = true;
+}
+
+// The first line of a report, in the form that fits the statement in
+// progress; nothing when no locus is set.
+void write_locus_line(std::string_view open_file_name = {}) {
+  const int line = locus_line();
+  if (line == 0 || source_file().empty()) return;
+  ReportLine out;
+  out.text("At line ").number(line).text(" of file ").text(source_file());
+  if (const Unit* unit = current_unit()) {
+    out.text(" (Unit ").number(unit->number);
+    if (!unit->file_name.empty()) out.text(" \"").text(unit->file_name).text("\"");
+    out.text(")");
+  } else if (!open_file_name.empty()) {
+    out.text(" file: \"").text(open_file_name).text("\"");
+  }
+  out.text("\n").write_to_stderr();
+}
+
+[[noreturn]] void finish_runtime_error(std::string_view message, std::string_view open_file_name = {}) {
+  write_locus_line(open_file_name);
+  write_stderr(traceback_line);
+  close_all_units();
+  ReportLine().text("Fortran runtime error: ").text(message).text("\n").write_to_stderr();
+  ::_exit(exit_runtime_error);
+}
+
+}  // namespace
+
+[[noreturn]] void raise(int code, std::string_view message) {
+  const int saved_errno = errno;
+  begin_report();
+  if (message.empty()) message = code == os_error ? std::string_view(std::strerror(saved_errno)) : error_message(code);
+  finish_runtime_error(message);
+}
+
+[[noreturn]] void raise_os_error(int error_number) {
+  begin_report();
+  finish_runtime_error(std::strerror(error_number));
+}
+
+[[noreturn]] void raise_open_failure(int error_number, std::string_view file_name) {
+  begin_report();
+  finish_runtime_error(std::strerror(error_number), file_name);
+}
+
+[[noreturn]] void allocation_failure(int error_number) {
+  begin_report();
+  close_all_units();
+  write_locus_line();
+  write_stderr(traceback_line);
+  ReportLine()
+      .text("Operating system error: ")
+      .text(std::strerror(error_number))
+      .text("\nMemory allocation failed\n")
+      .write_to_stderr();
+  ::_exit(exit_allocation_failure);
+}
+
+[[noreturn]] void processor_exception(std::string_view name) {
+  begin_report();
+  ReportLine().text("Exception: ").text(name).text("\n").write_to_stderr();
+  write_locus_line();
+  write_stderr(traceback_line);
+  close_all_units();
+  ::_exit(exit_processor_exception);
+}
+
+[[noreturn]] void internal_error(std::string_view what) {
+  begin_report();
+  write_locus_line();
+  write_stderr(traceback_line);
+  ReportLine().text("Internal Error: ").text(what).text("\n").write_to_stderr();
+  ::_exit(exit_internal_error);
+}
+
+}  // namespace blockeig::io

@@ -1,0 +1,41 @@
+#pragma once
+// The one way a run-time failure ends the run: a report on standard error
+// and a fixed exit status. None of these functions returns.
+//
+//   [locus line]                          when a locus is set
+//   Traceback: not available, ...         always
+//   (every connected unit is closed: pending output reaches its file)
+//   Fortran runtime error: MESSAGE        exit status 2
+//
+// A second failure while a report is being written ends the process at once
+// with exit status 4.
+#include <string_view>
+
+namespace blockeig::io {
+
+inline constexpr int exit_runtime_error = 2;
+inline constexpr int exit_allocation_failure = 1;
+inline constexpr int exit_processor_exception = 95;
+inline constexpr int exit_internal_error = 3;
+inline constexpr int exit_nested_failure = 4;
+
+// Raises `code`. An empty `message` takes the code's standard message, or for
+// code 1 the platform's text for errno as it stands.
+[[noreturn]] void raise(int code, std::string_view message = {});
+// Code 1 with the platform's text for `error_number`.
+[[noreturn]] void raise_os_error(int error_number);
+// The failure of OPEN to open or create `file_name`: the locus line names
+// the file.
+[[noreturn]] void raise_open_failure(int error_number, std::string_view file_name);
+// The allocation-failure report: units closed first, then locus and
+// traceback, "Operating system error: TEXT", "Memory allocation failed";
+// exit status 1.
+[[noreturn]] void allocation_failure(int error_number);
+// The processor-exception report ("Exception: NAME"), exit status 95.
+// Safe to call from a signal handler.
+[[noreturn]] void processor_exception(std::string_view name);
+// A broken invariant of the run-time: "Internal Error: TEXT", exit status 3,
+// units left as they are.
+[[noreturn]] void internal_error(std::string_view what);
+
+}  // namespace blockeig::io

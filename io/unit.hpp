@@ -1,0 +1,39 @@
+#pragma once
+// One connection of a unit number to a file or a standard stream.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/file_stream.hpp"
+
+namespace blockeig::io {
+
+enum class Action { read, write, readwrite };
+enum class Form { formatted, unformatted };
+enum class Status { old, scratch };
+enum class EndState { before_end = 0, at_end = 1, past_end = 2 };
+
+inline constexpr std::int64_t default_recl = 1'000'000'000;
+
+struct Unit {
+  std::int64_t number = 0;
+  std::string file_name;  // FILE= value without trailing blanks; empty for standard units
+  FileStream stream;
+  Action action = Action::readwrite;
+  Form form = Form::formatted;
+  Status status = Status::old;
+  std::int64_t recl = default_recl;
+  EndState end_state = EndState::before_end;
+
+  // Unformatted records.
+  bool eof_seen = false;
+  bool swap_bytes = false;
+  std::unique_ptr<char[]> record_buffer;
+  std::int64_t record_capacity = 0;
+  std::int64_t record_length = 0;
+  std::int64_t record_position = 0;
+
+  bool is_standard() const { return file_name.empty(); }
+};
+
+}  // namespace blockeig::io

@@ -1,0 +1,74 @@
+#include "io/unit_table.hpp"
+
+#include <unistd.h>
+
+#include <map>
+
+namespace blockeig::io {
+
+namespace {
+
+std::map<std::int64_t, std::unique_ptr<Unit>>& table() {
+  static std::map<std::int64_t, std::unique_ptr<Unit>> units;
+  return units;
+}
+
+void connect_standard(std::int64_t number, int fd, EndState end_state) {
+  auto unit = std::make_unique<Unit>();
+  unit->number = number;
+  unit->stream.attach(fd, /*owned=*/false, /*unbuffered=*/true);
+  unit->action = Action::readwrite;
+  unit->form = Form::formatted;
+  unit->status = Status::old;
+  unit->end_state = end_state;
+  insert_unit(std::move(unit));
+}
+
+}  // namespace
+
+Unit* find_unit(std::int64_t number) {
+  auto it = table().find(number);
+  return it == table().end() ? nullptr : it->second.get();
+}
+
+Unit& insert_unit(std::unique_ptr<Unit> unit) {
+  Unit& entered = *unit;
+  table()[unit->number] = std::move(unit);
+  return entered;
+}
+
+std::unique_ptr<Unit> remove_unit(std::int64_t number) {
+  auto it = table().find(number);
+  if (it == table().end()) return nullptr;
+  std::unique_ptr<Unit> unit = std::move(it->second);
+  table().erase(it);
+  return unit;
+}
+
+void connect_standard_units() {
+  connect_standard(stdin_unit, STDIN_FILENO, EndState::before_end);
+  connect_standard(stdout_unit, STDOUT_FILENO, EndState::at_end);
+  connect_standard(stderr_unit, STDERR_FILENO, EndState::at_end);
+}
+
+void close_all_units() {
+  // Called from reports, possibly from a signal handler: flush and close
+  // without freeing anything.
+  for (auto& [number, unit] : table()) unit->stream.close();
+}
+
+std::unique_ptr<Unit> close_all_units_reporting(int* error) {
+  *error = 0;
+  while (!table().empty()) {
+    auto it = table().begin();
+    std::unique_ptr<Unit> unit = std::move(it->second);
+    table().erase(it);
+    if (const int refused = unit->stream.close(); refused != 0 && !unit->is_standard()) {
+      *error = refused;
+      return unit;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace blockeig::io
