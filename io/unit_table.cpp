@@ -31,6 +31,13 @@ Unit* find_unit(std::int64_t number) {
   return it == table().end() ? nullptr : it->second.get();
 }
 
+Unit* unit_connected_to(std::string_view file_name) {
+  if (file_name.empty()) return nullptr;
+  for (auto& [number, unit] : table())
+    if (unit->file_name == file_name) return unit.get();
+  return nullptr;
+}
+
 Unit& insert_unit(std::unique_ptr<Unit> unit) {
   Unit& entered = *unit;
   table()[unit->number] = std::move(unit);

@@ -2,6 +2,7 @@
 // The process-wide table of connected units, keyed by unit number.
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "io/unit.hpp"
 
@@ -13,6 +14,9 @@ inline constexpr std::int64_t stderr_unit = 0;
 
 // The connected unit with this number, or null.
 Unit* find_unit(std::int64_t number);
+// The file unit connected under this file name, or null (standard units
+// have no name and are never found).
+Unit* unit_connected_to(std::string_view file_name);
 // Enters a new connection; the number must not be connected.
 Unit& insert_unit(std::unique_ptr<Unit> unit);
 // Takes a unit out of the table (its connection already closed).

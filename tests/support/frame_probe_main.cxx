@@ -1,1 +1,182 @@
-int main() { return 0; }
+// Runs one run-time scenario named on the command line, so that tests can
+// watch the frame's reports and exit statuses from outside the process.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cfenv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "io/allocate.hpp"
+#include "io/error_codes.hpp"
+#include "io/file_stream.hpp"
+#include "io/locus.hpp"
+#include "io/report.hpp"
+#include "io/startup.hpp"
+#include "io/statements.hpp"
+#include "io/transfer.hpp"
+#include "io/unit_table.hpp"
+
+using namespace blockeig::io;
+
+namespace {
+
+volatile int zero = 0;
+volatile int* volatile null_pointer = nullptr;
+
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+int recurse(int depth) {
+  volatile char pad[4096];
+  pad[0] = static_cast<char>(depth);
+  return recurse(depth + 1) + pad[0];
+}
+
+void write_lines(std::int64_t unit, int count) {
+  for (int i = 1; i <= count; ++i) {
+    at(22);
+    Unit& u = begin_transfer(unit);
+    check_writable(u);
+    put_text_record(u, "line " + std::to_string(i));
+    end_write(u);
+  }
+}
+
+void limit_file_size(rlim_t bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{bytes, bytes};
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+int run(int argc, char** argv) {
+  const std::string_view scenario = argc > 1 ? argv[1] : "";
+  const char* file = argc > 2 ? argv[2] : "probe.txt";
+  if (scenario == "read-missing") {  // READ of N from a file that OPEN created empty
+    at(10);
+    open(8, file, Form::unformatted);
+    std::int32_t n = 0;
+    at(11);
+    read_record(8, n);
+  } else if (scenario == "open") {  // OPEN alone
+    at(20);
+    open(8, file);
+  } else if (scenario == "write-lines") {  // OPEN, COUNT lines, CLOSE
+    at(20);
+    open(8, file);
+    write_lines(8, std::atoi(argv[3]));
+    at(24);
+    close(8);
+  } else if (scenario == "open-close") {
+    at(20);
+    open(8, file);
+    at(24);
+    close(8);
+  } else if (scenario == "write-stdout") {  // a line on a standard unit
+    at(30);
+    Unit& u = begin_transfer(6);
+    put_text_record(u, " hello");
+    end_write(u);
+  } else if (scenario == "read-lines") {  // echoes standard input line by line
+    std::string line;
+    int error = 0;
+    Unit& in = *find_unit(5);
+    while (in.stream.read_line(line, &error)) std::printf("[%s]\n", line.c_str());
+  } else if (scenario == "allocate") {  // ALLOCATE a square matrix of doubles
+    Array<double> a;
+    at(13);
+    allocate(a, {std::atoll(file), std::atoll(file)});
+    std::printf("allocated %zu\n", a.size());
+  } else if (scenario == "allocate-twice") {
+    Array<double> a;
+    at(13);
+    allocate(a, {2});
+    allocate(a, {2});
+  } else if (scenario == "deallocate-unallocated") {
+    Array<double> a;
+    at(13);
+    deallocate(a);
+  } else if (scenario == "close-refused") {  // the flush at CLOSE exceeds the file-size limit
+    at(20);
+    open(8, file);
+    write_lines(8, 1);  // the first line is passed on by the truncation
+    limit_file_size(64);
+    write_lines(8, 20);
+    at(24);
+    close(8);
+  } else if (scenario == "close-down-refused") {  // the same at the normal end
+    at(20);
+    open(8, file);
+    write_lines(8, 1);
+    limit_file_size(64);
+    write_lines(8, 20);
+  } else if (scenario == "write-refused") {  // a full buffer passed on beyond the limit
+    at(20);
+    open(8, file);
+    write_lines(8, 1);
+    limit_file_size(100);
+    write_lines(8, 3000);
+  } else if (scenario == "nested") {  // a fault while the report closes the units
+    at(20);
+    open(8, file);
+    write_lines(8, 1);
+    write_lines(8, 20);
+    rlimit limit{64, 64};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    struct sigaction action {};
+    action.sa_handler = [](int) { *null_pointer = 1; };
+    sigaction(SIGXFSZ, &action, nullptr);
+    at(31);
+    blockeig::io::raise(bad_value, "first failure");
+  } else if (scenario == "internal") {
+    at(7);
+    internal_error("unit table damaged");
+  } else if (scenario == "segv") {
+    at(60);
+    *null_pointer = 1;
+  } else if (scenario == "integer-division") {
+    at(60);
+    return 100 / zero;
+  } else if (scenario == "illegal") {
+    at(60);
+    __builtin_trap();
+  } else if (scenario == "stack") {
+    at(60);
+    return recurse(0);
+  } else if (scenario == "float-trap") {
+    at(60);
+    feenableexcept(FE_DIVBYZERO);
+    volatile double one = 1.0, nothing = 0.0;
+    volatile double r = one / nothing;
+    (void)r;
+  } else if (scenario == "page") {  // touching a mapped page beyond the end of its file
+    at(60);
+    FILE* f = std::fopen(file, "w+");
+    void* p = mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fileno(f), 0);
+    return static_cast<volatile char*>(p)[100];
+  } else if (scenario == "fp-environment") {  // prints the x87 and SSE control words
+    unsigned short x87 = 0;
+    unsigned int sse = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(x87));
+    __asm__ volatile("stmxcsr %0" : "=m"(sse));
+    std::printf("%04x %08x\n", x87, sse);
+  } else {
+    std::fprintf(stderr, "frame_probe: unknown scenario\n");
+    return 64;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  start_up("probe.cpp");
+  std::fflush(stdout);
+  const int status = run(argc, argv);
+  std::fflush(stdout);
+  if (status == 64) return status;
+  close_down();
+}

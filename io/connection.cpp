@@ -1,0 +1,96 @@
+// OPEN and CLOSE: connecting unit numbers to files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "io/error_codes.hpp"
+#include "io/locus.hpp"
+#include "io/report.hpp"
+#include "io/settings.hpp"
+#include "io/statements.hpp"
+#include "io/unit_table.hpp"
+
+namespace blockeig::io {
+
+namespace {
+
+// A name this long fails as a file that cannot be found.
+constexpr std::size_t max_file_name = 259;
+
+std::string_view without_trailing_blanks(std::string_view name) {
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  return name;
+}
+
+// A file counts as read-only when nobody may write it, whoever we are (the
+// superuser may write anything, but a file without write bits is still
+// meant to be read-only), or when we may not write it.
+bool is_read_only(const std::string& name, const struct stat& info) {
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
+  return ::access(name.c_str(), W_OK) != 0;
+}
+
+int open_file(const std::string& name, Action action) {
+  const int flags = action == Action::read ? O_RDONLY : O_RDWR | O_CREAT;
+  int fd;
+  do fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) raise_open_failure(errno, name);
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    raise_open_failure(EISDIR, name);
+  }
+  return fd;
+}
+
+}  // namespace
+
+void open(std::int64_t number, std::string_view file, Form form) {
+  set_current_unit(nullptr);
+  if (number < -1) raise(unattached_unit);
+  const std::string name(without_trailing_blanks(file));
+  if (Unit* connected = find_unit(number)) {
+    if (connected->file_name == name) {
+      clear_locus();
+      return;
+    }
+    close(number);
+  }
+  if (unit_connected_to(name) != nullptr) raise(file_already_opened);
+  if (name.size() > max_file_name) raise_open_failure(ENOENT, name);
+
+  struct stat info;
+  const bool exists = ::stat(name.c_str(), &info) == 0;
+  auto unit = std::make_unique<Unit>();
+  unit->number = number;
+  unit->file_name = name;
+  unit->action = exists && is_read_only(name, info) ? Action::read : Action::readwrite;
+  unit->form = form;
+  unit->status = Status::old;
+  unit->end_state = EndState::before_end;
+  unit->swap_bytes = form == Form::unformatted && swap_unformatted_bytes();
+  unit->stream.attach(open_file(name, unit->action), /*owned=*/true, /*unbuffered=*/false);
+  insert_unit(std::move(unit));
+  clear_locus();
+}
+
+void close(std::int64_t number) {
+  set_current_unit(nullptr);
+  std::unique_ptr<Unit> unit = remove_unit(number);
+  if (unit == nullptr) {
+    clear_locus();
+    return;
+  }
+  // A refused flush would leave the file cut short: report it like a refused
+  // write, naming the unit and its file.
+  if (const int error = unit->stream.close(); error != 0 && !unit->is_standard()) {
+    set_current_unit(unit.release());  // kept alive for the report, which ends the run
+    raise_os_error(error);
+  }
+  clear_locus();
+}
+
+}  // namespace blockeig::io

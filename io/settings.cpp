@@ -1,0 +1,95 @@
+#include "io/settings.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <thread>
+
+namespace blockeig::io {
+
+namespace {
+
+Settings current;
+std::vector<SettingReport> reports;
+
+constexpr std::string_view convert_names[] = {"native", "little_endian", "big_endian", "swap"};
+constexpr int max_threads = 1024;
+
+const char* environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+int default_threads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores < max_threads ? cores : max_threads);
+}
+
+std::string load_convert() {
+  const char* value = environment("BLOCKEIG_CONVERT");
+  if (value == nullptr) {
+    reports.push_back({"BLOCKEIG_CONVERT", "native", "default"});
+    return {};
+  }
+  for (std::size_t i = 0; i < std::size(convert_names); ++i) {
+    if (convert_names[i] == value) {
+      current.convert = static_cast<Convert>(i);
+      reports.push_back({"BLOCKEIG_CONVERT", value, "environment"});
+      return {};
+    }
+  }
+  return std::string("BLOCKEIG_CONVERT=") + value +
+         " is not a byte order; use native, little_endian, big_endian or swap";
+}
+
+std::string load_threads() {
+  const char* value = environment("BLOCKEIG_THREADS");
+  if (value == nullptr) {
+    current.threads = default_threads();
+    reports.push_back({"BLOCKEIG_THREADS", std::to_string(current.threads), "default"});
+    return {};
+  }
+  const std::string_view text(value);
+  int threads = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
+  if (error != std::errc() || end != text.data() + text.size() || threads < 1 || threads > max_threads)
+    return std::string("BLOCKEIG_THREADS=") + value + " is not a thread count; use a whole number from 1 to 1024";
+  current.threads = threads;
+  reports.push_back({"BLOCKEIG_THREADS", value, "environment"});
+  return {};
+}
+
+std::string load_progress() {
+  const char* value = environment("BLOCKEIG_PROGRESS");
+  if (value == nullptr) {
+    reports.push_back({"BLOCKEIG_PROGRESS", "1", "default"});
+    return {};
+  }
+  const std::string_view text(value);
+  if (text != "0" && text != "1")
+    return std::string("BLOCKEIG_PROGRESS=") + value + " is not a switch; use 0 (off) or 1 (on)";
+  current.progress = text == "1";
+  reports.push_back({"BLOCKEIG_PROGRESS", value, "environment"});
+  return {};
+}
+
+}  // namespace
+
+std::string load_settings() {
+  current = Settings{};
+  reports.clear();
+  for (auto load : {load_convert, load_threads, load_progress}) {
+    if (std::string message = load(); !message.empty()) return message;
+  }
+  return {};
+}
+
+const Settings& settings() { return current; }
+
+std::vector<SettingReport> describe_settings() { return reports; }
+
+bool swap_unformatted_bytes() {
+  // This machine is little-endian: native and little_endian read as stored.
+  return current.convert == Convert::big_endian || current.convert == Convert::swap;
+}
+
+}  // namespace blockeig::io

@@ -1,0 +1,52 @@
+#include "io/startup.hpp"
+
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "io/error_codes.hpp"
+#include "io/locus.hpp"
+#include "io/processor_exception.hpp"
+#include "io/report.hpp"
+#include "io/settings.hpp"
+#include "io/unit_table.hpp"
+
+namespace blockeig::io {
+
+void set_floating_point_environment() {
+#if defined(__x86_64__) || defined(__i386__)
+  // x87 control word 0x037F: exceptions masked (bits 0-5), precision control
+  // 64-bit significand (bits 8-9 = 11), rounding to nearest even (bits
+  // 10-11 = 00).
+  const unsigned short x87_control = 0x037F;
+  __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87_control));
+  // MXCSR 0x1F80: exceptions masked (bits 7-12), flags clear, rounding to
+  // nearest, flush-to-zero (bit 15) and denormals-are-zero (bit 6) off.
+  const unsigned int sse_control = 0x1F80;
+  __asm__ volatile("ldmxcsr %0" : : "m"(sse_control));
+#else
+#error "blockeig needs the x87 floating-point unit"
+#endif
+}
+
+void start_up(std::string_view source_file) {
+  set_source_file(source_file);
+  connect_standard_units();
+  // Refused writes on the standard units are not reported: a closed pipe
+  // must not kill the run either.
+  signal(SIGPIPE, SIG_IGN);
+  set_floating_point_environment();
+  install_exception_handler();
+  if (const std::string problem = load_settings(); !problem.empty()) raise(bad_value, problem);
+}
+
+[[noreturn]] void close_down() {
+  int error = 0;
+  if (std::unique_ptr<Unit> refused = close_all_units_reporting(&error)) {
+    set_current_unit(refused.release());  // kept alive for the report, which ends the run
+    raise_os_error(error);
+  }
+  std::exit(0);
+}
+
+}  // namespace blockeig::io

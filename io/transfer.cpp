@@ -1,0 +1,52 @@
+#include "io/transfer.hpp"
+
+#include "io/error_codes.hpp"
+#include "io/locus.hpp"
+#include "io/report.hpp"
+#include "io/unit_table.hpp"
+
+namespace blockeig::io {
+
+Unit& begin_transfer(std::int64_t number) {
+  Unit* unit = find_unit(number);
+  if (unit == nullptr) {
+    set_current_unit(nullptr);
+    raise(unattached_unit);
+  }
+  set_current_unit(unit);
+  return *unit;
+}
+
+void check_writable(const Unit& unit) {
+  if (unit.action == Action::read) raise(incorrect_action, "Cannot write to file opened for READ");
+}
+
+void check_readable(const Unit& unit) {
+  if (unit.action == Action::write) raise(incorrect_action, "Cannot read from file opened for WRITE");
+}
+
+void put_text_record(Unit& unit, std::string_view text) {
+  if (unit.stream.unbuffered()) {
+    // One request per record, so that console lines are never split.
+    std::string line;
+    line.reserve(text.size() + 1);
+    line.append(text).push_back('\n');
+    unit.stream.write(line);
+    return;
+  }
+  int error = unit.stream.write(text);
+  if (error == 0) error = unit.stream.write("\n");
+  if (error != 0) raise_os_error(error);
+}
+
+void end_write(Unit& unit) {
+  if (unit.end_state == EndState::before_end) {
+    if (const int error = unit.stream.truncate_here()) raise_os_error(error);
+    unit.end_state = EndState::at_end;
+  }
+  clear_locus();
+}
+
+void end_read() { clear_locus(); }
+
+}  // namespace blockeig::io

@@ -1,0 +1,26 @@
+#pragma once
+// What every READ and WRITE statement does around its items: find the unit,
+// make it the current unit, check its action, and at the end of a WRITE
+// apply the truncation rule.
+#include <cstdint>
+#include <string_view>
+
+#include "io/unit.hpp"
+
+namespace blockeig::io {
+
+// The connected unit for a transfer statement, made the current unit.
+Unit& begin_transfer(std::int64_t number);
+// Raises 206 "Cannot write to file opened for READ" for a read-only unit.
+void check_writable(const Unit& unit);
+// Raises 206 "Cannot read from file opened for WRITE" for a write-only unit.
+void check_readable(const Unit& unit);
+// Passes one formatted record and its line feed to the unit's stream.
+void put_text_record(Unit& unit, std::string_view text);
+// End of a WRITE statement: the first record written after the connection
+// cuts the file at the current position. Clears the locus.
+void end_write(Unit& unit);
+// End of a READ statement: clears the locus.
+void end_read();
+
+}  // namespace blockeig::io

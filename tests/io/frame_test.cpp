@@ -1,0 +1,189 @@
+// The run-time frame seen from outside: reports, exit statuses and what
+// files look like afterwards, one child process per case.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+
+namespace blockeig::testing {
+namespace {
+
+constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
+
+ChildResult probe(const TempDir& dir, std::vector<std::string> arguments, std::string input = {}) {
+  ChildOptions options;
+  options.directory = dir.path();
+  options.input = std::move(input);
+  return run_child(FRAME_PROBE_BIN, arguments, options);
+}
+
+std::string lines(int from, int to) {
+  std::string text;
+  for (int i = from; i <= to; ++i) text += "line " + std::to_string(i) + "\n";
+  return text;
+}
+
+struct ReportCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::string err;
+  int status;
+};
+
+TEST(Report, EveryFormAndStatus) {
+  const ReportCase cases[] = {
+      {"unit with a file name", {"read-missing", "A.SCR"},
+       std::string("At line 11 of file probe.cpp (Unit 8 \"A.SCR\")\n") + traceback + "Fortran runtime error: End of file\n", 2},
+      {"no current unit", {"allocate-twice"},
+       std::string("At line 13 of file probe.cpp\n") + traceback + "Fortran runtime error: Array already allocated\n", 2},
+      {"bad deallocation", {"deallocate-unallocated"},
+       std::string("At line 13 of file probe.cpp\n") + traceback + "Fortran runtime error: Deallocated a bad pointer\n", 2},
+      {"open failure names the file", {"open", "."},
+       std::string("At line 20 of file probe.cpp file: \".\"\n") + traceback + "Fortran runtime error: Is a directory\n", 2},
+      {"open in a missing directory", {"open", "no/such/dir"},
+       std::string("At line 20 of file probe.cpp file: \"no/such/dir\"\n") + traceback +
+           "Fortran runtime error: No such file or directory\n", 2},
+      {"size check before any memory", {"allocate", "23171"},
+       std::string("At line 13 of file probe.cpp\n") + traceback +
+           "Operating system error: Cannot allocate memory\nMemory allocation failed\n", 1},
+      {"internal error", {"internal"},
+       std::string("At line 7 of file probe.cpp\n") + traceback + "Internal Error: unit table damaged\n", 3},
+  };
+  for (const ReportCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const ChildResult r = probe(dir, c.arguments);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(Report, ProcessorExceptionsByName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"segv", "Access Violation"},     {"integer-division", "Integer division by zero"},
+      {"illegal", "Illegal instruction"}, {"stack", "Stack overflow"},
+      {"float-trap", "Division by zero"}, {"page", "Page error"},
+  };
+  for (const auto& [scenario, name] : cases) {
+    SCOPED_TRACE(scenario);
+    TempDir dir;
+    const ChildResult r = probe(dir, {scenario, "mapped.bin"});
+    EXPECT_EQ(r.err, std::string("Exception: ") + name + "\nAt line 60 of file probe.cpp\n" + traceback);
+    EXPECT_EQ(r.status, 95);
+  }
+}
+
+TEST(Report, SecondFailureDuringAReportExitsWithFour) {
+  TempDir dir;
+  const ChildResult r = probe(dir, {"nested", "C.SCR.TXT"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.err, std::string("At line 31 of file probe.cpp\n") + traceback);
+}
+
+TEST(Allocate, LargestSquareMatrixPassesTheSizeCheck) {
+  TempDir dir;
+  const ChildResult r = probe(dir, {"allocate", "23170"});
+  EXPECT_EQ(r.out, "allocated 536848900\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(Open, DefaultsAndTruncation) {
+  TempDir dir;
+  // A missing file is created empty by OPEN and stays.
+  EXPECT_EQ(probe(dir, {"open-close", "new.txt"}).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "new.txt"));
+  EXPECT_EQ(read_file(dir / "new.txt"), "");
+
+  // Opened and closed without a write: unchanged byte for byte.
+  write_file(dir / "old.txt", lines(1, 100));
+  EXPECT_EQ(probe(dir, {"open-close", "old.txt"}).status, 0);
+  EXPECT_EQ(read_file(dir / "old.txt"), lines(1, 100));
+
+  // Written with three lines: exactly those three lines, line feeds only.
+  const ChildResult r = probe(dir, {"write-lines", "old.txt", "3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(dir / "old.txt"), lines(1, 3));
+
+  // More than one buffer's worth arrives whole.
+  EXPECT_EQ(probe(dir, {"write-lines", "big.txt", "5000"}).status, 0);
+  EXPECT_EQ(read_file(dir / "big.txt"), lines(1, 5000));
+}
+
+TEST(Open, ReadOnlyFileIsOpenedForReadingAndRefusesWrites) {
+  TempDir dir;
+  write_file(dir / "C.SCR.TXT", "keep me\n");
+  ::chmod((dir / "C.SCR.TXT").c_str(), 0444);
+  const ChildResult r = probe(dir, {"write-lines", "C.SCR.TXT", "3"});
+  EXPECT_EQ(r.err, std::string("At line 22 of file probe.cpp (Unit 8 \"C.SCR.TXT\")\n") + traceback +
+                       "Fortran runtime error: Cannot write to file opened for READ\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(read_file(dir / "C.SCR.TXT"), "keep me\n");
+}
+
+TEST(Close, RefusedWritesAreReportedNotLost) {
+  struct Case {
+    const char* scenario;
+    int line;
+  };
+  for (const Case& c : {Case{"close-refused", 24}, Case{"write-refused", 22}}) {
+    SCOPED_TRACE(c.scenario);
+    TempDir dir;
+    const ChildResult r = probe(dir, {c.scenario, "C.SCR.TXT"});
+    EXPECT_EQ(r.err, "At line " + std::to_string(c.line) + " of file probe.cpp (Unit 8 \"C.SCR.TXT\")\n" +
+                         traceback + "Fortran runtime error: File too large\n");
+    EXPECT_EQ(r.status, 2);
+  }
+  // At close-down no statement locus is set any more: the report names no line.
+  TempDir dir;
+  const ChildResult r = probe(dir, {"close-down-refused", "C.SCR.TXT"});
+  EXPECT_EQ(r.err, std::string(traceback) + "Fortran runtime error: File too large\n");
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST(StandardInput, LinesEndsAndPieces) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"3\n", "[3]\n"},
+      {"7\r\n", "[7]\n"},
+      {"last line", "[last line]\n"},
+      {"a\n\nb\r\nc", "[a]\n[]\n[b]\n[c]\n"},
+      {"x\ry\n", "[x\ry]\n"},
+      {std::string(4500, 'q') + "\n1\n", "[" + std::string(4500, 'q') + "]\n[1]\n"},
+      {"", ""},
+  };
+  for (const auto& [input, echoed] : cases) {
+    TempDir dir;
+    const ChildResult r = probe(dir, {"read-lines"}, input);
+    EXPECT_EQ(r.out, echoed);
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST(StartUp, FloatingPointControlWords) {
+  TempDir dir;
+  EXPECT_EQ(probe(dir, {"fp-environment"}).out, "037f 00001f80\n");
+}
+
+TEST(StartUp, BadSettingIsAStartUpError) {
+  TempDir dir;
+  ChildOptions options;
+  options.directory = dir.path();
+  options.environment = {"BLOCKEIG_CONVERT=middle_endian"};
+  const ChildResult r = run_child(FRAME_PROBE_BIN, {"fp-environment"}, options);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, std::string(traceback) +
+                       "Fortran runtime error: BLOCKEIG_CONVERT=middle_endian is not a byte order; use native, "
+                       "little_endian, big_endian or swap\n");
+}
+
+}  // namespace
+}  // namespace blockeig::testing

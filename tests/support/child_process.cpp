@@ -1,0 +1,136 @@
+#include "support/child_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace blockeig::testing {
+
+namespace {
+
+void drain(int fd, std::string& into, bool& open) {
+  char buffer[65536];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0)
+    into.append(buffer, static_cast<std::size_t>(n));
+  else if (n == 0 || errno != EINTR)
+    open = false;
+}
+
+}  // namespace
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,
+                      const ChildOptions& options) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::dup2(in_pipe[0], 0);
+    ::dup2(out_pipe[1], 1);
+    ::dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) ::close(fd);
+    if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(126);
+    for (const std::string& entry : options.environment) ::putenv(const_cast<char*>(entry.c_str()));
+    if (options.before_exec) options.before_exec();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+  // Feed the input in the background of the poll loop.
+  std::size_t fed = 0;
+  bool in_open = true;
+  if (options.input.empty()) {
+    ::close(in_pipe[1]);
+    in_open = false;
+  } else {
+    ::fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  }
+  ChildResult result;
+  bool out_open = true, err_open = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  while (out_open || err_open) {
+    pollfd fds[3];
+    int count = 0;
+    if (out_open) fds[count++] = {out_pipe[0], POLLIN, 0};
+    if (err_open) fds[count++] = {err_pipe[0], POLLIN, 0};
+    if (in_open) fds[count++] = {in_pipe[1], POLLOUT, 0};
+    if (::poll(fds, static_cast<nfds_t>(count), 1000) < 0 && errno != EINTR) break;
+    for (int i = 0; i < count; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == out_pipe[0]) drain(out_pipe[0], result.out, out_open);
+      else if (fds[i].fd == err_pipe[0]) drain(err_pipe[0], result.err, err_open);
+      else {
+        const ssize_t n = ::write(in_pipe[1], options.input.data() + fed, options.input.size() - fed);
+        if (n > 0) fed += static_cast<std::size_t>(n);
+        if (n < 0 && errno != EAGAIN) fed = options.input.size();
+        if (fed == options.input.size()) {
+          ::close(in_pipe[1]);
+          in_open = false;
+        }
+      }
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+  }
+  if (in_open) ::close(in_pipe[1]);
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::filesystem::path root = base != nullptr ? base : "/tmp";
+  std::random_device random;
+  for (;;) {
+    path_ = root / ("blockeig-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace blockeig::testing

@@ -1,0 +1,46 @@
+#pragma once
+// Runs a program as a child process in a directory of its own and captures
+// everything it leaves: standard output, standard error, exit status.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace blockeig::testing {
+
+struct ChildResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+struct ChildOptions {
+  std::filesystem::path directory;
+  std::string input;                          // standard input (closed after it)
+  std::vector<std::string> environment;       // extra NAME=VALUE entries
+  std::function<void()> before_exec;          // runs in the child (limits, ...)
+  int timeout_seconds = 120;
+};
+
+ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,
+                      const ChildOptions& options);
+
+// A fresh empty directory under the test temporary directory, removed when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace blockeig::testing
