@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/allocate.hpp"
 #include "io/error_codes.hpp"
@@ -61,6 +62,29 @@ int run(int argc, char** argv) {
     std::int32_t n = 0;
     at(11);
     read_record(8, n);
+  } else if (scenario == "read-matrix") {  // the driver's two READs, then the elements
+    at(10);
+    open(8, file, Form::unformatted);
+    std::int32_t n = -7;
+    at(11);
+    read_record(8, n);
+    std::printf("N = %d\n", n);
+    std::fflush(stdout);
+    std::vector<double> a(static_cast<std::size_t>(n > 0 ? n : 0) * static_cast<std::size_t>(n > 0 ? n : 0), -1.0);
+    at(15);
+    read_record(8, a);
+    for (double x : a) std::printf("%g\n", x);
+    at(16);
+    close(8);
+  } else if (scenario == "write-matrix") {  // N and the elements 1, 2, ... N*N
+    const std::int32_t n = std::atoi(argv[3]);
+    std::vector<double> a(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<double>(i + 1);
+    at(10);
+    open(8, file, Form::unformatted);
+    write_record(8, std::span<const std::int32_t>(&n, 1), {});
+    write_record(8, {}, a);
+    close(8);
   } else if (scenario == "open") {  // OPEN alone
     at(20);
     open(8, file);

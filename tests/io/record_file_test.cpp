@@ -1,0 +1,165 @@
+// Unformatted sequential records: the file layout, and every damaged file
+// with the report it gets.
+#include "io/record_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+
+namespace blockeig::testing {
+namespace {
+
+constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
+
+std::string le32(std::int32_t v) {
+  std::string s(4, '\0');
+  std::memcpy(s.data(), &v, 4);
+  return s;
+}
+
+std::string be32(std::int32_t v) {
+  std::string s = le32(v);
+  return {s.rbegin(), s.rend()};
+}
+
+std::string le64(double v) {
+  std::string s(8, '\0');
+  std::memcpy(s.data(), &v, 8);
+  return s;
+}
+
+std::string record(const std::string& data) {
+  return le32(static_cast<std::int32_t>(data.size())) + data + le32(static_cast<std::int32_t>(data.size()));
+}
+
+std::string matrix_data(int n) {
+  std::string data;
+  for (int i = 1; i <= n * n; ++i) data += le64(i);
+  return data;
+}
+
+ChildResult probe(const TempDir& dir, std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+  ChildOptions options;
+  options.directory = dir.path();
+  options.environment = std::move(environment);
+  return run_child(FRAME_PROBE_BIN, arguments, options);
+}
+
+TEST(RecordFile, WritesTheFiftyTwoByteFileAndReadsItBack) {
+  TempDir dir;
+  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}).status, 0);
+  const std::string expected = record(le32(2)) + record(matrix_data(2));
+  ASSERT_EQ(expected.size(), 52u);
+  EXPECT_EQ(read_file(dir / "A.SCR"), expected);
+  EXPECT_EQ(expected.substr(16, 8), std::string("\0\0\0\0\0\0\xF0\x3F", 8));
+  const ChildResult r = probe(dir, {"read-matrix", "A.SCR"});
+  EXPECT_EQ(r.out, "N = 2\n1\n2\n3\n4\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(RecordFile, ByteReversalOnBothSides) {
+  TempDir dir;
+  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}, {"BLOCKEIG_CONVERT=big_endian"}).status, 0);
+  std::string big = be32(4) + be32(2) + be32(4) + be32(32);
+  for (int i = 1; i <= 4; ++i) {
+    std::string v = le64(i);
+    big += std::string(v.rbegin(), v.rend());
+  }
+  big += be32(32);
+  EXPECT_EQ(read_file(dir / "A.SCR"), big);
+  for (const char* setting : {"BLOCKEIG_CONVERT=big_endian", "BLOCKEIG_CONVERT=swap"})
+    EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {setting}).out, "N = 2\n1\n2\n3\n4\n");
+  write_file(dir / "A.SCR", record(le32(2)) + record(matrix_data(2)));
+  EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {"BLOCKEIG_CONVERT=little_endian"}).out, "N = 2\n1\n2\n3\n4\n");
+}
+
+TEST(RecordFile, TolerantReads) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"record 1 longer than N", record(le32(2) + le32(99)) + record(matrix_data(2)), "N = 2\n1\n2\n3\n4\n"},
+      {"record 2 longer than the matrix", record(le32(1)) + record(matrix_data(2)), "N = 1\n1\n"},
+      {"trailing marker not compared", le32(4) + le32(1) + le32(77) + record(le64(5)), "N = 1\n5\n"},
+      {"records after record 2 ignored", record(le32(1)) + record(le64(5)) + "junk", "N = 1\n5\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "A.SCR", c.file);
+    const ChildResult r = probe(dir, {"read-matrix", "A.SCR"});
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST(RecordFile, DamagedFiles) {
+  const std::string eof = "End of file";
+  const std::string corrupt = "Corrupt record in unformatted sequential-access file";
+  const std::string recl = "Reading more data than the record size (RECL)";
+  struct Case {
+    const char* name;
+    std::string file;
+    int line;
+    std::string message;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"empty file", "", 11, eof, ""},
+      {"record 1 only", record(le32(2)), 15, eof, "N = 2\n"},
+      {"record 1 too short", record("ab"), 11, recl, ""},
+      {"record 2 too short", record(le32(2)) + record(matrix_data(1)), 15, recl, "N = 2\n"},
+      {"stray bytes where a marker belongs", record(le32(2)) + "\x01\x02", 15, corrupt, "N = 2\n"},
+      {"file ends inside the data", record(le32(2)) + le32(32) + le64(1), 15, corrupt, "N = 2\n"},
+      {"file ends inside the trailing marker", record(le32(1)) + le32(8) + le64(1) + "\x08", 15, corrupt, "N = 1\n"},
+      {"marker above the record length limit", le32(1'000'000'001) + le32(2), 11, recl, ""},
+      {"negative marker", le32(-8) + le32(2) + le32(-8), 11, corrupt, ""},
+      {"marker of exactly the limit on a short file", le32(1'000'000'000) + le32(2), 11, corrupt, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "A.SCR", c.file);
+    const ChildResult r = probe(dir, {"read-matrix", "A.SCR"});
+    EXPECT_EQ(r.err, "At line " + std::to_string(c.line) + " of file probe.cpp (Unit 8 \"A.SCR\")\n" + traceback +
+                         "Fortran runtime error: " + c.message + "\n");
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+TEST(RecordFile, MissingFileIsCreatedEmpty) {
+  TempDir dir;
+  const ChildResult r = probe(dir, {"read-matrix", "A.SCR"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(std::filesystem::exists(dir / "A.SCR"));
+  EXPECT_EQ(read_file(dir / "A.SCR"), "");
+}
+
+TEST(RecordBuffer, GrowthRule) {
+  constexpr std::int64_t recl = 1'000'000'000;
+  struct Case {
+    std::int64_t capacity, needed, grown;
+  };
+  const Case cases[] = {
+      {0, 4, 2000},
+      {0, 5000, 5000},
+      {2000, 2001, 4000},
+      {2000, 9000, 9000},
+      {500'000'000, 500'000'001, 1'000'000'000},
+      {500'000'001, 500'000'002, recl},
+      {0, 999'939'200, 999'939'200},
+  };
+  for (const Case& c : cases) EXPECT_EQ(io::record_buffer_growth(c.capacity, c.needed, recl), c.grown);
+}
+
+}  // namespace
+}  // namespace blockeig::testing
