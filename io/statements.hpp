@@ -37,4 +37,9 @@ void write_list(std::int64_t unit, std::initializer_list<Item> items);
 // List-directed READ of one 32-bit integer; a null value leaves it unchanged.
 void read_list(std::int64_t unit, std::int32_t& item);
 
+// Refuses the value that the last READ on `unit` delivered: reports it like
+// a failed read on that unit (code 208 with `message`, the locus as set by
+// the caller). Never returns.
+[[noreturn]] void reject_read(std::int64_t unit, std::string_view message);
+
 }  // namespace blockeig::io

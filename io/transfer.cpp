@@ -3,6 +3,7 @@
 #include "io/error_codes.hpp"
 #include "io/locus.hpp"
 #include "io/report.hpp"
+#include "io/statements.hpp"
 #include "io/unit_table.hpp"
 
 namespace blockeig::io {
@@ -48,5 +49,10 @@ void end_write(Unit& unit) {
 }
 
 void end_read() { clear_locus(); }
+
+[[noreturn]] void reject_read(std::int64_t unit, std::string_view message) {
+  set_current_unit(find_unit(unit));
+  raise(bad_value, message);
+}
 
 }  // namespace blockeig::io

@@ -1,0 +1,16 @@
+#pragma once
+#include <cstdint>
+
+#include "io/allocate.hpp"
+
+namespace blockeig {
+
+// The block phase: asks for the number of blocks, lays the blocks out in
+// BDIM and BSTART (left allocated for the caller to release), resets C to
+// the identity and runs block Rayleigh-Ritz sweeps until E(1) moves by no
+// more than TOL or 101 sweeps have run. A is read only; C and E end with
+// the last sweep's basis and values; IERR holds the last block solve's code.
+void block_iteration(std::int32_t N, const io::Array<double>& A, io::Array<double>& C, io::Array<double>& E,
+                     std::int32_t& IERR, io::Array<std::int32_t>& BDIM, io::Array<std::int32_t>& BSTART);
+
+}  // namespace blockeig
