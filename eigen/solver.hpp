@@ -1,0 +1,89 @@
+#pragma once
+// The symmetric eigen-solver: Householder reduction to tridiagonal form
+// (tred12), implicit QL iteration with an ascending sort (tql12), and three
+// small routines on eigenpairs (reporder2, reporder, ortog).
+//
+// Matrices are column-major with leading dimension equal to the order n;
+// element (r, c), one-based, sits at a[(c-1)*n + (r-1)]. Positions are
+// one-based in meaning: "position p" is val[p-1] together with column p.
+//
+// Precision: every intermediate result is computed in blockeig::ext (x87,
+// 64-bit significand) and rounded to double only where it is stored in a
+// double variable or array element, so the results are the same bits on
+// every run and every machine with that arithmetic.
+//
+// Orders below 1: every routine returns at once and touches nothing
+// (tred12 and tql12 set ierr = 0; reporder2 still allocates and releases an
+// empty buffer).
+//
+// NaN or infinity in the input: no routine reads or writes outside its
+// arrays, loops forever or crashes. In tql12 the search for the end m of an
+// unreduced block that finds no small sub-diagonal element ends at m = n, and
+// an eigenvalue whose sub-diagonal element never passes the convergence test
+// (a NaN never does) stops the call after 30 iterations with ierr = its
+// position. The values left behind are then meaningless NaNs or infinities.
+namespace blockeig {
+
+// Eigenvalues, and with |mode| = 2 eigenvectors, of the symmetric matrix a.
+//   n    [in]     order; n < 1 returns at once with ierr = 0.
+//   a    [in]     n x n; only the lower triangle with the diagonal is read,
+//                 and only when mode >= 0. Never written.
+//   vec  [in,out] n x n. With mode < 0, on entry its lower triangle with the
+//                 diagonal holds the matrix (a is not read). On exit with
+//                 |mode| = 2: column j is the unit eigenvector of val(j);
+//                 otherwise scratch (the reduced lower triangle).
+//   val  [out]    n; eigenvalues in ascending order when ierr = 0.
+//   mode [in]     sign: >= 0 copies a's lower triangle into vec first;
+//                 magnitude 2 computes eigenvectors, any other eigenvalues only.
+//   ierr [out]    0, or the position at which the QL iteration gave up
+//                 (val and vec then as tql12 leaves them, unsorted).
+// Allocates one work vector of n doubles per call (statement 169 on failure).
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
+
+// Eigenvalues, and with mode = 2 eigenvectors, of a symmetric tridiagonal
+// matrix, sorted ascending.
+//   n       [in]     order; n < 1 returns at once with ierr = 0.
+//   vec     [in,out] n x n, only with mode = 2: on entry the transformation
+//                    matrix (the identity for the tridiagonal matrix's own
+//                    eigenvectors); on exit column j is the eigenvector of
+//                    val(j). With any other mode neither read nor written.
+//   val     [in,out] n; on entry the diagonal; on exit the eigenvalues
+//                    ascending (ierr = 0).
+//   ierr    [out]    0, or the position l whose eigenvalue did not converge in
+//                    30 iterations: val(1..l-1) final but unsorted, val(l..n)
+//                    intermediate, vec column j still paired with val(j).
+//   mode    [in]     2: eigenvectors as well; any other value: values only.
+//   offdiag [in]     n; offdiag(i), i = 2..n, is element (i, i-1);
+//                    offdiag(1) is ignored. Destroyed on exit.
+void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag);
+
+// Moves the first eigenpair of every block to the front, in block order.
+//   n       [in]     number of eigenpairs.
+//   val     [in,out] n; eigenvalues, val(j) paired with column j of vec.
+//   vec     [in,out] n x n; on exit positions 2..nblocks hold the pairs that
+//                    stood at bstart(2..nblocks), the rest follow in their
+//                    previous order. Position 1 is never touched.
+//   nblocks [in]     number of blocks; <= 1 moves nothing.
+//   bstart  [in]     nblocks; one-based first position of each block,
+//                    2 <= b < b' implies b <= bstart(b) < bstart(b') <= n.
+//                    bstart(1) is not read. A block b > n or with bstart(b)
+//                    outside 1..n is skipped rather than reaching outside the
+//                    arrays; bstart(b) < b copies that pair over position b.
+// Allocates a column buffer of n doubles per call (statement 126 on failure).
+void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart);
+
+// Sorts the eigenpairs ascending by selection and exchange (the first of
+// equal minima is chosen; equal values may change their relative order).
+//   n   [in]     number of eigenpairs.
+//   val [in,out] n; on exit ascending.
+//   vec [in,out] n x n; columns exchanged together with val.
+void reporder(int n, double* val, double* vec);
+
+// Orthonormalizes the columns of vec, left to right, by modified Gram-Schmidt.
+//   n   [in]     order.
+//   vec [in,out] n x n; on exit orthonormal columns. A column that is zero
+//                after its projections becomes all NaN, and so does every
+//                column after it.
+void ortog(int n, double* vec);
+
+}  // namespace blockeig

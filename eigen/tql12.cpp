@@ -1,0 +1,144 @@
+// Implicit QL iteration on a symmetric tridiagonal matrix, then an ascending
+// sort by selection and exchange.
+//
+// Precision: c, s, t, the g and h of a rotation step and the h of the shift
+// stay in extended precision; val, offdiag, vec, eps, b, f and p are rounded
+// to double whenever assigned. Two places use both forms of one value: the
+// shift's p is squared unrounded but added as the stored double, and a
+// rotation's r multiplies into e(i+1) unrounded while s and c are formed
+// with r rounded to double.
+#include <cmath>
+#include <utility>
+
+#include "eigen/extended.hpp"
+#include "eigen/index.hpp"
+#include "eigen/precision.hpp"
+#include "eigen/sign.hpp"
+#include "eigen/solver.hpp"
+
+namespace blockeig {
+
+namespace {
+
+constexpr int max_iterations = 30;
+
+ext absx(double x) { return std::fabs(static_cast<ext>(x)); }
+
+// Rotates columns i and i+1 of z by (c, s).
+void rotate_columns(MatrixView<double> z, int n, int i, ext c, ext s) {
+  for (int k = 1; k <= n; ++k) {
+    const double t = z(k, i + 1);
+    z(k, i + 1) = s * z(k, i) + c * t;
+    z(k, i) = c * z(k, i) - s * t;
+  }
+}
+
+// The first m >= l with |e(m)| <= b; n when there is none (NaN data).
+int end_of_block(VectorView<double> e, int l, int n, double b) {
+  for (int m = l; m <= n; ++m)
+    if (std::fabs(e(m)) <= b) return m;
+  return n;
+}
+
+// One QL step with implicit shift on the block l..m; returns nothing, leaves
+// the new d, e and (mode 2) z in place and adds the shift to f.
+void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<double> z, int n, int l,
+             int m, bool vectors, double& f) {
+  // Shift: the eigenvalue of the leading 2 x 2 block nearer to d(l).
+  const ext g0 = d(l);
+  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0L * static_cast<ext>(e(l)));
+  double p = q;
+  const double r0 = std::sqrt(q * q + 1.0L);
+  const ext dl = static_cast<ext>(e(l)) / (static_cast<ext>(p) + static_cast<ext>(sign(r0, p)));
+  d(l) = dl;
+  const ext shift = g0 - dl;
+  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<ext>(d(i)) - shift;
+  f = static_cast<ext>(f) + shift;
+
+  // Sweep from the bottom of the block up to l.
+  p = d(m);
+  ext c = 1.0L;
+  ext s = 0.0L;
+  for (int i = m - 1; i >= l; --i) {
+    const ext g = c * static_cast<ext>(e(i));
+    const ext h = c * static_cast<ext>(p);
+    if (std::fabs(e(i)) > std::fabs(p)) {
+      const ext t = static_cast<ext>(p) / static_cast<ext>(e(i));
+      const ext r = std::sqrt(t * t + 1.0L);
+      e(i + 1) = s * static_cast<ext>(e(i)) * r;
+      const double rd = r;
+      s = 1.0L / static_cast<ext>(rd);
+      c = t * s;
+    } else {
+      const ext t = static_cast<ext>(e(i)) / static_cast<ext>(p);
+      const ext r = std::sqrt(t * t + 1.0L);
+      e(i + 1) = s * static_cast<ext>(p) * r;
+      const double rd = r;
+      s = t / static_cast<ext>(rd);
+      c = 1.0L / static_cast<ext>(rd);
+    }
+    p = c * static_cast<ext>(d(i)) - s * g;
+    d(i + 1) = h + s * (c * g + s * static_cast<ext>(d(i)));
+    if (vectors) rotate_columns(z, n, i, c, s);
+  }
+  e(l) = s * static_cast<ext>(p);
+  d(l) = c * static_cast<ext>(p);
+}
+
+// Ascending selection sort; the strict comparison keeps the first of equal
+// minima. Columns of z follow their values when vectors is set.
+void sort_ascending(VectorView<double> d, MatrixView<double> z, int n, bool vectors) {
+  for (int i = 1; i <= n - 1; ++i) {
+    int k = i;
+    double p = d(i);
+    for (int j = i + 1; j <= n; ++j) {
+      if (d(j) < p) {
+        k = j;
+        p = d(j);
+      }
+    }
+    if (k == i) continue;
+    d(k) = d(i);
+    d(i) = p;
+    if (vectors)
+      for (int r = 1; r <= n; ++r) std::swap(z(r, i), z(r, k));
+  }
+}
+
+}  // namespace
+
+void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
+  const double eps = ql_precision();
+  ierr = 0;
+  if (n <= 1) return;
+
+  const MatrixView<double> z{vec, n};
+  const VectorView<double> d{val};
+  const VectorView<double> e{offdiag};
+  const bool vectors = mode == 2;
+
+  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
+  e(n) = 0.0;
+
+  double f = 0.0;
+  double b = 0.0;
+  for (int l = 1; l <= n; ++l) {
+    const ext h = static_cast<ext>(eps) * (absx(d(l)) + absx(e(l)));
+    if (h > b) b = h;
+    const int m = end_of_block(e, l, n, b);
+    if (m != l) {
+      for (int j = 0;;) {
+        ql_step(d, e, z, n, l, m, vectors, f);
+        if (std::fabs(e(l)) <= b) break;
+        if (++j == max_iterations) {
+          ierr = l;
+          return;
+        }
+      }
+    }
+    d(l) = static_cast<ext>(d(l)) + static_cast<ext>(f);
+  }
+  sort_ascending(d, z, n, vectors);
+}
+
+}  // namespace blockeig

@@ -1,0 +1,145 @@
+// Householder reduction of a symmetric matrix to tridiagonal form, row by row
+// from the last row up, with the optional accumulation of the reflections,
+// followed by the QL iteration of tql12.
+//
+// Precision: scale, h, hh, the g of the inner products and every dot-product
+// sum stay in extended precision; elements of vec, val and offdiag and the
+// running f are rounded to double whenever assigned. The g of the reflection
+// itself is a double, formed from the square root of h rounded to double.
+#include <cmath>
+#include <cstdlib>
+
+#include "eigen/extended.hpp"
+#include "eigen/index.hpp"
+#include "eigen/sign.hpp"
+#include "eigen/solver.hpp"
+#include "io/allocate.hpp"
+#include "io/locus.hpp"
+
+namespace blockeig {
+
+namespace {
+
+// Rows whose off-diagonal part sums to no more than this (in absolute value)
+// are not reduced, and reflections no larger than this are not accumulated.
+// It is an absolute threshold: matrices whose elements are all near 1e-10 or
+// below are seen by their tridiagonal part only.
+constexpr double small_row = 1.0e-10;
+
+constexpr int offdiag_statement = 169;
+
+// z(r, c) = a(r, c) for the lower triangle with the diagonal.
+void copy_lower(int n, const double* a, MatrixView<double> z) {
+  const MatrixView<const double> A{a, n};
+  for (int r = 1; r <= n; ++r)
+    for (int c = 1; c <= r; ++c) z(r, c) = A(r, c);
+}
+
+// Reduces row i (columns 1..l = i-1) by one Householder reflection, updating
+// the leading l x l lower triangle. Leaves d(i) = h, e(i) the new sub-diagonal
+// element, and with vectors the reflection in column i above the diagonal.
+void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i,
+                bool vectors) {
+  const int l = i - 1;
+  // A skipped row keeps its elements; its sub-diagonal element is taken as is.
+  auto skip = [&] {
+    e(i) = z(i, l);
+    d(i) = 0.0;
+  };
+  if (l < 2) return skip();
+  ext scale = 0.0L;
+  for (int k = 1; k <= l; ++k) scale += std::fabs(static_cast<ext>(z(i, k)));
+  if (!(scale > small_row)) return skip();  // also when scale is NaN
+
+  ext h = 0.0L;
+  for (int k = 1; k <= l; ++k) {
+    z(i, k) = z(i, k) / scale;
+    h += static_cast<ext>(z(i, k)) * z(i, k);
+  }
+  double f = z(i, l);
+  const double root = std::sqrt(h);
+  const double g0 = -sign(root, f);
+  e(i) = scale * g0;
+  h -= static_cast<ext>(f) * g0;
+  z(i, l) = static_cast<ext>(f) - g0;
+
+  // p = A u / h into e(1..l), and f = u'p accumulated term by term.
+  f = 0.0;
+  ext fsum = 0.0L;
+  for (int j = 1; j <= l; ++j) {
+    if (vectors) z(j, i) = z(i, j) / (h * scale);
+    ext g = 0.0L;
+    for (int k = 1; k <= j; ++k) g += static_cast<ext>(z(j, k)) * z(i, k);
+    for (int k = j + 1; k <= l; ++k) g += static_cast<ext>(z(k, j)) * z(i, k);
+    const ext q = g / h;
+    e(j) = q;
+    fsum = static_cast<ext>(f) + q * z(i, j);
+    f = fsum;
+  }
+
+  // q = p - hh u into e(1..l), and the rank-two update A - u q' - q u'.
+  const ext hh = fsum / (h + h);
+  for (int j = 1; j <= l; ++j) {
+    f = z(i, j);
+    const ext g = static_cast<ext>(e(j)) - hh * f;
+    e(j) = g;
+    for (int k = 1; k <= j; ++k)
+      z(j, k) = static_cast<ext>(z(j, k)) - static_cast<ext>(f) * e(k) - g * z(i, k);
+  }
+
+  for (int k = 1; k <= l; ++k) z(i, k) = scale * z(i, k);
+  d(i) = h;
+}
+
+// Multiplies the stored reflections together into z, leaving the diagonal of
+// the reduced matrix in d.
+void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d) {
+  for (int i = 1; i <= n; ++i) {
+    const int l = i - 1;
+    if (!(std::fabs(d(i)) < small_row) && l >= 1) {
+      for (int j = 1; j <= l; ++j) {
+        ext g = 0.0L;
+        for (int k = 1; k <= l; ++k) g += static_cast<ext>(z(i, k)) * z(k, j);
+        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<ext>(z(k, j)) - g * z(k, i);
+      }
+    }
+    d(i) = z(i, i);
+    z(i, i) = 1.0;
+    for (int k = 1; k <= l; ++k) {
+      z(i, k) = 0.0;
+      z(k, i) = 0.0;
+    }
+  }
+}
+
+}  // namespace
+
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
+  ierr = 0;
+  if (n < 1) return;
+
+  io::Array<double> offdiag;
+  io::at(offdiag_statement);
+  io::allocate(offdiag, {n});
+
+  const MatrixView<double> z{vec, n};
+  const VectorView<double> d{val};
+  const VectorView<double> e{offdiag.data()};
+  const bool vectors = std::abs(mode) == 2;
+
+  if (mode >= 0) copy_lower(n, a, z);
+  for (int i = n; i >= 2; --i) reduce_row(z, d, e, i, vectors);
+  d(1) = 0.0;
+  e(1) = 0.0;
+
+  if (vectors) {
+    accumulate_reflections(n, z, d);
+  } else {
+    for (int i = 1; i <= n; ++i) d(i) = z(i, i);
+  }
+
+  tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
+  io::deallocate(offdiag);
+}
+
+}  // namespace blockeig

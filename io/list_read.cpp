@@ -1,0 +1,133 @@
+#include "io/list_read.hpp"
+
+#include <cstdio>
+
+namespace blockeig::io {
+namespace {
+
+constexpr std::int64_t max_magnitude = 2'147'483'647;
+// Digits accumulate up to this ceiling and no further, so that no count and
+// no magnitude can wrap; it lies above every limit that is checked.
+constexpr std::int64_t digits_ceiling = max_magnitude + 1;
+static_assert(max_list_repeat_count < digits_ceiling);
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The cursor over the lines of the source. The end of a line reads as a
+// line feed.
+class ListScanner {
+ public:
+  explicit ListScanner(LineSource& source) : source_(source) {}
+
+  static constexpr char line_end = '\n';
+
+  // Skips blanks, tabs, carriage returns and line ends, across lines.
+  // Returns false when the input ends first.
+  bool skip_to_item() {
+    while (true) {
+      if (!have_line_ || pos_ == line_.size()) {
+        if (!source_.next_line(line_)) return false;
+        have_line_ = true;
+        pos_ = 0;
+        continue;
+      }
+      if (!is_space(line_[pos_])) return true;
+      ++pos_;
+    }
+  }
+
+  // The character at the cursor; the line's end reads as a line feed.
+  char peek() const { return pos_ < line_.size() ? line_[pos_] : line_end; }
+  void advance() { ++pos_; }
+
+  // Reads a digit string (at least one digit at the cursor), saturating at
+  // digits_ceiling.
+  std::int64_t take_digits() {
+    std::int64_t value = 0;
+    while (is_digit(peek())) {
+      value = value * 10 + (peek() - '0');
+      if (value > digits_ceiling) value = digits_ceiling;
+      advance();
+    }
+    return value;
+  }
+
+ private:
+  LineSource& source_;
+  std::string_view line_;
+  std::size_t pos_ = 0;
+  bool have_line_ = false;
+};
+
+bool ends_value(char c) { return is_space(c) || c == ',' || c == '/'; }
+
+ListReadResult failure(const char* format, int item_number) {
+  ListReadResult result;
+  result.status = ListReadResult::Status::error;
+  char text[80];
+  std::snprintf(text, sizeof text, format, item_number);
+  result.message = text;
+  return result;
+}
+
+ListReadResult bad_integer(int item_number) { return failure("Bad integer for item %d in list input", item_number); }
+
+ListReadResult null_value() { return {}; }
+
+// A value: an optional sign, then digits up to a separator.
+ListReadResult read_value(ListScanner& scan, int item_number) {
+  bool negative = false;
+  if (scan.peek() == '+' || scan.peek() == '-') {
+    negative = scan.peek() == '-';
+    scan.advance();
+  }
+  if (!is_digit(scan.peek())) return bad_integer(item_number);
+  const std::int64_t magnitude = scan.take_digits();
+  if (!ends_value(scan.peek())) return bad_integer(item_number);
+  if (magnitude > max_magnitude) return failure("Integer overflow while reading item %d", item_number);
+  ListReadResult result;
+  result.status = ListReadResult::Status::value;
+  result.value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+  return result;
+}
+
+// After "r*": a value, or r null values when a separator follows.
+ListReadResult read_after_repeat(ListScanner& scan, int item_number) {
+  const char c = scan.peek();
+  if (ends_value(c)) return null_value();
+  if (c == '+' || c == '-' || is_digit(c)) return read_value(scan, item_number);
+  return bad_integer(item_number);
+}
+
+}  // namespace
+
+ListReadResult read_list_integer(LineSource& source, int item_number) {
+  ListScanner scan(source);
+  if (!scan.skip_to_item()) {
+    ListReadResult result;
+    result.status = ListReadResult::Status::end_of_file;
+    return result;
+  }
+  const char c = scan.peek();
+  if (c == ',' || c == '/') return null_value();
+  if (c == '+' || c == '-') return read_value(scan, item_number);
+  if (!is_digit(c)) return bad_integer(item_number);
+
+  // An unsigned digit string: a value, or a repeat count when "*" follows.
+  const std::int64_t number = scan.take_digits();
+  if (scan.peek() == '*') {
+    if (number == 0) return failure("Zero repeat count in item %d of list input", item_number);
+    if (number > max_list_repeat_count) return failure("Repeat count overflow in item %d of list input", item_number);
+    scan.advance();
+    return read_after_repeat(scan, item_number);
+  }
+  if (!ends_value(scan.peek())) return bad_integer(item_number);
+  if (number > max_magnitude) return failure("Integer overflow while reading item %d", item_number);
+  ListReadResult result;
+  result.status = ListReadResult::Status::value;
+  result.value = static_cast<std::int32_t>(number);
+  return result;
+}
+
+}  // namespace blockeig::io
