@@ -1,0 +1,98 @@
+// The formatted and list-directed statements: the text comes from the
+// editing routines, the record ends and the failures from the unit.
+#include <string>
+
+#include "io/error_codes.hpp"
+#include "io/format.hpp"
+#include "io/format_control.hpp"
+#include "io/list_read.hpp"
+#include "io/list_write.hpp"
+#include "io/report.hpp"
+#include "io/statements.hpp"
+#include "io/transfer.hpp"
+
+namespace blockeig::io {
+
+namespace {
+
+Unit& begin_formatted(std::int64_t number) {
+  Unit& unit = begin_transfer(number);
+  if (unit.form != Form::formatted) raise(conflicting_options, "Formatted data transfer on an unformatted unit");
+  return unit;
+}
+
+class UnitSink final : public RecordSink {
+ public:
+  explicit UnitSink(Unit& unit) : unit_(unit) {}
+  void record(std::string_view text) override { put_text_record(unit_, text); }
+
+ private:
+  Unit& unit_;
+};
+
+// Lines of a unit's input; the first exhausted request marks the unit.
+class UnitLines final : public LineSource {
+ public:
+  explicit UnitLines(Unit& unit) : unit_(unit) {}
+  bool next_line(std::string_view& line) override {
+    int error = 0;
+    if (!unit_.stream.read_line(line_, &error)) {
+      unit_.eof_seen = true;
+      return false;
+    }
+    if (error != 0) raise_os_error(error);
+    line = line_;
+    return true;
+  }
+
+ private:
+  Unit& unit_;
+  std::string line_;
+};
+
+}  // namespace
+
+void write_formatted(std::int64_t number, std::string_view format, std::initializer_list<Item> items) {
+  Unit& unit = begin_formatted(number);
+  check_writable(unit);
+  const FormatParse parsed = parse_format(format);
+  if (!parsed.ok()) raise(format_error, parsed.error);
+  std::string record;
+  UnitSink sink(unit);
+  const FormatControlResult result =
+      write_formatted_records(parsed.format, std::span<const Item>(items.begin(), items.size()), record, sink);
+  if (!result.ok()) raise(format_error, result.error);
+  end_write(unit);
+}
+
+void write_list(std::int64_t number, std::initializer_list<Item> items) {
+  Unit& unit = begin_formatted(number);
+  check_writable(unit);
+  std::string record;
+  const ListWriteResult result = build_list_record(std::span<const Item>(items.begin(), items.size()), record);
+  if (!result.ok()) raise(format_error, result.error);
+  put_text_record(unit, record);
+  end_write(unit);
+}
+
+void read_list(std::int64_t number, std::int32_t& item) {
+  Unit& unit = begin_formatted(number);
+  check_readable(unit);
+  UnitLines lines(unit);
+  const ListReadResult result = read_list_integer(lines, 1);
+  switch (result.status) {
+    case ListReadResult::Status::value:
+      item = result.value;
+      break;
+    case ListReadResult::Status::null:
+      break;
+    case ListReadResult::Status::end_of_file:
+      unit.end_state = EndState::past_end;
+      raise(end_of_file);
+    case ListReadResult::Status::error:
+      raise(bad_value, result.message);
+  }
+  end_read();
+}
+
+}  // namespace blockeig::io
