@@ -10,32 +10,19 @@
 #include <vector>
 
 #include "support/child_process.hpp"
+#include "support/scr_file.hpp"
 
 namespace blockeig::testing {
 namespace {
 
 constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
-std::string le32(std::int32_t v) {
-  std::string s(4, '\0');
-  std::memcpy(s.data(), &v, 4);
-  return s;
-}
-
 std::string be32(std::int32_t v) {
   std::string s = le32(v);
   return {s.rbegin(), s.rend()};
 }
 
-std::string le64(double v) {
-  std::string s(8, '\0');
-  std::memcpy(s.data(), &v, 8);
-  return s;
-}
-
-std::string record(const std::string& data) {
-  return le32(static_cast<std::int32_t>(data.size())) + data + le32(static_cast<std::int32_t>(data.size()));
-}
+std::string record(const std::string& data) { return scr_record(data); }
 
 std::string matrix_data(int n) {
   std::string data;
