@@ -1,0 +1,89 @@
+// Measurements for the record, not checks: run with
+//   blockeig_tests --gtest_also_run_disabled_tests --gtest_filter='*SolverMeasure*'
+// It times tred12 (mode 2) on a random order-1000 matrix beside LAPACK dsyev
+// and prints the largest scaled residuals and LAPACK differences met.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "eigen/precision.hpp"
+#include "eigen/solver.hpp"
+#include "tests/eigen/matrices.hpp"
+
+#ifdef BLOCKEIG_HAVE_LAPACK
+extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
+                       double* w, double* work, const int* lwork, int* info);
+#endif
+
+namespace blockeig {
+namespace {
+
+using test::Square;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct Measured {
+  double seconds;
+  double residual;       // ||AV - V diag(val)||_1 / (n ||A||_1 eps)
+  double orthogonality;  // ||V'V - I||_1 / (n eps)
+  std::vector<double> val;
+};
+
+Measured run_tred12(const Square& a) {
+  Square vec(a.n);
+  std::vector<double> val(a.n);
+  int ierr = -1;
+  const auto t0 = Clock::now();
+  tred12(a.n, a.data(), vec.data(), val.data(), 2, ierr);
+  const double s = seconds_since(t0);
+  EXPECT_EQ(ierr, 0);
+  const double eps = ql_precision();
+  return {s, test::eigen_residual(a, vec, val) / (a.n * test::norm1(a) * eps),
+          test::orthogonality_residual(vec) / (a.n * eps), val};
+}
+
+#ifdef BLOCKEIG_HAVE_LAPACK
+Measured run_dsyev(Square a) {
+  const int n = a.n;
+  std::vector<double> w(n);
+  int lwork = -1, info = 0;
+  double query = 0;
+  dsyev_("V", "L", &n, a.data(), &n, w.data(), &query, &lwork, &info);
+  lwork = static_cast<int>(query);
+  std::vector<double> work(lwork);
+  const auto t0 = Clock::now();
+  dsyev_("V", "L", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
+  return {seconds_since(t0), 0, 0, w};
+}
+
+TEST(DISABLED_SolverMeasure, Tred12BesideDsyev) {
+  double worst_residual = 0, worst_orthogonality = 0, worst_difference = 0;
+  for (const int n : {1, 2, 3, 5, 10, 17, 32, 64, 100, 200, 500, 1000}) {
+    const Square a = test::random_symmetric(n, 1000 + n);
+    const Measured ours = run_tred12(a);
+    const Measured peer = run_dsyev(a);
+    double diff = 0;
+    for (int i = 0; i < n; ++i) diff = std::max(diff, std::fabs(ours.val[i] - peer.val[i]));
+    diff /= test::norm1(a);
+    std::printf("n=%5d  tred12 %8.3f s  dsyev %8.3f s  residual %.3g n|A|eps  "
+                "orthogonality %.3g n eps  max|val-dsyev|/|A| %.3g\n",
+                n, ours.seconds, peer.seconds, ours.residual, ours.orthogonality, diff);
+    worst_residual = std::max(worst_residual, ours.residual);
+    worst_orthogonality = std::max(worst_orthogonality, ours.orthogonality);
+    worst_difference = std::max(worst_difference, diff);
+  }
+  std::printf("worst: residual %.3g n|A|eps (%.3g n|A|), orthogonality %.3g n eps (%.3g n), "
+              "eigenvalue difference %.3g |A|\n",
+              worst_residual, worst_residual * ql_precision(), worst_orthogonality,
+              worst_orthogonality * ql_precision(), worst_difference);
+}
+#endif
+
+}  // namespace
+}  // namespace blockeig
