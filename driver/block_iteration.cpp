@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
+#include "driver/progress.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
@@ -68,8 +70,8 @@ void set_identity(std::int32_t N, double* C) {
 
 // One block of one sweep: project A onto the block's columns of C, solve
 // the projected matrix, rotate the columns onto its eigenvectors.
-void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int32_t& IERR, std::int32_t IB,
-                 std::int32_t M, std::int32_t s) {
+void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int32_t& IERR, std::int32_t ITER,
+                 std::int32_t IB, std::int32_t NBLOCKS, std::int32_t M, std::int32_t s) {
   io::Array<double> H, T, U, W, CNEW;
   at(statement::allocate_block_work);
   io::allocate(H, {M, M});
@@ -81,9 +83,11 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
   const std::size_t n = static_cast<std::size_t>(N);
   const std::size_t m = static_cast<std::size_t>(M);
   double* C_b = C + static_cast<std::size_t>(s - 1) * n;
+  progress_show("sweep " + std::to_string(ITER) + ", block " + std::to_string(IB) + " of " + std::to_string(NBLOCKS));
   block_times(N, A, C_b, M, T.data());
   block_projection(N, M, C_b, T.data(), H.data());
   tred12(M, H.data(), U.data(), W.data(), 2, IERR);
+  progress_hide();
   at(statement::write_block_line);
   io::write_formatted(console, "(i5,6g12.3)", {IB, W[0], W[1], W[m - 2], W[m - 1]});
   block_rotation(N, M, C_b, U.data(), CNEW.data());
@@ -117,7 +121,7 @@ void block_iteration(std::int32_t N, const io::Array<double>& A, io::Array<doubl
   do {
     ++ITER;
     for (std::int32_t IB = 1; IB <= NBLOCKS; ++IB)
-      solve_block(N, A.data(), C.data(), E.data(), IERR, IB, BDIM[IB - 1], BSTART[IB - 1]);
+      solve_block(N, A.data(), C.data(), E.data(), IERR, ITER, IB, NBLOCKS, BDIM[IB - 1], BSTART[IB - 1]);
     reporder2(N, E.data(), C.data(), NBLOCKS, BSTART.data());
     DELTA = std::fabs(static_cast<ext>(E[0]) - static_cast<ext>(EPREV));
     at(statement::write_sweep_line);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/block_iteration.hpp"
+#include "driver/progress.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/solver.hpp"
 #include "io/allocate.hpp"
@@ -58,7 +59,9 @@ void run_sequence() {
   at(statement::write_read);
   io::write_list(console, {"read"});
 
+  progress_show("direct solve of order " + std::to_string(N));
   tred12(N, A.data(), C.data(), E.data(), 2, IERR);
+  progress_hide();
   at(statement::write_direct_ierr);
   io::write_list(console, {"diagonalized - direct, IERR: ", IERR});
 

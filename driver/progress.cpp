@@ -1,0 +1,100 @@
+#include "driver/progress.hpp"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "io/settings.hpp"
+
+namespace blockeig {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto quiet_period = std::chrono::milliseconds(500);
+constexpr auto redraw_period = std::chrono::milliseconds(250);
+
+class ProgressLine {
+ public:
+  static ProgressLine& instance() {
+    static ProgressLine line;
+    return line;
+  }
+
+  void show(std::string label) {
+    if (!enabled_) return;
+    std::lock_guard lock(mutex_);
+    if (!active_) started_ = Clock::now();
+    active_ = true;
+    label_ = std::move(label);
+    if (!ticker_.joinable()) ticker_ = std::thread([this] { tick(); });
+  }
+
+  void hide() {
+    if (!enabled_) return;
+    std::lock_guard lock(mutex_);
+    active_ = false;
+    erase();
+  }
+
+  ~ProgressLine() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      active_ = false;
+      erase();
+    }
+    wake_.notify_all();
+    if (ticker_.joinable()) ticker_.join();
+  }
+
+ private:
+  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && io::settings().progress) {}
+
+  void tick() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, redraw_period);
+      if (active_ && Clock::now() - started_ >= quiet_period) draw();
+    }
+  }
+
+  void draw() {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
+    const std::string text = "\r\033[Kblockeig: " + label_ + " (" + std::to_string(seconds) + " s)";
+    put(text);
+    drawn_ = true;
+  }
+
+  void erase() {
+    if (!drawn_) return;
+    put("\r\033[K");
+    drawn_ = false;
+  }
+
+  static void put(const std::string& text) {
+    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
+      // A refused progress line is of no consequence.
+    }
+  }
+
+  const bool enabled_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread ticker_;
+  Clock::time_point started_;
+  std::string label_;
+  bool active_ = false;
+  bool drawn_ = false;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+void progress_show(std::string label) { ProgressLine::instance().show(std::move(label)); }
+void progress_hide() { ProgressLine::instance().hide(); }
+
+}  // namespace blockeig

@@ -1,0 +1,72 @@
+// blockeig's own options, and the arguments it ignores.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+#include "support/scr_file.hpp"
+
+namespace blockeig::testing {
+namespace {
+
+ChildResult run_with(const std::vector<std::string>& arguments, std::vector<std::string> environment = {}) {
+  TempDir dir;
+  ChildOptions options;
+  options.directory = dir.path();
+  options.environment = std::move(environment);
+  return run_child(BLOCKEIG_BIN, arguments, options);
+}
+
+TEST(CommandLine, HelpVersionAndSettings) {
+  const ChildResult help = run_with({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
+  for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
+                            "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS"})
+    EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+
+  const ChildResult version = run_with({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + "\n");
+
+  const ChildResult settings = run_with({"--settings"}, {"BLOCKEIG_THREADS=3", "BLOCKEIG_CONVERT=big_endian"});
+  EXPECT_EQ(settings.status, 0);
+  EXPECT_EQ(settings.err, "");
+  EXPECT_EQ(settings.out,
+            "SETTING            VALUE          FROM\n"
+            "BLOCKEIG_CONVERT   big_endian     environment\n"
+            "BLOCKEIG_THREADS   3              environment\n"
+            "BLOCKEIG_PROGRESS  1              default\n");
+}
+
+TEST(CommandLine, BadSettingsAreRefusedAtStartUp) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"BLOCKEIG_THREADS=0", "BLOCKEIG_THREADS=0 is not a thread count; use a whole number from 1 to 1024"},
+      {"BLOCKEIG_THREADS=2x", "BLOCKEIG_THREADS=2x is not a thread count; use a whole number from 1 to 1024"},
+      {"BLOCKEIG_PROGRESS=yes", "BLOCKEIG_PROGRESS=yes is not a switch; use 0 (off) or 1 (on)"},
+  };
+  for (const auto& [setting, message] : cases) {
+    const ChildResult r = run_with({"--settings"}, {setting});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Traceback: not available, compile with -ftrace=frame or -ftrace=full\n") +
+                         "Fortran runtime error: " + message + "\n");
+  }
+}
+
+TEST(CommandLine, OtherArgumentsAreIgnored) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(4, diagonal_matrix({1, 2, 3, 4})));
+  ChildOptions options;
+  options.directory = dir.path();
+  options.input = "1\n";
+  const ChildResult plain = run_child(BLOCKEIG_BIN, {}, options);
+  const ChildResult extra = run_child(BLOCKEIG_BIN, {"-x", "matrix.dat", "--verbose"}, options);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(extra.out, plain.out);
+  EXPECT_EQ(extra.status, 0);
+}
+
+}  // namespace
+}  // namespace blockeig::testing
