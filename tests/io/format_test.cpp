@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace blockeig::io {
@@ -101,6 +102,47 @@ TEST(ParseFormat, Rejections) {
     EXPECT_FALSE(result.ok()) << c.text;
     EXPECT_EQ(result.error, c.error);
   }
+}
+
+// Random strings over the format alphabet: the parser either accepts with a
+// tree whose numbers lie in their ranges, or names a position inside the text.
+void expect_within_limits(const std::vector<FormatItem>& items) {
+  EXPECT_FALSE(items.empty());
+  for (const FormatItem& item : items) {
+    EXPECT_GE(item.repeat, 1);
+    if (item.kind == Kind::group) {
+      expect_within_limits(item.children);
+      continue;
+    }
+    EXPECT_LE(item.w, max_field_width);
+    EXPECT_LE(item.d, max_field_width);
+    if (item.kind != Kind::integer) {
+      EXPECT_GE(item.w, 1);
+    }
+    if (item.kind == Kind::general) {
+      EXPECT_GE(item.d, 1);
+    }
+  }
+}
+
+TEST(ParseFormat, RandomText) {
+  const std::string alphabet = "((())),,..0123456789iIfFgGeE \t*xA'";
+  std::mt19937 random(7);
+  int accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = "(";
+    const int length = static_cast<int>(random() % 16);
+    for (int k = 0; k < length; ++k) text.push_back(alphabet[random() % alphabet.size()]);
+    if (random() % 2) text.push_back(')');
+    const FormatParse result = parse_format(text);
+    if (result.ok()) {
+      ++accepted;
+      expect_within_limits(result.format.items);
+    } else {
+      EXPECT_NE(result.error.find(" at position "), std::string::npos) << text;
+    }
+  }
+  EXPECT_GT(accepted, 0);
 }
 
 }  // namespace
