@@ -40,14 +40,14 @@ std::size_t write_minimal_integer(std::int32_t value, std::span<char> out) {
 
 std::size_t edit_integer(std::int32_t value, int w, int m, std::span<char> out) {
   assert(w >= 0 && w <= max_field_width);
-  assert(m == absent || (m >= 0 && m < max_field_width && (w == 0 || m <= w)));
+  assert(m == absent || (m >= 0 && (w == 0 ? m < max_field_width : m <= w)));
   assert(out.size() >= static_cast<std::size_t>(max_field_width));
   char digits[magnitude_digits_capacity];
   const std::size_t count = reverse_digits(magnitude_of(value), digits);
   const std::size_t minimum = m == absent ? 1 : static_cast<std::size_t>(m);
   const std::size_t shown = count > minimum ? count : minimum;
   const std::size_t sign = value < 0 ? 1 : 0;
-  const std::size_t text = sign + shown;  // <= 1 + max(10, max_field_width - 1)
+  const std::size_t text = sign + shown;  // <= 1 + max(10, m): at most w + 1, or max_field_width for I0.m
   // I0.0 of zero still writes one blank, so the field is never empty.
   const std::size_t width = w != 0 ? static_cast<std::size_t>(w) : text != 0 ? text : 1;
   if (text > width) {

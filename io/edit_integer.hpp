@@ -20,8 +20,8 @@ inline constexpr int absent = -1;
 // m is absent, nothing when m is 0), "-" in front when negative, right-
 // justified in w blanks; w asterisks when the text is longer than w. w = 0
 // means the minimal width, the text itself.
-// Requires: 0 <= w <= max_field_width; m absent or 0 <= m <= max_field_width - 1,
-// and m <= w when w > 0; out.size() >= max_field_width.
+// Requires: 0 <= w <= max_field_width; m absent, or 0 <= m <= w when w > 0,
+// or 0 <= m <= max_field_width - 1 when w = 0; out.size() >= max_field_width.
 std::size_t edit_integer(std::int32_t value, int w, int m, std::span<char> out);
 
 // The minimal text of an integer: its digits, "-" in front when negative.

@@ -15,16 +15,19 @@ class FormatParser {
   explicit FormatParser(std::string_view text) : text_(text) {}
 
   FormatParse parse() {
-    FormatParse result;
-    skip_blanks();
-    if (!take('(')) return fail_here("Expected '(' at the start"), std::move(result_);
-    if (!parse_list(result.format.items)) return std::move(result_);
-    skip_blanks();
-    if (at_end()) return result;
-    return fail_here("Unexpected text after the final ')'"), std::move(result_);
+    if (!parse_format_text()) result_.format.items.clear();
+    return std::move(result_);
   }
 
  private:
+  bool parse_format_text() {
+    skip_blanks();
+    if (!take('(')) return fail_here("Expected '(' at the start");
+    if (!parse_list(result_.format.items)) return false;
+    skip_blanks();
+    return at_end() || fail_here("Unexpected text after the final ')'");
+  }
+
   bool at_end() const { return pos_ == text_.size(); }
   char peek() const { return at_end() ? '\0' : text_[pos_]; }
   char peek_upper() const { return static_cast<char>(std::toupper(static_cast<unsigned char>(peek()))); }

@@ -75,6 +75,17 @@ ListReadResult bad_integer(int item_number) { return failure("Bad integer for it
 
 ListReadResult null_value() { return {}; }
 
+// The digits of a value have been read: a separator must follow, and the
+// magnitude must fit for either sign.
+ListReadResult finish_value(const ListScanner& scan, std::int64_t magnitude, bool negative, int item_number) {
+  if (!ends_value(scan.peek())) return bad_integer(item_number);
+  if (magnitude > max_magnitude) return failure("Integer overflow while reading item %d", item_number);
+  ListReadResult result;
+  result.status = ListReadResult::Status::value;
+  result.value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+  return result;
+}
+
 // A value: an optional sign, then digits up to a separator.
 ListReadResult read_value(ListScanner& scan, int item_number) {
   bool negative = false;
@@ -83,13 +94,7 @@ ListReadResult read_value(ListScanner& scan, int item_number) {
     scan.advance();
   }
   if (!is_digit(scan.peek())) return bad_integer(item_number);
-  const std::int64_t magnitude = scan.take_digits();
-  if (!ends_value(scan.peek())) return bad_integer(item_number);
-  if (magnitude > max_magnitude) return failure("Integer overflow while reading item %d", item_number);
-  ListReadResult result;
-  result.status = ListReadResult::Status::value;
-  result.value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-  return result;
+  return finish_value(scan, scan.take_digits(), negative, item_number);
 }
 
 // After "r*": a value, or r null values when a separator follows.
@@ -122,12 +127,7 @@ ListReadResult read_list_integer(LineSource& source, int item_number) {
     scan.advance();
     return read_after_repeat(scan, item_number);
   }
-  if (!ends_value(scan.peek())) return bad_integer(item_number);
-  if (number > max_magnitude) return failure("Integer overflow while reading item %d", item_number);
-  ListReadResult result;
-  result.status = ListReadResult::Status::value;
-  result.value = static_cast<std::int32_t>(number);
-  return result;
+  return finish_value(scan, number, false, item_number);
 }
 
 }  // namespace blockeig::io

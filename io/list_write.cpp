@@ -16,7 +16,7 @@ ListWriteResult build_list_record(std::span<const Item> items, std::string& reco
   ListWriteResult result;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].kind == Item::Kind::real) {
-      char message[80];
+      char message[96];
       std::snprintf(message, sizeof message, "List-directed output of a REAL item is not supported (item %zu)", i + 1);
       result.error = message;
       return result;
