@@ -2,6 +2,7 @@
 // standard output, C.SCR.TXT, standard error and the exit status.
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -277,6 +278,33 @@ TEST(Run, FailuresOfTheEigenvalueFile) {
     EXPECT_EQ(r.out, before_open);
     EXPECT_EQ(r.err, report(20, " file: \"C.SCR.TXT\"", std::strerror(EISDIR)));
     EXPECT_EQ(r.status, 2);
+  }
+}
+
+// A standard stream closed by the caller must not lend its descriptor to
+// A.SCR: the matrix file stays as it was, whatever the run does.
+TEST(Run, ClosedStandardStreams) {
+  const std::string scr = scr_file(3, random_symmetric_matrix(3, 2));
+  const std::string short_scr = scr_record(le32(3)) + scr_record(doubles({1, 2}));
+  struct Case {
+    int closed;
+    const std::string* file;
+    int status;
+  };
+  const Case cases[] = {{0, &scr, 2}, {1, &scr, 0}, {2, &scr, 0}, {1, &short_scr, 2}, {2, &short_scr, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.closed);
+    TempDir dir;
+    write_file(dir / "A.SCR", *c.file);
+    ChildOptions options;
+    options.directory = dir.path();
+    options.input = "1\n";
+    options.before_exec = [fd = c.closed] { ::close(fd); };
+    const ChildResult r = run_child(BLOCKEIG_BIN, {}, options);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(read_file(dir / "A.SCR"), *c.file);
+    if (c.closed == 0) EXPECT_EQ(r.err, report(31, " (Unit 5)", "End of file"));
+    if (c.closed != 1) EXPECT_NE(r.out.find(" allocated\n"), std::string::npos) << r.out;
   }
 }
 
