@@ -1,5 +1,8 @@
 #include "io/record_file.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -50,6 +53,15 @@ std::int64_t read_or_raise(Unit& unit, char* into, std::int64_t count) {
   return got;
 }
 
+// Whether a regular file still holds `wanted` bytes from its current
+// position (other streams are taken at their word).
+bool file_holds(const Unit& unit, std::int64_t wanted) {
+  struct stat info;
+  if (::fstat(unit.stream.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  const off_t here = ::lseek(unit.stream.fd(), 0, SEEK_CUR);
+  return here < 0 || info.st_size - here >= wanted;
+}
+
 [[noreturn]] void raise_short_record(Unit& unit) {
   if (unit.eof_seen && unit.record_length == 0) {
     unit.end_state = EndState::past_end;
@@ -89,10 +101,12 @@ void read_next_record(Unit& unit) {
   // A negative length cannot come from a record writer: the record is damaged.
   if (length < 0) raise(corrupt_record);
   if (length > unit.recl) raise(read_past_recl);
-  reserve_record(unit, length);
   // Data and trailing marker in one request; the trailing marker is consumed
-  // but not compared.
+  // but not compared. A marker that promises more than the file still holds
+  // is a damaged record, known before any memory is asked for its buffer.
   const std::int64_t wanted = std::int64_t{length} + static_cast<std::int64_t>(marker_size);
+  if (!file_holds(unit, wanted)) raise(corrupt_record);
+  reserve_record(unit, length);
   if (read_or_raise(unit, unit.record_buffer.get(), wanted) < wanted) raise(corrupt_record);
   unit.record_length = length;
 }

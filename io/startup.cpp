@@ -1,6 +1,10 @@
 #include "io/startup.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 
@@ -29,8 +33,23 @@ void set_floating_point_environment() {
 #endif
 }
 
+// A standard stream that the caller left closed would hand its descriptor to
+// the first file opened, A.SCR, and console lines or a report would then
+// overwrite the input matrix. A closed one is bound to /dev/null instead.
+void keep_standard_descriptors_open() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
 void start_up(std::string_view source_file) {
   set_source_file(source_file);
+  keep_standard_descriptors_open();
   connect_standard_units();
   // Refused writes on the standard units are not reported: a closed pipe
   // must not kill the run either.

@@ -1,11 +1,17 @@
 // The whole program, run as a child in a fresh directory: the exact bytes of
 // standard output, C.SCR.TXT, standard error and the exit status.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
+#include <limits>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -165,6 +171,141 @@ TEST(Run, DirectPhaseReadsOnlyTheLowerTriangle) {
   const ChildResult r2 = run_on(scr_file(n, skewed), "1\n", &direct_skewed);
   EXPECT_EQ(direct, direct_skewed);
   EXPECT_EQ(split_lines(r1.out)[4], split_lines(r2.out)[4]);
+}
+
+// The orders where E(N-1) coincides with E(1) or E(2): every summary and
+// sweep line still shows four values.
+TEST(Run, SmallestOrders) {
+  struct Case {
+    std::vector<double> diagonal;
+    std::string summary;
+    std::string first_sweep;
+  };
+  const Case cases[] = {
+      {{3, 1},
+       "    1.00        3.00        1.00        3.00    ",
+       "    1    1.00        3.00        1.00        3.00       0.100E+13   0.100E-05"},
+      {{5, -1, 2},
+       "   -1.00        2.00        2.00        5.00    ",
+       "    1   -1.00        2.00        2.00        5.00       0.100E+13   0.100E-05"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    const int n = static_cast<int>(c.diagonal.size());
+    const ChildResult r = run_on(scr_file(n, diagonal_matrix(c.diagonal)), "1\n");
+    const std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_EQ(lines.size(), 13u);  // two sweeps: the second finds DELTA = 0
+    EXPECT_EQ(lines[4], c.summary);
+    EXPECT_EQ(lines[8], " 1 " + std::to_string(n) + " 1 " + std::to_string(n));
+    EXPECT_EQ(lines[9], "    1" + c.summary);
+    EXPECT_EQ(lines[10], c.first_sweep);
+    EXPECT_EQ(lines[12].substr(0, 5), "    2");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// diag(d, 5, 0, 6) in two blocks: the second sweep moves E(1) from d to 0,
+// so DELTA = d exactly. DELTA = TOL stops; a DELTA one ulp above it, or a
+// NaN, decides by the strict comparison.
+TEST(Run, StopTestAtTheTolerance) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double d;
+    std::size_t sweeps;
+  };
+  const Case cases[] = {
+      {1.0e-6, 2},
+      {std::nextafter(1.0e-6, 1.0), 3},
+      {std::nextafter(1.0e-6, 0.0), 2},
+      {nan, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.d);
+    const ChildResult r = run_on(scr_file(4, diagonal_matrix({c.d, 5, 0, 6})), "2\n");
+    const std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_EQ(lines.size(), 10u + 3u * c.sweeps);
+    EXPECT_EQ(lines.back().substr(0, 5), "    " + std::to_string(c.sweeps));
+    EXPECT_EQ(lines.back().substr(65), "   0.100E-05");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// Records longer than the items they carry, and records after the matrix,
+// are read like the plain file.
+TEST(Run, TolerantMatrixFiles) {
+  const std::vector<double> a = random_symmetric_matrix(3, 5);
+  std::string plain_eigenvalues;
+  const ChildResult plain = run_on(scr_file(3, a), "1\n", &plain_eigenvalues);
+  ASSERT_EQ(plain.status, 0);
+  const std::string files[] = {
+      scr_record(le32(3) + le32(77)) + scr_record(doubles(a)),
+      scr_record(le32(3)) + scr_record(doubles(a) + doubles({9, 9})),
+      scr_file(3, a) + scr_record(doubles({1})) + "xy",
+  };
+  for (const std::string& file : files) {
+    std::string eigenvalues;
+    const ChildResult r = run_on(file, "1\n", &eigenvalues);
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(eigenvalues, plain_eigenvalues);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// C.SCR.TXT that cannot be written: the direct phase's lines, then the
+// report; an existing read-only file keeps its content.
+TEST(Run, FailuresOfTheEigenvalueFile) {
+  const std::string before_open = " N =  2\n allocated\n read\n diagonalized - direct, IERR:  0\n";
+  std::string old;
+  for (int i = 1; i <= 100; ++i) old += std::to_string(i) + "\n";
+  {
+    TempDir dir;
+    write_file(dir / "A.SCR", scr_file(2, diagonal_matrix({1, 2})));
+    write_file(dir / "C.SCR.TXT", old);
+    ::chmod((dir / "C.SCR.TXT").c_str(), 0444);
+    const ChildResult r = run_blockeig(dir, "1\n");
+    EXPECT_EQ(r.out, before_open);
+    EXPECT_EQ(r.err, report(22, " (Unit 8 \"C.SCR.TXT\")", "Cannot write to file opened for READ"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(dir / "C.SCR.TXT"), old);
+  }
+  {
+    TempDir dir;
+    write_file(dir / "A.SCR", scr_file(2, diagonal_matrix({1, 2})));
+    std::filesystem::create_directory(dir / "C.SCR.TXT");
+    const ChildResult r = run_blockeig(dir, "1\n");
+    EXPECT_EQ(r.out, before_open);
+    EXPECT_EQ(r.err, report(20, " file: \"C.SCR.TXT\"", std::strerror(EISDIR)));
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+// A standard stream closed by the caller must not lend its descriptor to
+// A.SCR: the matrix file stays as it was, whatever the run does.
+TEST(Run, ClosedStandardStreams) {
+  const std::string scr = scr_file(3, random_symmetric_matrix(3, 2));
+  const std::string short_scr = scr_record(le32(3)) + scr_record(doubles({1, 2}));
+  struct Case {
+    int closed;
+    const std::string* file;
+    int status;
+  };
+  const Case cases[] = {{0, &scr, 2}, {1, &scr, 0}, {2, &scr, 0}, {1, &short_scr, 2}, {2, &short_scr, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.closed);
+    TempDir dir;
+    write_file(dir / "A.SCR", *c.file);
+    ChildOptions options;
+    options.directory = dir.path();
+    options.input = "1\n";
+    options.before_exec = [fd = c.closed] { ::close(fd); };
+    const ChildResult r = run_child(BLOCKEIG_BIN, {}, options);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(read_file(dir / "A.SCR"), *c.file);
+    if (c.closed == 0) EXPECT_EQ(r.err, report(31, " (Unit 5)", "End of file"));
+    if (c.closed != 1) EXPECT_NE(r.out.find(" allocated\n"), std::string::npos) << r.out;
+  }
 }
 
 TEST(Run, FailuresOfTheMatrixFile) {

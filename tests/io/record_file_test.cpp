@@ -2,6 +2,8 @@
 // with the report it gets.
 #include "io/record_file.hpp"
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -110,12 +112,23 @@ TEST(RecordFile, DamagedFiles) {
       {"marker above the record length limit", le32(1'000'000'001) + le32(2), 11, recl, ""},
       {"negative marker", le32(-8) + le32(2) + le32(-8), 11, corrupt, ""},
       {"marker of exactly the limit on a short file", le32(1'000'000'000) + le32(2), 11, corrupt, ""},
+      {"matrix marker near the limit on a short file", record(le32(2)) + le32(999'999'999) + le64(1), 15, corrupt,
+       "N = 2\n"},
+  };
+  // Under a 256 MB address-space limit: a marker that the file cannot fill
+  // is a damaged record, not a buffer of a gigabyte.
+  const auto limit_memory = [] {
+    const rlimit limit{256u << 20, 256u << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     write_file(dir / "A.SCR", c.file);
-    const ChildResult r = probe(dir, {"read-matrix", "A.SCR"});
+    ChildOptions options;
+    options.directory = dir.path();
+    options.before_exec = limit_memory;
+    const ChildResult r = run_child(FRAME_PROBE_BIN, {"read-matrix", "A.SCR"}, options);
     EXPECT_EQ(r.err, "At line " + std::to_string(c.line) + " of file probe.cpp (Unit 8 \"A.SCR\")\n" + traceback +
                          "Fortran runtime error: " + c.message + "\n");
     EXPECT_EQ(r.out, c.out);
