@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "io/report.hpp"
 #include "io/settings.hpp"
 
 namespace blockeig {
@@ -52,7 +54,15 @@ class ProgressLine {
   }
 
  private:
-  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && io::settings().progress) {}
+  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && io::settings().progress) {
+    if (enabled_) io::set_before_report(erase_for_report);
+  }
+
+  // A report is about to be written, perhaps from a signal handler while the
+  // ticker holds the lock: erase without locking.
+  static void erase_for_report() {
+    if (on_screen.exchange(false)) put("\r\033[K");
+  }
 
   void tick() {
     std::unique_lock lock(mutex_);
@@ -66,13 +76,11 @@ class ProgressLine {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
     const std::string text = "\r\033[Kblockeig: " + label_ + " (" + std::to_string(seconds) + " s)";
     put(text);
-    drawn_ = true;
+    on_screen = true;
   }
 
   void erase() {
-    if (!drawn_) return;
-    put("\r\033[K");
-    drawn_ = false;
+    if (on_screen.exchange(false)) put("\r\033[K");
   }
 
   static void put(const std::string& text) {
@@ -87,8 +95,8 @@ class ProgressLine {
   std::thread ticker_;
   Clock::time_point started_;
   std::string label_;
+  static inline std::atomic<bool> on_screen{false};
   bool active_ = false;
-  bool drawn_ = false;
   bool stopping_ = false;
 };
 

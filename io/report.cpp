@@ -19,6 +19,7 @@ constexpr std::string_view traceback_line =
 
 // Set once the first report begins; a failure after that is nested.
 volatile bool reporting = false;
+void (*before_report)() = nullptr;
 
 // A report line is assembled in a fixed buffer (no allocation: the report
 // may be written because memory ran out, or from a signal handler). File
@@ -66,6 +67,7 @@ void write_stderr(std::string_view s) { ReportLine().text(s).write_to_stderr(); 
 void begin_report() {
   if (reporting) ::_exit(exit_nested_failure);
   reporting = true;
+  if (before_report != nullptr) before_report();
 }
 
 // The first line of a report, in the form that fits the statement in
@@ -94,6 +96,8 @@ void write_locus_line(std::string_view open_file_name = {}) {
 }
 
 }  // namespace
+
+void set_before_report(void (*hook)()) { before_report = hook; }
 
 [[noreturn]] void raise(int code, std::string_view message) {
   const int saved_errno = errno;

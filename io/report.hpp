@@ -19,6 +19,11 @@ inline constexpr int exit_processor_exception = 95;
 inline constexpr int exit_internal_error = 3;
 inline constexpr int exit_nested_failure = 4;
 
+// A function that runs at the start of every report, before its first byte
+// (the progress line uses it to erase itself). It must be safe to call from
+// a signal handler.
+void set_before_report(void (*hook)());
+
 // Raises `code`. An empty `message` takes the code's standard message, or for
 // code 1 the platform's text for errno as it stands.
 [[noreturn]] void raise(int code, std::string_view message = {});

@@ -303,8 +303,12 @@ TEST(Run, ClosedStandardStreams) {
     const ChildResult r = run_child(BLOCKEIG_BIN, {}, options);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(read_file(dir / "A.SCR"), *c.file);
-    if (c.closed == 0) EXPECT_EQ(r.err, report(31, " (Unit 5)", "End of file"));
-    if (c.closed != 1) EXPECT_NE(r.out.find(" allocated\n"), std::string::npos) << r.out;
+    if (c.closed == 0) {
+      EXPECT_EQ(r.err, report(31, " (Unit 5)", "End of file"));
+    }
+    if (c.closed != 1) {
+      EXPECT_NE(r.out.find(" allocated\n"), std::string::npos) << r.out;
+    }
   }
 }
 
