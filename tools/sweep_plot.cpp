@@ -99,11 +99,12 @@ class Svg {
 
 void draw_x_axis(Svg& svg, const Axis& x, double y_bottom, int sweeps, bool labels) {
   svg.line(left, y_bottom, right, y_bottom, "stroke=\"#333\"");
-  const double step = std::max(1.0, nice_step(1, std::max(2, sweeps), 10));
-  for (double s = 1; s <= sweeps; s += step) {
+  const int step = static_cast<int>(std::max(1.0, nice_step(1, std::max(2, sweeps), 10)));
+  // Sweep 1, then the multiples of the step.
+  for (int s = 1; s <= sweeps; s = s == 1 && step > 1 ? step : s + step) {
     const double px = x.place(s);
     svg.line(px, y_bottom, px, y_bottom + 5, "stroke=\"#333\"");
-    if (labels) svg.text(px, y_bottom + 19, "middle", std::to_string(static_cast<int>(s)));
+    if (labels) svg.text(px, y_bottom + 19, "middle", std::to_string(s));
   }
 }
 
@@ -184,8 +185,9 @@ void draw_delta_panel(Svg& svg, const Transcript& t, const Axis& x) {
   const int stride = std::max(1, (decades + 11) / 12);
   for (int e = static_cast<int>(lo); e <= static_cast<int>(hi); ++e) {
     const double py = y.place(e);
-    svg.line(left, py, right, py, (e - static_cast<int>(lo)) % stride == 0 ? "stroke=\"#e2e2e2\"" : "stroke=\"#f1f1f1\"");
-    if ((e - static_cast<int>(lo)) % stride != 0) continue;
+    const bool labelled = e % stride == 0;
+    svg.line(left, py, right, py, labelled ? "stroke=\"#e2e2e2\"" : "stroke=\"#f1f1f1\"");
+    if (!labelled) continue;
     svg.line(left - 5, py, left, py, "stroke=\"#333\"");
     svg.text(left - 8, py + 4, "end", "10<tspan dy=\"-7\" font-size=\"10\">" + std::to_string(e) + "</tspan>");
   }
@@ -217,6 +219,8 @@ void draw_delta_panel(Svg& svg, const Transcript& t, const Axis& x) {
   }
   draw_x_axis(svg, x, low_y1, static_cast<int>(t.sweeps.size()), true);
   svg.text((left + right) / 2, low_y1 + 40, "middle", "sweep");
+  svg.text(right, low_y1 + 40, "end", "values as printed by blockeig, 3 significant digits",
+           " font-size=\"10\" fill=\"#777\"");
 }
 
 void draw_legend(Svg& svg, const Transcript& t) {
