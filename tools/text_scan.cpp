@@ -73,7 +73,7 @@ bool parse_integer(std::string_view token, std::int64_t& value) {
 
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column) {
   std::string out(name);
-  out += ':' + std::to_string(line);
+  if (line > 0) out += ':' + std::to_string(line);
   if (column > 0) out += ':' + std::to_string(column);
   out += ": ";
   return out;

@@ -37,7 +37,8 @@ bool parse_real(std::string_view token, double& value);
 // Reads a whole token as a decimal integer with an optional sign.
 bool parse_integer(std::string_view token, std::int64_t& value);
 
-// "NAME:LINE:COLUMN: " (the column omitted when 0), the prefix of a message.
+// "NAME:LINE:COLUMN: " (the column omitted when 0, the line too), the prefix
+// of a message.
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column);
 
 // The shortest text that reads back as exactly `value` ("nan", "inf" and
