@@ -29,7 +29,7 @@ std::string lower(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view name) : cursor_(text), name_(name) {}
+  Parser(std::string_view text, std::string_view name) : text_(text), cursor_(text), name_(name) {}
 
   Matrix parse() {
     const Header header = read_header();
@@ -129,7 +129,9 @@ class Parser {
     if (entries > most)
       fail(0, "the size line announces " + std::to_string(entries) + " entries; an order " +
                   std::to_string(n) + " matrix of this symmetry holds at most " + std::to_string(most));
-    std::vector<std::int64_t> first_line(static_cast<std::size_t>(n * n), 0);
+    // One bit per position; the line of a first entry is looked up again
+    // only when a duplicate shows up.
+    std::vector<bool> seen(static_cast<std::size_t>(n * n), false);
     for (std::int64_t k = 0; k < entries; ++k) {
       const std::vector<Token> t = next_data_line("entry " + std::to_string(k + 1) + " of " + std::to_string(entries));
       if (t.size() != 3) fail(t.size() > 3 ? t[3].column : 0, "an entry is a row, a column and a value");
@@ -142,15 +144,39 @@ class Parser {
       // for its mirror image.
       const std::int64_t r = h.layout == Layout::general ? i : std::max(i, j);
       const std::int64_t c = h.layout == Layout::general ? j : std::min(i, j);
-      std::int64_t& seen = first_line[static_cast<std::size_t>((c - 1) * n + (r - 1))];
-      if (seen != 0)
+      const std::size_t position = static_cast<std::size_t>((c - 1) * n + (r - 1));
+      if (seen[position])
         fail(t[0].column, "entry (" + std::to_string(i) + ", " + std::to_string(j) +
-                              ") is given a second time (first at line " + std::to_string(seen) + ")");
-      seen = cursor_.line_number();
+                              ") is given a second time (first at line " +
+                              std::to_string(first_line_of(h, r, c)) + ")");
+      seen[position] = true;
       m(i, j) = v;
       if (h.layout == Layout::symmetric) m(j, i) = v;
       if (h.layout == Layout::skew_symmetric) m(j, i) = -v;
     }
+  }
+
+  // The line of the first entry at (r, c) in the lower-triangle sense of
+  // the layout; every line before the current one has been read already.
+  std::int64_t first_line_of(const Header& h, std::int64_t r, std::int64_t c) const {
+    LineCursor again(text_);
+    std::string_view line;
+    again.next(line);  // the header
+    bool size_line_seen = false;
+    while (again.next(line) && again.line_number() < cursor_.line_number()) {
+      const std::vector<Token> t = split_tokens(line);
+      if (t.empty() || t[0].text[0] == '%') continue;
+      if (!size_line_seen) {
+        size_line_seen = true;
+        continue;
+      }
+      std::int64_t i = 0, j = 0;
+      parse_integer(t[0].text, i);
+      parse_integer(t[1].text, j);
+      if (h.layout == Layout::general ? (i == r && j == c) : (std::max(i, j) == r && std::min(i, j) == c))
+        return again.line_number();
+    }
+    return 0;
   }
 
   std::int64_t index_at(const Token& token, std::int64_t n, const char* what) const {
@@ -187,6 +213,7 @@ class Parser {
     if (try_next_data_line(tokens)) fail(tokens[0].column, "more data than the size line announces");
   }
 
+  std::string_view text_;
   LineCursor cursor_;
   std::string_view name_;
 };
