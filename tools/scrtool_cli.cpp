@@ -37,7 +37,7 @@ class UsageError : public ToolError {
   using ToolError::ToolError;
 };
 
-struct OptionSpec {
+struct OptionRule {
   std::string_view long_name;  // "--output"
   char short_name;             // 'o', or 0
   bool takes_value;
@@ -55,7 +55,7 @@ struct Parsed {
 };
 
 // Options may come before, between or after the operands; "--" ends them.
-Parsed parse_arguments(std::span<const std::string> args, std::span<const OptionSpec> specs) {
+Parsed parse_arguments(std::span<const std::string> args, std::span<const OptionRule> rules) {
   Parsed p;
   bool options_done = false;
   for (std::size_t k = 0; k < args.size(); ++k) {
@@ -74,13 +74,13 @@ Parsed parse_arguments(std::span<const std::string> args, std::span<const Option
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs)
-      if (name == s.long_name || (s.short_name && name.size() == 2 && name[1] == s.short_name)) spec = &s;
-    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-    const std::string key(spec->long_name);
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& s : rules)
+      if (name == s.long_name || (s.short_name && name.size() == 2 && name[1] == s.short_name)) rule = &s;
+    if (rule == nullptr) throw UsageError("unknown option '" + name + "'");
+    const std::string key(rule->long_name);
     if (p.has(key)) throw UsageError("option '" + name + "' given twice");
-    if (!spec->takes_value) {
+    if (!rule->takes_value) {
       if (equals != std::string::npos) throw UsageError("option '" + name + "' takes no value");
       p.options[key] = "";
     } else if (equals != std::string::npos) {
@@ -89,7 +89,7 @@ Parsed parse_arguments(std::span<const std::string> args, std::span<const Option
       if (k + 1 == args.size()) throw UsageError("option '" + name + "' needs a value");
       p.options[key] = args[++k];
     }
-    if (spec->takes_value && p.options[key].empty()) throw UsageError("option '" + name + "' needs a value");
+    if (rule->takes_value && p.options[key].empty()) throw UsageError("option '" + name + "' needs a value");
   }
   return p;
 }
@@ -137,8 +137,8 @@ Matrix read_any_matrix(const std::string& path) {
 std::string order_name(ByteOrder order) { return order == ByteOrder::little ? "little-endian" : "big-endian"; }
 
 int run_import(std::span<const std::string> args, std::ostream& out) {
-  static constexpr OptionSpec specs[] = {{"--output", 'o', true}, {"--big-endian", 0, false}};
-  const Parsed p = parse_arguments(args, specs);
+  static constexpr OptionRule rules[] = {{"--output", 'o', true}, {"--big-endian", 0, false}};
+  const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << import_help, exit_ok;
   require_operands(p, 1, "input file");
   const std::string output = p.value("--output").value_or("A.SCR");
@@ -151,8 +151,8 @@ int run_import(std::span<const std::string> args, std::ostream& out) {
 }
 
 int run_export(std::span<const std::string> args, std::ostream& out) {
-  static constexpr OptionSpec specs[] = {{"--output", 'o', true}};
-  const Parsed p = parse_arguments(args, specs);
+  static constexpr OptionRule rules[] = {{"--output", 'o', true}};
+  const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << export_help, exit_ok;
   require_operands(p, 1, "A.SCR file");
   const std::optional<std::string> output = p.value("--output");
@@ -207,8 +207,8 @@ std::uint64_t seed_value(const std::string& text) {
 }
 
 int run_gen(std::span<const std::string> args, std::ostream& out) {
-  static constexpr OptionSpec specs[] = {{"--output", 'o', true}, {"--seed", 0, true}, {"--eigenvalues", 0, true}};
-  const Parsed p = parse_arguments(args, specs);
+  static constexpr OptionRule rules[] = {{"--output", 'o', true}, {"--seed", 0, true}, {"--eigenvalues", 0, true}};
+  const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << gen_help, exit_ok;
   require_operands(p, 2, "kind and order");
   const KindInfo* kind = find_kind(p.positional[0]);
@@ -237,8 +237,8 @@ int run_gen(std::span<const std::string> args, std::ostream& out) {
 }
 
 int run_plot(std::span<const std::string> args, std::ostream& out) {
-  static constexpr OptionSpec specs[] = {{"--output", 'o', true}};
-  const Parsed p = parse_arguments(args, specs);
+  static constexpr OptionRule rules[] = {{"--output", 'o', true}};
+  const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << plot_help, exit_ok;
   require_operands(p, 1, "transcript file");
   const std::string output = p.value("--output").value_or("sweeps.svg");
