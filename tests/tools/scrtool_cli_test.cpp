@@ -1,0 +1,266 @@
+#include "tools/scrtool_cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace scrtool {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "scrtool-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return path_; }
+  // Names in the directory, so that stray temporary files show.
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(path_)) out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome scrtool(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int status = run_scrtool(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+// gen -> export -> import gives the same A.SCR byte for byte, in every format.
+TEST(ScrtoolCli, RoundTripsGiveIdenticalBytes) {
+  TempDir dir;
+  for (const char* kind : {"random", "clustered", "hilbert", "wilkinson", "tridiag"})
+    for (const char* ext : {".mtx", ".npy", ".txt", ".mm"}) {
+      SCOPED_TRACE(std::string(kind) + ext);
+      const std::string a = dir / "A.SCR", x = dir / (std::string("x") + ext), b = dir / "B.SCR";
+      ASSERT_EQ(scrtool({"gen", kind, "7", "--seed", "3", "-o", a}).status, 0);
+      ASSERT_EQ(scrtool({"export", a, "-o", x}).status, 0);
+      const Outcome back = scrtool({"import", x, "-o", b});
+      ASSERT_EQ(back.status, 0) << back.err;
+      EXPECT_EQ(back.out, "wrote " + b + ": N = 7, 412 bytes, little-endian\n");
+      EXPECT_EQ(slurp(a), slurp(b));
+    }
+  // A non-symmetric matrix takes the "general" path of every writer.
+  spit(dir / "g.txt", "1 2 3\n4 5 6\n7 8 0.1\n");
+  ASSERT_EQ(scrtool({"import", dir / "g.txt", "-o", dir / "G.SCR"}).status, 0);
+  for (const char* ext : {".mtx", ".npy", ".txt"}) {
+    ASSERT_EQ(scrtool({"export", dir / "G.SCR", "-o", dir / (std::string("g2") + ext)}).status, 0);
+    ASSERT_EQ(scrtool({"import", dir / (std::string("g2") + ext), "-o", dir / "H.SCR"}).status, 0);
+    EXPECT_EQ(slurp(dir / "G.SCR"), slurp(dir / "H.SCR")) << ext;
+  }
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "B.SCR", "G.SCR", "H.SCR", "g.txt", "g2.mtx", "g2.npy",
+                                                   "g2.txt", "x.mm", "x.mtx", "x.npy", "x.txt"}));
+}
+
+TEST(ScrtoolCli, BigEndianImportAndExport) {
+  TempDir dir;
+  spit(dir / "m.txt", "2\n1 0.5\n0.5 -1\n");
+  ASSERT_EQ(scrtool({"import", "--big-endian", dir / "m.txt", "-o", dir / "B.SCR"}).status, 0);
+  const std::string big = slurp(dir / "B.SCR");
+  ASSERT_EQ(big.size(), 52u);
+  EXPECT_EQ(big.substr(0, 8), std::string("\0\0\0\4\0\0\0\2", 8));
+  const Outcome text = scrtool({"export", dir / "B.SCR"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out, "1 0.5\n0.5 -1\n");
+  const Outcome info = scrtool({"info", dir / "B.SCR"});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.out.find("byte reversal on  accepts it"), std::string::npos) << info.out;
+}
+
+// Bad input: a message naming the place, status 2, and the output file
+// neither created nor changed, with no temporary file left behind.
+TEST(ScrtoolCli, BadInputLeavesNoOutput) {
+  TempDir dir;
+  spit(dir / "A.SCR", "keep me");
+  spit(dir / "rect.txt", "1 2 3\n4 5 6\n");
+  spit(dir / "bad.mtx", "%%MatrixMarket matrix coordinate real general\n2 2 1\n1 1 x\n");
+  spit(dir / "bad.npy", "\x93NUMPY\x01");
+  spit(dir / "empty.txt", "");
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"import", dir / "rect.txt", "-o", dir / "A.SCR"},
+       "scrtool import: " + dir / "rect.txt" + ":2: the file ends after 2 rows; the matrix is not square"},
+      {{"import", dir / "bad.mtx", "-o", dir / "A.SCR"},
+       "scrtool import: " + dir / "bad.mtx" + ":3:5: 'x' is not a real number\n"},
+      {{"import", dir / "bad.npy", "-o", dir / "A.SCR"}, "scrtool import: " + dir / "bad.npy" + ": byte 0: not a NumPy"},
+      {{"import", dir / "empty.txt", "-o", dir / "A.SCR"}, "the file holds no numbers"},
+      {{"import", dir / "missing.txt", "-o", dir / "A.SCR"},
+       "scrtool import: cannot open " + dir / "missing.txt" + ": No such file or directory\n"},
+      {{"import", dir.path().string(), "-o", dir / "A.SCR"}, "it is a directory"},
+      {{"gen", "random", "5", "--eigenvalues", dir / "ev.txt", "-o", dir / "A.SCR"},
+       "scrtool gen: no exact spectrum is known for kind 'random'\n"},
+      {{"gen", "ones", "1", "-o", dir / "A.SCR"}, "scrtool gen: order 1 is below 2"},
+      {{"gen", "ones", "11181", "-o", dir / "A.SCR"}, "scrtool gen: order 11181 is above 11180"},
+      {{"gen", "ones", "5x", "-o", dir / "A.SCR"}, "scrtool gen: the order '5x' is not an integer"},
+      {{"gen", "gauss", "5", "-o", dir / "A.SCR"}, "scrtool gen: unknown kind 'gauss'; the kinds are random, tridiag"},
+      {{"gen", "random", "5", "--seed", "-1", "-o", dir / "A.SCR"}, "scrtool gen: the seed '-1' is not an integer"},
+      {{"export", dir / "A.SCR", "-o", dir / "out.npy"}, "scrtool export: " + dir / "A.SCR" + ": the length marker of record 1 at byte 0 (1885693291) is above"},
+      {{"export", dir / "rect.txt", "-o", dir / "out.csv"}, "scrtool export: cannot tell the format of"},
+      {{"import", dir / "rect.txt", "-o", dir / "no/such/dir/A.SCR"}, "scrtool import: "},
+      {{"plot", dir / "rect.txt", "-o", dir / "p.svg"}, "scrtool plot: " + dir / "rect.txt" + ": no sweep line found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Outcome r = scrtool(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("scrtool " + c.args[0] + ": ")) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(slurp(dir / "A.SCR"), "keep me");
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "bad.mtx", "bad.npy", "empty.txt", "rect.txt"}));
+}
+
+TEST(ScrtoolCli, UsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  };
+  const Case cases[] = {
+      {{}, "scrtool: missing command\nTry 'scrtool --help'.\n"},
+      {{"convert"}, "scrtool: unknown command 'convert'\nTry 'scrtool --help'.\n"},
+      {{"import"}, "scrtool import: missing input file\nTry 'scrtool import --help'.\n"},
+      {{"import", "a", "b"}, "scrtool import: unexpected argument 'b'\nTry 'scrtool import --help'.\n"},
+      {{"import", "a", "--bigendian"}, "scrtool import: unknown option '--bigendian'\nTry 'scrtool import --help'.\n"},
+      {{"import", "a", "-o"}, "scrtool import: option '-o' needs a value\nTry 'scrtool import --help'.\n"},
+      {{"import", "a", "-o", "x", "--output=y"}, "scrtool import: option '--output' given twice\n"},
+      {{"import", "a", "--big-endian=yes"}, "scrtool import: option '--big-endian' takes no value\n"},
+      {{"info"}, "scrtool info: missing A.SCR file\n"},
+      {{"gen", "ones"}, "scrtool gen: missing kind and order\n"},
+      {{"plot", "-x", "t"}, "scrtool plot: unknown option '-x'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    const Outcome r = scrtool(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
+  }
+}
+
+TEST(ScrtoolCli, HelpAndVersion) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* start;
+  };
+  const Case cases[] = {
+      {{"--help"}, "Usage: scrtool COMMAND ARGUMENTS...\n"},
+      {{"-h"}, "Usage: scrtool COMMAND ARGUMENTS...\n"},
+      {{"help", "gen"}, "Usage: scrtool gen KIND N"},
+      {{"import", "--help"}, "Usage: scrtool import IN [-o A.SCR] [--big-endian]\n"},
+      {{"export", "-h"}, "Usage: scrtool export A.SCR [-o FILE]\n"},
+      {{"info", "--help"}, "Usage: scrtool info A.SCR\n"},
+      {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
+      {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT [-o sweeps.svg]\n"},
+      {{"--version"}, "scrtool (blockeig) "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    const Outcome r = scrtool(c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.starts_with(c.start)) << r.out;
+  }
+  // Every kind is described in gen's help.
+  const std::string gen = scrtool({"gen", "--help"}).out;
+  for (const char* kind : {"random", "tridiag", "clement", "wilkinson", "hilbert", "ones", "diagonal", "clustered"})
+    EXPECT_NE(gen.find(std::string("  ") + kind + " "), std::string::npos) << kind;
+}
+
+TEST(ScrtoolCli, GenWritesTheSpectrum) {
+  TempDir dir;
+  const Outcome r = scrtool({"gen", "clement", "4", "-o", dir / "C.SCR", "--eigenvalues", dir / "ev.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "wrote " + dir / "C.SCR" + ": clement, N = 4\n");
+  EXPECT_EQ(slurp(dir / "ev.txt"), "-3\n-1\n1\n3\n");
+  EXPECT_EQ(slurp(dir / "C.SCR").size(), 148u);
+}
+
+TEST(ScrtoolCli, InfoStatus) {
+  TempDir dir;
+  ASSERT_EQ(scrtool({"gen", "ones", "3", "-o", dir / "A.SCR"}).status, 0);
+  const Outcome good = scrtool({"info", dir / "A.SCR"});
+  EXPECT_EQ(good.status, 0);
+  EXPECT_NE(good.out.find("order N           3\n"), std::string::npos) << good.out;
+  EXPECT_NE(good.out.find("Frobenius norm    3\n"), std::string::npos) << good.out;
+  std::string damaged = slurp(dir / "A.SCR");
+  damaged.resize(damaged.size() - 3);
+  spit(dir / "D.SCR", damaged);
+  const Outcome bad = scrtool({"info", dir / "D.SCR"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("blockeig          stops at line 15 with \"Corrupt record in unformatted sequential-access file\"\n"),
+            std::string::npos)
+      << bad.out;
+  EXPECT_EQ(scrtool({"info", dir / "none.SCR"}).status, 2);
+}
+
+// The binary itself: default file names in the working directory, exit
+// statuses, and the streams used.
+std::string scrtool_binary() {
+  if (const char* env = std::getenv("SCRTOOL_BIN")) return env;
+#ifdef SCRTOOL_BIN
+  return SCRTOOL_BIN;
+#else
+  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "scrtool").string();
+#endif
+}
+
+int shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ScrtoolBinary, EndToEnd) {
+  const std::string bin = scrtool_binary();
+  ASSERT_TRUE(fs::exists(bin)) << bin;
+  TempDir dir;
+  const std::string cd = "cd '" + dir.path().string() + "' && '" + bin + "' ";
+  EXPECT_EQ(shell(cd + "gen tridiag 6 --eigenvalues ev.txt > out.txt 2> err.txt"), 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), "wrote A.SCR: tridiag, N = 6\n");
+  EXPECT_EQ(slurp(dir / "err.txt"), "");
+  EXPECT_EQ(fs::file_size(dir / "A.SCR"), 20u + 8 * 36);
+  EXPECT_EQ(fs::status(dir / "A.SCR").permissions() & fs::perms::owner_read, fs::perms::owner_read);
+  EXPECT_EQ(shell(cd + "info A.SCR > out.txt"), 0);
+  EXPECT_EQ(shell(cd + "export A.SCR -o a.mtx && '" + bin + "' import a.mtx -o B.SCR > /dev/null && cmp -s A.SCR B.SCR"), 0);
+  spit(dir / "bad.txt", "1 2\n3\n");
+  EXPECT_EQ(shell(cd + "import bad.txt > out.txt 2> err.txt"), 2);
+  EXPECT_EQ(slurp(dir / "out.txt"), "");
+  EXPECT_EQ(slurp(dir / "err.txt"), "scrtool import: bad.txt:2: row 2 has 1 numbers, not 2\n");
+  EXPECT_EQ(shell(cd + "--help > out.txt"), 0);
+  EXPECT_TRUE(slurp(dir / "out.txt").starts_with("Usage: scrtool"));
+  EXPECT_EQ(shell(cd + "export A.SCR > /dev/full 2> err.txt"), 2);
+  EXPECT_EQ(slurp(dir / "err.txt"), "scrtool: cannot write standard output\n");
+}
+
+}  // namespace
+}  // namespace scrtool

@@ -1,0 +1,132 @@
+#include "tools/record_codec.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "tools/tool_error.hpp"
+
+namespace scrtool {
+
+namespace {
+
+// Loads `size` bytes stored in `order` as an unsigned integer.
+template <typename U>
+U load(const std::uint8_t* p, ByteOrder order) {
+  U value = 0;
+  for (std::size_t i = 0; i < sizeof(U); ++i) {
+    const std::size_t k = order == ByteOrder::little ? sizeof(U) - 1 - i : i;
+    value = static_cast<U>((value << 8) | p[k]);
+  }
+  return value;
+}
+
+template <typename U>
+void store(U value, ByteOrder order, std::uint8_t* out) {
+  for (std::size_t i = 0; i < sizeof(U); ++i) {
+    const std::size_t k = order == ByteOrder::little ? i : sizeof(U) - 1 - i;
+    out[k] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+}  // namespace
+
+std::int32_t decode_int32(const std::uint8_t* p, ByteOrder order) {
+  return std::bit_cast<std::int32_t>(load<std::uint32_t>(p, order));
+}
+
+std::int64_t decode_int64(const std::uint8_t* p, ByteOrder order) {
+  return std::bit_cast<std::int64_t>(load<std::uint64_t>(p, order));
+}
+
+double decode_double(const std::uint8_t* p, ByteOrder order) {
+  return std::bit_cast<double>(load<std::uint64_t>(p, order));
+}
+
+void encode_int32(std::int32_t value, ByteOrder order, std::uint8_t* out) {
+  store(std::bit_cast<std::uint32_t>(value), order, out);
+}
+
+void encode_double(double value, ByteOrder order, std::uint8_t* out) {
+  store(std::bit_cast<std::uint64_t>(value), order, out);
+}
+
+std::size_t MemorySource::read(std::int64_t offset, std::span<std::uint8_t> out) const {
+  const std::size_t start = static_cast<std::size_t>(offset);
+  const std::size_t count = std::min(out.size(), bytes_.size() - start);
+  if (count > 0) std::memcpy(out.data(), bytes_.data() + start, count);
+  return count;
+}
+
+RecordFrame frame_record(const ByteSource& file, std::int64_t offset, ByteOrder order) {
+  RecordFrame frame;
+  frame.offset = offset;
+  frame.available = file.size() - offset;
+  if (frame.available <= 0) {
+    frame.framing = Framing::end_of_file;
+    return frame;
+  }
+  if (frame.available < 4) {
+    frame.framing = Framing::partial_marker;
+    return frame;
+  }
+  std::array<std::uint8_t, 4> marker{};
+  file.read(offset, marker);
+  frame.length = decode_int32(marker.data(), order);
+  if (frame.length < 0) {
+    frame.framing = Framing::negative_length;
+    return frame;
+  }
+  if (frame.length > max_record_length) {
+    frame.framing = Framing::over_limit;
+    return frame;
+  }
+  // Both terms are below 2^31 + 8, so the sum cannot overflow 64 bits.
+  if (frame.available < std::int64_t{frame.length} + 8) {
+    frame.framing = Framing::truncated;
+    return frame;
+  }
+  file.read(offset + 4 + frame.length, marker);
+  frame.trailing = decode_int32(marker.data(), order);
+  frame.framing = Framing::complete;
+  return frame;
+}
+
+std::vector<RecordFrame> frame_records(const ByteSource& file, ByteOrder order,
+                                       std::size_t max_records) {
+  std::vector<RecordFrame> frames;
+  std::int64_t offset = 0;
+  while (frames.size() < max_records) {
+    frames.push_back(frame_record(file, offset, order));
+    if (frames.back().framing != Framing::complete) break;
+    offset = frames.back().next_offset();
+  }
+  return frames;
+}
+
+std::int32_t record_length_for(std::uint64_t bytes) {
+  if (bytes > static_cast<std::uint64_t>(max_record_length))
+    throw ToolError("a record of " + std::to_string(bytes) +
+                    " bytes exceeds the record length limit of 1000000000 bytes");
+  return static_cast<std::int32_t>(bytes);
+}
+
+void emit_marker(std::int32_t length, ByteOrder order, const ByteSink& sink) {
+  std::array<std::uint8_t, 4> marker{};
+  encode_int32(length, order, marker.data());
+  sink(marker);
+}
+
+void append_record(Bytes& file, std::span<const std::uint8_t> data, ByteOrder order) {
+  const std::int32_t length = record_length_for(data.size());
+  const ByteSink sink = [&file](std::span<const std::uint8_t> piece) {
+    file.insert(file.end(), piece.begin(), piece.end());
+  };
+  emit_marker(length, order, sink);
+  sink(data);
+  emit_marker(length, order, sink);
+}
+
+}  // namespace scrtool

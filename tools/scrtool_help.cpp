@@ -1,0 +1,150 @@
+#include "tools/scrtool_help.hpp"
+
+namespace scrtool {
+
+const std::string_view main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
+
+Make, convert and check A.SCR, the matrix file that blockeig reads, and plot
+how a blockeig run converged.
+
+Commands:
+  import IN [-o A.SCR] [--big-endian]
+        convert a Matrix Market, NumPy .npy or plain text matrix to A.SCR
+  export A.SCR [-o FILE]
+        convert A.SCR to Matrix Market (.mtx), .npy or text (.txt)
+  info A.SCR
+        describe A.SCR and tell whether blockeig accepts it
+  gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
+        write a test matrix (random, tridiag, clement, wilkinson, hilbert,
+        ones, diagonal, clustered)
+  plot TRANSCRIPT [-o sweeps.svg]
+        draw E(1) and DELTA per sweep from a saved blockeig transcript
+
+'scrtool COMMAND --help' explains one command.
+
+Options:
+  -h, --help     show this help and exit
+  --version      show the version and exit
+
+A.SCR holds two unformatted sequential records: the order N as a 4-byte
+integer, then the N*N doubles column by column; each record is framed by its
+length in 4 bytes before and after it. blockeig reads orders 2 to 11180.
+
+Exit status: 0 on success; 1 when 'info' finds a file blockeig does not
+accept; 2 for a usage error or an input that cannot be read or converted,
+in which case no output file is created or changed.
+)HELP";
+
+const std::string_view import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
+
+Convert the square matrix in IN to the record file blockeig reads.
+
+IN may be
+  Matrix Market   "%%MatrixMarket matrix array|coordinate real|integer
+                  general|symmetric|skew-symmetric" (extension .mtx or .mm,
+                  or that first line); a symmetric file gives the lower
+                  triangle, an upper-triangle entry stands for its mirror
+  NumPy .npy      a two-dimensional square array of float64, float32, int32
+                  or int64, little- or big-endian, C or Fortran order
+  plain text      one row per line, numbers separated by blanks or tabs,
+                  optionally preceded by a line holding the order alone;
+                  "#" starts a comment, blank lines are skipped
+
+Options:
+  -o, --output FILE   the file to write (default A.SCR); replaced only once
+                      the whole matrix has been read and written
+  --big-endian        write markers and numbers big-endian, for a blockeig
+                      run with byte reversal switched on
+  -h, --help          show this help
+
+A malformed or non-square input, or an order outside 2..11180, is reported
+with its line and column (byte offset for .npy) and exit status 2; the
+output file is then neither created nor changed.
+)HELP";
+
+const std::string_view export_help = R"HELP(Usage: scrtool export A.SCR [-o FILE]
+
+Convert an A.SCR (either byte order) to another format, chosen by the
+extension of FILE:
+  .mtx, .mm   Matrix Market "array real", "symmetric" with the lower
+              triangle when the matrix equals its transpose bit for bit,
+              "general" otherwise
+  .npy        NumPy float64, little-endian, C order
+  .txt        one row per line
+Without -o the text form goes to standard output. Every number is written
+in the shortest decimal form that reads back as the same double, so import
+after export gives the same A.SCR byte for byte.
+
+Options:
+  -o, --output FILE   the file to write; replaced only once complete
+  -h, --help          show this help
+
+A file blockeig would not accept is refused with the reason and exit
+status 2; 'scrtool info' tells more.
+)HELP";
+
+const std::string_view info_help = R"HELP(Usage: scrtool info A.SCR
+
+Describe an A.SCR: its size, byte order, record lengths, the order N, the
+largest |A(i,j) - A(j,i)|, the Frobenius norm and the number of non-finite
+elements, and whether blockeig accepts it. When it does not, info names the
+statement line and the run-time message blockeig will stop with ("End of
+file", "Corrupt record in unformatted sequential-access file", "Reading more
+data than the record size (RECL)", "Memory allocation failed") or that it
+refuses an order below 2. Notes list what blockeig passes over in silence:
+extra bytes in a record, unequal length markers, records after the matrix,
+an unsymmetric matrix, non-finite elements.
+
+Options:
+  -h, --help   show this help
+
+Exit status: 0 when blockeig accepts the file as it is, 1 when it does not,
+2 when the file cannot be opened.
+)HELP";
+
+const std::string_view gen_help = R"HELP(Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
+
+Write a test matrix of order N (2 to 11180).
+
+Kinds:
+  random      symmetric, elements uniform in [-1, 1) from the seed
+  tridiag     the 1-2-1 matrix: 2 on the diagonal, -1 beside it;
+              eigenvalues 2 - 2cos(k*pi/(N+1)), k = 1..N
+  clement     Clement's matrix: zero diagonal, sqrt(k(N-k)) beside it;
+              eigenvalues -(N-1), -(N-3), ..., N-3, N-1
+  wilkinson   Wilkinson's W+: |(N+1)/2 - i| on the diagonal, 1 beside it
+  hilbert     the Hilbert matrix 1/(i+j-1)
+  ones        every element 1; eigenvalues 0 (N-1 times) and N
+  diagonal    diag(1, 2, ..., N); eigenvalues 1..N
+  clustered   Q*D*Q^T with Q orthogonal from the seed and D in clusters of
+              four eigenvalues 1e-8 apart around 1, 2, 3, ...; its
+              eigenvalues are those of D up to rounding in forming the
+              product
+
+Options:
+  --seed S              seed of the random and clustered kinds (default 1)
+  -o, --output FILE     the file to write (default A.SCR)
+  --eigenvalues FILE    also write the eigenvalues, ascending, one per line,
+                        in the shortest decimal form of the nearest double;
+                        refused for kinds without a known spectrum
+  -h, --help            show this help
+)HELP";
+
+const std::string_view plot_help = R"HELP(Usage: scrtool plot TRANSCRIPT [-o sweeps.svg]
+
+Draw a saved blockeig console transcript (its standard output, for example
+from 'blockeig > run.txt' or 'blockeig | tee run.txt') as one self-contained
+SVG picture: E(1) after each sweep against the E(1) of the direct solve's
+summary line, and DELTA per sweep on a log scale against the TOL line.
+Lines the transcript holds besides blockeig's are skipped.
+
+Options:
+  -o, --output FILE   the picture to write (default sweeps.svg)
+  -h, --help          show this help
+
+A transcript with no sweep line, a sweep or summary line whose fields do not
+read, or sweeps that are not numbered 1, 2, 3, ... is reported with its line
+number and exit status 2.
+)HELP";
+
+}  // namespace scrtool

@@ -1,0 +1,48 @@
+#pragma once
+// Line and token scanning shared by the text readers (Matrix Market and
+// plain text), with the line and column of every token for messages.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scrtool {
+
+struct Token {
+  std::string_view text;
+  std::int64_t column = 0;  // one-based
+};
+
+// Walks a text line by line; a CR before the LF is dropped.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+  // Moves to the next line; false at the end of the text.
+  bool next(std::string_view& line);
+  std::int64_t line_number() const { return line_number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t position_ = 0;
+  std::int64_t line_number_ = 0;
+};
+
+// Splits `line` at blanks and tabs.
+std::vector<Token> split_tokens(std::string_view line);
+
+// Reads a whole token as a real number: decimal or exponent form, an
+// optional sign, a Fortran "D" exponent, "inf", "infinity" and "nan" in any
+// case. False for anything else, and for a value beyond the double range.
+bool parse_real(std::string_view token, double& value);
+// Reads a whole token as a decimal integer with an optional sign.
+bool parse_integer(std::string_view token, std::int64_t& value);
+
+// "NAME:LINE:COLUMN: " (the column omitted when 0, the line too), the prefix
+// of a message.
+std::string text_position(std::string_view name, std::int64_t line, std::int64_t column);
+
+// The shortest text that reads back as exactly `value` ("nan", "inf" and
+// "-inf" for the non-finite values).
+std::string shortest_text(double value);
+
+}  // namespace scrtool
