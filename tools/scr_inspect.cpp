@@ -143,7 +143,7 @@ std::string render_inspection(const Inspection& in, std::string_view name) {
   row("blockeig", verdict_outcome(in.as_is));
   if (!in.as_is.accepted) row("because", in.as_is.reason);
   if (in.reversed) {
-    row("byte reversal on", verdict_outcome(*in.reversed));
+    row("BLOCKEIG_CONVERT=big_endian", verdict_outcome(*in.reversed));
     if (!in.reversed->accepted) row("because", in.reversed->reason);
   }
   for (const std::string& note : in.notes) row("note", note);

@@ -54,7 +54,7 @@ Options:
   -o, --output FILE   the file to write (default A.SCR); replaced only once
                       the whole matrix has been read and written
   --big-endian        write markers and numbers big-endian, for a blockeig
-                      run with byte reversal switched on
+                      run with BLOCKEIG_CONVERT=big_endian
   -h, --help          show this help
 
 A malformed or non-square input, or an order outside 2..11180, is reported

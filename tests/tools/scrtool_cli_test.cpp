@@ -92,7 +92,7 @@ TEST(ScrtoolCli, BigEndianImportAndExport) {
   EXPECT_EQ(text.out, "1 0.5\n0.5 -1\n");
   const Outcome info = scrtool({"info", dir / "B.SCR"});
   EXPECT_EQ(info.status, 1);
-  EXPECT_NE(info.out.find("byte reversal on  accepts it"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("BLOCKEIG_CONVERT=big_endian accepts it"), std::string::npos) << info.out;
 }
 
 // Bad input: a message naming the place, status 2, and the output file
