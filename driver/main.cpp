@@ -6,6 +6,8 @@
 
 #include "driver/command_line.hpp"
 #include "driver/run_sequence.hpp"
+#include "eigen/thread_pool.hpp"
+#include "io/settings.hpp"
 #include "io/report.hpp"
 #include "io/startup.hpp"
 
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     blockeig::io::close_down();
   }
+  blockeig::set_thread_count(blockeig::io::settings().threads);
   try {
     blockeig::run_sequence();
   } catch (const std::bad_alloc&) {
