@@ -15,12 +15,6 @@ namespace blockeig::io {
 
 namespace {
 
-Unit& begin_formatted(std::int64_t number) {
-  Unit& unit = begin_transfer(number);
-  if (unit.form != Form::formatted) raise(conflicting_options, "Formatted data transfer on an unformatted unit");
-  return unit;
-}
-
 class UnitSink final : public RecordSink {
  public:
   explicit UnitSink(Unit& unit) : unit_(unit) {}
@@ -53,7 +47,7 @@ class UnitLines final : public LineSource {
 }  // namespace
 
 void write_formatted(std::int64_t number, std::string_view format, std::initializer_list<Item> items) {
-  Unit& unit = begin_formatted(number);
+  Unit& unit = begin_transfer(number, Form::formatted);
   check_writable(unit);
   const FormatParse parsed = parse_format(format);
   if (!parsed.ok()) raise(format_error, parsed.error);
@@ -66,7 +60,7 @@ void write_formatted(std::int64_t number, std::string_view format, std::initiali
 }
 
 void write_list(std::int64_t number, std::initializer_list<Item> items) {
-  Unit& unit = begin_formatted(number);
+  Unit& unit = begin_transfer(number, Form::formatted);
   check_writable(unit);
   std::string record;
   const ListWriteResult result = build_list_record(std::span<const Item>(items.begin(), items.size()), record);
@@ -76,7 +70,7 @@ void write_list(std::int64_t number, std::initializer_list<Item> items) {
 }
 
 void read_list(std::int64_t number, std::int32_t& item) {
-  Unit& unit = begin_formatted(number);
+  Unit& unit = begin_transfer(number, Form::formatted);
   check_readable(unit);
   UnitLines lines(unit);
   const ListReadResult result = read_list_integer(lines, 1);

@@ -8,13 +8,16 @@
 
 namespace blockeig::io {
 
-Unit& begin_transfer(std::int64_t number) {
+Unit& begin_transfer(std::int64_t number, Form form) {
   Unit* unit = find_unit(number);
   if (unit == nullptr) {
     set_current_unit(nullptr);
     raise(unattached_unit);
   }
   set_current_unit(unit);
+  if (unit->form != form)
+    raise(conflicting_options, form == Form::formatted ? "Formatted data transfer on an unformatted unit"
+                                                       : "Unformatted data transfer on a formatted unit");
   return *unit;
 }
 

@@ -9,8 +9,9 @@
 
 namespace blockeig::io {
 
-// The connected unit for a transfer statement, made the current unit.
-Unit& begin_transfer(std::int64_t number);
+// The connected unit for a transfer statement of this form, made the
+// current unit. A unit connected for the other form raises 200.
+Unit& begin_transfer(std::int64_t number, Form form);
 // Raises 206 "Cannot write to file opened for READ" for a read-only unit.
 void check_writable(const Unit& unit);
 // Raises 206 "Cannot read from file opened for WRITE" for a write-only unit.

@@ -9,18 +9,8 @@
 
 namespace blockeig::io {
 
-namespace {
-
-Unit& begin_unformatted(std::int64_t number) {
-  Unit& unit = begin_transfer(number);
-  if (unit.form != Form::unformatted) raise(conflicting_options, "Unformatted data transfer on a formatted unit");
-  return unit;
-}
-
-}  // namespace
-
 void read_record(std::int64_t number, std::int32_t& item) {
-  Unit& unit = begin_unformatted(number);
+  Unit& unit = begin_transfer(number, Form::unformatted);
   check_readable(unit);
   read_next_record(unit);
   unformatted_read(unit, &item, sizeof item);
@@ -29,7 +19,7 @@ void read_record(std::int64_t number, std::int32_t& item) {
 }
 
 void read_record(std::int64_t number, std::span<double> items) {
-  Unit& unit = begin_unformatted(number);
+  Unit& unit = begin_transfer(number, Form::unformatted);
   check_readable(unit);
   read_next_record(unit);
   unformatted_read_array(unit, items.data(), sizeof(double), items.size());
@@ -38,7 +28,7 @@ void read_record(std::int64_t number, std::span<double> items) {
 }
 
 void write_record(std::int64_t number, std::span<const std::int32_t> integers, std::span<const double> reals) {
-  Unit& unit = begin_unformatted(number);
+  Unit& unit = begin_transfer(number, Form::unformatted);
   check_writable(unit);
   unit.record_position = 0;
   for (const std::int32_t value : integers) unformatted_write(unit, &value, sizeof value);

@@ -40,7 +40,7 @@ int recurse(int depth) {
 void write_lines(std::int64_t unit, int count) {
   for (int i = 1; i <= count; ++i) {
     at(22);
-    Unit& u = begin_transfer(unit);
+    Unit& u = begin_transfer(unit, Form::formatted);
     check_writable(u);
     put_text_record(u, "line " + std::to_string(i));
     end_write(u);
@@ -101,7 +101,7 @@ int run(int argc, char** argv) {
     close(8);
   } else if (scenario == "write-stdout") {  // a line on a standard unit
     at(30);
-    Unit& u = begin_transfer(6);
+    Unit& u = begin_transfer(6, Form::formatted);
     put_text_record(u, " hello");
     end_write(u);
   } else if (scenario == "read-lines") {  // echoes standard input line by line
