@@ -1,9 +1,6 @@
 // The unformatted READ and WRITE statements.
-#include <cerrno>
 
-#include "io/error_codes.hpp"
 #include "io/record_file.hpp"
-#include "io/report.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
 
