@@ -1,5 +1,4 @@
 // The unformatted READ and WRITE statements.
-
 #include "io/record_file.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
