@@ -91,13 +91,38 @@ void product_sums_tile(MatrixView<const double> z, int l, const double* u, int j
 
 // ---- Reduction: the rank-two update --------------------------------------
 
+ext updated(double z, double uj, double ek, ext gj, double uk) {
+  return static_cast<ext>(z) - static_cast<ext>(uj) * ek - gj * uk;
+}
+
 void update_column(MatrixView<double> z, int l, const double* u, const double* e, const ext* g,
                    int k) {
-  const ext ek = e[k - 1];
-  const ext uk = u[k - 1];
   double* col = z.column(k);
-  for (int j = k; j <= l; ++j)
-    col[j - 1] = static_cast<ext>(col[j - 1]) - static_cast<ext>(u[j - 1]) * ek - g[j - 1] * uk;
+  for (int j = k; j <= l; ++j) col[j - 1] = updated(col[j - 1], u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+}
+
+// Columns k0 .. k0+3 together, so that each row's u(j) and unrounded g(j) are
+// loaded once for four elements. The column factors are read from e and u in
+// the loop on purpose: the x87 unit multiplies by a double in memory at no
+// extra cost, while eight factors held as ext would not fit its registers.
+void update_columns_tile(MatrixView<double> z, int l, const double* u, const double* e,
+                         const ext* g, int k0) {
+  for (int j = k0; j < k0 + tile - 1; ++j)
+    for (int k = k0; k <= j; ++k) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+  double* c0 = z.column(k0);
+  double* c1 = z.column(k0 + 1);
+  double* c2 = z.column(k0 + 2);
+  double* c3 = z.column(k0 + 3);
+  const double* ek = e + (k0 - 1);
+  const double* uk = u + (k0 - 1);
+  for (int j = k0 + tile - 1; j <= l; ++j) {
+    const ext uj = u[j - 1];
+    const ext gj = g[j - 1];
+    c0[j - 1] = static_cast<ext>(c0[j - 1]) - uj * ek[0] - gj * uk[0];
+    c1[j - 1] = static_cast<ext>(c1[j - 1]) - uj * ek[1] - gj * uk[1];
+    c2[j - 1] = static_cast<ext>(c2[j - 1]) - uj * ek[2] - gj * uk[2];
+    c3[j - 1] = static_cast<ext>(c3[j - 1]) - uj * ek[3] - gj * uk[3];
+  }
 }
 
 // ---- Accumulation ----------------------------------------------------------
@@ -146,7 +171,9 @@ void rank_two_update(MatrixView<double> z, int l, const double* u, const double*
                      const ext* g) {
   const long terms = static_cast<long>(l) * l;
   split_range(l, tile * tiles_per_task, terms, [&](int first, int last) {
-    for (int k = first; k <= last; ++k) update_column(z, l, u, e, g, k);
+    int k = first;
+    for (; k + tile - 1 <= last; k += tile) update_columns_tile(z, l, u, e, g, k);
+    for (; k <= last; ++k) update_column(z, l, u, e, g, k);
   });
 }
 
