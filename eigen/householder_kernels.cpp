@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "eigen/thread_pool_standin.hpp"
+#include "eigen/thread_pool.hpp"
 
 namespace blockeig {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <new>
 
-#include "eigen/thread_pool_standin.hpp"
+#include "eigen/thread_pool.hpp"
 
 namespace blockeig {
 

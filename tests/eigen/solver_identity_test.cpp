@@ -12,7 +12,7 @@
 
 #include "eigen/rotation_log.hpp"
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool_standin.hpp"
+#include "eigen/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
 #include "tests/eigen/reference_solver.hpp"
 

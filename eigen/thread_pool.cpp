@@ -1,0 +1,178 @@
+#include "eigen/thread_pool.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cfenv>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace blockeig {
+namespace {
+
+// True on a thread while it runs tasks of a job; a nested parallel_for then
+// runs inline instead of waiting for a pool that is busy with its parent.
+thread_local bool running_tasks = false;
+
+class Pool {
+ public:
+  Pool() : wanted_(default_thread_count()) {}
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+  ~Pool() {
+    std::lock_guard submit(submit_);
+    stop_workers();
+  }
+
+  int thread_count() const { return wanted_.load(std::memory_order_relaxed); }
+
+  void set_thread_count(int count) {
+    count = std::clamp(count, 1, max_thread_count);
+    std::lock_guard submit(submit_);
+    if (count == wanted_) return;
+    stop_workers();
+    wanted_ = count;
+  }
+
+  void run(std::size_t count, detail::task_function function, void* context) {
+    if (count == 0) return;
+    if (running_tasks || count == 1) return run_inline(count, function, context);
+    std::unique_lock submit(submit_);
+    if (wanted_ == 1) {
+      submit.unlock();
+      return run_inline(count, function, context);
+    }
+    start_workers();
+    {
+      std::lock_guard lock(mutex_);
+      function_ = function;
+      context_ = context;
+      count_ = count;
+      next_.store(0, std::memory_order_relaxed);
+      pending_ = workers_.size();
+      std::fegetenv(&environment_);
+      ++generation_;
+    }
+    wake_.notify_all();
+    running_tasks = true;
+    drain(function, context, count);
+    running_tasks = false;
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+  }
+
+ private:
+  static void run_inline(std::size_t count, detail::task_function function, void* context) {
+    const bool outer = running_tasks;
+    running_tasks = true;
+    for (std::size_t i = 0; i < count; ++i) function(context, i);
+    running_tasks = outer;
+  }
+
+  void drain(detail::task_function function, void* context, std::size_t count) {
+    for (;;) {
+      const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
+      if (i >= count) return;
+      function(context, i);
+    }
+  }
+
+  // Requires submit_ held and no job published since the last one ended.
+  void start_workers() {
+    const std::size_t helpers = static_cast<std::size_t>(wanted_ - 1);
+    std::uint64_t current;
+    {
+      std::lock_guard lock(mutex_);
+      current = generation_;
+    }
+    // A platform that refuses a thread leaves fewer helpers; the tasks and
+    // their results stay the same.
+    try {
+      while (workers_.size() < helpers) workers_.emplace_back([this, current] { work(current); });
+    } catch (const std::system_error&) {
+    }
+  }
+
+  // Requires submit_ held, so that no job is running.
+  void stop_workers() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+    std::lock_guard lock(mutex_);
+    stop_ = false;
+  }
+
+  // A worker waits for the first job after generation `seen`, the one in
+  // effect when it was started.
+  void work(std::uint64_t seen) {
+    for (;;) {
+      detail::task_function function;
+      void* context;
+      std::size_t count;
+      std::fenv_t environment;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+        if (stop_) return;
+        seen = generation_;
+        function = function_;
+        context = context_;
+        count = count_;
+        environment = environment_;
+      }
+      std::fesetenv(&environment);
+      running_tasks = true;
+      drain(function, context, count);
+      running_tasks = false;
+      std::lock_guard lock(mutex_);
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex submit_;  // one job at a time; guards changes of wanted_ and workers_
+  std::atomic<int> wanted_;
+  std::vector<std::thread> workers_;
+
+  std::mutex mutex_;  // guards the job description below
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  bool stop_ = false;
+  std::uint64_t generation_ = 0;
+  detail::task_function function_ = nullptr;
+  void* context_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t pending_ = 0;
+  std::fenv_t environment_{};
+  std::atomic<std::size_t> next_{0};
+};
+
+Pool& pool() {
+  static Pool instance;
+  return instance;
+}
+
+}  // namespace
+
+int default_thread_count() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(max_thread_count)));
+}
+
+void set_thread_count(int count) { pool().set_thread_count(count); }
+
+int thread_count() { return pool().thread_count(); }
+
+namespace detail {
+void run_tasks(std::size_t count, task_function function, void* context) {
+  pool().run(count, function, context);
+}
+}  // namespace detail
+
+}  // namespace blockeig
