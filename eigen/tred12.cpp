@@ -6,6 +6,11 @@
 // sum stay in extended precision; elements of vec, val and offdiag and the
 // running f are rounded to double whenever assigned. The g of the reflection
 // itself is a double, formed from the square root of h rounded to double.
+//
+// The O(n^3) loops (a step's sums, its rank-two update, the accumulation's
+// columns) are in eigen/householder_kernels.cpp, split across the thread
+// pool by whole sums and whole elements; the O(n) sequential parts of a step
+// stay here.
 #include <cmath>
 #include <cstdlib>
 
