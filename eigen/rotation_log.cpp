@@ -40,13 +40,14 @@ void rotate_segment(double* zi, double* zj, int rows, ext c, ext s) {
 
 RotationLog::RotationLog(int n, std::size_t capacity) : n_(n) {
   // A whole QL run rarely needs more than n^2 rotations; beyond that the log
-  // flushes.
+  // flushes. When memory is short, a log of half the size is tried, down to
+  // one sweep's length.
   const std::size_t order = static_cast<std::size_t>(std::max(n, 0));
   std::size_t want = std::min(capacity, order * order);
-  while (want >= order && want > 0) {
+  while (want > 0) {
     rotations_.reset(new (std::nothrow) Rotation[want]);
     if (rotations_) break;
-    want /= 2;
+    want = want / 2 < order ? 0 : want / 2;
   }
   if (!rotations_) return;
   const std::size_t sweeps = want / 4 + 1;

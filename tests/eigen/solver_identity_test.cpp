@@ -10,7 +10,6 @@
 #include <random>
 #include <vector>
 
-#include "eigen/rotation_log.hpp"
 #include "eigen/solver.hpp"
 #include "eigen/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
@@ -161,50 +160,6 @@ TEST(SolverIdentity, NonFiniteInputAndFailureLeaveTheSameBits) {
       SCOPED_TRACE(testing::Message() << p.name << ", threads " << threads);
       set_thread_count(threads);
       expect_identical(run(tred12, a, 2), ref, true);
-    }
-  }
-}
-
-// tql12 on its own, with a general (not identity) vec and log bounds that
-// force flushes at every sweep, in the middle of sweeps' runs, or never.
-TEST(SolverIdentity, Tql12MatchesTheReferenceForEveryLogBound) {
-  const ThreadCountGuard guard;
-  struct Case {
-    const char* name;
-    int n;
-    bool poison;  // NaN on the diagonal: fails after 30 iterations
-  };
-  const Case cases[] = {{"random", 1, false}, {"random", 2, false}, {"random", 29, false},
-                        {"random", 150, false}, {"NaN", 29, true}};
-  for (const Case& c : cases) {
-    const int n = c.n;
-    std::mt19937_64 gen(400 + n);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<double> d(n), e(n);
-    for (int i = 0; i < n; ++i) d[i] = u(gen), e[i] = u(gen);
-    if (c.poison) d[n / 2] = nan;
-    const Square vec0 = test::random_symmetric(n, 600 + n);
-
-    Solved ref{d, vec0};
-    std::vector<double> e_ref = e;
-    reference::tql12(n, ref.vec.data(), ref.val.data(), ref.ierr, 2, e_ref.data());
-    if (c.poison) {
-      EXPECT_NE(ref.ierr, 0);
-    }
-
-    const std::size_t full = static_cast<std::size_t>(n) - (n > 1);
-    for (const std::size_t bound : {std::size_t{0}, std::size_t{1}, full, full + 1,
-                                    3 * full + 2, default_rotation_capacity}) {
-      for (const int threads : thread_counts) {
-        SCOPED_TRACE(testing::Message() << c.name << ", n = " << n << ", bound " << bound
-                                        << ", threads " << threads);
-        set_thread_count(threads);
-        Solved fast{d, vec0};
-        std::vector<double> e_fast = e;
-        detail::tql12_bounded(n, fast.vec.data(), fast.val.data(), fast.ierr, 2, e_fast.data(),
-                              bound);
-        expect_identical(fast, ref, true);
-      }
     }
   }
 }
