@@ -37,7 +37,10 @@ namespace blockeig {
 //                 magnitude 2 computes eigenvectors, any other eigenvalues only.
 //   ierr [out]    0, or the position at which the QL iteration gave up
 //                 (val and vec then as tql12 leaves them, unsorted).
-// Allocates one work vector of n doubles per call (statement 169 on failure).
+// Allocates its work vectors per call: offdiag and a row buffer of n doubles
+// and n extended sums (statement 169 on failure), and tql12's rotation log.
+// The O(n^3) loops run on the thread pool; every result is the same to the
+// bit for every thread count.
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
 
 // Eigenvalues, and with mode = 2 eigenvectors, of a symmetric tridiagonal
@@ -55,6 +58,11 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
 //   mode    [in]     2: eigenvectors as well; any other value: values only.
 //   offdiag [in]     n; offdiag(i), i = 2..n, is element (i, i-1);
 //                    offdiag(1) is ignored. Destroyed on exit.
+// With mode = 2 the rotations are recorded in a log of at most 64 MiB and
+// applied to row panels of vec on the thread pool (bit-identical to applying
+// each to two whole columns at once, for every thread count). When memory is
+// short the log is smaller, or absent and each rotation applied at once: a
+// lack of memory never fails the call.
 void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag);
 
 // Moves the first eigenpair of every block to the front, in block order.

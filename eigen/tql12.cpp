@@ -7,12 +7,18 @@
 // shift's p is squared unrounded but added as the stored double, and a
 // rotation's r multiplies into e(i+1) unrounded while s and c are formed
 // with r rounded to double.
+//
+// With vectors the sweeps' rotations are recorded in a bounded log and
+// applied to vec in row panels, in parallel (eigen/rotation_log.hpp); every
+// row still receives them in sweep order, so vec is the same to the bit as
+// when each rotation is applied to two whole columns at once.
 #include <cmath>
 #include <utility>
 
 #include "eigen/extended.hpp"
 #include "eigen/index.hpp"
 #include "eigen/precision.hpp"
+#include "eigen/rotation_log.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
 
@@ -40,10 +46,20 @@ int end_of_block(VectorView<double> e, int l, int n, double b) {
   return n;
 }
 
+// What a sweep does with its rotations: nothing (values only), record them,
+// or apply them to z at once when the log has no room.
+struct RotationSink {
+  RotationLog* log;  // null: values only
+  MatrixView<double> z;
+  int n;
+};
+
 // One QL step with implicit shift on the block l..m; returns nothing, leaves
-// the new d, e and (mode 2) z in place and adds the shift to f.
-void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<double> z, int n, int l,
-             int m, bool vectors, double& f) {
+// the new d and e in place, passes the rotations to the sink and adds the
+// shift to f.
+void ql_step(VectorView<double> d, VectorView<double> e, const RotationSink& sink, int l, int m,
+             double& f) {
+  const int n = sink.n;
   // Shift: the eigenvalue of the leading 2 x 2 block nearer to d(l).
   const ext g0 = d(l);
   const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0L * static_cast<ext>(e(l)));
@@ -56,6 +72,8 @@ void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<double> z, i
   f = static_cast<ext>(f) + shift;
 
   // Sweep from the bottom of the block up to l.
+  Rotation* record = sink.log ? sink.log->record_sweep(sink.z, l, m) : nullptr;
+  const bool direct = sink.log && !record;
   p = d(m);
   ext c = 1.0L;
   ext s = 0.0L;
@@ -79,7 +97,8 @@ void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<double> z, i
     }
     p = c * static_cast<ext>(d(i)) - s * g;
     d(i + 1) = h + s * (c * g + s * static_cast<ext>(d(i)));
-    if (vectors) rotate_columns(z, n, i, c, s);
+    if (record) *record++ = Rotation{c, s};
+    if (direct) rotate_columns(sink.z, n, i, c, s);
   }
   e(l) = s * static_cast<ext>(p);
   d(l) = c * static_cast<ext>(p);
@@ -107,7 +126,10 @@ void sort_ascending(VectorView<double> d, MatrixView<double> z, int n, bool vect
 
 }  // namespace
 
-void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
+namespace detail {
+
+void tql12_bounded(int n, double* vec, double* val, int& ierr, int mode, double* offdiag,
+                   std::size_t max_rotations) {
   const double eps = ql_precision();
   ierr = 0;
   if (n <= 1) return;
@@ -116,6 +138,8 @@ void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag
   const VectorView<double> d{val};
   const VectorView<double> e{offdiag};
   const bool vectors = mode == 2;
+  RotationLog log(vectors ? n : 0, vectors ? max_rotations : 0);
+  const RotationSink sink{vectors ? &log : nullptr, z, n};
 
   for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
   e(n) = 0.0;
@@ -128,9 +152,10 @@ void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag
     const int m = end_of_block(e, l, n, b);
     if (m != l) {
       for (int j = 0;;) {
-        ql_step(d, e, z, n, l, m, vectors, f);
+        ql_step(d, e, sink, l, m, f);
         if (std::fabs(e(l)) <= b) break;
         if (++j == max_iterations) {
+          if (vectors) log.flush(z);
           ierr = l;
           return;
         }
@@ -138,7 +163,14 @@ void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag
     }
     d(l) = static_cast<ext>(d(l)) + static_cast<ext>(f);
   }
+  if (vectors) log.flush(z);
   sort_ascending(d, z, n, vectors);
+}
+
+}  // namespace detail
+
+void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
+  detail::tql12_bounded(n, vec, val, ierr, mode, offdiag, default_rotation_capacity);
 }
 
 }  // namespace blockeig

@@ -6,10 +6,16 @@
 // sum stay in extended precision; elements of vec, val and offdiag and the
 // running f are rounded to double whenever assigned. The g of the reflection
 // itself is a double, formed from the square root of h rounded to double.
+//
+// The O(n^3) loops (a step's sums, its rank-two update, the accumulation's
+// columns) are in eigen/householder_kernels.cpp, split across the thread
+// pool by whole sums and whole elements; the O(n) sequential parts of a step
+// stay here.
 #include <cmath>
 #include <cstdlib>
 
 #include "eigen/extended.hpp"
+#include "eigen/householder_kernels.hpp"
 #include "eigen/index.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
@@ -35,11 +41,24 @@ void copy_lower(int n, const double* a, MatrixView<double> z) {
     for (int c = 1; c <= r; ++c) z(r, c) = A(r, c);
 }
 
+// Work arrays of one call besides offdiag: the Householder row of a step
+// (or the reflection row of the accumulation) as a contiguous vector, and
+// the step's sums in extended precision.
+struct Work {
+  double* row;
+  ext* sums;
+};
+
 // Reduces row i (columns 1..l = i-1) by one Householder reflection, updating
 // the leading l x l lower triangle. Leaves d(i) = h, e(i) the new sub-diagonal
 // element, and with vectors the reflection in column i above the diagonal.
+//
+// The sums of the step are independent of each other and formed in parallel
+// (reflect_products); the running f is then accumulated in their order, all
+// new e(j) are formed, and only then the lower triangle is updated in
+// parallel, since the update of row j reads e(k) for k <= j, all new.
 void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i,
-                bool vectors) {
+                bool vectors, const Work& work) {
   const int l = i - 1;
   // A skipped row keeps its elements; its sub-diagonal element is taken as is.
   auto skip = [&] {
@@ -51,6 +70,7 @@ void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e
   for (int k = 1; k <= l; ++k) scale += std::fabs(static_cast<ext>(z(i, k)));
   if (!(scale > small_row)) return skip();  // also when scale is NaN
 
+  double* u = work.row;  // u[k-1] = z(i, k) while the row is scaled
   ext h = 0.0L;
   for (int k = 1; k <= l; ++k) {
     z(i, k) = z(i, k) / scale;
@@ -62,46 +82,45 @@ void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e
   e(i) = scale * g0;
   h -= static_cast<ext>(f) * g0;
   z(i, l) = static_cast<ext>(f) - g0;
+  for (int k = 1; k <= l; ++k) u[k - 1] = z(i, k);
+
+  if (vectors)
+    for (int j = 1; j <= l; ++j) z(j, i) = u[j - 1] / (h * scale);
 
   // p = A u / h into e(1..l), and f = u'p accumulated term by term.
+  ext* g = work.sums;
+  reflect_products(MatrixView<const double>{z.base, z.n}, l, u, g);
   f = 0.0;
   ext fsum = 0.0L;
   for (int j = 1; j <= l; ++j) {
-    if (vectors) z(j, i) = z(i, j) / (h * scale);
-    ext g = 0.0L;
-    for (int k = 1; k <= j; ++k) g += static_cast<ext>(z(j, k)) * z(i, k);
-    for (int k = j + 1; k <= l; ++k) g += static_cast<ext>(z(k, j)) * z(i, k);
-    const ext q = g / h;
+    const ext q = g[j - 1] / h;
     e(j) = q;
-    fsum = static_cast<ext>(f) + q * z(i, j);
+    fsum = static_cast<ext>(f) + q * u[j - 1];
     f = fsum;
   }
 
-  // q = p - hh u into e(1..l), and the rank-two update A - u q' - q u'.
+  // q = p - hh u into e(1..l) (g keeps it unrounded), and the rank-two
+  // update A - u q' - q u'.
   const ext hh = fsum / (h + h);
   for (int j = 1; j <= l; ++j) {
-    f = z(i, j);
-    const ext g = static_cast<ext>(e(j)) - hh * f;
-    e(j) = g;
-    for (int k = 1; k <= j; ++k)
-      z(j, k) = static_cast<ext>(z(j, k)) - static_cast<ext>(f) * e(k) - g * z(i, k);
+    g[j - 1] = static_cast<ext>(e(j)) - hh * u[j - 1];
+    e(j) = g[j - 1];
   }
+  rank_two_update(z, l, u, &e(1), g);
 
   for (int k = 1; k <= l; ++k) z(i, k) = scale * z(i, k);
   d(i) = h;
 }
 
 // Multiplies the stored reflections together into z, leaving the diagonal of
-// the reduced matrix in d.
-void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d) {
+// the reduced matrix in d. The columns of one step are independent and are
+// transformed in parallel, each summed and updated while it is in cache.
+void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d, double* row) {
   for (int i = 1; i <= n; ++i) {
     const int l = i - 1;
     if (!(std::fabs(d(i)) < small_row) && l >= 1) {
-      for (int j = 1; j <= l; ++j) {
-        ext g = 0.0L;
-        for (int k = 1; k <= l; ++k) g += static_cast<ext>(z(i, k)) * z(k, j);
-        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<ext>(z(k, j)) - g * z(k, i);
-      }
+      for (int k = 1; k <= l; ++k) row[k - 1] = z(i, k);
+      apply_reflection(z, l, i, row);
     }
     d(i) = z(i, i);
     z(i, i) = 1.0;
@@ -119,8 +138,13 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
   if (n < 1) return;
 
   io::Array<double> offdiag;
+  io::Array<double> row;
+  io::Array<ext> sums;
   io::at(offdiag_statement);
   io::allocate(offdiag, {n});
+  io::allocate(row, {n});
+  io::allocate(sums, {n});
+  const Work work{row.data(), sums.data()};
 
   const MatrixView<double> z{vec, n};
   const VectorView<double> d{val};
@@ -128,17 +152,19 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
   const bool vectors = std::abs(mode) == 2;
 
   if (mode >= 0) copy_lower(n, a, z);
-  for (int i = n; i >= 2; --i) reduce_row(z, d, e, i, vectors);
+  for (int i = n; i >= 2; --i) reduce_row(z, d, e, i, vectors, work);
   d(1) = 0.0;
   e(1) = 0.0;
 
   if (vectors) {
-    accumulate_reflections(n, z, d);
+    accumulate_reflections(n, z, d, work.row);
   } else {
     for (int i = 1; i <= n; ++i) d(i) = z(i, i);
   }
 
   tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
+  io::deallocate(sums);
+  io::deallocate(row);
   io::deallocate(offdiag);
 }
 

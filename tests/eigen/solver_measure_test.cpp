@@ -1,17 +1,23 @@
 // Measurements for the record, not checks: run with
 //   blockeig_tests --gtest_also_run_disabled_tests --gtest_filter='*SolverMeasure*'
-// It times tred12 (mode 2) on a random order-1000 matrix beside LAPACK dsyev
-// and prints the largest scaled residuals and LAPACK differences met.
+// It times tred12 (mode 2) on random matrices up to order 1000 beside LAPACK
+// dsyev and prints the largest scaled residuals and LAPACK differences met;
+// and it times tred12 with 1 and 2 threads beside the straightforward
+// sequential solver kept as the tests' reference (wall and process CPU
+// time, which tell apart a busy machine from a slow program).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <vector>
 
 #include "eigen/precision.hpp"
 #include "eigen/solver.hpp"
+#include "eigen/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
+#include "tests/eigen/reference_solver.hpp"
 
 #ifdef BLOCKEIG_HAVE_LAPACK
 extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
@@ -84,6 +90,41 @@ TEST(DISABLED_SolverMeasure, Tred12BesideDsyev) {
               worst_orthogonality * ql_precision(), worst_difference);
 }
 #endif
+
+using Tred12 = void (*)(int, const double*, double*, double*, int, int&);
+
+struct Timed {
+  double wall;
+  double cpu;
+};
+
+Timed time_solver(Tred12 solver, const Square& a) {
+  Square vec(a.n);
+  std::vector<double> val(a.n);
+  int ierr = -1;
+  const auto t0 = Clock::now();
+  const std::clock_t c0 = std::clock();
+  solver(a.n, a.data(), vec.data(), val.data(), 2, ierr);
+  const Timed t{seconds_since(t0), static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC};
+  EXPECT_EQ(ierr, 0);
+  return t;
+}
+
+TEST(DISABLED_SolverMeasure, FastBesideTheSequentialReference) {
+  const int saved = thread_count();
+  for (const int n : {500, 1000, 2000}) {
+    const Square a = test::random_symmetric(n, 1000 + n);
+    const Timed ref = time_solver(reference::tred12, a);
+    std::printf("n=%5d  sequential reference  wall %8.3f s  cpu %8.3f s\n", n, ref.wall, ref.cpu);
+    for (const int threads : {1, 2}) {
+      set_thread_count(threads);
+      const Timed fast = time_solver(tred12, a);
+      std::printf("n=%5d  tred12, %d thread%s     wall %8.3f s  cpu %8.3f s  (%.2fx the reference)\n",
+                  n, threads, threads == 1 ? " " : "s", fast.wall, fast.cpu, ref.wall / fast.wall);
+    }
+  }
+  set_thread_count(saved);
+}
 
 }  // namespace
 }  // namespace blockeig

@@ -1,0 +1,41 @@
+#pragma once
+// The O(n^3) loops of tred12, split so that they can run in parallel and
+// stream through memory, without changing a bit: every sum keeps its terms,
+// their order and its extended-precision accumulator from zero, and every
+// element is rounded once when stored. Work is split by whole sums and whole
+// elements only.
+//
+// Notation as in tred12: z is the order-n working matrix (one-based), l the
+// order of the leading block a step works on, u(1..l) the step's scaled
+// Householder row as stored (doubles).
+#include "eigen/extended.hpp"
+#include "eigen/index.hpp"
+
+namespace blockeig {
+
+// g(j) for j = 1..l, the sums of one reduction step: z(j,1)u(1) + ... +
+// z(j,j)u(j) (row j of the lower triangle), then + z(j+1,j)u(j+1) + ... +
+// z(l,j)u(l) (column j), from 0 in this order.
+//   z [in]  order-n matrix; its leading l x l lower triangle is read.
+//   u [in]  l doubles, u[k-1] = u(k).
+//   g [out] l sums, g[j-1] = g(j).
+void reflect_products(MatrixView<const double> z, int l, const double* u, ext* g);
+
+// The rank-two update of one reduction step: for 1 <= k <= j <= l,
+// z(j,k) = z(j,k) - u(j) e(k) - g(j) u(k), left to right.
+//   z [in,out] order-n matrix; exactly its leading l x l lower triangle is
+//              written.
+//   u [in]     l doubles; e [in] l doubles (the new e(k)); g [in] l sums,
+//              unrounded (g(j) = e(j) before its rounding).
+void rank_two_update(MatrixView<double> z, int l, const double* u, const double* e,
+                     const ext* g);
+
+// One step of the accumulation: for every column j = 1..l, g = r(1)z(1,j) +
+// ... + r(l)z(l,j) (from 0, in this order), then z(k,j) = z(k,j) - g z(k,v)
+// for k = 1..l, where column v of z holds the reflection.
+//   z [in,out] order-n matrix; rows and columns 1..l written, column v
+//              (v > l) read.
+//   r [in]     l doubles: row v of z, r[k-1] = z(v, k).
+void apply_reflection(MatrixView<double> z, int l, int v, const double* r);
+
+}  // namespace blockeig
