@@ -1,5 +1,8 @@
 #include "io/record_file.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -50,6 +53,17 @@ std::int64_t read_or_raise(Unit& unit, char* into, std::int64_t count) {
   return got;
 }
 
+// Whether a regular file ends before `wanted` more bytes. Asked before the
+// record buffer grows, so that a damaged marker in a short file is reported
+// as such instead of costing a buffer of up to recl bytes (or an allocation
+// failure); other streams cannot tell and are simply read.
+bool file_ends_before(const Unit& unit, std::int64_t wanted) {
+  struct stat info;
+  if (::fstat(unit.stream.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const off_t here = ::lseek(unit.stream.fd(), 0, SEEK_CUR);
+  return here >= 0 && info.st_size - here < wanted;
+}
+
 [[noreturn]] void raise_short_record(Unit& unit) {
   if (unit.eof_seen && unit.record_length == 0) {
     unit.end_state = EndState::past_end;
@@ -89,10 +103,11 @@ void read_next_record(Unit& unit) {
   // A negative length cannot come from a record writer: the record is damaged.
   if (length < 0) raise(corrupt_record);
   if (length > unit.recl) raise(read_past_recl);
-  reserve_record(unit, length);
   // Data and trailing marker in one request; the trailing marker is consumed
   // but not compared.
   const std::int64_t wanted = std::int64_t{length} + static_cast<std::int64_t>(marker_size);
+  if (file_ends_before(unit, wanted)) raise(corrupt_record);
+  reserve_record(unit, length);
   if (read_or_raise(unit, unit.record_buffer.get(), wanted) < wanted) raise(corrupt_record);
   unit.record_length = length;
 }
