@@ -168,7 +168,8 @@ class FormatParser {
     skip_blanks();
     if (!take('.')) return true;
     if (!parse_field_number(item.m, 0, "Missing minimum digits after '.'")) return false;
-    if (item.w == 0 && item.m == max_field_width) return fail_at(descriptor, "Minimum digits too large");
+    // The editing keeps at most max_field_width - 1 digits, whatever the width.
+    if (item.m == max_field_width) return fail_at(descriptor, "Minimum digits too large");
     if (item.w != 0 && item.m > item.w) return fail_at(descriptor, "Minimum digits exceed the width");
     return true;
   }

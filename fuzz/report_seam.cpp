@@ -1,0 +1,40 @@
+// Link-time replacement of io/report.cpp for the in-process fuzz targets:
+// every report throws RunEnded instead of writing to standard error and
+// ending the process.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "io/error_codes.hpp"
+#include "io/report.hpp"
+#include "report_seam.hpp"
+
+namespace blockeig::io {
+
+[[noreturn]] void raise(int code, std::string_view message) {
+  const int saved_errno = errno;
+  if (message.empty()) message = code == os_error ? std::string_view(std::strerror(saved_errno)) : error_message(code);
+  throw fuzz::RunEnded{exit_runtime_error, code, std::string(message)};
+}
+
+[[noreturn]] void raise_os_error(int error_number) {
+  throw fuzz::RunEnded{exit_runtime_error, os_error, std::strerror(error_number)};
+}
+
+[[noreturn]] void raise_open_failure(int error_number, std::string_view) {
+  throw fuzz::RunEnded{exit_runtime_error, os_error, std::strerror(error_number)};
+}
+
+[[noreturn]] void allocation_failure(int error_number) {
+  throw fuzz::RunEnded{exit_allocation_failure, 0, std::strerror(error_number)};
+}
+
+[[noreturn]] void processor_exception(std::string_view name) {
+  throw fuzz::RunEnded{exit_processor_exception, 0, std::string(name)};
+}
+
+[[noreturn]] void internal_error(std::string_view what) {
+  throw fuzz::RunEnded{exit_internal_error, 0, std::string(what)};
+}
+
+}  // namespace blockeig::io

@@ -1,0 +1,316 @@
+// Faults injected into whole runs of the program: refused writes, matrix
+// files that cannot be read, memory that the platform refuses, and record
+// sizes at the limit. Each run is a child process; the test checks its
+// console, its report, its exit status and what it leaves on disk.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+#include "support/scr_file.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BLOCKEIG_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BLOCKEIG_UNDER_ASAN 1
+#endif
+#endif
+
+namespace blockeig::testing {
+namespace {
+
+constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
+const std::string matrix_unit = " (Unit 8 \"A.SCR\")";
+const std::string eigenvalue_unit = " (Unit 8 \"C.SCR.TXT\")";
+
+std::string report(int line, const std::string& where, const std::string& message) {
+  return "At line " + std::to_string(line) + " of file main.cpp" + where + "\n" + traceback +
+         "Fortran runtime error: " + message + "\n";
+}
+
+std::string allocation_report(int line, const std::string& where = "") {
+  return "At line " + std::to_string(line) + " of file main.cpp" + where + "\n" + traceback +
+         "Operating system error: Cannot allocate memory\nMemory allocation failed\n";
+}
+
+std::string direct_phase_lines(int n) {
+  return " N =  " + std::to_string(n) + "\n allocated\n read\n diagonalized - direct, IERR:  0\n";
+}
+
+ChildResult run_in(const TempDir& dir, const std::string& input, std::function<void()> before_exec = {},
+                   std::vector<std::string> environment = {}) {
+  ChildOptions options;
+  options.directory = dir.path();
+  options.input = input;
+  options.before_exec = std::move(before_exec);
+  options.environment = std::move(environment);
+  return run_child(BLOCKEIG_BIN, {}, options);
+}
+
+// Files may grow to `bytes`; a write beyond fails with EFBIG ("File too
+// large") instead of killing the process.
+std::function<void()> file_size_limit(rlim_t bytes) {
+  return [bytes] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+}
+
+std::uintmax_t size_of(const std::filesystem::path& path) {
+  std::error_code ignored;
+  return std::filesystem::file_size(path, ignored);
+}
+
+// Refused writes of C.SCR.TXT: the run ends at the statement that passed
+// the refused bytes on, with the system's text; the file keeps what reached
+// it. It is never complete, and the exit status and the report say so.
+TEST(Fault, RefusedWritesOfTheEigenvalueFile) {
+  struct Case {
+    const char* name;
+    int n;
+    std::vector<double> matrix;
+    rlim_t limit;
+    int line;
+  };
+  std::vector<double> diagonal(700);
+  for (int i = 0; i < 700; ++i) diagonal[static_cast<std::size_t>(i)] = i;
+  const Case cases[] = {
+      // The first line is passed on at once (it cuts the file); nothing fits.
+      {"first line", 50, one_two_one_matrix(50), 0, 22},
+      // 700 lines overflow the 16,384-byte buffer, which is passed on while
+      // line 656 is written; the file stops at the limit.
+      {"full buffer", 700, diagonal_matrix(diagonal), 1000, 22},
+      // 50 lines stay in the buffer until CLOSE passes them on.
+      {"at CLOSE", 50, one_two_one_matrix(50), 100, 24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "A.SCR", scr_file(c.n, c.matrix));
+    const ChildResult r = run_in(dir, "1\n", file_size_limit(c.limit));
+    EXPECT_EQ(r.out, direct_phase_lines(c.n));
+    EXPECT_EQ(r.err, report(c.line, eigenvalue_unit, "File too large"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(size_of(dir / "C.SCR.TXT"), c.limit);
+  }
+}
+
+// Standard output into a file that stops growing: the console lines that
+// were refused are reported at the close-down (status 2), not lost behind a
+// normal end. C.SCR.TXT, written before, is complete.
+TEST(Fault, RefusedConsoleOutputIsReportedAtCloseDown) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(4, diagonal_matrix({4, 3, 2, 1})));
+  const std::string console = (dir / "console.txt").string();
+  const auto limit = file_size_limit(150);
+  const ChildResult r = run_in(dir, "2\n", [&] {
+    const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    limit();
+  });
+  EXPECT_EQ(r.err, std::string(traceback) + "Fortran runtime error: File too large\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(size_of(dir / "console.txt"), 150u);
+  EXPECT_EQ(read_file(dir / "C.SCR.TXT"),
+            "           1    1.000000\n           2    2.000000\n           3    3.000000\n           4    4.000000\n");
+}
+
+// A reader that went away (a closed pipe) is no failure of the run.
+TEST(Fault, ClosedConsolePipeEndsNormally) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(4, diagonal_matrix({4, 3, 2, 1})));
+  const ChildResult r = run_in(dir, "2\n", [] {
+    int ends[2];
+    if (::pipe(ends) != 0) ::_exit(125);
+    ::close(ends[0]);
+    ::dup2(ends[1], 1);
+  });
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Fault, MatrixFileThatCannotBeOpened) {
+  {
+    SCOPED_TRACE("a directory");
+    TempDir dir;
+    std::filesystem::create_directory(dir / "A.SCR");
+    const ChildResult r = run_in(dir, "1\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, report(10, " file: \"A.SCR\"", "Is a directory"));
+    EXPECT_EQ(r.status, 2);
+  }
+  {
+    // The working directory, and A.SCR in it, vanish after the program was
+    // started: OPEN can neither find nor create the file.
+    SCOPED_TRACE("vanished");
+    TempDir dir;
+    write_file(dir / "A.SCR", scr_file(2, {1, 0, 0, 1}));
+    const std::string scr = (dir / "A.SCR").string();
+    const std::string here = dir.path().string();
+    const ChildResult r = run_in(dir, "1\n", [&] {
+      ::unlink(scr.c_str());
+      ::rmdir(here.c_str());
+    });
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, report(10, " file: \"A.SCR\"", "No such file or directory"));
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+TEST(Fault, UnreadableMatrixFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: permission bits do not stop the superuser from reading";
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(2, {1, 0, 0, 1}));
+  ::chmod((dir / "A.SCR").c_str(), 0);
+  const ChildResult r = run_in(dir, "1\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, report(10, " file: \"A.SCR\"", "Permission denied"));
+  EXPECT_EQ(r.status, 2);
+}
+
+// Memory refused by the platform: the address space is limited, and every
+// allocation is made to take address space of its own (glibc's mmap
+// threshold at 0), so that the limit decides page by page where the run
+// stops. The limits are found by bisection, since the program's own
+// footprint depends on the libraries of the machine.
+class AddressSpace {
+ public:
+  AddressSpace(int n, std::string input) : n_(n), input_(std::move(input)) {
+    write_file(dir_ / "A.SCR", scr_file(n, one_two_one_matrix(n)));
+  }
+
+  ChildResult run(rlim_t bytes) const {
+    return run_in(
+        dir_, input_,
+        [bytes] {
+          const rlimit limit{bytes, bytes};
+          ::setrlimit(RLIMIT_AS, &limit);
+        },
+        {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=0"});
+  }
+
+  // The smallest limit, in pages, at which `reached` holds for the run.
+  rlim_t smallest(const std::function<bool(const ChildResult&)>& reached) const {
+    rlim_t low = 1 << 20, high = 256u << 20;  // low fails, high passes
+    while (high - low > page) {
+      const rlim_t middle = (low + high) / 2 / page * page;
+      (reached(run(middle)) ? high : low) = middle;
+    }
+    return high;
+  }
+
+  const TempDir& dir() const { return dir_; }
+  static constexpr rlim_t page = 4096;
+
+ private:
+  TempDir dir_;
+  int n_;
+  std::string input_;
+};
+
+TEST(Fault, AllocationsRefusedByThePlatform) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  const int n = 100;
+  AddressSpace space(n, "1\n");
+  const ChildResult full = space.run(256u << 20);
+  ASSERT_EQ(full.status, 0) << full.err;
+  const std::string table = full.out.substr(0, full.out.find(" 1 100 1 100\n") + 13);
+
+  // A (N x N): the first statement that needs more than the start-up had.
+  const rlim_t order_printed = space.smallest([](const ChildResult& r) { return !r.out.empty(); });
+  std::filesystem::remove(space.dir() / "C.SCR.TXT");  // left by the bisection's longer runs
+  ChildResult r = space.run(order_printed);
+  EXPECT_EQ(r.out, " N =  100\n");
+  EXPECT_EQ(r.err, allocation_report(13));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(space.dir() / "C.SCR.TXT"));
+
+  // The block's work arrays, then the solver's work vector inside the
+  // block solve, then the block line's own text: just below the limit at
+  // which the first block line appears, a page at a time.
+  const rlim_t block_line = space.smallest([](const ChildResult& r) { return r.out.find("\n    1 ") != std::string::npos; });
+  std::set<int> lines;
+  for (rlim_t limit = block_line - AddressSpace::page; lines.count(60) == 0; limit -= AddressSpace::page) {
+    r = space.run(limit);
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, table);
+    int line = 0;
+    ASSERT_EQ(std::sscanf(r.err.c_str(), "At line %d", &line), 1) << r.err;
+    EXPECT_EQ(r.err, allocation_report(line, line == 72 ? " (Unit 6)" : "")) << line;
+    lines.insert(line);
+    ASSERT_LE(lines.size(), 3u);
+    ASSERT_GT(limit, order_printed);
+  }
+  EXPECT_TRUE(lines.count(169)) << "the solver's work vector was never the refused allocation";
+  for (const int line : lines) std::printf("refused allocation at line %d\n", line);
+  // The direct phase finished before: its file is complete.
+  const std::string eigenvalues = read_file(space.dir() / "C.SCR.TXT");
+  EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
+}
+
+// Record 2 may announce no more than 1,000,000,000 bytes. The files below
+// are sparse: they look as large as a real matrix file but hold no data.
+TEST(SizeLimit, RecordLongerThanTheLimitFailsBeforeItsData) {
+  const std::int32_t n = 11'181;
+  const std::int64_t length = std::int64_t{8} * n * n;  // 1,000,118,088
+  ASSERT_EQ(length, 1'000'118'088);
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_record(le32(n)) + le32(static_cast<std::int32_t>(length)));
+  const std::string path = (dir / "A.SCR").string();
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, 16 + length), 0);
+  const std::string trailer = le32(static_cast<std::int32_t>(length));
+  ASSERT_EQ(::pwrite(fd, trailer.data(), 4, 16 + length), 4);
+  ::close(fd);
+  const ChildResult r = run_in(dir, "1\n");
+  EXPECT_EQ(r.out, " N =  11181\n allocated\n");
+  EXPECT_EQ(r.err, report(15, matrix_unit, "Reading more data than the record size (RECL)"));
+  EXPECT_EQ(r.status, 2);
+}
+
+// A marker of exactly 1,000,000,000 passes the length check; in a file that
+// ends a few bytes later the record is damaged. The file's size says so
+// before the record buffer is grown: under an address-space limit far
+// below a gigabyte the report is still the damaged record, not a refused
+// allocation.
+TEST(SizeLimit, MarkerAtTheLimitInAShortFileIsADamagedRecord) {
+  const std::string scr = scr_record(le32(2)) + le32(1'000'000'000) + doubles({1, 2, 3, 4});
+  struct Case {
+    const char* name;
+    rlim_t address_space;  // 0: no limit
+  };
+  for (const Case& c : {Case{"no limit", 0}, Case{"256 MB of address space", 256u << 20}}) {
+    SCOPED_TRACE(c.name);
+#ifdef BLOCKEIG_UNDER_ASAN
+    if (c.address_space != 0) continue;  // ASan needs its shadow address space
+#endif
+    TempDir dir;
+    write_file(dir / "A.SCR", scr);
+    const ChildResult r = run_in(dir, "1\n", [limit = c.address_space] {
+      if (limit == 0) return;
+      const rlimit l{limit, limit};
+      ::setrlimit(RLIMIT_AS, &l);
+    });
+    EXPECT_EQ(r.out, " N =  2\n allocated\n");
+    EXPECT_EQ(r.err, report(15, matrix_unit, "Corrupt record in unformatted sequential-access file"));
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+}  // namespace
+}  // namespace blockeig::testing
