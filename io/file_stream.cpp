@@ -39,11 +39,7 @@ void FileStream::attach(int fd, bool owned, bool unbuffered) {
 
 int FileStream::write(std::string_view bytes) {
   if (unbuffered_) {
-    // The run goes on; a closed pipe is the reader's choice, any other
-    // refusal (a full disk, a file-size limit) lost console output, and
-    // close() says so.
-    const int error = write_all(fd_, bytes.data(), bytes.size());
-    if (error != 0 && error != EPIPE && unbuffered_refusal_ == 0) unbuffered_refusal_ = error;
+    write_all(fd_, bytes.data(), bytes.size());  // refusals on standard units are not reported
     return 0;
   }
   if (!out_) out_ = std::make_unique<char[]>(file_buffer_size);
@@ -134,7 +130,7 @@ bool FileStream::read_line(std::string& line, int* error) {
 }
 
 int FileStream::close() {
-  const int error = unbuffered_refusal_ != 0 ? unbuffered_refusal_ : flush();
+  const int error = flush();
   if (owned_ && fd_ >= 0) {
     const int rc = ::close(fd_);
     fd_ = -1;

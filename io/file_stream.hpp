@@ -29,8 +29,7 @@ class FileStream {
 
   // Appends bytes at the current position. A buffered stream passes the
   // buffer on whenever it fills; returns 0, or the errno of a refused write.
-  // An unbuffered stream goes on after a refusal and returns 0; it keeps the
-  // first refusal other than a reader that went away (EPIPE) for close().
+  // An unbuffered stream ignores refusals.
   int write(std::string_view bytes);
   // Passes pending output to the platform; 0 or the errno of the refusal.
   int flush();
@@ -46,14 +45,13 @@ class FileStream {
   // Returns true with *error set to errno when the platform refuses.
   bool read_line(std::string& line, int* error);
   // Flushes and, for an owned stream, closes; 0 or the errno of the first
-  // refusal (for an unbuffered stream, also one that write() went past).
+  // refusal.
   int close();
 
  private:
   int fd_ = -1;
   bool owned_ = false;
   bool unbuffered_ = false;
-  int unbuffered_refusal_ = 0;
   std::unique_ptr<char[]> out_;
   std::size_t out_length_ = 0;
   std::unique_ptr<char[]> in_;

@@ -14,8 +14,7 @@ void start_up(std::string_view source_file);
 // denormals-are-zero off. Pending exception flags are cleared first.
 void set_floating_point_environment();
 // The normal end: closes every unit (a refused flush of a file's remaining
-// output, or console output that the platform refused during the run, is
-// reported like a refused write) and exits with status 0.
+// output is reported like a refused write) and exits with status 0.
 [[noreturn]] void close_down();
 
 }  // namespace blockeig::io

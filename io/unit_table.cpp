@@ -70,7 +70,7 @@ std::unique_ptr<Unit> close_all_units_reporting(int* error) {
     auto it = table().begin();
     std::unique_ptr<Unit> unit = std::move(it->second);
     table().erase(it);
-    if (const int refused = unit->stream.close(); refused != 0) {
+    if (const int refused = unit->stream.close(); refused != 0 && !unit->is_standard()) {
       *error = refused;
       return unit;
     }
