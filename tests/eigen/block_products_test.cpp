@@ -188,11 +188,12 @@ TEST_F(BlockProducts, EveryKindMatchesTheReference) {
 }
 
 // Depths past one chunk of the kernel's panel, where the running sums are
-// parked between chunks, and column counts past one group.
+// parked between chunks, and more columns than one task takes.
 TEST_F(BlockProducts, LongSumsMatchTheReference) {
   check(513, 33, 100, Kind::random, 7);
   check(600, 70, 530, Kind::special, 8);
   check(1030, 3, 0, Kind::graded, 9);
+  check(150, 140, 5, Kind::special, 10);  // more columns than one group holds
 }
 
 TEST_F(BlockProducts, EmptyShapesWriteNothing) {
