@@ -160,6 +160,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: block_products_bench [seconds per measurement > 0]\n");
     return 2;
   }
+  // Other processes on the same cores show in the wall-time rates; say how
+  // busy the machine was.
+  if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+    double load = 0;
+    if (std::fscanf(f, "%lf", &load) == 1) std::printf("load average (1 min) at start: %.2f\n", load);
+    std::fclose(f);
+  }
   const double r4 = x87_rate<4>(), r5 = x87_rate<5>(), r6 = x87_rate<6>();
   const double bound = std::max({r4, r5, r6});
   std::printf("x87 multiply-add bound per core (L1-resident data): %.3f Gterm/s (4 sums %.3f, 5 sums %.3f, 6 sums %.3f)\n"
