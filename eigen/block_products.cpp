@@ -11,23 +11,32 @@
 // All three products are out(i,j) = sum over k of X(i,k) * Y(k,j), with Y read
 // down its columns and X either as stored (A, C_b) or transposed (C_b^T).
 //
-// Kernel: a tile of tile_rows rows of X is copied, k by k, into a small panel
-// that stays in the level-1 cache, and each output element of the tile keeps
-// its own running ext sum. With four sums, the loaded Y value and one product
-// the x87 register stack holds every operand; more sums would spill to memory
-// on every term. The depth is walked in chunks of depth_chunk terms so that the
-// panel has a fixed size; between chunks a running sum is parked in an ext
-// array, which is exact, so each element is still one ascending sum.
+// Kernel: four rows of X (a tile) are copied, k by k, into a panel, and each
+// of the tile's four output elements in one column keeps its own running ext
+// sum. Four sums, the loaded Y value and one product fill six of the eight
+// x87 registers, so no term touches memory except its two operands; up to six
+// sums would fit, seven or more spill on every term. Measured here, four, five
+// and six independent sums all run at the x87 unit's multiply-add rate (about
+// 1.8 cycles a term); four keeps the tile edges few.
 //
-// Parallel work: one task is a block of block_rows rows times group_cols
-// columns of the output; tasks never share an output element.
+// Blocking: a task owns block_rows rows and up to group_cols columns of the
+// output. It walks the depth in chunks of depth_chunk terms; per chunk it
+// copies its rows of X once (so every cache line and page of A is fetched once
+// per chunk and column group) and runs every tile against every column. Between
+// chunks the running sums are parked in an ext array, which is exact, so each
+// element is still one ascending sum from +0. A task needs about 96 KiB of
+// stack (panels 64 KiB, sums 32 KiB).
+//
+// Tasks never share an output element, so the thread count and the order in
+// which tasks run change no bit.
 
 namespace blockeig {
 namespace {
 
 constexpr int tile_rows = 4;
 constexpr std::size_t depth_chunk = 512;
-constexpr std::size_t group_cols = 32;
+constexpr std::size_t group_cols = 128;
+constexpr std::size_t min_group_cols = 8;
 constexpr std::size_t block_rows = 4 * tile_rows;
 // Products with fewer terms run on the calling thread: waking the pool would
 // cost more than it saves.
@@ -64,17 +73,24 @@ double quieted(double v) {
   return std::bit_cast<double>(b);
 }
 
-// panel[k*R + r] = X(i0+r, k0+k), quieted, for r < R, k < len.
-template <int R>
-void pack_panel(const Left& x, std::size_t i0, std::size_t k0, std::size_t len, double* panel) {
-  if (!x.transposed) {
-    const double* column = x.data + i0 + k0 * x.ld;
-    for (std::size_t k = 0; k < len; ++k, column += x.ld)
-      for (int r = 0; r < R; ++r) panel[k * R + r] = quieted(column[r]);
-  } else {
-    for (int r = 0; r < R; ++r) {
-      const double* row = x.data + k0 + (i0 + r) * x.ld;
-      for (std::size_t k = 0; k < len; ++k) panel[k * R + r] = quieted(row[k]);
+// Copies rows i0..i0+rows-1 (rows <= block_rows) of X, columns k0..k0+len-1,
+// quieted, into one panel per tile of tile_rows rows (the last tile may be
+// narrower): tile t of width w holds X(i0 + t*tile_rows + r, k0 + k) at
+// panels[t*tile_rows*len + k*w + r]. A whole block is copied at once so that
+// every cache line and page of X is fetched once per chunk, not once per tile.
+void pack_block(const Left& x, std::size_t i0, std::size_t rows, std::size_t k0, std::size_t len, double* panels) {
+  for (std::size_t t0 = 0; t0 < rows; t0 += tile_rows) {
+    const std::size_t w = std::min<std::size_t>(tile_rows, rows - t0);
+    double* panel = panels + t0 * len;
+    if (!x.transposed) {
+      const double* column = x.data + i0 + t0 + k0 * x.ld;
+      for (std::size_t k = 0; k < len; ++k, column += x.ld)
+        for (std::size_t r = 0; r < w; ++r) panel[k * w + r] = quieted(column[r]);
+    } else {
+      for (std::size_t r = 0; r < w; ++r) {
+        const double* row = x.data + k0 + (i0 + t0 + r) * x.ld;
+        for (std::size_t k = 0; k < len; ++k) panel[k * w + r] = quieted(row[k]);
+      }
     }
   }
 }
@@ -96,44 +112,65 @@ void accumulate(std::size_t len, const double* panel, const double* y, ext* sum)
   for (int r = 0; r < R; ++r) sum[r] = s[r];
 }
 
-// Output rows i0..i0+R-1, columns j0..j1-1 (j1 - j0 <= group_cols).
+// The running sums of one block, by column then row.
+using BlockSums = ext[group_cols][block_rows];
+
+// One chunk of one tile of width R for columns j0..j1-1.
 template <int R>
-void multiply_tile(const Product& p, std::size_t i0, std::size_t j0, std::size_t j1) {
-  ext sums[group_cols][R];
+void multiply_tile(const Product& p, std::size_t r0, std::size_t k0, std::size_t len, std::size_t j0, std::size_t j1,
+                   const double* panel, BlockSums& sums) {
+  for (std::size_t j = j0; j < j1; ++j) accumulate<R>(len, panel, p.y + j * p.ldy + k0, &sums[j - j0][r0]);
+}
+
+// The same for a tile of width w <= R, chosen at run time.
+template <int R>
+void multiply_narrow_tile(const Product& p, std::size_t w, std::size_t r0, std::size_t k0, std::size_t len,
+                          std::size_t j0, std::size_t j1, const double* panel, BlockSums& sums) {
+  if constexpr (R > 0) {
+    if (w == R) return multiply_tile<R>(p, r0, k0, len, j0, j1, panel, sums);
+    multiply_narrow_tile<R - 1>(p, w, r0, k0, len, j0, j1, panel, sums);
+  }
+}
+
+// Output rows i0..i1-1 (at most block_rows), columns j0..j1-1 (at most
+// group_cols), walking the depth chunk by chunk.
+void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
+  const std::size_t rows = i1 - i0;
+  BlockSums sums;
   for (auto& column : sums)
     for (ext& s : column) s = 0.0L;
-  double panel[depth_chunk * R];
+  double panels[block_rows * depth_chunk];
   for (std::size_t k0 = 0; k0 < p.depth; k0 += depth_chunk) {
     const std::size_t len = std::min(depth_chunk, p.depth - k0);
-    pack_panel<R>(p.x, i0, k0, len, panel);
-    for (std::size_t j = j0; j < j1; ++j) accumulate<R>(len, panel, p.y + j * p.ldy + k0, sums[j - j0]);
+    pack_block(p.x, i0, rows, k0, len, panels);
+    for (std::size_t r0 = 0; r0 < rows; r0 += tile_rows) {
+      const std::size_t w = std::min<std::size_t>(tile_rows, rows - r0);
+      multiply_narrow_tile<tile_rows>(p, w, r0, k0, len, j0, j1, panels + r0 * len, sums);
+    }
   }
   for (std::size_t j = j0; j < j1; ++j)
-    for (int r = 0; r < R; ++r) p.out[i0 + r + j * p.ldo] = static_cast<double>(sums[j - j0][r]);
+    for (std::size_t r = 0; r < rows; ++r) p.out[i0 + r + j * p.ldo] = static_cast<double>(sums[j - j0][r]);
 }
 
-// The last rows - fewer than tile_rows - of a block.
-template <int R>
-void multiply_edge(const Product& p, std::size_t i0, std::size_t rows, std::size_t j0, std::size_t j1) {
-  if constexpr (R > 0) {
-    if (rows == R) return multiply_tile<R>(p, i0, j0, j1);
-    multiply_edge<R - 1>(p, i0, rows, j0, j1);
-  }
-}
-
-void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
-  std::size_t i = i0;
-  for (; i1 - i >= tile_rows; i += tile_rows) multiply_tile<tile_rows>(p, i, j0, j1);
-  multiply_edge<tile_rows - 1>(p, i, i1 - i, j0, j1);
+// Column groups as wide as the sums array allows, so that X is fetched from
+// memory as few times as possible, but narrow enough to give every thread
+// several tasks.
+std::size_t group_width(std::size_t rows, std::size_t cols) {
+  const std::size_t row_blocks = (rows + block_rows - 1) / block_rows;
+  const std::size_t wanted_tasks = 8 * static_cast<std::size_t>(thread_count());
+  std::size_t width = std::min(cols, group_cols);
+  while (width > min_group_cols && row_blocks * ((cols + width - 1) / width) < wanted_tasks) width = (width + 1) / 2;
+  return width;
 }
 
 void multiply(const Product& p) {
   const std::size_t row_blocks = (p.rows + block_rows - 1) / block_rows;
-  const std::size_t col_groups = (p.cols + group_cols - 1) / group_cols;
-  const auto task = [&p, row_blocks](std::size_t index) {
+  const std::size_t width = group_width(p.rows, p.cols);
+  const std::size_t col_groups = (p.cols + width - 1) / width;
+  const auto task = [&p, row_blocks, width](std::size_t index) {
     const std::size_t i0 = index % row_blocks * block_rows;
-    const std::size_t j0 = index / row_blocks * group_cols;
-    multiply_block(p, i0, std::min(p.rows, i0 + block_rows), j0, std::min(p.cols, j0 + group_cols));
+    const std::size_t j0 = index / row_blocks * width;
+    multiply_block(p, i0, std::min(p.rows, i0 + block_rows), j0, std::min(p.cols, j0 + width));
   };
   const std::size_t tasks = row_blocks * col_groups;
   const double terms = static_cast<double>(p.rows) * static_cast<double>(p.cols) * static_cast<double>(p.depth);

@@ -65,14 +65,17 @@ class Pool {
   }
 
  private:
-  static void run_inline(std::size_t count, detail::task_function function, void* context) {
+  // Tasks must not throw: a job's context lives on the submitting thread's
+  // stack while other threads still use it, so an escaping exception ends the
+  // process here instead.
+  static void run_inline(std::size_t count, detail::task_function function, void* context) noexcept {
     const bool outer = running_tasks;
     running_tasks = true;
     for (std::size_t i = 0; i < count; ++i) function(context, i);
     running_tasks = outer;
   }
 
-  void drain(detail::task_function function, void* context, std::size_t count) {
+  void drain(detail::task_function function, void* context, std::size_t count) noexcept {
     for (;;) {
       const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
       if (i >= count) return;

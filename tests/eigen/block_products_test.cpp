@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fpu_control.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -188,11 +190,37 @@ TEST_F(BlockProducts, EveryKindMatchesTheReference) {
 }
 
 // Depths past one chunk of the kernel's panel, where the running sums are
-// parked between chunks, and column counts past one group.
+// parked between chunks, and more columns than one task takes.
 TEST_F(BlockProducts, LongSumsMatchTheReference) {
   check(513, 33, 100, Kind::random, 7);
   check(600, 70, 530, Kind::special, 8);
   check(1030, 3, 0, Kind::graded, 9);
+  check(150, 140, 5, Kind::special, 10);  // more columns than one group holds
+}
+
+// The workers compute under the caller's x87 control word, whatever it was
+// when they started: here the caller lowers the precision to 53 bits after the
+// pool's threads exist.
+TEST_F(BlockProducts, WorkersFollowTheCallersPrecisionControl) {
+  const int n = 200, m = 25;
+  std::mt19937_64 rng(11);
+  const std::vector<double> a = make_matrix(n * n, 1, Kind::random, rng);
+  const std::vector<double> c_b = make_matrix(n * m, 1, Kind::random, rng);
+  std::vector<double> extended(n * m), one(n * m), two(n * m);
+  set_thread_count(2);
+  block_times(n, a.data(), c_b.data(), m, extended.data());  // starts the workers
+
+  fpu_control_t saved;
+  _FPU_GETCW(saved);
+  const fpu_control_t double_precision = (saved & ~_FPU_EXTENDED) | _FPU_DOUBLE;
+  _FPU_SETCW(double_precision);
+  block_times(n, a.data(), c_b.data(), m, two.data());
+  set_thread_count(1);
+  block_times(n, a.data(), c_b.data(), m, one.data());
+  _FPU_SETCW(saved);
+
+  EXPECT_EQ(first_difference(two, one), -1);
+  EXPECT_NE(first_difference(one, extended), -1) << "53-bit sums should round differently somewhere";
 }
 
 TEST_F(BlockProducts, EmptyShapesWriteNothing) {
