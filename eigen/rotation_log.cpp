@@ -15,8 +15,7 @@ namespace {
 // columns (shorter segments are slower), and the eigenvector matrix of the
 // sizes the program meets stays in the last-level cache. So panels are long,
 // and about four per thread, so that a thread slowed by other work on its
-// core is evened out by the others.
-// Small orders still get one panel per thread.
+// core is evened out by the others; small orders still get one per thread.
 int panel_rows(int n, int threads) {
   constexpr int long_rows = 128;
   constexpr int granule = 8;  // a cache line of doubles
