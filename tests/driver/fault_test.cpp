@@ -17,15 +17,9 @@
 #include <vector>
 
 #include "support/child_process.hpp"
+#include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define BLOCKEIG_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BLOCKEIG_UNDER_ASAN 1
-#endif
-#endif
 
 namespace blockeig::testing {
 namespace {
