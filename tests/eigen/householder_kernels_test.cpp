@@ -19,21 +19,13 @@ namespace {
 
 using test::same_bits;
 using test::Square;
+using test::ThreadCountGuard;
+using test::thread_counts;
 
 // Orders 1..13 cover every remainder of the tiles and of the 16-wide tasks;
 // 150 and 200 are large enough to be split across threads.
 constexpr int orders[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 17, 33, 150, 200};
-constexpr int thread_counts[] = {1, 2, 3, 7};
 constexpr int spare = 3;  // the matrix is larger than the block worked on
-
-class ThreadCountGuard {
- public:
-  ThreadCountGuard() : saved_(thread_count()) {}
-  ~ThreadCountGuard() { set_thread_count(saved_); }
-
- private:
-  int saved_;
-};
 
 std::vector<double> random_vector(int l, std::uint64_t seed) {
   std::mt19937_64 gen(seed);

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "eigen/thread_pool.hpp"
+
 namespace blockeig::test {
 
 // An order-n square matrix, column-major, element (r, c) one-based.
@@ -100,5 +102,25 @@ inline bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x)
 inline bool same_bits(const std::vector<double>& x, const std::vector<double>& y) {
   return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
 }
+
+// The thread counts that bit-identity tests run under.
+inline constexpr int thread_counts[] = {1, 2, 3, 7};
+
+// Restores the thread count a test changed.
+class ThreadCountGuard {
+ public:
+  ThreadCountGuard() : saved_(thread_count()) {}
+  ~ThreadCountGuard() { set_thread_count(saved_); }
+
+ private:
+  int saved_;
+};
+
+// What a solver call left behind.
+struct Solved {
+  std::vector<double> val;
+  Square vec;
+  int ierr = -99;
+};
 
 }  // namespace blockeig::test

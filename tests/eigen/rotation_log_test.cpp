@@ -21,24 +21,11 @@ namespace {
 
 using test::same_bits;
 using test::Square;
+using test::ThreadCountGuard;
+using test::Solved;
+using test::thread_counts;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr int thread_counts[] = {1, 2, 3, 7};
-
-class ThreadCountGuard {
- public:
-  ThreadCountGuard() : saved_(thread_count()) {}
-  ~ThreadCountGuard() { set_thread_count(saved_); }
-
- private:
-  int saved_;
-};
-
-struct Solved {
-  std::vector<double> val;
-  Square vec;
-  int ierr = -99;
-};
 
 void expect_identical(const Solved& fast, const Solved& ref) {
   EXPECT_EQ(fast.ierr, ref.ierr);

@@ -20,26 +20,12 @@ namespace {
 
 using test::same_bits;
 using test::Square;
+using test::ThreadCountGuard;
+using test::Solved;
+using test::thread_counts;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr int thread_counts[] = {1, 2, 3, 7};
-
-// Restores the thread count a test changed.
-class ThreadCountGuard {
- public:
-  ThreadCountGuard() : saved_(thread_count()) {}
-  ~ThreadCountGuard() { set_thread_count(saved_); }
-
- private:
-  int saved_;
-};
-
-struct Solved {
-  std::vector<double> val;
-  Square vec;
-  int ierr = -99;
-};
 
 using Tred12 = void (*)(int, const double*, double*, double*, int, int&);
 

@@ -23,15 +23,10 @@ namespace {
 using test::identity;
 using test::same_bits;
 using test::Square;
+using test::Solved;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
-
-struct Solved {
-  std::vector<double> val;
-  Square vec;
-  int ierr = -99;
-};
 
 Solved solve(const Square& a, int mode = 2, double vec_fill = 0.0) {
   Solved s{std::vector<double>(a.n), Square(a.n, vec_fill)};
