@@ -202,6 +202,7 @@ struct FullRun {
   long launcher_kib;     // resident memory of this process when it forked the runs
   Timing straightforward;  // estimated seconds of the straightforward sequential code
   Timing direct_part, block_part;  // its parts: direct solve, one block
+  double block_solve;    // seconds of blockeig's tred12 on one block's projected matrix, 1 thread
   double array_bytes, log_bytes;
 };
 
@@ -287,6 +288,36 @@ void estimate_straightforward(FullRun& f) {
   const double blocks = double(sweep_count(f.runs[1].transcript)) * f.blocks;
   f.straightforward.wall = f.direct_part.wall + blocks * f.block_part.wall;
   f.straightforward.cpu = f.direct_part.cpu + blocks * f.block_part.cpu;
+  const int m = f.n / f.blocks;
+  const std::vector<double> h = random_symmetric(m, 8);
+  std::vector<double> u(std::size_t(m) * m), w(m);
+  int ierr = 0;
+  f.block_solve = best_time([&] { blockeig::tred12(m, h.data(), u.data(), w.data(), 2, ierr); }, 0.5).cpu;
+}
+
+// Where the processor time of the 1-thread run goes, from the rates measured
+// in this process: the products at the kernels' 1-thread rates for this
+// shape, the direct solve as in the direct-solve table, the block solves.
+void print_breakdown(const FullRun& f, const std::vector<DirectRow>& direct, const std::vector<KernelRow>& kernels) {
+  const int m = f.n / f.blocks;
+  const double blocks = double(sweep_count(f.runs[0].transcript)) * f.blocks;
+  double products = 0;
+  for (const KernelRow& k : kernels)
+    if (k.n == f.n && k.m == m) {
+      const double terms = std::strcmp(k.name, "T = A*C_b") == 0 ? double(f.n) * f.n * m : double(m) * m * f.n;
+      products += blocks * terms / k.per_core1;
+    }
+  double direct_time = 0;
+  for (const DirectRow& d : direct)
+    if (d.n == f.n) direct_time = d.blockeig1;
+  const double solves = blocks * f.block_solve;
+  const double total = f.runs[0].cpu;
+  std::printf("- Where the 1-thread run's %.1f s of processor time go (estimated from the rates above): products "
+              "%.1f s (%.0f%%) at the kernels' 1-thread rates; direct solve %.1f s (%.0f%%, the n = %d row); %.0f block "
+              "solves of order %d %.1f s (%.0f%%); the rest (copies, reordering, output, start-up) %.1f s (%.0f%%).\n",
+              total, products, 100 * products / total, direct_time, 100 * direct_time / total, f.n, blocks, m, solves,
+              100 * solves / total, total - products - direct_time - solves,
+              100 * (total - products - direct_time - solves) / total);
 }
 
 void print_program(const FullRun& f, double scale) {
@@ -417,6 +448,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   print_program(full, scale);
+  print_breakdown(full, direct, kernels);
   print_goals(direct, kernels, full, x87);
   std::printf("\nLoad average (1 min) at end: %.2f; whole benchmark %.0f s.\n", load_average(),
               std::chrono::duration<double>(Clock::now() - t0).count());
