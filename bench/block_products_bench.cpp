@@ -22,99 +22,18 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_support.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
 #include "eigen/thread_pool.hpp"
 
 namespace {
 
-using blockeig::ext;
-using Clock = std::chrono::steady_clock;
+using namespace blockeig::bench;
 
 double seconds_per_measurement = 1.0;
 
-double process_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
-}
-
-struct Timing {
-  double wall = 1e300;  // best wall time of one call
-  double cpu = 1e300;   // best processor time of one call, all threads
-};
-
-// Best times of one call of `run`, repeated for about seconds_per_measurement
-// (at least three times).
-Timing best_time(const std::function<void()>& run) {
-  Timing best;
-  double spent = 0;
-  for (int rep = 0; rep < 3 || spent < seconds_per_measurement; ++rep) {
-    const double c0 = process_seconds();
-    const auto t0 = Clock::now();
-    run();
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    best.wall = std::min(best.wall, wall);
-    best.cpu = std::min(best.cpu, process_seconds() - c0);
-    spent += wall;
-  }
-  return best;
-}
-
-// R independent ext sums of products over arrays that stay in the level-1
-// cache: the x87 multiply-add rate with nothing else in the way.
-template <int R>
-__attribute__((noinline)) void multiply_add_loop(int len, const double* x, const double* y, ext* sums) {
-  ext s[R];
-  for (int r = 0; r < R; ++r) s[r] = sums[r];
-  for (int k = 0; k < len; ++k) {
-    const ext yk = y[k];
-#pragma GCC unroll 8
-    for (int r = 0; r < R; ++r) s[r] += static_cast<ext>(x[k * R + r]) * yk;
-  }
-  for (int r = 0; r < R; ++r) sums[r] = s[r];
-}
-
-template <int R>
-double x87_rate() {
-  constexpr int len = 512;
-  constexpr int calls = 20000;
-  std::vector<double> x(len * R), y(len);
-  std::mt19937_64 rng(1);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (double& v : x) v = u(rng);
-  for (double& v : y) v = u(rng);
-  ext sums[R] = {};
-  const Timing t = best_time([&] {
-    for (int c = 0; c < calls; ++c) multiply_add_loop<R>(len, x.data(), y.data(), sums);
-  });
-  volatile double sink = static_cast<double>(sums[0]);
-  (void)sink;
-  return double(len) * R * calls / t.cpu;
-}
-
-// The plain loop for T = A * C_b, one thread: the speed of the obvious code.
-void plain_times(int n, const double* a, const double* c_b, int m, double* t) {
-  for (int u = 0; u < m; ++u)
-    for (int i = 0; i < n; ++i) {
-      ext sum = 0;
-      for (int k = 0; k < n; ++k)
-        sum += static_cast<ext>(a[i + std::size_t(k) * n]) * static_cast<ext>(c_b[k + std::size_t(u) * n]);
-      t[i + std::size_t(u) * n] = static_cast<double>(sum);
-    }
-}
-
-std::vector<double> random_matrix(std::size_t size, std::uint64_t seed) {
-  std::vector<double> x(size);
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (double& v : x) v = u(rng);
-  return x;
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  return std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
+Timing best_time(const std::function<void()>& run) { return blockeig::bench::best_time(run, seconds_per_measurement); }
 
 struct Kernel {
   const char* name;
@@ -162,12 +81,9 @@ int main(int argc, char** argv) {
   }
   // Other processes on the same cores show in the wall-time rates; say how
   // busy the machine was.
-  if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-    double load = 0;
-    if (std::fscanf(f, "%lf", &load) == 1) std::printf("load average (1 min) at start: %.2f\n", load);
-    std::fclose(f);
-  }
-  const double r4 = x87_rate<4>(), r5 = x87_rate<5>(), r6 = x87_rate<6>();
+  std::printf("load average (1 min) at start: %.2f\n", load_average());
+  const X87Bound x87 = measure_x87_bound(seconds_per_measurement);
+  const double r4 = x87.r4, r5 = x87.r5, r6 = x87.r6;
   const double bound = std::max({r4, r5, r6});
   std::printf("x87 multiply-add bound per core (L1-resident data): %.3f Gterm/s (4 sums %.3f, 5 sums %.3f, 6 sums %.3f)\n"
               "Rates in Gterm/s (1e9 multiply-add terms per second); %% = share of the bound per core.\n",
