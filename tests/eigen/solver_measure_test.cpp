@@ -16,13 +16,9 @@
 #include "eigen/precision.hpp"
 #include "eigen/solver.hpp"
 #include "eigen/thread_pool.hpp"
+#include "tests/eigen/lapack_peer.hpp"
 #include "tests/eigen/matrices.hpp"
 #include "tests/eigen/reference_solver.hpp"
-
-#ifdef BLOCKEIG_HAVE_LAPACK
-extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
-                       double* w, double* work, const int* lwork, int* info);
-#endif
 
 namespace blockeig {
 namespace {
