@@ -49,6 +49,8 @@ TEST(Report, EveryFormAndStatus) {
       {"open in a missing directory", {"open", "no/such/dir"},
        std::string("At line 20 of file probe.cpp file: \"no/such/dir\"\n") + traceback +
            "Fortran runtime error: No such file or directory\n", 2},
+      {"open over another connection keeps its locus", {"reopen", "."},
+       std::string("At line 21 of file probe.cpp file: \".\"\n") + traceback + "Fortran runtime error: Is a directory\n", 2},
       {"size check before any memory", {"allocate", "23171"},
        std::string("At line 13 of file probe.cpp\n") + traceback +
            "Operating system error: Cannot allocate memory\nMemory allocation failed\n", 1},
