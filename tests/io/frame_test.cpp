@@ -73,6 +73,7 @@ TEST(Report, ProcessorExceptionsByName) {
       {"segv", "Access Violation"},     {"integer-division", "Integer division by zero"},
       {"illegal", "Illegal instruction"}, {"stack", "Stack overflow"},
       {"float-trap", "Division by zero"}, {"page", "Page error"},
+      {"breakpoint", "Breakpoint"},
   };
   for (const auto& [scenario, name] : cases) {
     SCOPED_TRACE(scenario);

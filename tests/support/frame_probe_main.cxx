@@ -172,6 +172,9 @@ int run(int argc, char** argv) {
   } else if (scenario == "illegal") {
     at(60);
     __builtin_trap();
+  } else if (scenario == "breakpoint") {
+    at(60);
+    __asm__ volatile("int3");
   } else if (scenario == "stack") {
     at(60);
     return recurse(0);
