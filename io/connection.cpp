@@ -46,6 +46,19 @@ int open_file(const std::string& name, Action action) {
   return fd;
 }
 
+// Ends a connection: pending output reaches the file, which is closed (a
+// standard stream only flushed), and the unit leaves the table. A refused
+// flush would leave the file cut short: it is reported like a refused write,
+// naming the unit and its file. The locus is left to the statement.
+void disconnect(std::int64_t number) {
+  std::unique_ptr<Unit> unit = remove_unit(number);
+  if (unit == nullptr) return;
+  if (const int error = unit->stream.close(); error != 0 && !unit->is_standard()) {
+    set_current_unit(unit.release());  // kept alive for the report, which ends the run
+    raise_os_error(error);
+  }
+}
+
 }  // namespace
 
 void open(std::int64_t number, std::string_view file, Form form) {
@@ -57,7 +70,8 @@ void open(std::int64_t number, std::string_view file, Form form) {
       clear_locus();
       return;
     }
-    close(number);
+    disconnect(number);  // part of this OPEN: its locus stays
+    set_current_unit(nullptr);
   }
   if (unit_connected_to(name) != nullptr) raise(file_already_opened);
   if (name.size() > max_file_name) raise_open_failure(ENOENT, name);
@@ -79,17 +93,7 @@ void open(std::int64_t number, std::string_view file, Form form) {
 
 void close(std::int64_t number) {
   set_current_unit(nullptr);
-  std::unique_ptr<Unit> unit = remove_unit(number);
-  if (unit == nullptr) {
-    clear_locus();
-    return;
-  }
-  // A refused flush would leave the file cut short: report it like a refused
-  // write, naming the unit and its file.
-  if (const int error = unit->stream.close(); error != 0 && !unit->is_standard()) {
-    set_current_unit(unit.release());  // kept alive for the report, which ends the run
-    raise_os_error(error);
-  }
+  disconnect(number);
   clear_locus();
 }
 

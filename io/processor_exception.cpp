@@ -52,6 +52,8 @@ constexpr SignalMapping signal_mappings[] = {
     {SIGILL, ILL_PRVREG, 0xC0000096}, {SIGILL, 0, 0xC000001D},          {SIGBUS, BUS_ADRALN, 0x80000002},
     {SIGBUS, 0, 0xC0000006},          {SIGSEGV, 0, 0xC0000005},         {SIGTRAP, TRAP_BRKPT, 0x80000003},
     {SIGTRAP, TRAP_TRACE, 0x80000004},
+    // A breakpoint instruction (int3) arrives with a kernel si_code, not TRAP_BRKPT.
+    {SIGTRAP, 0, 0x80000003},
 };
 
 constexpr std::uint32_t stack_overflow_code = 0xC00000FD;

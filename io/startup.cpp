@@ -54,6 +54,10 @@ void start_up(std::string_view source_file) {
   // Refused writes on the standard units are not reported: a closed pipe
   // must not kill the run either.
   signal(SIGPIPE, SIG_IGN);
+  // A write beyond the file-size limit is a refused write like any other:
+  // it comes back as EFBIG and is reported, instead of ending the run by
+  // signal with no report.
+  signal(SIGXFSZ, SIG_IGN);
   set_floating_point_environment();
   install_exception_handler();
   if (const std::string problem = load_settings(); !problem.empty()) raise(bad_value, problem);

@@ -2,6 +2,7 @@
 // files look like afterwards, one child process per case.
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,8 @@ TEST(Report, EveryFormAndStatus) {
       {"open in a missing directory", {"open", "no/such/dir"},
        std::string("At line 20 of file probe.cpp file: \"no/such/dir\"\n") + traceback +
            "Fortran runtime error: No such file or directory\n", 2},
+      {"open over another connection keeps its locus", {"reopen", "."},
+       std::string("At line 21 of file probe.cpp file: \".\"\n") + traceback + "Fortran runtime error: Is a directory\n", 2},
       {"size check before any memory", {"allocate", "23171"},
        std::string("At line 13 of file probe.cpp\n") + traceback +
            "Operating system error: Cannot allocate memory\nMemory allocation failed\n", 1},
@@ -70,6 +73,7 @@ TEST(Report, ProcessorExceptionsByName) {
       {"segv", "Access Violation"},     {"integer-division", "Integer division by zero"},
       {"illegal", "Illegal instruction"}, {"stack", "Stack overflow"},
       {"float-trap", "Division by zero"}, {"page", "Page error"},
+      {"breakpoint", "Breakpoint"},
   };
   for (const auto& [scenario, name] : cases) {
     SCOPED_TRACE(scenario);
@@ -141,6 +145,23 @@ TEST(Close, RefusedWritesAreReportedNotLost) {
     EXPECT_EQ(r.err, "At line " + std::to_string(c.line) + " of file probe.cpp (Unit 8 \"C.SCR.TXT\")\n" +
                          traceback + "Fortran runtime error: File too large\n");
     EXPECT_EQ(r.status, 2);
+  }
+  // A file-size limit refuses the write like any platform refusal: reported,
+  // not a silent end by signal.
+  {
+    TempDir dir;
+    ChildOptions options;
+    options.directory = dir.path();
+    options.before_exec = [] {
+      ::signal(SIGXFSZ, SIG_DFL);
+      const rlimit limit{100, 100};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const ChildResult r = run_child(FRAME_PROBE_BIN, {"write-lines", "C.SCR.TXT", "3000"}, options);
+    EXPECT_EQ(r.err, std::string("At line 22 of file probe.cpp (Unit 8 \"C.SCR.TXT\")\n") + traceback +
+                         "Fortran runtime error: File too large\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(dir / "C.SCR.TXT"), lines(1, 3000).substr(0, 100));
   }
   // At close-down no statement locus is set any more: the report names no line.
   TempDir dir;

@@ -79,6 +79,8 @@ TEST(RecordFile, TolerantReads) {
       {"record 2 longer than the matrix", record(le32(1)) + record(matrix_data(2)), "N = 1\n1\n"},
       {"trailing marker not compared", le32(4) + le32(1) + le32(77) + record(le64(5)), "N = 1\n5\n"},
       {"records after record 2 ignored", record(le32(1)) + record(le64(5)) + "junk", "N = 1\n5\n"},
+      {"an array of no elements consumes an empty record", record(le32(0)) + record(""), "N = 0\n"},
+      {"an array of no elements consumes a record of any length", record(le32(0)) + record("abc"), "N = 0\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,6 +107,7 @@ TEST(RecordFile, DamagedFiles) {
   const Case cases[] = {
       {"empty file", "", 11, eof, ""},
       {"record 1 only", record(le32(2)), 15, eof, "N = 2\n"},
+      {"no record left for an array of no elements", record(le32(0)), 15, eof, "N = 0\n"},
       {"record 1 too short", record("ab"), 11, recl, ""},
       {"record 2 too short", record(le32(2)) + record(matrix_data(1)), 15, recl, "N = 2\n"},
       {"stray bytes where a marker belongs", record(le32(2)) + "\x01\x02", 15, corrupt, "N = 2\n"},

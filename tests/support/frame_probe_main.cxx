@@ -88,6 +88,11 @@ int run(int argc, char** argv) {
   } else if (scenario == "open") {  // OPEN alone
     at(20);
     open(8, file);
+  } else if (scenario == "reopen") {  // OPEN of a connected unit on another file
+    at(20);
+    open(8, "first.txt");
+    at(21);
+    open(8, file);
   } else if (scenario == "write-lines") {  // OPEN, COUNT lines, CLOSE
     at(20);
     open(8, file);
@@ -167,6 +172,9 @@ int run(int argc, char** argv) {
   } else if (scenario == "illegal") {
     at(60);
     __builtin_trap();
+  } else if (scenario == "breakpoint") {
+    at(60);
+    __asm__ volatile("int3");
   } else if (scenario == "stack") {
     at(60);
     return recurse(0);
