@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "io/report.hpp"
@@ -32,7 +33,7 @@ class ProgressLine {
     if (!active_) started_ = Clock::now();
     active_ = true;
     label_ = std::move(label);
-    if (!ticker_.joinable()) ticker_ = std::thread([this] { tick(); });
+    if (!ticker_.joinable()) start_ticker();
   }
 
   void hide() {
@@ -56,6 +57,17 @@ class ProgressLine {
  private:
   ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && io::settings().progress) {
     if (enabled_) io::set_before_report(erase_for_report);
+  }
+
+  // The line is a courtesy: a platform that refuses its thread costs the
+  // line for the rest of the run, never the run itself.
+  void start_ticker() {
+    try {
+      ticker_ = std::thread([this] { tick(); });
+    } catch (const std::system_error&) {
+      enabled_ = false;
+      active_ = false;
+    }
   }
 
   // A report is about to be written, perhaps from a signal handler while the
@@ -89,7 +101,7 @@ class ProgressLine {
     }
   }
 
-  const bool enabled_;
+  bool enabled_;  // read and cleared by the main thread only
   std::mutex mutex_;
   std::condition_variable wake_;
   std::thread ticker_;

@@ -256,6 +256,39 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
 }
 
+// Standard error on a terminal asks for the progress line, whose ticker is a
+// thread of its own. A platform that refuses that thread (here: a stack
+// limit larger than the address space) costs the line, not the run.
+TEST(Fault, RefusedProgressThreadCostsOnlyTheLine) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const std::string terminal_name = ::ptsname(terminal);
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(6, one_two_one_matrix(6)));
+  const ChildResult plain = run_in(dir, "2\n");
+  ASSERT_EQ(plain.status, 0);
+  const ChildResult r = run_in(
+      dir, "2\n",
+      [&terminal_name] {
+        const int fd = ::open(terminal_name.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0) ::_exit(125);
+        ::dup2(fd, 2);
+        const rlimit stack{rlim_t{4} << 30, rlim_t{4} << 30};
+        const rlimit space{rlim_t{1} << 30, rlim_t{1} << 30};
+        ::setrlimit(RLIMIT_STACK, &stack);
+        ::setrlimit(RLIMIT_AS, &space);
+      },
+      {"BLOCKEIG_THREADS=1", "BLOCKEIG_PROGRESS=1"});
+  ::close(terminal);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, plain.out);
+}
+
 // Record 2 may announce no more than 1,000,000,000 bytes. The files below
 // are sparse: they look as large as a real matrix file but hold no data.
 TEST(SizeLimit, RecordLongerThanTheLimitFailsBeforeItsData) {
