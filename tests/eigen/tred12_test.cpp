@@ -188,6 +188,34 @@ TEST(Tred12Handover, SmallOrdersAndTridiagonalRows) {
   expect_same_bits(solve(four), solve_tridiagonal({2, 2, 2, 2}, {-1, 1, -1}, flips));
 }
 
+// Row 3 = (1, z, 2) with a zero leading 2 x 2 block: the reflection's sign
+// comes from the sign bit of z alone. z = -0.0 gives g = +1, so tql12 gets
+// e(3) = +1 and the accumulated matrix swaps rows 1 and 2; z = +0.0 gives
+// g = -1, e(3) = -1 and the same swap with both signs flipped.
+TEST(Tred12Handover, SignedZeroDecidesTheReflection) {
+  struct Case {
+    const char* name;
+    double z32;
+    double e3;
+    double swap;  // value of vec(1,2) and vec(2,1)
+  };
+  const Case cases[] = {
+      {"-0.0 beside the diagonal", -0.0, 1.0, 1.0},
+      {"+0.0 beside the diagonal", 0.0, -1.0, -1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Square a(3);
+    a(3, 1) = a(1, 3) = 1.0;
+    a(3, 2) = a(2, 3) = c.z32;
+    a(3, 3) = 2.0;
+    Square handed(3);
+    handed(1, 2) = handed(2, 1) = c.swap;
+    handed(3, 3) = 1.0;
+    expect_same_bits(solve(a), solve_tridiagonal({0.0, 0.0, 2.0}, {0.0, c.e3}, handed));
+  }
+}
+
 TEST(Tred12QuickReturn, OrdersBelowOneTouchNothing) {
   const std::size_t live = io::live_allocations();
   for (const int n : {0, -1}) {
