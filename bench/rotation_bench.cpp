@@ -80,7 +80,7 @@ BENCH_AVX void split_product(__m256d h, __m256d l, __m256d x, __m256d& p, __m256
 // ok whose certificate fails.
 BENCH_AVX __m256d certified_sum(__m256d xh, __m256d xl, __m256d yh, __m256d yl, __m256d& ok) {
   const __m256d margin = _mm256_set1_pd((0x1p-63 + 0x1p-75) * 0x1p53);
-  const __m256d floor = _mm256_set1_pd(0x1p-847);
+  const __m256d smallest = _mm256_set1_pd(0x1p-847);
   const __m256d two53 = _mm256_set1_pd(0x1p53);
   const __m256d below = _mm256_set1_pd(1.0 - 0x1p-53);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
@@ -90,7 +90,7 @@ BENCH_AVX __m256d certified_sum(__m256d xh, __m256d xl, __m256d yh, __m256d yl, 
   const __m256d l = _mm256_add_pd(_mm256_add_pd(xl, yl), r);
   const __m256d zh = _mm256_add_pd(h, l), zl = _mm256_sub_pd(l, _mm256_sub_pd(zh, h));
   const __m256d m = _mm256_fmadd_pd(
-      _mm256_add_pd(_mm256_and_pd(xh, magnitude), _mm256_and_pd(yh, magnitude)), margin, floor);
+      _mm256_add_pd(_mm256_and_pd(xh, magnitude), _mm256_and_pd(yh, magnitude)), margin, smallest);
   const __m256d u = _mm256_fmadd_pd(_mm256_and_pd(zl, magnitude), two53, m);
   const __m256d half_ulp = _mm256_and_pd(_mm256_mul_pd(zh, below), exponent);
   ok = _mm256_and_pd(ok, _mm256_cmp_pd(u, half_ulp, _CMP_LT_OQ));
