@@ -51,6 +51,7 @@ int open_file(const std::string& name, Action action) {
 // flush would leave the file cut short: it is reported like a refused write,
 // naming the unit and its file. The locus is left to the statement.
 void disconnect(std::int64_t number) {
+  set_current_unit(nullptr);  // it may be the unit about to go
   std::unique_ptr<Unit> unit = remove_unit(number);
   if (unit == nullptr) return;
   if (const int error = unit->stream.close(); error != 0 && !unit->is_standard()) {
@@ -71,7 +72,6 @@ void open(std::int64_t number, std::string_view file, Form form) {
       return;
     }
     disconnect(number);  // part of this OPEN: its locus stays
-    set_current_unit(nullptr);
   }
   if (unit_connected_to(name) != nullptr) raise(file_already_opened);
   if (name.size() > max_file_name) raise_open_failure(ENOENT, name);
@@ -92,7 +92,6 @@ void open(std::int64_t number, std::string_view file, Form form) {
 }
 
 void close(std::int64_t number) {
-  set_current_unit(nullptr);
   disconnect(number);
   clear_locus();
 }
