@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <string>
+#include <cstdio>
 
 #include "driver/progress.hpp"
 #include "driver/statement_numbers.hpp"
@@ -83,7 +83,10 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
   const std::size_t n = static_cast<std::size_t>(N);
   const std::size_t m = static_cast<std::size_t>(M);
   double* C_b = C + static_cast<std::size_t>(s - 1) * n;
-  progress_show("sweep " + std::to_string(ITER) + ", block " + std::to_string(IB) + " of " + std::to_string(NBLOCKS));
+  char label[64];
+  std::snprintf(label, sizeof label, "sweep %d, block %d of %d", static_cast<int>(ITER), static_cast<int>(IB),
+                static_cast<int>(NBLOCKS));
+  progress_show(label);
   block_times(N, A, C_b, M, T.data());
   block_projection(N, M, C_b, T.data(), H.data());
   tred12(M, H.data(), U.data(), W.data(), 2, IERR);

@@ -15,17 +15,18 @@ int main(int argc, char** argv) {
   const blockeig::Request request = blockeig::command_line_request(argc, argv);
   if (request == blockeig::Request::help) return blockeig::print_help(), 0;
   if (request == blockeig::Request::version) return blockeig::print_version(), 0;
-  blockeig::io::start_up("main.cpp");
-  if (request == blockeig::Request::settings) {
-    blockeig::print_settings();
-    std::fflush(stdout);
-    blockeig::io::close_down();
-  }
-  blockeig::set_thread_count(blockeig::io::settings().threads);
   try {
+    blockeig::io::start_up("main.cpp");
+    if (request == blockeig::Request::settings) {
+      blockeig::print_settings();
+      std::fflush(stdout);
+      blockeig::io::close_down();
+    }
+    blockeig::set_thread_count(blockeig::io::settings().threads);
     blockeig::run_sequence();
   } catch (const std::bad_alloc&) {
-    // The run-time's own structures (lines, unit records) found no memory.
+    // The run-time's own structures (unit records, settings, lines) found no
+    // memory, at start-up or in a statement.
     blockeig::io::allocation_failure(ENOMEM);
   }
   blockeig::io::close_down();

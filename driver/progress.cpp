@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -27,12 +31,13 @@ class ProgressLine {
     return line;
   }
 
-  void show(std::string label) {
+  void show(std::string_view label) {
     if (!enabled_) return;
     std::lock_guard lock(mutex_);
     if (!active_) started_ = Clock::now();
     active_ = true;
-    label_ = std::move(label);
+    label_length_ = std::min(label.size(), sizeof label_);
+    std::memcpy(label_, label.data(), label_length_);
     if (!ticker_.joinable()) start_ticker();
   }
 
@@ -59,15 +64,22 @@ class ProgressLine {
     if (enabled_) io::set_before_report(erase_for_report);
   }
 
-  // The line is a courtesy: a platform that refuses its thread costs the
-  // line for the rest of the run, never the run itself.
+  // The line is a courtesy: a platform that refuses its thread, or the
+  // memory for it, costs the line for the rest of the run, never the run
+  // itself.
   void start_ticker() {
     try {
       ticker_ = std::thread([this] { tick(); });
     } catch (const std::system_error&) {
-      enabled_ = false;
-      active_ = false;
+      give_up();
+    } catch (const std::bad_alloc&) {
+      give_up();
     }
+  }
+
+  void give_up() {
+    enabled_ = false;
+    active_ = false;
   }
 
   // A report is about to be written, perhaps from a signal handler while the
@@ -86,8 +98,14 @@ class ProgressLine {
 
   void draw() {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
-    const std::string text = "\r\033[Kblockeig: " + label_ + " (" + std::to_string(seconds) + " s)";
-    put(text);
+    constexpr std::string_view lead = "\r\033[Kblockeig: ";
+    char text[lead.size() + sizeof label_ + 32];
+    char* end = std::copy(lead.begin(), lead.end(), text);
+    end = std::copy(label_, label_ + label_length_, end);
+    end = std::copy_n(" (", 2, end);
+    end = std::to_chars(end, text + sizeof text, seconds).ptr;
+    end = std::copy_n(" s)", 3, end);
+    put({text, static_cast<std::size_t>(end - text)});
     on_screen = true;
   }
 
@@ -95,7 +113,7 @@ class ProgressLine {
     if (on_screen.exchange(false)) put("\r\033[K");
   }
 
-  static void put(const std::string& text) {
+  static void put(std::string_view text) {
     if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
       // A refused progress line is of no consequence.
     }
@@ -106,7 +124,8 @@ class ProgressLine {
   std::condition_variable wake_;
   std::thread ticker_;
   Clock::time_point started_;
-  std::string label_;
+  char label_[95];
+  std::size_t label_length_ = 0;
   static inline std::atomic<bool> on_screen{false};
   bool active_ = false;
   bool stopping_ = false;
@@ -114,7 +133,7 @@ class ProgressLine {
 
 }  // namespace
 
-void progress_show(std::string label) { ProgressLine::instance().show(std::move(label)); }
+void progress_show(std::string_view label) { ProgressLine::instance().show(label); }
 void progress_hide() { ProgressLine::instance().hide(); }
 
 }  // namespace blockeig

@@ -1,6 +1,7 @@
 #include "driver/run_sequence.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 
@@ -59,7 +60,9 @@ void run_sequence() {
   at(statement::write_read);
   io::write_list(console, {"read"});
 
-  progress_show("direct solve of order " + std::to_string(N));
+  char label[48];
+  std::snprintf(label, sizeof label, "direct solve of order %d", static_cast<int>(N));
+  progress_show(label);
   tred12(N, A.data(), C.data(), E.data(), 2, IERR);
   progress_hide();
   at(statement::write_direct_ierr);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -91,11 +92,12 @@ class Pool {
       std::lock_guard lock(mutex_);
       current = generation_;
     }
-    // A platform that refuses a thread leaves fewer helpers; the tasks and
-    // their results stay the same.
+    // A platform that refuses a thread, or the memory for one, leaves fewer
+    // helpers; the tasks and their results stay the same.
     try {
       while (workers_.size() < helpers) workers_.emplace_back([this, current] { work(current); });
     } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
     }
   }
 
