@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -75,6 +77,37 @@ TEST(Reporder2, EmptyOrderDoesNothing) {
   const int starts[] = {1, 1};
   reporder2(0, nullptr, nullptr, 2, starts);
   reporder2(-4, nullptr, nullptr, 1, starts);
+}
+
+// Moves and exchanges copy bits: a signalling NaN keeps its payload (a trip
+// through the x87 unit would quieten it), -0.0 its sign, a subnormal its value.
+TEST(Reorder, MovesAreExactCopies) {
+  const double snan = std::bit_cast<double>(std::uint64_t{0x7ff4000000000123});
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  const std::vector<double> entry_val = {3, snan, -0.0, 1, tiny, 2};
+  Square entry(6);
+  for (int i = 0; i < 36; ++i) entry.a[i] = i % 3 == 0 ? snan : i % 3 == 1 ? -0.0 : -tiny * i;
+
+  std::vector<double> val = entry_val;
+  Square vec = entry;
+  const int starts[] = {1, 3, 6};
+  reporder2(6, val.data(), vec.data(), 3, starts);
+  const int moved_from[] = {1, 3, 6, 2, 4, 5};  // leaders 3 and 6 to positions 2 and 3
+  for (int j = 1; j <= 6; ++j) {
+    EXPECT_TRUE(same_bits(val[j - 1], entry_val[moved_from[j - 1] - 1])) << j;
+    for (int r = 1; r <= 6; ++r) EXPECT_TRUE(same_bits(vec(r, j), entry(r, moved_from[j - 1]))) << r << ", " << j;
+  }
+
+  // NaN compares false both ways: the selection never picks it, and while it
+  // is the candidate nothing displaces it, so it keeps position 2.
+  val = entry_val;
+  vec = entry;
+  reporder(6, val.data(), vec.data());
+  const int sorted_from[] = {3, 2, 5, 4, 6, 1};
+  for (int j = 1; j <= 6; ++j) {
+    EXPECT_TRUE(same_bits(val[j - 1], entry_val[sorted_from[j - 1] - 1])) << j;
+    for (int r = 1; r <= 6; ++r) EXPECT_TRUE(same_bits(vec(r, j), entry(r, sorted_from[j - 1]))) << r << ", " << j;
+  }
 }
 
 TEST(Reporder, SortsAscendingWithColumns) {

@@ -110,6 +110,12 @@ TEST(ListRead, MoreCases) {
       {"5e3\n", "Bad integer for item 1 in list input"},
       {"\n,5\n", "7"},
       {"  ,\n", "7"},
+      // Only blank, tab, carriage return and line feed separate; other
+      // control characters are no white space.
+      {"\f5\n", "Bad integer for item 1 in list input"},
+      {"5\v\n", "Bad integer for item 1 in list input"},
+      {"5\f\n", "Bad integer for item 1 in list input"},
+      {"2*\v\n", "Bad integer for item 1 in list input"},
   };
   for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.result) << '"' << c.input << '"';
 }
