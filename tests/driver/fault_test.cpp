@@ -332,6 +332,36 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
 }
 
+// The run-time's own structures (the standard units' records, the settings)
+// are built before the program's first statement. Memory refused there ends
+// the run with the allocation-failure report, without a locus line (no
+// statement has set one), never with an abort. Below the smallest limit at
+// which the dynamic loader gets the program going, page by page upward, the
+// start-up's requests meet the limit one after the other.
+TEST(Fault, MemoryRefusedDuringStartUp) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  AddressSpace space(4, "2\n");
+  const auto loaded = [](const ChildResult& r) { return r.status != 127; };
+  const rlim_t first = space.smallest(loaded);
+  const std::string refused = std::string(traceback) + "Operating system error: Cannot allocate memory\nMemory allocation failed\n";
+  int start_up_refusals = 0;
+  for (rlim_t limit = first; limit < first + 48 * AddressSpace::page; limit += AddressSpace::page) {
+    SCOPED_TRACE(limit);
+    const ChildResult r = space.run(limit);
+    ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 127) << r.status << "\n" << r.err;
+    if (r.status != 1) continue;
+    EXPECT_TRUE(r.err == refused || r.err.rfind("At line ", 0) == 0) << r.err;
+    if (r.err == refused) {
+      ++start_up_refusals;
+      EXPECT_EQ(r.out, "");
+    }
+  }
+  EXPECT_GT(start_up_refusals, 0) << "no limit met the start-up's own requests";
+}
+
 // Standard error on a terminal asks for the progress line, whose ticker is a
 // thread of its own. A platform that refuses that thread (here: a stack
 // limit larger than the address space) costs the line, not the run.
