@@ -1,5 +1,6 @@
 #include "io/file_stream.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,12 +11,25 @@ namespace blockeig::io {
 
 namespace {
 
+// A stream that whoever started the program left non-blocking (a shared
+// terminal, a harness's socket) says "not now" where a blocking one would
+// wait. That is no refusal: wait until it is ready, as a blocking stream
+// would. Returns whether the request should be made again (errno kept
+// otherwise).
+bool wait_if_not_ready(int fd, short events) {
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+  pollfd ready{fd, events, 0};
+  while (::poll(&ready, 1, -1) < 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
 // write(2) until everything is out; 0 or errno.
 int write_all(int fd, const char* bytes, std::size_t count) {
   while (count > 0) {
     const ssize_t n = ::write(fd, bytes, count);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || wait_if_not_ready(fd, POLLOUT)) continue;
       return errno;
     }
     if (n == 0) return EIO;
@@ -81,7 +95,7 @@ std::int64_t FileStream::read(char* into, std::int64_t count) {
     const std::int64_t piece = count - done < (1 << 30) ? count - done : (1 << 30);
     const ssize_t n = ::read(fd_, into + done, static_cast<std::size_t>(piece));
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || wait_if_not_ready(fd_, POLLIN)) continue;
       return -1;
     }
     if (n == 0) break;
@@ -100,7 +114,7 @@ bool FileStream::read_line(std::string& line, int* error) {
       if (in_exhausted_) break;
       ssize_t n;
       do n = ::read(fd_, in_.get(), input_piece_size);
-      while (n < 0 && errno == EINTR);
+      while (n < 0 && (errno == EINTR || wait_if_not_ready(fd_, POLLIN)));
       if (n < 0) {
         *error = errno;
         return true;

@@ -1,5 +1,6 @@
 #include "io/report.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,11 +48,21 @@ class ReportLine {
     while (count > 0) text(std::string_view(&digits[--count], 1));
     return *this;
   }
+  // Standard error left non-blocking says "not now" when its pipe is full;
+  // the report waits for it as it would on a blocking stream. (poll is safe
+  // in a signal handler.)
+  static bool wait_until_writable() {
+    pollfd ready{STDERR_FILENO, POLLOUT, 0};
+    while (::poll(&ready, 1, -1) < 0)
+      if (errno != EINTR) return false;
+    return true;
+  }
   void write_to_stderr() const {
     std::size_t done = 0;
     while (done < length_) {
       const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
       if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_until_writable()) continue;
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }

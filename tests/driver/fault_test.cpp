@@ -135,6 +135,82 @@ TEST(Fault, ClosedConsolePipeEndsNormally) {
   EXPECT_EQ(r.status, 0);
 }
 
+// Standard streams that whoever started the program left non-blocking (a
+// shared terminal, a harness's socket) answer "not now" instead of waiting.
+// That is no refusal: the run waits, as with a blocking stream, and loses
+// nothing. The other end is served late by a helper process of the child.
+std::function<void()> late_nonblocking_input(std::string text) {
+  return [text] {
+    int ends[2];
+    if (::pipe(ends) != 0) ::_exit(125);
+    if (::fork() == 0) {
+      ::close(ends[0]);
+      ::close(1);
+      ::close(2);
+      ::usleep(300'000);
+      if (::write(ends[1], text.data(), text.size()) < 0) ::_exit(1);
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    ::dup2(ends[0], 0);
+    ::close(ends[0]);
+    ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+  };
+}
+
+// Standard output (fd 1) or error (fd 2) into a one-page pipe, already
+// holding `waiting` bytes, that is read only after a pause.
+std::function<void()> slow_nonblocking_stream(int fd, std::size_t waiting = 0) {
+  return [fd, waiting] {
+    int ends[2];
+    if (::pipe(ends) != 0) ::_exit(125);
+    ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    const std::string early(waiting, 'x');
+    if (::write(ends[1], early.data(), early.size()) != static_cast<ssize_t>(early.size())) ::_exit(125);
+    if (::fork() == 0) {
+      ::close(ends[1]);
+      ::usleep(300'000);
+      char buffer[512];
+      for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        if (::write(fd, buffer, static_cast<std::size_t>(n)) < 0) ::_exit(1);
+      ::_exit(0);
+    }
+    ::close(ends[0]);
+    ::dup2(ends[1], fd);
+    ::close(ends[1]);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  };
+}
+
+TEST(Fault, NonBlockingStandardStreamsAreWaitedFor) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(40, one_two_one_matrix(40)));
+  const ChildResult plain = run_in(dir, "20\n");
+  ASSERT_EQ(plain.status, 0);
+  ASSERT_GT(plain.out.size(), 3 * 4096u);
+  {
+    SCOPED_TRACE("input arrives after the prompt");
+    const ChildResult r = run_in(dir, "", late_nonblocking_input("20\n"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, plain.out);
+  }
+  {
+    SCOPED_TRACE("output read late through a full pipe");
+    const ChildResult r = run_in(dir, "20\n", slow_nonblocking_stream(1));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, plain.out);
+  }
+  {
+    SCOPED_TRACE("a report into a full pipe read late");
+    TempDir empty;
+    const ChildResult r = run_in(empty, "20\n", slow_nonblocking_stream(2, 4096));
+    EXPECT_EQ(r.err, std::string(4096, 'x') + report(11, matrix_unit, "End of file"));
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
 TEST(Fault, MatrixFileThatCannotBeOpened) {
   {
     SCOPED_TRACE("a directory");
@@ -254,6 +330,36 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   // The direct phase finished before: its file is complete.
   const std::string eigenvalues = read_file(space.dir() / "C.SCR.TXT");
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
+}
+
+// The run-time's own structures (the standard units' records, the settings)
+// are built before the program's first statement. Memory refused there ends
+// the run with the allocation-failure report, without a locus line (no
+// statement has set one), never with an abort. Below the smallest limit at
+// which the dynamic loader gets the program going, page by page upward, the
+// start-up's requests meet the limit one after the other.
+TEST(Fault, MemoryRefusedDuringStartUp) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  AddressSpace space(4, "2\n");
+  const auto loaded = [](const ChildResult& r) { return r.status != 127; };
+  const rlim_t first = space.smallest(loaded);
+  const std::string refused = std::string(traceback) + "Operating system error: Cannot allocate memory\nMemory allocation failed\n";
+  int start_up_refusals = 0;
+  for (rlim_t limit = first; limit < first + 48 * AddressSpace::page; limit += AddressSpace::page) {
+    SCOPED_TRACE(limit);
+    const ChildResult r = space.run(limit);
+    ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 127) << r.status << "\n" << r.err;
+    if (r.status != 1) continue;
+    EXPECT_TRUE(r.err == refused || r.err.rfind("At line ", 0) == 0) << r.err;
+    if (r.err == refused) {
+      ++start_up_refusals;
+      EXPECT_EQ(r.out, "");
+    }
+  }
+  EXPECT_GT(start_up_refusals, 0) << "no limit met the start-up's own requests";
 }
 
 // Standard error on a terminal asks for the progress line, whose ticker is a
