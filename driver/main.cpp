@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     blockeig::set_thread_count(blockeig::io::settings().threads);
     blockeig::run_sequence();
   } catch (const std::bad_alloc&) {
-    // The run-time's own structures (unit records, settings, lines) found no
-    // memory, at start-up or in a statement.
+    // The program's operator new reports a refusal itself; this catches a
+    // std::bad_alloc that a library raises of its own accord.
     blockeig::io::allocation_failure(ENOMEM);
   }
   blockeig::io::close_down();
