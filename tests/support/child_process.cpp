@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -34,6 +35,11 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
                       const ChildOptions& options) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  // Nothing of this process's own buffered output may reach a child: a
+  // before_exec step that forks a helper of its own (which never calls exec)
+  // would otherwise write it out again when it ends, as it does under
+  // valgrind.
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
