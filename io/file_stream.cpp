@@ -9,13 +9,8 @@
 
 namespace blockeig::io {
 
-namespace {
-
-// A stream that whoever started the program left non-blocking (a shared
-// terminal, a harness's socket) says "not now" where a blocking one would
-// wait. That is no refusal: wait until it is ready, as a blocking stream
-// would. Returns whether the request should be made again (errno kept
-// otherwise).
+// A stream left non-blocking (a shared terminal, a harness's socket) says
+// "not now" where a blocking one would wait: that is no refusal.
 bool wait_if_not_ready(int fd, short events) {
   if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
   pollfd ready{fd, events, 0};
@@ -23,6 +18,8 @@ bool wait_if_not_ready(int fd, short events) {
     if (errno != EINTR) return false;
   return true;
 }
+
+namespace {
 
 // write(2) until everything is out; 0 or errno.
 int write_all(int fd, const char* bytes, std::size_t count) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "io/error_codes.hpp"
+#include "io/file_stream.hpp"
 #include "io/locus.hpp"
 #include "io/unit.hpp"
 #include "io/unit_table.hpp"
@@ -48,21 +49,11 @@ class ReportLine {
     while (count > 0) text(std::string_view(&digits[--count], 1));
     return *this;
   }
-  // Standard error left non-blocking says "not now" when its pipe is full;
-  // the report waits for it as it would on a blocking stream. (poll is safe
-  // in a signal handler.)
-  static bool wait_until_writable() {
-    pollfd ready{STDERR_FILENO, POLLOUT, 0};
-    while (::poll(&ready, 1, -1) < 0)
-      if (errno != EINTR) return false;
-    return true;
-  }
   void write_to_stderr() const {
     std::size_t done = 0;
     while (done < length_) {
       const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_until_writable()) continue;
+      if (n < 0 && (errno == EINTR || wait_if_not_ready(STDERR_FILENO, POLLOUT))) continue;
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }
