@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <system_error>
 #include <thread>
 
@@ -64,22 +63,15 @@ class ProgressLine {
     if (enabled_) io::set_before_report(erase_for_report);
   }
 
-  // The line is a courtesy: a platform that refuses its thread, or the
-  // memory for it, costs the line for the rest of the run, never the run
-  // itself.
+  // The line is a courtesy: a platform that refuses its thread costs the
+  // line for the rest of the run, never the run itself.
   void start_ticker() {
     try {
       ticker_ = std::thread([this] { tick(); });
     } catch (const std::system_error&) {
-      give_up();
-    } catch (const std::bad_alloc&) {
-      give_up();
+      enabled_ = false;
+      active_ = false;
     }
-  }
-
-  void give_up() {
-    enabled_ = false;
-    active_ = false;
   }
 
   // A report is about to be written, perhaps from a signal handler while the

@@ -92,8 +92,9 @@ class Pool {
       std::lock_guard lock(mutex_);
       current = generation_;
     }
-    // A platform that refuses a thread, or the memory for one, leaves fewer
-    // helpers; the tasks and their results stay the same.
+    // A platform that refuses a thread, or (where operator new throws) the
+    // memory for one, leaves fewer helpers; the tasks and their results stay
+    // the same.
     try {
       while (workers_.size() < helpers) workers_.emplace_back([this, current] { work(current); });
     } catch (const std::system_error&) {
