@@ -34,8 +34,8 @@
 #include "eigen/rotation_log.hpp"
 #include "eigen/solver.hpp"
 #include "eigen/thread_pool.hpp"
-#include "io/startup.hpp"
 #include "reference_solver.hpp"
+#include "runtime/startup.hpp"
 
 namespace {
 
@@ -417,7 +417,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: solver_bench [--quick] [--seconds S] [--blockeig PATH] [--work DIR]\n");
     return 2;
   }
-  blockeig::io::set_floating_point_environment();
+  blockeig::runtime::set_floating_point_environment();
   if (opt.quick) opt.seconds = std::min(opt.seconds, 0.1);
   const double load_start = load_average();
   const auto t0 = Clock::now();

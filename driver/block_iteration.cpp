@@ -9,14 +9,14 @@
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
 #include "eigen/solver.hpp"
-#include "io/locus.hpp"
 #include "io/statements.hpp"
+#include "runtime/locus.hpp"
 
 namespace blockeig {
 
 namespace {
 
-using io::at;
+using runtime::at;
 
 constexpr std::int64_t console = 6;
 constexpr std::int64_t keyboard = 5;
@@ -72,13 +72,13 @@ void set_identity(std::int32_t N, double* C) {
 // the projected matrix, rotate the columns onto its eigenvectors.
 void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int32_t& IERR, std::int32_t ITER,
                  std::int32_t IB, std::int32_t NBLOCKS, std::int32_t M, std::int32_t s) {
-  io::Array<double> H, T, U, W, CNEW;
+  runtime::Array<double> H, T, U, W, CNEW;
   at(statement::allocate_block_work);
-  io::allocate(H, {M, M});
-  io::allocate(T, {N, M});
-  io::allocate(U, {M, M});
-  io::allocate(W, {M});
-  io::allocate(CNEW, {N, M});
+  runtime::allocate(H, {M, M});
+  runtime::allocate(T, {N, M});
+  runtime::allocate(U, {M, M});
+  runtime::allocate(W, {M});
+  runtime::allocate(CNEW, {N, M});
 
   const std::size_t n = static_cast<std::size_t>(N);
   const std::size_t m = static_cast<std::size_t>(M);
@@ -98,21 +98,21 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
   for (std::size_t j = 0; j < m; ++j) E[static_cast<std::size_t>(s - 1) + j] = W[j];
 
   at(statement::release_block_work);
-  io::deallocate(H);
-  io::deallocate(T);
-  io::deallocate(U);
-  io::deallocate(W);
-  io::deallocate(CNEW);
+  runtime::deallocate(H);
+  runtime::deallocate(T);
+  runtime::deallocate(U);
+  runtime::deallocate(W);
+  runtime::deallocate(CNEW);
 }
 
 }  // namespace
 
-void block_iteration(std::int32_t N, const io::Array<double>& A, io::Array<double>& C, io::Array<double>& E,
-                     std::int32_t& IERR, io::Array<std::int32_t>& BDIM, io::Array<std::int32_t>& BSTART) {
+void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::Array<double>& C, runtime::Array<double>& E,
+                     std::int32_t& IERR, runtime::Array<std::int32_t>& BDIM, runtime::Array<std::int32_t>& BSTART) {
   const std::int32_t NBLOCKS = ask_block_count(N);
   at(statement::allocate_layout);
-  io::allocate(BDIM, {NBLOCKS});
-  io::allocate(BSTART, {NBLOCKS});
+  runtime::allocate(BDIM, {NBLOCKS});
+  runtime::allocate(BSTART, {NBLOCKS});
   lay_out_blocks(N, NBLOCKS, BDIM.data(), BSTART.data());
   write_block_table(NBLOCKS, BDIM.data(), BSTART.data());
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "io/allocate.hpp"
+#include "runtime/allocate.hpp"
 
 namespace blockeig {
 
@@ -10,7 +10,7 @@ namespace blockeig {
 // the identity and runs block Rayleigh-Ritz sweeps until E(1) moves by no
 // more than TOL or 101 sweeps have run. A is read only; C and E end with
 // the last sweep's basis and values; IERR holds the last block solve's code.
-void block_iteration(std::int32_t N, const io::Array<double>& A, io::Array<double>& C, io::Array<double>& E,
-                     std::int32_t& IERR, io::Array<std::int32_t>& BDIM, io::Array<std::int32_t>& BSTART);
+void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::Array<double>& C, runtime::Array<double>& E,
+                     std::int32_t& IERR, runtime::Array<std::int32_t>& BDIM, runtime::Array<std::int32_t>& BSTART);
 
 }  // namespace blockeig

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "io/settings.hpp"
+#include "runtime/settings.hpp"
 
 namespace blockeig {
 
@@ -60,7 +60,7 @@ void print_version() { std::printf("blockeig %s\n", BLOCKEIG_VERSION); }
 
 void print_settings() {
   std::printf("%-18s %-14s %s\n", "SETTING", "VALUE", "FROM");
-  for (const io::SettingReport& setting : io::describe_settings())
+  for (const runtime::SettingReport& setting : runtime::describe_settings())
     std::printf("%-18s %-14s %s\n", setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
 }
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "io/report.hpp"
+#include "runtime/report.hpp"
 
 namespace {
 
@@ -26,13 +26,13 @@ void* obtain_aligned_or_null(std::size_t size, std::align_val_t alignment) noexc
 
 void* obtain(std::size_t size) {
   void* block = obtain_or_null(size);
-  if (block == nullptr) blockeig::io::allocation_failure(ENOMEM);
+  if (block == nullptr) blockeig::runtime::allocation_failure(ENOMEM);
   return block;
 }
 
 void* obtain_aligned(std::size_t size, std::align_val_t alignment) {
   void* block = obtain_aligned_or_null(size, alignment);
-  if (block == nullptr) blockeig::io::allocation_failure(ENOMEM);
+  if (block == nullptr) blockeig::runtime::allocation_failure(ENOMEM);
   return block;
 }
 

@@ -12,8 +12,8 @@
 #include <system_error>
 #include <thread>
 
-#include "io/report.hpp"
-#include "io/settings.hpp"
+#include "runtime/report.hpp"
+#include "runtime/settings.hpp"
 
 namespace blockeig {
 
@@ -59,8 +59,8 @@ class ProgressLine {
   }
 
  private:
-  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && io::settings().progress) {
-    if (enabled_) io::set_before_report(erase_for_report);
+  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1 && runtime::settings().progress) {
+    if (enabled_) runtime::set_before_report(erase_for_report);
   }
 
   // The line is a courtesy: a platform that refuses its thread costs the

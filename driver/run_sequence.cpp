@@ -9,15 +9,15 @@
 #include "driver/progress.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/solver.hpp"
-#include "io/allocate.hpp"
-#include "io/locus.hpp"
 #include "io/statements.hpp"
+#include "runtime/allocate.hpp"
+#include "runtime/locus.hpp"
 
 namespace blockeig {
 
 namespace {
 
-using io::at;
+using runtime::at;
 
 constexpr std::int64_t file_unit = 8;
 constexpr std::int64_t console = 6;
@@ -37,8 +37,8 @@ void reject_small_order(std::int32_t N) {
 void run_sequence() {
   std::int32_t N = 0;
   std::int32_t IERR = 0;
-  io::Array<double> A, C, E;
-  io::Array<std::int32_t> BDIM, BSTART;
+  runtime::Array<double> A, C, E;
+  runtime::Array<std::int32_t> BDIM, BSTART;
 
   at(statement::open_matrix_file);
   io::open(file_unit, "A.SCR", io::Form::unformatted);
@@ -48,9 +48,9 @@ void run_sequence() {
   at(statement::write_order);
   io::write_list(console, {"N = ", N});
   at(statement::allocate_matrices);
-  io::allocate(A, {N, N});
-  io::allocate(C, {N, N});
-  io::allocate(E, {N});
+  runtime::allocate(A, {N, N});
+  runtime::allocate(C, {N, N});
+  runtime::allocate(E, {N});
   at(statement::write_allocated);
   io::write_list(console, {"allocated"});
   at(statement::read_matrix);
@@ -83,11 +83,11 @@ void run_sequence() {
 
   block_iteration(N, A, C, E, IERR, BDIM, BSTART);
 
-  io::release_if_allocated(A);
-  io::release_if_allocated(C);
-  io::release_if_allocated(E);
-  io::release_if_allocated(BDIM);
-  io::release_if_allocated(BSTART);
+  runtime::release_if_allocated(A);
+  runtime::release_if_allocated(C);
+  runtime::release_if_allocated(E);
+  runtime::release_if_allocated(BDIM);
+  runtime::release_if_allocated(BSTART);
 }
 
 }  // namespace blockeig

@@ -8,8 +8,8 @@
 #include "eigen/extended.hpp"
 #include "eigen/index.hpp"
 #include "eigen/solver.hpp"
-#include "io/allocate.hpp"
-#include "io/locus.hpp"
+#include "runtime/allocate.hpp"
+#include "runtime/locus.hpp"
 
 namespace blockeig {
 
@@ -36,9 +36,9 @@ void move_pair_forward(VectorView<double> val, MatrixView<double> z, int n, int 
 }  // namespace
 
 void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart) {
-  io::Array<double> buffer;
-  io::at(column_buffer_statement);
-  io::allocate(buffer, {n});
+  runtime::Array<double> buffer;
+  runtime::at(column_buffer_statement);
+  runtime::allocate(buffer, {n});
 
   const VectorView<double> v{val};
   const MatrixView<double> z{vec, n};
@@ -48,7 +48,7 @@ void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart) 
     const int s = start(b);
     if (s >= 1 && s <= n) move_pair_forward(v, z, n, b, s, buffer.data());
   }
-  io::deallocate(buffer);
+  runtime::deallocate(buffer);
 }
 
 void reporder(int n, double* val, double* vec) {

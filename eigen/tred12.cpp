@@ -19,8 +19,8 @@
 #include "eigen/index.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
-#include "io/allocate.hpp"
-#include "io/locus.hpp"
+#include "runtime/allocate.hpp"
+#include "runtime/locus.hpp"
 
 namespace blockeig {
 
@@ -137,13 +137,13 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
   ierr = 0;
   if (n < 1) return;
 
-  io::Array<double> offdiag;
-  io::Array<double> row;
-  io::Array<ext> sums;
-  io::at(offdiag_statement);
-  io::allocate(offdiag, {n});
-  io::allocate(row, {n});
-  io::allocate(sums, {n});
+  runtime::Array<double> offdiag;
+  runtime::Array<double> row;
+  runtime::Array<ext> sums;
+  runtime::at(offdiag_statement);
+  runtime::allocate(offdiag, {n});
+  runtime::allocate(row, {n});
+  runtime::allocate(sums, {n});
   const Work work{row.data(), sums.data()};
 
   const MatrixView<double> z{vec, n};
@@ -163,9 +163,9 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
   }
 
   tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
-  io::deallocate(sums);
-  io::deallocate(row);
-  io::deallocate(offdiag);
+  runtime::deallocate(sums);
+  runtime::deallocate(row);
+  runtime::deallocate(offdiag);
 }
 
 }  // namespace blockeig

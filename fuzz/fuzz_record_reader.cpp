@@ -21,16 +21,17 @@
 #include <type_traits>
 #include <vector>
 
-#include "io/error_codes.hpp"
-#include "io/locus.hpp"
 #include "io/record_file.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "report_seam.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
 
 namespace {
 
 using namespace blockeig::io;
+using namespace blockeig::runtime;
 using blockeig::fuzz::RunEnded;
 
 constexpr std::int64_t unit_number = 8;
@@ -154,7 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         statement(model, std::span<double>(none));
   }
   remove_unit(unit_number);  // closes the memory file
-  set_current_unit(nullptr);
   clear_locus();
   return 0;
 }

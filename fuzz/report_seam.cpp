@@ -1,15 +1,17 @@
-// Link-time replacement of io/report.cpp for the in-process fuzz targets:
+// Link-time replacement of runtime/report.cpp for the in-process fuzz targets:
 // every report throws RunEnded instead of writing to standard error and
 // ending the process.
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "io/error_codes.hpp"
-#include "io/report.hpp"
 #include "report_seam.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/report.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
+
+void set_unit_closer(void (*)()) {}
 
 [[noreturn]] void raise(int code, std::string_view message) {
   const int saved_errno = errno;
@@ -37,4 +39,4 @@ namespace blockeig::io {
   throw fuzz::RunEnded{exit_internal_error, 0, std::string(what)};
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

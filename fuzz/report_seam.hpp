@@ -1,5 +1,5 @@
 #pragma once
-// The in-process fuzz targets replace the run-time's report (io/report.cpp)
+// The in-process fuzz targets replace the run-time's report (runtime/report.cpp)
 // with one that throws RunEnded: the target sees how the run would have
 // ended (exit status and message) and goes on with the next input.
 #include <string>

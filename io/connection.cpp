@@ -4,15 +4,24 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
-#include "io/error_codes.hpp"
-#include "io/locus.hpp"
-#include "io/report.hpp"
-#include "io/settings.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
+#include "runtime/report.hpp"
+#include "runtime/settings.hpp"
 
 namespace blockeig::io {
+
+using namespace runtime::error_codes;
+using runtime::clear_current_unit;
+using runtime::clear_locus;
+using runtime::raise;
+using runtime::raise_open_failure;
+using runtime::raise_os_error;
+using runtime::set_current_unit;
 
 namespace {
 
@@ -51,11 +60,12 @@ int open_file(const std::string& name, Action action) {
 // flush would leave the file cut short: it is reported like a refused write,
 // naming the unit and its file. The locus is left to the statement.
 void disconnect(std::int64_t number) {
-  set_current_unit(nullptr);  // it may be the unit about to go
+  clear_current_unit();  // it may be the unit about to go
   std::unique_ptr<Unit> unit = remove_unit(number);
   if (unit == nullptr) return;
   if (const int error = unit->stream.close(); error != 0 && !unit->is_standard()) {
-    set_current_unit(unit.release());  // kept alive for the report, which ends the run
+    const Unit* kept = unit.release();  // kept alive for the report, which ends the run
+    set_current_unit(kept->number, kept->file_name);
     raise_os_error(error);
   }
 }
@@ -63,7 +73,7 @@ void disconnect(std::int64_t number) {
 }  // namespace
 
 void open(std::int64_t number, std::string_view file, Form form) {
-  set_current_unit(nullptr);
+  clear_current_unit();
   if (number < -1) raise(unattached_unit);
   const std::string name(without_trailing_blanks(file));
   if (Unit* connected = find_unit(number)) {
@@ -85,7 +95,7 @@ void open(std::int64_t number, std::string_view file, Form form) {
   unit->form = form;
   unit->status = Status::old;
   unit->end_state = EndState::before_end;
-  unit->swap_bytes = form == Form::unformatted && swap_unformatted_bytes();
+  unit->swap_bytes = form == Form::unformatted && runtime::swap_unformatted_bytes();
   unit->stream.attach(open_file(name, unit->action), /*owned=*/true, /*unbuffered=*/false);
   insert_unit(std::move(unit));
   clear_locus();
@@ -94,6 +104,16 @@ void open(std::int64_t number, std::string_view file, Form form) {
 void close(std::int64_t number) {
   disconnect(number);
   clear_locus();
+}
+
+[[noreturn]] void close_down() {
+  int error = 0;
+  if (std::unique_ptr<Unit> refused = close_all_units_reporting(&error)) {
+    const Unit* kept = refused.release();  // kept alive for the report, which ends the run
+    set_current_unit(kept->number, kept->file_name);
+    raise_os_error(error);
+  }
+  std::exit(0);
 }
 
 }  // namespace blockeig::io

@@ -7,19 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/ready_wait.hpp"
+
 namespace blockeig::io {
 
-// A stream left non-blocking (a shared terminal, a harness's socket) says
-// "not now" where a blocking one would wait: that is no refusal.
-bool wait_if_not_ready(int fd, short events) {
-  if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-  pollfd ready{fd, events, 0};
-  while (::poll(&ready, 1, -1) < 0)
-    if (errno != EINTR) return false;
-  return true;
-}
-
 namespace {
+
+using runtime::wait_if_not_ready;
 
 // write(2) until everything is out; 0 or errno.
 int write_all(int fd, const char* bytes, std::size_t count) {

@@ -14,15 +14,6 @@ namespace blockeig::io {
 inline constexpr std::size_t file_buffer_size = 16'384;
 inline constexpr std::size_t input_piece_size = 2'000;
 
-// After a read or write of `fd` failed with errno set: when the descriptor
-// was only "not ready yet" (left non-blocking by whoever started the
-// program), waits until it is ready for `events` (POLLIN or POLLOUT) and
-// returns true, so that the request is made again, as a blocking stream
-// would have waited. False for any other failure, whose errno is left as it
-// was (or for a failed wait, with its errno). Safe in a signal
-// handler.
-bool wait_if_not_ready(int fd, short events);
-
 class FileStream {
  public:
   FileStream() = default;

@@ -7,10 +7,15 @@
 #include <cstring>
 #include <new>
 
-#include "io/error_codes.hpp"
-#include "io/report.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/report.hpp"
 
 namespace blockeig::io {
+
+using namespace runtime::error_codes;
+using runtime::allocation_failure;
+using runtime::raise;
+using runtime::raise_os_error;
 
 namespace {
 

@@ -2,6 +2,20 @@
 // The program's input and output statements. Each call is one statement on
 // one unit: it completes, or it raises the run-time error report and does
 // not return. Every completed transfer statement clears the locus.
+//
+// The layers below, each using only the ones under it:
+//
+//   statements      open, close, read_record, write_formatted, ... (this file;
+//                   connection.cpp, text_statements.cpp, unformatted_statements.cpp)
+//   transfer        the current unit, action checks, record ends and the
+//                   truncation rule (transfer.hpp)
+//   records         unformatted framing (record_file.hpp), and
+//   format control  formats, field editing, list-directed text (format*.hpp,
+//                   edit_*.hpp, list_*.hpp)
+//   file stream     buffered platform files and standard streams
+//                   (file_stream.hpp), in the unit table (unit_table.hpp)
+//
+// Reports, the locus, ALLOCATE and settings come from runtime/.
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -11,6 +25,12 @@
 #include "io/unit.hpp"
 
 namespace blockeig::io {
+
+// Start-up: connects units 5, 6 and 0 to standard input, output and error.
+void connect_standard_units();
+// The normal end: closes every unit (a refused flush of a file's remaining
+// output is reported like a refused write) and exits with status 0.
+[[noreturn]] void close_down();
 
 // OPEN(unit, FILE=file [, FORM="unformatted"]) with the connection defaults:
 // sequential, status unknown (a missing file is created empty, an existing

@@ -2,16 +2,20 @@
 // editing routines, the record ends and the failures from the unit.
 #include <string>
 
-#include "io/error_codes.hpp"
 #include "io/format.hpp"
 #include "io/format_control.hpp"
 #include "io/list_read.hpp"
 #include "io/list_write.hpp"
-#include "io/report.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/report.hpp"
 
 namespace blockeig::io {
+
+using namespace runtime::error_codes;
+using runtime::raise;
+using runtime::raise_os_error;
 
 namespace {
 

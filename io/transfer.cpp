@@ -1,20 +1,27 @@
 #include "io/transfer.hpp"
 
-#include "io/error_codes.hpp"
-#include "io/locus.hpp"
-#include "io/report.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
+#include "runtime/report.hpp"
 
 namespace blockeig::io {
+
+using namespace runtime::error_codes;
+using runtime::clear_current_unit;
+using runtime::clear_locus;
+using runtime::raise;
+using runtime::raise_os_error;
+using runtime::set_current_unit;
 
 Unit& begin_transfer(std::int64_t number, Form form) {
   Unit* unit = find_unit(number);
   if (unit == nullptr) {
-    set_current_unit(nullptr);
+    clear_current_unit();
     raise(unattached_unit);
   }
-  set_current_unit(unit);
+  set_current_unit(unit->number, unit->file_name);
   if (unit->form != form)
     raise(conflicting_options, form == Form::formatted ? "Formatted data transfer on an unformatted unit"
                                                        : "Unformatted data transfer on a formatted unit");
@@ -54,7 +61,7 @@ void end_write(Unit& unit) {
 void end_read() { clear_locus(); }
 
 [[noreturn]] void reject_read(std::int64_t unit, std::string_view message) {
-  set_current_unit(find_unit(unit));
+  if (const Unit* rejecting = find_unit(unit)) set_current_unit(rejecting->number, rejecting->file_name);
   raise(bad_value, message);
 }
 

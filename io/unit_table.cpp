@@ -4,6 +4,9 @@
 
 #include <map>
 
+#include "io/statements.hpp"
+#include "runtime/report.hpp"
+
 namespace blockeig::io {
 
 namespace {
@@ -39,6 +42,7 @@ Unit* unit_connected_to(std::string_view file_name) {
 }
 
 Unit& insert_unit(std::unique_ptr<Unit> unit) {
+  runtime::set_unit_closer(close_all_units);  // a report closes every unit
   Unit& entered = *unit;
   table()[unit->number] = std::move(unit);
   return entered;

@@ -21,8 +21,6 @@ Unit* unit_connected_to(std::string_view file_name);
 Unit& insert_unit(std::unique_ptr<Unit> unit);
 // Takes a unit out of the table (its connection already closed).
 std::unique_ptr<Unit> remove_unit(std::int64_t number);
-// Connects units 5, 6 and 0 to standard input, output and error.
-void connect_standard_units();
 // Closes every connected unit, passing pending output on; refusals are
 // ignored. Used by the error reports.
 void close_all_units();

@@ -3,16 +3,16 @@
 #include <array>
 #include <string>
 
-#include "io/error_codes.hpp"
+#include "runtime/error_codes.hpp"
 #include "tools/matrix.hpp"
 
 namespace scrtool {
 
 namespace {
 
-using blockeig::io::corrupt_record;
-using blockeig::io::end_of_file;
-using blockeig::io::read_past_recl;
+using blockeig::runtime::corrupt_record;
+using blockeig::runtime::end_of_file;
+using blockeig::runtime::read_past_recl;
 
 std::string num(std::int64_t value) { return std::to_string(value); }
 
@@ -21,7 +21,7 @@ Verdict failure(int line, int code, std::string reason) {
   v.line = line;
   v.code = code;
   v.exit_status = 2;
-  v.message = std::string(blockeig::io::error_message(code));
+  v.message = std::string(blockeig::runtime::error_message(code));
   v.reason = std::move(reason);
   return v;
 }

@@ -13,17 +13,18 @@
 #include <string_view>
 #include <vector>
 
-#include "io/allocate.hpp"
-#include "io/error_codes.hpp"
 #include "io/file_stream.hpp"
-#include "io/locus.hpp"
-#include "io/report.hpp"
-#include "io/startup.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
 #include "io/unit_table.hpp"
+#include "runtime/allocate.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
+#include "runtime/report.hpp"
+#include "runtime/startup.hpp"
 
 using namespace blockeig::io;
+using namespace blockeig::runtime;
 
 namespace {
 
@@ -159,7 +160,7 @@ int run(int argc, char** argv) {
     action.sa_handler = [](int) { *null_pointer = 1; };
     sigaction(SIGXFSZ, &action, nullptr);
     at(31);
-    blockeig::io::raise(bad_value, "first failure");
+    blockeig::runtime::raise(bad_value, "first failure");
   } else if (scenario == "internal") {
     at(7);
     internal_error("unit table damaged");
@@ -206,6 +207,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   start_up("probe.cpp");
+  connect_standard_units();
   std::fflush(stdout);
   const int status = run(argc, argv);
   std::fflush(stdout);

@@ -2,7 +2,11 @@
 // The run-time error codes and their standard messages.
 #include <string_view>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
+
+// The codes are also in their own namespace, so that a layer above can take
+// them alone with `using namespace runtime::error_codes`.
+inline namespace error_codes {
 
 enum ErrorCode : int {
   end_of_record = -2,
@@ -28,9 +32,11 @@ enum ErrorCode : int {
   write_past_recl = 216,
 };
 
+}  // namespace error_codes
+
 // The message used when the raising site supplies none ("Unknown error code"
 // for a code outside the table). Code 1 is listed for completeness only: its
 // report always carries the platform's text.
 std::string_view error_message(int code);
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -1,4 +1,4 @@
-#include "io/report.hpp"
+#include "runtime/report.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -6,13 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "io/error_codes.hpp"
-#include "io/file_stream.hpp"
-#include "io/locus.hpp"
-#include "io/unit.hpp"
-#include "io/unit_table.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
+#include "runtime/ready_wait.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 namespace {
 
@@ -22,6 +20,12 @@ constexpr std::string_view traceback_line =
 // Set once the first report begins; a failure after that is nested.
 volatile bool reporting = false;
 void (*before_report)() = nullptr;
+void (*unit_closer)() = nullptr;
+
+// Every connected unit is closed: pending output reaches its file.
+void close_all_units() {
+  if (unit_closer != nullptr) unit_closer();
+}
 
 // A report line is assembled in a fixed buffer (no allocation: the report
 // may be written because memory ran out, or from a signal handler). File
@@ -79,7 +83,7 @@ void write_locus_line(std::string_view open_file_name = {}) {
   if (line == 0 || source_file().empty()) return;
   ReportLine out;
   out.text("At line ").number(line).text(" of file ").text(source_file());
-  if (const Unit* unit = current_unit()) {
+  if (const CurrentUnit* unit = current_unit()) {
     out.text(" (Unit ").number(unit->number);
     if (!unit->file_name.empty()) out.text(" \"").text(unit->file_name).text("\"");
     out.text(")");
@@ -100,6 +104,7 @@ void write_locus_line(std::string_view open_file_name = {}) {
 }  // namespace
 
 void set_before_report(void (*hook)()) { before_report = hook; }
+void set_unit_closer(void (*closer)()) { unit_closer = closer; }
 
 [[noreturn]] void raise(int code, std::string_view message) {
   const int saved_errno = errno;
@@ -148,4 +153,4 @@ void set_before_report(void (*hook)()) { before_report = hook; }
   ::_exit(exit_internal_error);
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -1,4 +1,4 @@
-#include "io/startup.hpp"
+#include "runtime/startup.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -8,14 +8,13 @@
 
 #include <cstdlib>
 
-#include "io/error_codes.hpp"
-#include "io/locus.hpp"
-#include "io/processor_exception.hpp"
-#include "io/report.hpp"
-#include "io/settings.hpp"
-#include "io/unit_table.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
+#include "runtime/processor_exception.hpp"
+#include "runtime/report.hpp"
+#include "runtime/settings.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 void set_floating_point_environment() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -50,7 +49,6 @@ void keep_standard_descriptors_open() {
 void start_up(std::string_view source_file) {
   set_source_file(source_file);
   keep_standard_descriptors_open();
-  connect_standard_units();
   // Refused writes on the standard units are not reported: a closed pipe
   // must not kill the run either.
   signal(SIGPIPE, SIG_IGN);
@@ -63,13 +61,4 @@ void start_up(std::string_view source_file) {
   if (const std::string problem = load_settings(); !problem.empty()) raise(bad_value, problem);
 }
 
-[[noreturn]] void close_down() {
-  int error = 0;
-  if (std::unique_ptr<Unit> refused = close_all_units_reporting(&error)) {
-    set_current_unit(refused.release());  // kept alive for the report, which ends the run
-    raise_os_error(error);
-  }
-  std::exit(0);
-}
-
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

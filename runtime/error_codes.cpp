@@ -1,6 +1,6 @@
-#include "io/error_codes.hpp"
+#include "runtime/error_codes.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 namespace {
 
@@ -41,4 +41,4 @@ std::string_view error_message(int code) {
   return "Unknown error code";
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -11,7 +11,7 @@
 // with exit status 4.
 #include <string_view>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 inline constexpr int exit_runtime_error = 2;
 inline constexpr int exit_allocation_failure = 1;
@@ -23,6 +23,10 @@ inline constexpr int exit_nested_failure = 4;
 // (the progress line uses it to erase itself). It must be safe to call from
 // a signal handler.
 void set_before_report(void (*hook)());
+// The function that closes every connected unit during a report (the unit
+// table registers it when it takes its first unit). It must be safe to call
+// from a signal handler and must free nothing.
+void set_unit_closer(void (*closer)());
 
 // Raises `code`. An empty `message` takes the code's standard message, or for
 // code 1 the platform's text for errno as it stands.
@@ -43,4 +47,4 @@ void set_before_report(void (*hook)());
 // units left as they are.
 [[noreturn]] void internal_error(std::string_view what);
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

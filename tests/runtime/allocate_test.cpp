@@ -1,8 +1,8 @@
-#include "io/allocate.hpp"
+#include "runtime/allocate.hpp"
 
 #include <gtest/gtest.h>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 namespace {
 
 struct SizeCase {
@@ -40,4 +40,4 @@ TEST(Allocate, EmptyArrayIsAllocatedAndReleased) {
 }
 
 }  // namespace
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -1,10 +1,10 @@
-#include "io/settings.hpp"
+#include "runtime/settings.hpp"
 
 #include <charconv>
 #include <cstdlib>
 #include <thread>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 namespace {
 
@@ -92,4 +92,4 @@ bool swap_unformatted_bytes() {
   return current.convert == Convert::big_endian || current.convert == Convert::swap;
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

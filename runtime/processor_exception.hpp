@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 // The platform exception code for a signal and its si_code; a segmentation
 // fault inside the stack's guard region is a stack overflow.
@@ -16,4 +16,4 @@ std::string_view exception_name(std::uint32_t code, char* buffer);
 // an alternate stack, so that a stack overflow is reported too.
 void install_exception_handler();
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

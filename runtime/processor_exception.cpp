@@ -1,13 +1,13 @@
-#include "io/processor_exception.hpp"
+#include "runtime/processor_exception.hpp"
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
 
-#include "io/report.hpp"
+#include "runtime/report.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 namespace {
 
@@ -127,4 +127,4 @@ void install_exception_handler() {
   for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) sigaction(signal_number, &action, nullptr);
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 enum class Convert { native, little_endian, big_endian, swap };
 
@@ -38,4 +38,4 @@ std::vector<SettingReport> describe_settings();
 // Whether unformatted units reverse bytes under the current setting.
 bool swap_unformatted_bytes();
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

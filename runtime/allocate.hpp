@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 inline constexpr std::uint64_t max_allocation_bytes = 4'294'967'295u;
 
@@ -90,4 +90,4 @@ void release_if_allocated(Array<T>& array) {
   if (array.allocated_) deallocate(array);
 }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime

@@ -1,13 +1,13 @@
-#include "io/allocate.hpp"
+#include "runtime/allocate.hpp"
 
 #include <cerrno>
 #include <cstdlib>
 #include <unordered_set>
 
-#include "io/error_codes.hpp"
-#include "io/report.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/report.hpp"
 
-namespace blockeig::io {
+namespace blockeig::runtime {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::size_t live_allocations() { return live_blocks().size(); }
 [[noreturn]] void raise_bad_deallocate() { raise(bad_deallocation); }
 [[noreturn]] void raise_allocation_size_failure() { allocation_failure(ENOMEM); }
 
-}  // namespace blockeig::io
+}  // namespace blockeig::runtime
