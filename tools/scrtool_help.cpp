@@ -149,7 +149,11 @@ Draw a saved blockeig console transcript (its standard output, for example
 from 'blockeig > run.txt' or 'blockeig | tee run.txt') as one self-contained
 SVG picture: E(1) after each sweep against the E(1) of the direct solve's
 summary line, and DELTA per sweep on a log scale against the TOL line.
-Lines the transcript holds besides blockeig's are skipped.
+The first sweep's DELTA, measured against the start value 1.0e12 rather
+than an earlier E(1), is left out. An E(1) far outside the range of the
+run's second half and the direct E(1) is drawn as a triangle on the edge,
+with a note, so that the rest of the curve keeps a readable scale. Lines
+the transcript holds besides blockeig's are skipped.
 
 Options:
   -o, --output FILE   the picture to write (default sweeps.svg)
