@@ -10,8 +10,6 @@ namespace {
 
 std::string num(std::int64_t value) { return std::to_string(value); }
 
-std::string shortest(double value) { return shortest_text(value); }
-
 std::string order_name(ByteOrder order) {
   return order == ByteOrder::little ? "little-endian" : "big-endian";
 }
@@ -60,9 +58,9 @@ constexpr const char* not_symmetric_warning =
 
 std::string asymmetry_text(const Asymmetry& a) {
   if (a.symmetric()) return "0";
-  return shortest(a.largest) + " at A(" + num(a.i) + "," + num(a.j) + ") = " + shortest(a.lower) + ", A(" +
-         num(a.j) + "," + num(a.i) + ") = " + shortest(a.upper) + " (" + num(a.differing) + " of " + num(a.pairs) +
-         " pairs differ)";
+  const std::string lower = "A(" + num(a.i) + "," + num(a.j) + ")", upper = "A(" + num(a.j) + "," + num(a.i) + ")";
+  return shortest_text(a.largest) + " at " + lower + " = " + shortest_text(a.lower) + ", " + upper + " = " +
+         shortest_text(a.upper) + " (" + num(a.differing) + " of " + num(a.pairs) + " pairs differ)";
 }
 
 MatrixFacts measure(const Matrix& m) {
@@ -122,7 +120,7 @@ std::string render_inspection(const Inspection& in, std::string_view name) {
   if (in.n) row("order N", num(*in.n));
   if (in.facts) {
     row("largest |A-A^T|", asymmetry_text(in.facts->asymmetry));
-    row("Frobenius norm", shortest(in.facts->frobenius) +
+    row("Frobenius norm", shortest_text(in.facts->frobenius) +
                               (in.facts->nan_count + in.facts->infinite_count > 0 ? " (finite elements)" : ""));
     row("non-finite", num(in.facts->nan_count + in.facts->infinite_count));
   }
