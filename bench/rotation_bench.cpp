@@ -20,7 +20,7 @@
 //
 // This is not the program's code: it measures the one alternative to the x87
 // unit for the direct solve's dominant cost, and is why the program keeps the
-// x87 kernel (see the Performance section of the README).
+// x87 kernel (see docs/performance.md).
 #include <immintrin.h>
 
 #include <cmath>

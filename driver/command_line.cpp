@@ -10,7 +10,7 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view help_text =
-    R"(Usage: blockeig [--help | --version | --settings]
+    R"(Usage: blockeig [-h | --help | -V | --version | --settings]
 
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
 (Householder reduction and implicit-shift QL in extended precision) and by
@@ -37,9 +37,10 @@ Settings (environment):
   BLOCKEIG_PROGRESS  0 turns off the progress line shown on a terminal
 
 Options:
-  --help      this text
-  --version   the version
-  --settings  the settings in effect and where each comes from
+  -h, --help     this text
+  -V, --version  the version
+  --settings     the settings in effect and where each comes from
+Any other argument is ignored.
 )";
 
 }  // namespace
@@ -47,8 +48,8 @@ Options:
 Request command_line_request(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help") return Request::help;
-    if (argument == "--version") return Request::version;
+    if (argument == "--help" || argument == "-h") return Request::help;
+    if (argument == "--version" || argument == "-V") return Request::version;
     if (argument == "--settings") return Request::settings;
   }
   return Request::run;

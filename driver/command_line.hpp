@@ -5,7 +5,8 @@ namespace blockeig {
 
 enum class Request { run, help, version, settings };
 
-// The first of --help, --version, --settings on the command line, else run.
+// The first of -h/--help, -V/--version, --settings on the command line,
+// else run.
 Request command_line_request(int argc, const char* const* argv);
 // The text of --help and --version.
 void print_help();

@@ -1,19 +1,14 @@
 #include "tools/scr_inspect.hpp"
 
-#include <charconv>
 #include <cmath>
+
+#include "tools/text_scan.hpp"
 
 namespace scrtool {
 
 namespace {
 
 std::string num(std::int64_t value) { return std::to_string(value); }
-
-std::string shortest(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
 
 std::string order_name(ByteOrder order) {
   return order == ByteOrder::little ? "little-endian" : "big-endian";
@@ -53,12 +48,20 @@ void add_matrix_notes(Inspection& in) {
   if (f.nan_count + f.infinite_count > 0)
     in.notes.push_back("the matrix holds " + num(f.nan_count) + " NaN and " + num(f.infinite_count) +
                        " infinite element(s); blockeig reads them and its results will not be finite");
-  if (!f.bitwise_symmetric)
-    in.notes.push_back("A is not symmetric: blockeig's direct solve reads its lower triangle only, "
-                       "the block sweeps read all of A");
 }
 
+constexpr const char* not_symmetric_warning =
+    ", but A is not symmetric: its direct solve will use the lower triangle and the diagonal, its block sweeps "
+    "all of A";
+
 }  // namespace
+
+std::string asymmetry_text(const Asymmetry& a) {
+  if (a.symmetric()) return "0";
+  const std::string lower = "A(" + num(a.i) + "," + num(a.j) + ")", upper = "A(" + num(a.j) + "," + num(a.i) + ")";
+  return shortest_text(a.largest) + " at " + lower + " = " + shortest_text(a.lower) + ", " + upper + " = " +
+         shortest_text(a.upper) + " (" + num(a.differing) + " of " + num(a.pairs) + " pairs differ)";
+}
 
 MatrixFacts measure(const Matrix& m) {
   MatrixFacts f;
@@ -74,16 +77,10 @@ MatrixFacts measure(const Matrix& m) {
       } else {
         sum += static_cast<long double>(x) * static_cast<long double>(x);
       }
-      if (i <= j) continue;
-      const double y = m(j, i);
-      if (std::bit_cast<std::uint64_t>(x) != std::bit_cast<std::uint64_t>(y)) f.bitwise_symmetric = false;
-      if (std::isfinite(x) && std::isfinite(y)) {
-        const double d = std::fabs(static_cast<double>(static_cast<long double>(x) - static_cast<long double>(y)));
-        if (d > f.max_asymmetry) f.max_asymmetry = d;
-      }
     }
   }
   f.frobenius = static_cast<double>(std::sqrt(sum));
+  f.asymmetry = find_asymmetry(m);
   return f;
 }
 
@@ -116,36 +113,24 @@ std::string render_inspection(const Inspection& in, std::string_view name) {
   row("file", std::string(name) + ", " + num(in.file_size) + " bytes");
   row("byte order", in.order.certain ? order_name(in.order.order)
                                      : "unknown (no consistent first record); read as little-endian");
-  std::string records;
-  std::size_t complete = 0;
-  for (const RecordFrame& frame : in.frames) {
-    if (frame.framing != Framing::complete) break;
-    if (complete > 0) records += ", ";
-    if (complete == 8) {
-      records += "...";
-      complete = in.frames.size();
-      break;
-    }
-    records += num(frame.length);
-    ++complete;
-  }
-  if (complete == 0)
-    row("records", "none complete");
-  else
-    row("records", records + " data bytes");
+  // Records 1 and 2 are what blockeig reads; a note counts any further ones.
+  if (in.frames.empty() || in.frames[0].framing != Framing::complete) row("records", "none complete");
+  for (std::size_t k = 0; k < in.frames.size() && k < 2 && in.frames[k].framing == Framing::complete; ++k)
+    row("record " + num(k + 1), num(in.frames[k].length) + " data bytes");
   if (in.n) row("order N", num(*in.n));
   if (in.facts) {
-    row("largest |A-A^T|", shortest(in.facts->max_asymmetry));
-    row("Frobenius norm", shortest(in.facts->frobenius) +
+    row("largest |A-A^T|", asymmetry_text(in.facts->asymmetry));
+    row("Frobenius norm", shortest_text(in.facts->frobenius) +
                               (in.facts->nan_count + in.facts->infinite_count > 0 ? " (finite elements)" : ""));
     row("non-finite", num(in.facts->nan_count + in.facts->infinite_count));
   }
-  row("blockeig", verdict_outcome(in.as_is));
-  if (!in.as_is.accepted) row("because", in.as_is.reason);
-  if (in.reversed) {
-    row("BLOCKEIG_CONVERT=big_endian", verdict_outcome(*in.reversed));
-    if (!in.reversed->accepted) row("because", in.reversed->reason);
-  }
+  const bool asymmetric = in.facts && !in.facts->asymmetry.symmetric();
+  const auto verdict = [&](std::string_view label, const Verdict& v) {
+    row(label, verdict_outcome(v) + (v.accepted && asymmetric ? not_symmetric_warning : ""));
+    if (!v.accepted) row("because", v.reason);
+  };
+  verdict("blockeig", in.as_is);
+  if (in.reversed) verdict("BLOCKEIG_CONVERT=big_endian", *in.reversed);
   for (const std::string& note : in.notes) row("note", note);
   return out;
 }

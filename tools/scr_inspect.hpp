@@ -11,15 +11,15 @@
 #include "tools/record_codec.hpp"
 #include "tools/scr_file.hpp"
 #include "tools/scr_verdict.hpp"
+#include "tools/symmetry.hpp"
 
 namespace scrtool {
 
 struct MatrixFacts {
-  double max_asymmetry = 0;  // largest |A(i,j) - A(j,i)| over pairs of finite elements
-  double frobenius = 0;      // Frobenius norm over the finite elements
+  Asymmetry asymmetry;
+  double frobenius = 0;  // Frobenius norm over the finite elements
   std::int64_t nan_count = 0;
   std::int64_t infinite_count = 0;
-  bool bitwise_symmetric = true;  // A(i,j) and A(j,i) identical bit for bit everywhere
 };
 MatrixFacts measure(const Matrix& m);
 
@@ -34,6 +34,10 @@ struct Inspection {
   std::vector<std::string> notes;    // things blockeig tolerates silently
 };
 Inspection inspect_scr(const ByteSource& file);
+
+// "0", or the largest difference, its place and how many pairs differ:
+// "0.5 at A(3,1) = 2.5, A(1,3) = 2 (1 of 3 pairs differ)".
+std::string asymmetry_text(const Asymmetry& asymmetry);
 
 // The report `scrtool info` prints for a file called `name`.
 std::string render_inspection(const Inspection& inspection, std::string_view name);

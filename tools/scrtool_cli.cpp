@@ -13,6 +13,7 @@
 #include "tools/scr_file.hpp"
 #include "tools/scr_inspect.hpp"
 #include "tools/scrtool_help.hpp"
+#include "tools/symmetry.hpp"
 #include "tools/sweep_plot.hpp"
 #include "tools/text_matrix.hpp"
 #include "tools/text_scan.hpp"
@@ -136,21 +137,46 @@ Matrix read_any_matrix(const std::string& path) {
 
 std::string order_name(ByteOrder order) { return order == ByteOrder::little ? "little-endian" : "big-endian"; }
 
-int run_import(std::span<const std::string> args, std::ostream& out) {
-  static constexpr OptionRule rules[] = {{"--output", 'o', true}, {"--big-endian", 0, false}};
+std::optional<Symmetrize> symmetrize_rule(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  if (*text == "lower") return Symmetrize::lower;
+  if (*text == "upper") return Symmetrize::upper;
+  if (*text == "average") return Symmetrize::average;
+  throw UsageError("--symmetrize takes lower, upper or average, not '" + *text + "'");
+}
+
+// blockeig's two phases read different parts of a matrix that is not
+// symmetric; say so before it goes unnoticed.
+void warn_not_symmetric(const std::string& input, const Asymmetry& a, std::ostream& err) {
+  err << "scrtool import: warning: " << input << ": the matrix is not symmetric; largest |A(i,j)-A(j,i)| is "
+      << asymmetry_text(a) << "\n"
+      << "scrtool import: blockeig's direct solve reads the lower triangle and the diagonal, its block sweeps all "
+         "of A; --symmetrize lower|upper|average makes them one matrix\n";
+}
+
+int run_import(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  static constexpr OptionRule rules[] = {
+      {"--output", 'o', true}, {"--big-endian", 0, false}, {"--symmetrize", 0, true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << import_help, exit_ok;
   require_operands(p, 1, "input file");
   const std::string output = p.value("--output").value_or("A.SCR");
   const ByteOrder order = p.has("--big-endian") ? ByteOrder::big : ByteOrder::little;
-  const Matrix m = read_any_matrix(p.positional[0]);
+  const std::optional<Symmetrize> rule = symmetrize_rule(p.value("--symmetrize"));
+  Matrix m = read_any_matrix(p.positional[0]);
+  const Asymmetry asymmetry = find_asymmetry(m);
+  if (rule) symmetrize(m, *rule);
   write_file_atomically(output, [&](const ByteSink& sink) { emit_scr(m, order, sink); });
-  out << "wrote " << output << ": N = " << m.n << ", " << 20 + 8 * m.a.size() << " bytes, " << order_name(order)
-      << '\n';
+  if (!rule && !asymmetry.symmetric()) warn_not_symmetric(p.positional[0], asymmetry, err);
+  out << "wrote " << output << ": N = " << m.n << ", " << 20 + 8 * m.a.size() << " bytes, " << order_name(order);
+  if (rule)
+    out << ", symmetrized (" << *p.value("--symmetrize") << "): " << asymmetry.differing << " of "
+        << asymmetry.pairs << " pairs changed";
+  out << '\n';
   return exit_ok;
 }
 
-int run_export(std::span<const std::string> args, std::ostream& out) {
+int run_export(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   static constexpr OptionRule rules[] = {{"--output", 'o', true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << export_help, exit_ok;
@@ -181,7 +207,7 @@ int run_export(std::span<const std::string> args, std::ostream& out) {
   return exit_ok;
 }
 
-int run_info(std::span<const std::string> args, std::ostream& out) {
+int run_info(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   const Parsed p = parse_arguments(args, {});
   if (p.help) return out << info_help, exit_ok;
   require_operands(p, 1, "A.SCR file");
@@ -206,7 +232,7 @@ std::uint64_t seed_value(const std::string& text) {
   return seed;
 }
 
-int run_gen(std::span<const std::string> args, std::ostream& out) {
+int run_gen(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   static constexpr OptionRule rules[] = {{"--output", 'o', true}, {"--seed", 0, true}, {"--eigenvalues", 0, true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << gen_help, exit_ok;
@@ -236,7 +262,7 @@ int run_gen(std::span<const std::string> args, std::ostream& out) {
   return exit_ok;
 }
 
-int run_plot(std::span<const std::string> args, std::ostream& out) {
+int run_plot(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   static constexpr OptionRule rules[] = {{"--output", 'o', true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << plot_help, exit_ok;
@@ -252,7 +278,7 @@ int run_plot(std::span<const std::string> args, std::ostream& out) {
 
 struct Command {
   std::string_view name;
-  int (*run)(std::span<const std::string>, std::ostream&);
+  int (*run)(std::span<const std::string>, std::ostream&, std::ostream&);
 };
 
 constexpr Command commands[] = {
@@ -271,14 +297,14 @@ int run_scrtool(const std::vector<std::string>& args, std::ostream& out, std::os
     out << main_help;
     return exit_ok;
   }
-  if (first == "--version") {
+  if (first == "-V" || first == "--version") {
     out << "scrtool (blockeig) " << BLOCKEIG_VERSION << '\n';
     return exit_ok;
   }
   for (const Command& command : commands) {
     if (first != command.name) continue;
     try {
-      const int status = command.run(std::span(args).subspan(1), out);
+      const int status = command.run(std::span(args).subspan(1), out, err);
       out.flush();
       return status;
     } catch (const UsageError& e) {

@@ -8,7 +8,7 @@ Make, convert and check A.SCR, the matrix file that blockeig reads, and plot
 how a blockeig run converged.
 
 Commands:
-  import IN [-o A.SCR] [--big-endian]
+  import IN [-o A.SCR] [--big-endian] [--symmetrize lower|upper|average]
         convert a Matrix Market, NumPy .npy or plain text matrix to A.SCR
   export A.SCR [-o FILE]
         convert A.SCR to Matrix Market (.mtx), .npy or text (.txt)
@@ -24,7 +24,7 @@ Commands:
 
 Options:
   -h, --help     show this help and exit
-  --version      show the version and exit
+  -V, --version  show the version and exit
 
 A.SCR holds two unformatted sequential records: the order N as a 4-byte
 integer, then the N*N doubles column by column; each record is framed by its
@@ -36,6 +36,7 @@ in which case no output file is created or changed.
 )HELP";
 
 const std::string_view import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
+                      [--symmetrize lower|upper|average]
 
 Convert the square matrix in IN to the record file blockeig reads.
 
@@ -55,7 +56,17 @@ Options:
                       the whole matrix has been read and written
   --big-endian        write markers and numbers big-endian, for a blockeig
                       run with BLOCKEIG_CONVERT=big_endian
+  --symmetrize RULE   make the matrix symmetric: copy the lower triangle
+                      over the upper one (lower), the upper over the lower
+                      (upper), or put the average of A(i,j) and A(j,i),
+                      rounded once, in both (average)
   -h, --help          show this help
+
+A matrix that is not symmetric is written as it is, with a warning on
+standard error that names the largest |A(i,j) - A(j,i)| and its place:
+blockeig's direct solve reads only the lower triangle and the diagonal,
+its block sweeps read all of A, so the two would work on different
+matrices.
 
 A malformed or non-square input, or an order outside 2..11180, is reported
 with its line and column (byte offset for .npy) and exit status 2; the
@@ -85,15 +96,17 @@ status 2; 'scrtool info' tells more.
 
 const std::string_view info_help = R"HELP(Usage: scrtool info A.SCR
 
-Describe an A.SCR: its size, byte order, record lengths, the order N, the
-largest |A(i,j) - A(j,i)|, the Frobenius norm and the number of non-finite
-elements, and whether blockeig accepts it. When it does not, info names the
-statement line and the run-time message blockeig will stop with ("End of
-file", "Corrupt record in unformatted sequential-access file", "Reading more
-data than the record size (RECL)", "Memory allocation failed") or that it
-refuses an order below 2. Notes list what blockeig passes over in silence:
-extra bytes in a record, unequal length markers, records after the matrix,
-an unsymmetric matrix, non-finite elements.
+Describe an A.SCR: its size, byte order, the data bytes of records 1 and
+2, the order N, the largest |A(i,j) - A(j,i)| and where it is, the
+Frobenius norm and the number of non-finite elements, and whether blockeig
+accepts it. When it does not, info names the statement line and the
+run-time message blockeig will stop with ("End of file", "Corrupt record in
+unformatted sequential-access file", "Reading more data than the record
+size (RECL)", "Memory allocation failed") or that it refuses an order below
+2. A matrix that is not symmetric is accepted, and info says what each of
+blockeig's phases then uses. Notes list what else blockeig passes over in
+silence: extra bytes in a record, unequal length markers, records after the
+matrix, non-finite elements.
 
 Options:
   -h, --help   show this help
@@ -136,7 +149,11 @@ Draw a saved blockeig console transcript (its standard output, for example
 from 'blockeig > run.txt' or 'blockeig | tee run.txt') as one self-contained
 SVG picture: E(1) after each sweep against the E(1) of the direct solve's
 summary line, and DELTA per sweep on a log scale against the TOL line.
-Lines the transcript holds besides blockeig's are skipped.
+The first sweep's DELTA, measured against the start value 1.0e12 rather
+than an earlier E(1), is left out. An E(1) far outside the range of the
+run's second half and the direct E(1) is drawn as a triangle on the edge,
+with a note, so that the rest of the curve keeps a readable scale. Lines
+the transcript holds besides blockeig's are skipped.
 
 Options:
   -o, --output FILE   the picture to write (default sweeps.svg)

@@ -19,16 +19,21 @@ ChildResult run_with(const std::vector<std::string>& arguments, std::vector<std:
 }
 
 TEST(CommandLine, HelpVersionAndSettings) {
-  const ChildResult help = run_with({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
-  for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
-                            "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS"})
-    EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
-
-  const ChildResult version = run_with({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + "\n");
+  // The short forms answer as the long ones do, wherever they stand.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--help"}, {"-h"}, {"matrix.dat", "-h"}}) {
+    const ChildResult help = run_with(arguments);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
+    for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
+                              "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS"})
+      EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+  }
+  for (const char* argument : {"--version", "-V"}) {
+    const ChildResult version = run_with({argument});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + "\n");
+  }
 
   const ChildResult settings = run_with({"--settings"}, {"BLOCKEIG_THREADS=3", "BLOCKEIG_CONVERT=big_endian"});
   EXPECT_EQ(settings.status, 0);
@@ -62,7 +67,7 @@ TEST(CommandLine, OtherArgumentsAreIgnored) {
   options.directory = dir.path();
   options.input = "1\n";
   const ChildResult plain = run_child(BLOCKEIG_BIN, {}, options);
-  const ChildResult extra = run_child(BLOCKEIG_BIN, {"-x", "matrix.dat", "--verbose"}, options);
+  const ChildResult extra = run_child(BLOCKEIG_BIN, {"-x", "matrix.dat", "--verbose", "-v", "-H", "-help"}, options);
   EXPECT_EQ(plain.status, 0);
   EXPECT_EQ(extra.out, plain.out);
   EXPECT_EQ(extra.status, 0);

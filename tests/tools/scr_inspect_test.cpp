@@ -111,10 +111,9 @@ TEST(ScrInspect, MeasuresTheMatrix) {
          2.5, 4, std::numeric_limits<double>::quiet_NaN(),  //
          3, 0, std::numeric_limits<double>::infinity()};
   const MatrixFacts f = measure(m);
-  EXPECT_EQ(f.max_asymmetry, 0.5);
+  EXPECT_EQ(f.asymmetry.differing, 2);
   EXPECT_EQ(f.nan_count, 1);
   EXPECT_EQ(f.infinite_count, 1);
-  EXPECT_FALSE(f.bitwise_symmetric);
   EXPECT_DOUBLE_EQ(f.frobenius, std::sqrt(1 + 4 + 9 + 6.25 + 16 + 9 + 0.0));
 
   Matrix huge(2);
@@ -130,12 +129,32 @@ TEST(ScrInspect, ReportOfAGoodFile) {
   EXPECT_EQ(render_inspection(in, "A.SCR"),
             "file              A.SCR, 52 bytes\n"
             "byte order        little-endian\n"
-            "records           4, 32 data bytes\n"
+            "record 1          4 data bytes\n"
+            "record 2          32 data bytes\n"
             "order N           2\n"
             "largest |A-A^T|   0\n"
             "Frobenius norm    6.4031242374328485\n"
             "non-finite        0\n"
             "blockeig          accepts it\n");
+}
+
+// blockeig reads a matrix that is not symmetric; info says so in its verdict
+// and names what each phase then uses, in either byte order.
+TEST(ScrInspect, VerdictOnAMatrixThatIsNotSymmetric) {
+  Matrix m(3);
+  m.a = {1, 2, 3, 2.5, 4, 0, 3, 7, 0};
+  for (const ByteOrder order : {ByteOrder::little, ByteOrder::big}) {
+    const std::string report = render_inspection(inspect_scr(MemorySource(encode_scr(m, order))), "A.SCR");
+    EXPECT_NE(report.find("largest |A-A^T|   7 at A(3,2) = 0, A(2,3) = 7 (2 of 3 pairs differ)\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find(" accepts it, but A is not symmetric: its direct solve will use the lower triangle and "
+                          "the diagonal, its block sweeps all of A\n"),
+              std::string::npos)
+        << report;
+  }
+  const std::string symmetric = render_inspection(inspect_scr(MemorySource(identity_file(3))), "A.SCR");
+  EXPECT_NE(symmetric.find("largest |A-A^T|   0\n"), std::string::npos) << symmetric;
+  EXPECT_EQ(symmetric.find("not symmetric"), std::string::npos) << symmetric;
 }
 
 TEST(ScrInspect, BigEndianFileNeedsByteReversal) {

@@ -80,6 +80,39 @@ TEST(ScrtoolCli, RoundTripsGiveIdenticalBytes) {
                                                    "g2.txt", "x.mm", "x.mtx", "x.npy", "x.txt"}));
 }
 
+// A matrix that is not symmetric is written as it is with a warning naming
+// the largest difference and its place, or made symmetric on request.
+TEST(ScrtoolCli, ImportOfAMatrixThatIsNotSymmetric) {
+  TempDir dir;
+  spit(dir / "g.txt", "1 2 3\n4 5 6\n7 8 0.1\n");
+  const Outcome plain = scrtool({"import", dir / "g.txt", "-o", dir / "G.SCR"});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "scrtool import: warning: " + dir / "g.txt" +
+                           ": the matrix is not symmetric; largest |A(i,j)-A(j,i)| is 4 at A(3,1) = 7, A(1,3) = 3 "
+                           "(3 of 3 pairs differ)\n"
+                           "scrtool import: blockeig's direct solve reads the lower triangle and the diagonal, its "
+                           "block sweeps all of A; --symmetrize lower|upper|average makes them one matrix\n");
+  EXPECT_EQ(scrtool({"export", dir / "G.SCR"}).out, "1 2 3\n4 5 6\n7 8 0.1\n");
+  const std::pair<const char*, const char*> rules[] = {
+      {"lower", "1 4 7\n4 5 8\n7 8 0.1\n"},
+      {"upper", "1 2 3\n2 5 6\n3 6 0.1\n"},
+      {"average", "1 3 5\n3 5 7\n5 7 0.1\n"},
+  };
+  for (const auto& [rule, text] : rules) {
+    SCOPED_TRACE(rule);
+    const Outcome r = scrtool({"import", dir / "g.txt", "--symmetrize", rule, "-o", dir / "S.SCR"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "wrote " + dir / "S.SCR" + ": N = 3, 92 bytes, little-endian, symmetrized (" + rule +
+                         "): 3 of 3 pairs changed\n");
+    EXPECT_EQ(scrtool({"export", dir / "S.SCR"}).out, text);
+  }
+  const Outcome bad = scrtool({"import", dir / "g.txt", "--symmetrize", "both", "-o", dir / "B.SCR"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(bad.err.starts_with("scrtool import: --symmetrize takes lower, upper or average, not 'both'\n"));
+  EXPECT_FALSE(fs::exists(dir / "B.SCR"));
+}
+
 TEST(ScrtoolCli, BigEndianImportAndExport) {
   TempDir dir;
   spit(dir / "m.txt", "2\n1 0.5\n0.5 -1\n");
@@ -183,6 +216,7 @@ TEST(ScrtoolCli, HelpAndVersion) {
       {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
       {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT [-o sweeps.svg]\n"},
       {{"--version"}, "scrtool (blockeig) "},
+      {{"-V"}, "scrtool (blockeig) "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.start);

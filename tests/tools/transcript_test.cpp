@@ -140,14 +140,39 @@ double attribute_of_class(const std::string& svg, const std::string& cls, const 
   return std::stod(m[1]);
 }
 
+// The part of the picture between <g class="panel NAME"> and its </g>.
+std::string panel_of(const std::string& svg, const std::string& name) {
+  const std::string open = "<g class=\"panel " + name + "\">";
+  const std::size_t begin = svg.find(open);
+  if (begin == std::string::npos) return "";
+  return svg.substr(begin, svg.find("</g>", begin) - begin);
+}
+
+int count_of(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The top and bottom edge of a panel's frame.
+std::pair<double, double> frame_of(const std::string& panel) {
+  std::smatch m;
+  const std::regex frame("<rect class=\"frame\" x=\"[-0-9.]+\" y=\"([-0-9.]+)\" width=\"[-0-9.]+\" height=\"([-0-9.]+)\"");
+  if (!std::regex_search(panel, m, frame)) return {NAN, NAN};
+  return {std::stod(m[1]), std::stod(m[1]) + std::stod(m[2])};
+}
+
 TEST(SweepPlot, PointsReadBackFromTheSvg) {
   const Transcript t = read_transcript(run, "run.txt");
-  const std::string svg = render_sweep_plot(t, "run.txt");
+  const std::string svg = render_sweep_plot(t, "/home/someone/runs/run.txt");
   EXPECT_TRUE(svg.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\""));
   EXPECT_TRUE(svg.ends_with("</svg>\n"));
   // Self-contained: no external reference of any kind.
   EXPECT_EQ(svg.find("href"), std::string::npos);
   EXPECT_EQ(svg.find("url("), std::string::npos);
+  // The transcript is named without the directories of the machine.
+  EXPECT_NE(svg.find("<title>blockeig sweeps: run.txt</title>"), std::string::npos);
+  EXPECT_EQ(svg.find("/home"), std::string::npos);
 
   const std::vector<Point> e1 = points_of(svg, "e1");
   ASSERT_EQ(e1.size(), 3u);
@@ -163,19 +188,74 @@ TEST(SweepPlot, PointsReadBackFromTheSvg) {
   EXPECT_EQ(attribute_of_class(svg, "direct", "data-value"), -1.5);
   EXPECT_EQ(attribute_of_class(svg, "direct", "y1"), e1[1].cy);
 
+  // Sweep 1's DELTA measures E(1) against EPREV's start value 1.0e12, not
+  // against an earlier E(1): no point, and no room made for it.
   const std::vector<Point> delta = points_of(svg, "delta");
-  ASSERT_EQ(delta.size(), 2u);
-  EXPECT_EQ(delta[0].value, 1e12);
-  EXPECT_EQ(delta[1].value, 0.5);
+  ASSERT_EQ(delta.size(), 1u);
+  EXPECT_EQ(delta[0].sweep, 2);
+  EXPECT_EQ(delta[0].value, 0.5);
   const std::vector<Point> zero = points_of(svg, "delta zero");
   ASSERT_EQ(zero.size(), 1u);
   EXPECT_EQ(zero[0].sweep, 3);
-  // Log scale: equal ratios give equal distances. TOL = 1e-6, 0.5 and 1e12.
+  EXPECT_EQ(svg.find("E+12"), std::string::npos);
+  EXPECT_EQ(svg.find(">12</tspan>"), std::string::npos);
+  // TOL lies inside the frame, clear of both edges; 0.5 above it.
+  const auto [delta_top, delta_bottom] = frame_of(panel_of(svg, "delta"));
   const double tol_y = attribute_of_class(svg, "tol", "y1");
-  const double per_decade = (tol_y - delta[0].cy) / 18.0;
-  EXPECT_NEAR(delta[1].cy, tol_y - per_decade * (std::log10(0.5) + 6), 0.02);
+  EXPECT_GT(tol_y, delta_top + 10);
+  EXPECT_LT(tol_y, delta_bottom - 10);
+  EXPECT_LT(delta[0].cy, tol_y);
   EXPECT_GE(zero[0].cy, tol_y);
+
+  // Both panels label their axes: the sweeps below, the values beside.
+  for (const char* name : {"e1", "delta"}) {
+    SCOPED_TRACE(name);
+    const std::string panel = panel_of(svg, name);
+    EXPECT_EQ(count_of(panel, "<text class=\"tick x\""), 3);
+    EXPECT_GE(count_of(panel, "<text class=\"tick y\""), 3);
+  }
   EXPECT_NE(svg.find("converged: DELTA &lt;= TOL at sweep 3"), std::string::npos);
+}
+
+// A run whose first E(1) lies far above the rest (61,200 against about -4):
+// that sweep sits on the upper edge, marked, and the rest keep the scale.
+TEST(SweepPlot, FarFirstSweepsDoNotFlattenTheRest) {
+  Transcript t;
+  t.summary = std::array<double, 4>{-4.19, -2.0, 3.0, 61200.0};
+  const double e1[] = {61200, -3.15, -3.82, -3.87, -4.03, -4.06, -4.07, -4.07, -4.08, -4.09, -4.14, -4.15};
+  for (int k = 0; k < 12; ++k) t.sweeps.push_back({k + 1, e1[k], 0, 0, 0, 0.01, 1e-6, k + 1});
+  const std::string svg = render_sweep_plot(t, "far.txt");
+  const std::string panel = panel_of(svg, "e1");
+  const auto [top, bottom] = frame_of(panel);
+
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(panel, m, std::regex("<polygon class=\"e1 outlier\" data-sweep=\"(\\d+)\" "
+                                                     "data-value=\"([^\"]+)\" data-edge=\"top\"")));
+  EXPECT_EQ(m[1], "1");
+  EXPECT_EQ(m[2], "61200");
+  EXPECT_NE(panel.find("off the scale: 1 sweep above (farthest 6.12e+04)"), std::string::npos);
+  const std::vector<Point> points = points_of(svg, "e1");
+  ASSERT_EQ(points.size(), 11u);
+  EXPECT_EQ(points.front().sweep, 2);
+  // Sweeps 2 to 12 and the direct E(1) span most of the panel's height.
+  const double direct_y = attribute_of_class(svg, "direct", "y1");
+  EXPECT_GT(direct_y - points.front().cy, 0.7 * (bottom - top));
+}
+
+// E(1) from +1e308 to -1e308: the span exceeds the largest double, and the
+// picture must still place every point at a finite coordinate.
+TEST(SweepPlot, ValuesSpanningMoreThanTheLargestDouble) {
+  Transcript t;
+  t.summary = std::array<double, 4>{-1e308, 0, 0, 1e308};
+  const double e1[] = {1e308, -1e308, 1.7e308, -1.7e308, -1e308, -1e308};
+  for (int k = 0; k < 6; ++k) t.sweeps.push_back({k + 1, e1[k], 0, 0, 0, k < 5 ? 1e308 : 0, 1e-6, k + 1});
+  const std::string svg = render_sweep_plot(t, "huge.txt");
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(svg.find("inf"), std::string::npos);
+  const std::regex number_attribute(" (?:x|y|x1|y1|x2|y2|cx|cy)=\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), number_attribute); it != std::sregex_iterator(); ++it)
+    EXPECT_TRUE(std::isfinite(std::stod((*it)[1]))) << (*it)[0];
+  EXPECT_EQ(points_of(svg, "e1").size() + static_cast<std::size_t>(count_of(svg, "class=\"e1 outlier\"")), 6u);
 }
 
 TEST(SweepPlot, NonFiniteValuesAreLeftOutAndNamesEscaped) {
@@ -185,7 +265,7 @@ TEST(SweepPlot, NonFiniteValuesAreLeftOutAndNamesEscaped) {
   t.summary.reset();
   const std::string svg = render_sweep_plot(t, "a<b&c.txt");
   EXPECT_EQ(points_of(svg, "e1").size(), 2u);
-  EXPECT_EQ(points_of(svg, "delta").size(), 2u);
+  EXPECT_EQ(points_of(svg, "delta").size(), 1u);
   EXPECT_EQ(svg.find("class=\"direct\""), std::string::npos);
   EXPECT_NE(svg.find("a&lt;b&amp;c.txt"), std::string::npos);
   EXPECT_EQ(svg.find("a<b"), std::string::npos);
