@@ -37,6 +37,12 @@ bool parse_real(std::string_view token, double& value);
 // Reads a whole token as a decimal integer with an optional sign.
 bool parse_integer(std::string_view token, std::int64_t& value);
 
+// `bytes` as a message may show them: each byte of a control character,
+// DEL, a C1 control or anything that is not valid UTF-8 becomes \xNN
+// (\x00, \x1b, \xff), so that no byte of a file can cut a message short or
+// reach the user's terminal as an escape sequence.
+std::string printable(std::string_view bytes);
+
 // "NAME:LINE:COLUMN: " (the column omitted when 0, the line too), the prefix
 // of a message.
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column);
