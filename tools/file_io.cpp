@@ -1,12 +1,12 @@
 #include "tools/file_io.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
 
 namespace scrtool {
@@ -20,14 +20,16 @@ std::string read_file(const std::string& path) {
   return text;
 }
 
+// O_NONBLOCK keeps open() from waiting for a writer when the name is a FIFO;
+// the check that follows refuses it, and it means nothing for a regular file.
 FileSource::FileSource(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw ToolError("cannot open " + path + ": " + std::strerror(errno));
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) throw ToolError("cannot open " + printable(path) + ": " + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
     const std::string why = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file";
     ::close(fd_);
-    throw ToolError("cannot read " + path + ": " + why);
+    throw ToolError("cannot read " + printable(path) + ": " + why);
   }
   size_ = info.st_size;
 }
@@ -42,7 +44,7 @@ std::size_t FileSource::read(std::int64_t offset, std::span<std::uint8_t> out) c
     const ssize_t got = ::pread(fd_, out.data() + total, out.size() - total, offset + static_cast<std::int64_t>(total));
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw ToolError("cannot read " + path_ + ": " + std::strerror(errno));
+      throw ToolError("cannot read " + printable(path_) + ": " + std::strerror(errno));
     }
     if (got == 0) break;
     total += static_cast<std::size_t>(got);

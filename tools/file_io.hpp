@@ -14,7 +14,9 @@ namespace scrtool {
 // system's reason.
 std::string read_file(const std::string& path);
 
-// A file opened for reading with pread; throws ToolError if it cannot be opened.
+// A regular file opened for reading with pread; throws ToolError if it cannot
+// be opened or is not a regular file. A FIFO is refused at once, even when
+// no process has it open for writing.
 class FileSource final : public ByteSource {
  public:
   explicit FileSource(const std::string& path);

@@ -116,7 +116,7 @@ std::string printable(std::string_view bytes) {
 }
 
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column) {
-  std::string out(name);
+  std::string out = printable(name);
   if (line > 0) out += ':' + std::to_string(line);
   if (column > 0) out += ':' + std::to_string(column);
   out += ": ";

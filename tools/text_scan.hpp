@@ -20,6 +20,8 @@ class LineCursor {
   // Moves to the next line; false at the end of the text.
   bool next(std::string_view& line);
   std::int64_t line_number() const { return line_number_; }
+  // The bytes after the current line.
+  std::size_t remaining() const { return text_.size() - position_; }
 
  private:
   std::string_view text_;
@@ -44,7 +46,7 @@ bool parse_integer(std::string_view token, std::int64_t& value);
 std::string printable(std::string_view bytes);
 
 // "NAME:LINE:COLUMN: " (the column omitted when 0, the line too), the prefix
-// of a message.
+// of a message; the name is made printable.
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column);
 
 // The shortest text that reads back as exactly `value` ("nan", "inf" and

@@ -126,7 +126,7 @@ Transcript read_transcript(std::string_view text, std::string_view name) {
     t.sweeps.push_back(sweep);
   }
   if (t.sweeps.empty())
-    throw ToolError(std::string(name) +
+    throw ToolError(printable(name) +
                     ": no sweep line found (77-character lines of an integer and six G12.3 fields); "
                     "save blockeig's standard output, e.g. blockeig > run.txt");
   return t;
