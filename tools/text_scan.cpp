@@ -1,5 +1,6 @@
 #include "tools/text_scan.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -29,8 +30,40 @@ std::vector<Token> split_tokens(std::string_view line) {
   return tokens;
 }
 
+namespace {
+
+constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
+constexpr std::uint64_t exponent_bits = std::uint64_t{0x7ff} << 52;
+constexpr std::uint64_t significand_bits = (std::uint64_t{1} << 52) - 1;
+constexpr std::uint64_t quiet_bit = std::uint64_t{1} << 51;
+
+// "[+-]nan(0xHEX)" (in any case), the form shortest_text gives a NaN whose
+// significand field is not the plain quiet one: HEX is that field, 1 to
+// 2^52 - 1. False for anything else.
+bool parse_nan_with_payload(std::string_view token, double& value) {
+  std::uint64_t bits = exponent_bits;
+  if (!token.empty() && (token[0] == '+' || token[0] == '-')) {
+    if (token[0] == '-') bits |= sign_bit;
+    token.remove_prefix(1);
+  }
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  constexpr std::string_view head = "nan(0x";
+  if (token.size() < head.size() + 2 || token.back() != ')') return false;
+  for (std::size_t k = 0; k < head.size(); ++k)
+    if (lower(token[k]) != head[k]) return false;
+  const std::string_view digits = token.substr(head.size(), token.size() - head.size() - 1);
+  std::uint64_t field = 0;
+  const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), field, 16);
+  if (ec != std::errc() || ptr != digits.data() + digits.size() || field == 0 || field > significand_bits) return false;
+  value = std::bit_cast<double>(bits | field);
+  return true;
+}
+
+}  // namespace
+
 bool parse_real(std::string_view token, double& value) {
   if (token.empty() || token.size() > 400) return false;
+  if (parse_nan_with_payload(token, value)) return true;
   std::string text(token);
   std::size_t start = 0;
   if (text[0] == '+') start = 1;
@@ -124,7 +157,15 @@ std::string text_position(std::string_view name, std::int64_t line, std::int64_t
 }
 
 std::string shortest_text(double value) {
-  if (std::isnan(value)) return "nan";
+  if (std::isnan(value)) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    std::string text = bits & sign_bit ? "-nan" : "nan";
+    const std::uint64_t field = bits & significand_bits;
+    if (field == quiet_bit) return text;
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, field, 16);
+    return text + "(0x" + std::string(digits, result.ptr) + ")";
+  }
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -34,7 +34,9 @@ std::vector<Token> split_tokens(std::string_view line);
 
 // Reads a whole token as a real number: decimal or exponent form, an
 // optional sign, a Fortran "D" exponent, "inf", "infinity" and "nan" in any
-// case. False for anything else, and for a value beyond the double range.
+// case, and a NaN's sign and significand as shortest_text writes them
+// ("-nan", "nan(0x1)"). False for anything else, and for a value beyond the
+// double range.
 bool parse_real(std::string_view token, double& value);
 // Reads a whole token as a decimal integer with an optional sign.
 bool parse_integer(std::string_view token, std::int64_t& value);
@@ -49,8 +51,10 @@ std::string printable(std::string_view bytes);
 // of a message; the name is made printable.
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column);
 
-// The shortest text that reads back as exactly `value` ("nan", "inf" and
-// "-inf" for the non-finite values).
+// The shortest text that reads back as exactly `value`: "inf" and "-inf"
+// for the infinities; "nan" or "-nan" for a quiet NaN with no payload, and
+// for any other NaN its significand field in hexadecimal, "nan(0x1)" (a
+// signalling NaN) or "-nan(0x8000000000abc)".
 std::string shortest_text(double value);
 
 }  // namespace scrtool
