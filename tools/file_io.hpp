@@ -1,8 +1,9 @@
 #pragma once
 // scrtool's files: whole-file input, random access to A.SCR, and output that
-// appears under its name only once it is complete.
+// appears under its name only once every file of a command is complete.
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "tools/record_codec.hpp"
@@ -13,7 +14,9 @@ namespace scrtool {
 // system's reason.
 std::string read_file(const std::string& path);
 
-// A file opened for reading with pread; throws ToolError if it cannot be opened.
+// A regular file opened for reading with pread; throws ToolError if it cannot
+// be opened or is not a regular file. A FIFO is refused at once, even when
+// no process has it open for writing.
 class FileSource final : public ByteSource {
  public:
   explicit FileSource(const std::string& path);
@@ -29,12 +32,34 @@ class FileSource final : public ByteSource {
   std::int64_t size_ = 0;
 };
 
-// Runs `write` with a sink into a temporary file in the directory of `path`
-// and renames it to `path` once `write` has returned and every byte has
-// reached the disk. On any failure (an exception from `write`, a refused
-// write) the temporary file is removed, `path` is left as it was, and the
-// failure propagates as ToolError. The new file gets the permissions a
-// newly created file would get.
+// One file a command writes: its name and what goes into it.
+struct OutputFile {
+  std::string path;
+  std::function<void(const ByteSink&)> write;
+};
+
+// Writes every file of `files`, so that a failure changes none of them:
+//   - A name that is a symbolic link stands for the file it leads to (a link
+//     to nowhere: the file is created where it points).
+//   - A regular file is written under a temporary name in its directory, no
+//     longer than the longest name the directory takes, and renamed over the
+//     file only when every file is ready and on the disk. A file that
+//     existed keeps its mode, owner and group; one whose owner scrtool may
+//     not keep is refused and left as it was. Other hard links to it keep
+//     the old content, as with any replacement by rename.
+//   - An existing file that is not a regular one (a terminal, a device, a
+//     pipe: /dev/stdout, /dev/null) is written to directly, after every
+//     temporary file is ready and before any is renamed. A FIFO that no
+//     process reads is refused rather than waited for; a directory or a
+//     socket is refused.
+//   - A new file gets the mode a newly created file gets (0666 less the
+//     umask).
+// On any failure (an exception from a `write`, a refused write) the
+// temporary files are removed and the failure propagates as ToolError; a
+// signal that ends the process removes them too (temporary_files.hpp).
+void write_files(std::span<const OutputFile> files);
+
+// write_files for a single file.
 void write_file_atomically(const std::string& path, const std::function<void(const ByteSink&)>& write);
 
 }  // namespace scrtool

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,15 +46,26 @@ class Parser {
       fail(size[0].column, "the matrix is not square: " + std::to_string(rows) + " rows, " +
                                std::to_string(columns) + " columns");
     require_blockeig_order(rows, text_position(name_, cursor_.line_number(), size[0].column).c_str());
-    Matrix m(static_cast<std::int32_t>(rows));
+    const std::int64_t n = rows;
+    // Values the rest of the file must hold: a line per entry of at least
+    // "1 1 1" (6 bytes, 5 for the last), or for the array format a character
+    // per element and one between elements.
+    std::int64_t needed = 0;
     if (header.coordinate) {
       entries = integer_at(size[2], "entry count");
-      read_coordinate(header, entries, m);
+      needed = entries > 0 ? 6 * entries - 1 : 0;
     } else {
-      read_array(header, m);
+      needed = 2 * stored_elements(header.layout, n) - 1;
     }
+    // A file too short for what it announces is only checked, without room
+    // for a matrix it cannot hold, so that memory follows the data and not
+    // the size line; the check then fails on its own, naming the place.
+    if (static_cast<std::int64_t>(cursor_.remaining()) >= needed) m_.emplace(static_cast<std::int32_t>(n));
+    if (header.coordinate) read_coordinate(header, entries, n);
+    else read_array(header, n);
     expect_end();
-    return m;
+    if (!m_) fail(0, "the file is too short for an order " + std::to_string(n) + " matrix");
+    return std::move(*m_);
   }
 
  private:
@@ -69,20 +81,20 @@ class Parser {
       fail(1, "the first line must start with %%MatrixMarket");
     if (t.size() != 5) fail(1, "the header needs five words: %%MatrixMarket matrix FORMAT FIELD SYMMETRY");
     if (lower(t[1].text) != "matrix")
-      fail(t[1].column, "object '" + std::string(t[1].text) + "' is not supported; only 'matrix' is");
+      fail(t[1].column, "object '" + printable(t[1].text) + "' is not supported; only 'matrix' is");
     Header h;
     const std::string format = lower(t[2].text);
     if (format == "coordinate") h.coordinate = true;
-    else if (format != "array") fail(t[2].column, "format '" + std::string(t[2].text) + "' is neither 'array' nor 'coordinate'");
+    else if (format != "array") fail(t[2].column, "format '" + printable(t[2].text) + "' is neither 'array' nor 'coordinate'");
     const std::string field = lower(t[3].text);
     if (field == "integer") h.integer = true;
     else if (field != "real" && field != "double")
-      fail(t[3].column, "field '" + std::string(t[3].text) + "' is not supported; use 'real' or 'integer'");
+      fail(t[3].column, "field '" + printable(t[3].text) + "' is not supported; use 'real' or 'integer'");
     const std::string symmetry = lower(t[4].text);
     if (symmetry == "symmetric") h.layout = Layout::symmetric;
     else if (symmetry == "skew-symmetric") h.layout = Layout::skew_symmetric;
     else if (symmetry != "general")
-      fail(t[4].column, "symmetry '" + std::string(t[4].text) + "' is not supported; use 'general', 'symmetric' or 'skew-symmetric'");
+      fail(t[4].column, "symmetry '" + printable(t[4].text) + "' is not supported; use 'general', 'symmetric' or 'skew-symmetric'");
     return h;
   }
 
@@ -106,26 +118,36 @@ class Parser {
   std::int64_t integer_at(const Token& token, const char* what) const {
     std::int64_t value = 0;
     if (!parse_integer(token.text, value) || value < 0)
-      fail(token.column, std::string(what) + " '" + std::string(token.text) + "' is not a non-negative integer");
+      fail(token.column, std::string(what) + " '" + printable(token.text) + "' is not a non-negative integer");
     return value;
   }
 
   double value_at(const Token& token, bool integer) const {
     if (integer) {
       std::int64_t v = 0;
-      if (!parse_integer(token.text, v)) fail(token.column, "'" + std::string(token.text) + "' is not an integer");
+      if (!parse_integer(token.text, v)) fail(token.column, "'" + printable(token.text) + "' is not an integer");
       return static_cast<double>(v);
     }
     double v = 0;
-    if (!parse_real(token.text, v)) fail(token.column, "'" + std::string(token.text) + "' is not a real number");
+    if (!parse_real(token.text, v)) fail(token.column, "'" + printable(token.text) + "' is not a real number");
     return v;
   }
 
-  void read_coordinate(const Header& h, std::int64_t entries, Matrix& m) {
-    const std::int64_t n = m.n;
-    const std::int64_t most = h.layout == Layout::general     ? n * n
-                              : h.layout == Layout::symmetric ? n * (n + 1) / 2
-                                                              : n * (n - 1) / 2;
+  static std::int64_t stored_elements(Layout layout, std::int64_t n) {
+    return layout == Layout::general ? n * n : layout == Layout::symmetric ? n * (n + 1) / 2 : n * (n - 1) / 2;
+  }
+
+  // Element (i, j) and the mirror image its layout implies.
+  void store(const Header& h, std::int64_t i, std::int64_t j, double v) {
+    if (!m_) return;
+    Matrix& m = *m_;
+    m(i, j) = v;
+    if (h.layout == Layout::symmetric) m(j, i) = v;
+    if (h.layout == Layout::skew_symmetric) m(j, i) = -v;
+  }
+
+  void read_coordinate(const Header& h, std::int64_t entries, std::int64_t n) {
+    const std::int64_t most = stored_elements(h.layout, n);
     if (entries > most)
       fail(0, "the size line announces " + std::to_string(entries) + " entries; an order " +
                   std::to_string(n) + " matrix of this symmetry holds at most " + std::to_string(most));
@@ -150,9 +172,7 @@ class Parser {
                               ") is given a second time (first at line " +
                               std::to_string(first_line_of(h, r, c)) + ")");
       seen[position] = true;
-      m(i, j) = v;
-      if (h.layout == Layout::symmetric) m(j, i) = v;
-      if (h.layout == Layout::skew_symmetric) m(j, i) = -v;
+      store(h, i, j, v);
     }
   }
 
@@ -182,14 +202,13 @@ class Parser {
   std::int64_t index_at(const Token& token, std::int64_t n, const char* what) const {
     std::int64_t value = 0;
     if (!parse_integer(token.text, value) || value < 1 || value > n)
-      fail(token.column, std::string(what) + " index '" + std::string(token.text) + "' is not between 1 and " + std::to_string(n));
+      fail(token.column, std::string(what) + " index '" + printable(token.text) + "' is not between 1 and " + std::to_string(n));
     return value;
   }
 
   // Array format: the stored elements column by column, as many per line as
   // the writer chose (the layout asks for one).
-  void read_array(const Header& h, Matrix& m) {
-    const std::int64_t n = m.n;
+  void read_array(const Header& h, std::int64_t n) {
     std::vector<Token> tokens;
     std::size_t next = 0;
     for (std::int64_t j = 1; j <= n; ++j) {
@@ -199,10 +218,7 @@ class Parser {
           tokens = next_data_line("element (" + std::to_string(i) + ", " + std::to_string(j) + ")");
           next = 0;
         }
-        const double v = value_at(tokens[next++], h.integer);
-        m(i, j) = v;
-        if (h.layout == Layout::symmetric) m(j, i) = v;
-        if (h.layout == Layout::skew_symmetric) m(j, i) = -v;
+        store(h, i, j, value_at(tokens[next++], h.integer));
       }
     }
     if (next < tokens.size()) fail(tokens[next].column, "more values than the matrix holds");
@@ -216,6 +232,7 @@ class Parser {
   std::string_view text_;
   LineCursor cursor_;
   std::string_view name_;
+  std::optional<Matrix> m_;  // absent while the file is too short to fill it
 };
 
 }  // namespace

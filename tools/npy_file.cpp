@@ -1,11 +1,13 @@
 #include "tools/npy_file.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
 
 namespace scrtool {
@@ -57,7 +59,7 @@ class HeaderParser {
       } else if (key == "shape") {
         h.shape = tuple_literal();
       } else {
-        fail(key_at, "unexpected key '" + key + "' in the header");
+        fail(key_at, "unexpected key '" + printable(key) + "' in the header");
       }
       skip_blanks();
       if (peek() == ',') {
@@ -74,7 +76,7 @@ class HeaderParser {
   }
 
   [[noreturn]] void fail(std::size_t at, const std::string& message) const {
-    throw ToolError(std::string(name_) + ": byte " + std::to_string(base_ + at) + ": " + message);
+    throw ToolError(printable(name_) + ": byte " + std::to_string(base_ + at) + ": " + message);
   }
 
  private:
@@ -155,10 +157,13 @@ double element(const std::uint8_t* p, const Dtype& t, ByteOrder order) {
 
 Matrix read_npy(std::span<const std::uint8_t> file, std::string_view name) {
   const auto fail = [name](std::size_t at, const std::string& message) -> ToolError {
-    return ToolError(std::string(name) + ": byte " + std::to_string(at) + ": " + message);
+    return ToolError(printable(name) + ": byte " + std::to_string(at) + ": " + message);
   };
-  if (file.size() < 10 || std::memcmp(file.data(), magic.data(), magic.size()) != 0)
+  // Magic, version and header length take at least 10 bytes.
+  const std::size_t compared = std::min(file.size(), magic.size());
+  if (compared > 0 && std::memcmp(file.data(), magic.data(), compared) != 0)
     throw fail(0, "not a NumPy .npy file (it does not start with \\x93NUMPY)");
+  if (file.size() < 10) throw fail(file.size(), "the file is too short for a .npy header");
   const std::uint8_t major = file[6];
   if (major < 1 || major > 3) throw fail(6, "unsupported .npy format version " + std::to_string(major));
   const std::size_t length_size = major == 1 ? 2 : 4;
@@ -180,18 +185,18 @@ Matrix read_npy(std::span<const std::uint8_t> file, std::string_view name) {
     for (const Dtype& t : dtypes)
       if (descr.substr(1) == t.descr_tail) type = &t, order = descr[0] == '<' ? ByteOrder::little : ByteOrder::big;
   if (type == nullptr)
-    throw fail(header_start, "dtype '" + descr + "' is not supported; use float64, float32, int32 or int64 ('<f8', '>f4', ...)");
+    throw fail(header_start, "dtype '" + printable(descr) + "' is not supported; use float64, float32, int32 or int64 ('<f8', '>f4', ...)");
   const std::vector<std::int64_t>& shape = *header.shape;
   if (shape.size() != 2) throw fail(header_start, "shape " + shape_text(shape) + " is not a two-dimensional matrix");
   if (shape[0] != shape[1]) throw fail(header_start, "the matrix is not square: shape " + shape_text(shape));
-  require_blockeig_order(shape[0], (std::string(name) + ": byte " + std::to_string(header_start) + ": ").c_str());
+  require_blockeig_order(shape[0], (printable(name) + ": byte " + std::to_string(header_start) + ": ").c_str());
 
   const std::size_t n = static_cast<std::size_t>(shape[0]);
   const std::size_t data_start = header_start + header_length;
   const std::size_t data_bytes = n * n * type->size;
   const std::size_t present = file.size() - data_start;
   if (present < data_bytes)
-    throw fail(file.size(), "the file ends inside the array data: shape " + shape_text(shape) + " of '" + descr +
+    throw fail(file.size(), "the file ends inside the array data: shape " + shape_text(shape) + " of '" + printable(descr) +
                                 "' needs " + std::to_string(data_bytes) + " bytes from byte " +
                                 std::to_string(data_start) + ", the file holds " + std::to_string(present));
   if (present > data_bytes)

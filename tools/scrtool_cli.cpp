@@ -250,14 +250,15 @@ int run_gen(std::span<const std::string> args, std::ostream& out, std::ostream&)
     throw UsageError("no exact spectrum is known for kind '" + std::string(kind->name) + "'");
   const std::string output = p.value("--output").value_or("A.SCR");
   const Generated g = generate(kind->kind, static_cast<std::int32_t>(n), seed);
-  write_file_atomically(output, [&](const ByteSink& sink) { emit_scr(g.matrix, ByteOrder::little, sink); });
+  std::vector<OutputFile> files{{output, [&](const ByteSink& sink) { emit_scr(g.matrix, ByteOrder::little, sink); }}};
   if (eigen_file) {
-    write_file_atomically(*eigen_file, [&](const ByteSink& sink) {
-      std::string text;
-      for (double v : *g.eigenvalues) text += shortest_text(v) + '\n';
-      sink(as_bytes(text));
-    });
+    files.push_back({*eigen_file, [&](const ByteSink& sink) {
+                       std::string text;
+                       for (double v : *g.eigenvalues) text += shortest_text(v) + '\n';
+                       sink(as_bytes(text));
+                     }});
   }
+  write_files(files);
   out << "wrote " << output << ": " << kind->name << ", N = " << n << '\n';
   return exit_ok;
 }

@@ -1,5 +1,6 @@
 #include "tools/text_matrix.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,13 @@ Matrix read_text_matrix(std::string_view text, std::string_view name) {
   const bool order_line = tokens.size() == 1 && parse_integer(tokens[0].text, order);
   if (!order_line) order = static_cast<std::int64_t>(tokens.size());
   require_blockeig_order(order, text_position(name, cursor.line_number(), tokens[0].column).c_str());
-  Matrix m(static_cast<std::int32_t>(order));
+  // Rows of `order` numbers take at least 2 * order * order - 1 bytes (a
+  // character per number, one between numbers and between rows). A text
+  // shorter than that is only checked, without room for a matrix it cannot
+  // hold, so that memory follows the data and not the announced order; the
+  // check then fails on its own, with the message that names the place.
+  std::optional<Matrix> m;
+  if (static_cast<std::int64_t>(text.size()) + 1 >= 2 * order * order) m.emplace(static_cast<std::int32_t>(order));
   std::int64_t rows = 0;
   const auto take_row = [&]() {
     if (rows == order)
@@ -48,8 +55,8 @@ Matrix read_text_matrix(std::string_view text, std::string_view name) {
     for (std::size_t c = 0; c < tokens.size(); ++c) {
       double v = 0;
       if (!parse_real(tokens[c].text, v))
-        throw fail(tokens[c].column, "'" + std::string(tokens[c].text) + "' is not a number");
-      m(rows, static_cast<std::int64_t>(c) + 1) = v;
+        throw fail(tokens[c].column, "'" + printable(tokens[c].text) + "' is not a number");
+      if (m) (*m)(rows, static_cast<std::int64_t>(c) + 1) = v;
     }
   };
   if (!order_line) take_row();
@@ -60,7 +67,8 @@ Matrix read_text_matrix(std::string_view text, std::string_view name) {
   if (rows < order)
     throw fail(0, "the file ends after " + std::to_string(rows) + " rows; the matrix is not square (" +
                       std::to_string(order) + (order_line ? " rows announced)" : " numbers per row)"));
-  return m;
+  if (!m) throw fail(0, "the file is too short for an order " + std::to_string(order) + " matrix");
+  return std::move(*m);
 }
 
 void emit_text_matrix(const Matrix& m, const ByteSink& sink) {

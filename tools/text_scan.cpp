@@ -1,5 +1,6 @@
 #include "tools/text_scan.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -29,8 +30,40 @@ std::vector<Token> split_tokens(std::string_view line) {
   return tokens;
 }
 
+namespace {
+
+constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
+constexpr std::uint64_t exponent_bits = std::uint64_t{0x7ff} << 52;
+constexpr std::uint64_t significand_bits = (std::uint64_t{1} << 52) - 1;
+constexpr std::uint64_t quiet_bit = std::uint64_t{1} << 51;
+
+// "[+-]nan(0xHEX)" (in any case), the form shortest_text gives a NaN whose
+// significand field is not the plain quiet one: HEX is that field, 1 to
+// 2^52 - 1. False for anything else.
+bool parse_nan_with_payload(std::string_view token, double& value) {
+  std::uint64_t bits = exponent_bits;
+  if (!token.empty() && (token[0] == '+' || token[0] == '-')) {
+    if (token[0] == '-') bits |= sign_bit;
+    token.remove_prefix(1);
+  }
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  constexpr std::string_view head = "nan(0x";
+  if (token.size() < head.size() + 2 || token.back() != ')') return false;
+  for (std::size_t k = 0; k < head.size(); ++k)
+    if (lower(token[k]) != head[k]) return false;
+  const std::string_view digits = token.substr(head.size(), token.size() - head.size() - 1);
+  std::uint64_t field = 0;
+  const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), field, 16);
+  if (ec != std::errc() || ptr != digits.data() + digits.size() || field == 0 || field > significand_bits) return false;
+  value = std::bit_cast<double>(bits | field);
+  return true;
+}
+
+}  // namespace
+
 bool parse_real(std::string_view token, double& value) {
   if (token.empty() || token.size() > 400) return false;
+  if (parse_nan_with_payload(token, value)) return true;
   std::string text(token);
   std::size_t start = 0;
   if (text[0] == '+') start = 1;
@@ -71,8 +104,52 @@ bool parse_integer(std::string_view token, std::int64_t& value) {
   return true;
 }
 
+namespace {
+
+// The length of the printable UTF-8 character at the start of `s`, or 0 when
+// its first byte is to be quoted.
+std::size_t printable_character(std::string_view s) {
+  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = byte(0);
+  if (lead >= 0x20 && lead < 0x7f) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
+  if (lead >= 0xc2 && lead <= 0xdf) length = 2;
+  else if (lead >= 0xe0 && lead <= 0xef) length = 3, low = lead == 0xe0 ? 0xa0 : 0x80, high = lead == 0xed ? 0x9f : 0xbf;
+  else if (lead >= 0xf0 && lead <= 0xf4) length = 4, low = lead == 0xf0 ? 0x90 : 0x80, high = lead == 0xf4 ? 0x8f : 0xbf;
+  if (length == 0 || s.size() < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if (byte(k) < 0x80 || byte(k) > 0xbf) return 0;
+  // U+0080 to U+009F: the C1 controls, which terminals act on.
+  if (lead == 0xc2 && byte(1) < 0xa0) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string printable(std::string_view bytes) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    std::size_t length = printable_character(bytes);
+    if (length > 0) {
+      out.append(bytes.substr(0, length));
+    } else {
+      const unsigned char b = static_cast<unsigned char>(bytes[0]);
+      out += "\\x";
+      out += hex[b >> 4];
+      out += hex[b & 15];
+      length = 1;
+    }
+    bytes.remove_prefix(length);
+  }
+  return out;
+}
+
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column) {
-  std::string out(name);
+  std::string out = printable(name);
   if (line > 0) out += ':' + std::to_string(line);
   if (column > 0) out += ':' + std::to_string(column);
   out += ": ";
@@ -80,7 +157,15 @@ std::string text_position(std::string_view name, std::int64_t line, std::int64_t
 }
 
 std::string shortest_text(double value) {
-  if (std::isnan(value)) return "nan";
+  if (std::isnan(value)) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    std::string text = bits & sign_bit ? "-nan" : "nan";
+    const std::uint64_t field = bits & significand_bits;
+    if (field == quiet_bit) return text;
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, field, 16);
+    return text + "(0x" + std::string(digits, result.ptr) + ")";
+  }
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -1,6 +1,7 @@
 #include "tools/transcript.hpp"
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -57,7 +58,14 @@ bool parse_g_field(std::string_view field, double& value) {
   if (sign != std::string::npos && text[sign - 1] != 'E') text.insert(sign, 1, 'E');
   for (char c : text)
     if (!(c == '.' || c == '+' || c == '-' || c == 'E' || (c >= '0' && c <= '9'))) return false;
-  return parse_real(text, value);
+  if (parse_real(text, value)) return true;
+  // The largest doubles round up to "0.180+309", beyond the double range;
+  // that field stands for the largest double. (Infinities are "+Inf".)
+  char* end = nullptr;
+  const long double wide = std::strtold(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || std::fabs(wide) > 1.80e308L) return false;
+  value = std::copysign(std::numeric_limits<double>::max(), static_cast<double>(std::signbit(wide) ? -1 : 1));
+  return true;
 }
 
 Transcript read_transcript(std::string_view text, std::string_view name) {
@@ -126,7 +134,7 @@ Transcript read_transcript(std::string_view text, std::string_view name) {
     t.sweeps.push_back(sweep);
   }
   if (t.sweeps.empty())
-    throw ToolError(std::string(name) +
+    throw ToolError(printable(name) +
                     ": no sweep line found (77-character lines of an integer and six G12.3 fields); "
                     "save blockeig's standard output, e.g. blockeig > run.txt");
   return t;

@@ -121,9 +121,12 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+  // Only directories need opening up to be emptied; a test's symbolic link
+  // (to /dev/null, say) must not lend its target new permissions.
   for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
 }
 

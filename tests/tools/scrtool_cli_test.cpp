@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "support/child_process.hpp"
+#include "support/sanitizer.hpp"
 
 namespace scrtool {
 namespace {
@@ -146,7 +151,8 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
        "scrtool import: " + dir / "rect.txt" + ":2: the file ends after 2 rows; the matrix is not square"},
       {{"import", dir / "bad.mtx", "-o", dir / "A.SCR"},
        "scrtool import: " + dir / "bad.mtx" + ":3:5: 'x' is not a real number\n"},
-      {{"import", dir / "bad.npy", "-o", dir / "A.SCR"}, "scrtool import: " + dir / "bad.npy" + ": byte 0: not a NumPy"},
+      {{"import", dir / "bad.npy", "-o", dir / "A.SCR"},
+       "scrtool import: " + dir / "bad.npy" + ": byte 7: the file is too short for a .npy header\n"},
       {{"import", dir / "empty.txt", "-o", dir / "A.SCR"}, "the file holds no numbers"},
       {{"import", dir / "missing.txt", "-o", dir / "A.SCR"},
        "scrtool import: cannot open " + dir / "missing.txt" + ": No such file or directory\n"},
@@ -173,6 +179,35 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
   }
   EXPECT_EQ(slurp(dir / "A.SCR"), "keep me");
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "bad.mtx", "bad.npy", "empty.txt", "rect.txt"}));
+}
+
+// A message shows the bytes of a file it quotes so that none can cut it
+// short or act on the terminal: controls, C1 controls and bytes that are
+// not UTF-8 as \xNN, other UTF-8 as it is.
+TEST(ScrtoolCli, OddBytesInMessagesAreQuoted) {
+  const std::string npy_header = "{'descr': '<\xff" "8', 'fortran_order': False, 'shape': (2, 2), }\n";
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"nul.mtx", std::string("%%MatrixMarket matrix coordinate real general\n2 2 1\n1 1 ") + '\0' + "1\n",
+       ":3:5: '\\x001' is not a real number\n"},
+      {"esc.txt", "1 \x1b[31mred\n1 2\n", ":1:3: '\\x1b[31mred' is not a number\n"},
+      {"csi.txt", "1 \xc2\x9b" "2J\n1 2\n", ":1:3: '\\xc2\\x9b2J' is not a number\n"},
+      {"utf8.txt", "1 \xc3\xa9\n1 2\n", ":1:3: '\xc3\xa9' is not a number\n"},
+      {"dtype.npy", std::string("\x93NUMPY\x01\x00", 8) + static_cast<char>(npy_header.size()) + '\0' + npy_header,
+       ": byte 10: dtype '<\\xff8' is not supported"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    spit(dir / c.name, c.content);
+    const Outcome r = scrtool({"import", dir / c.name, "-o", dir / "A.SCR"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
 }
 
 TEST(ScrtoolCli, UsageErrors) {
@@ -294,6 +329,47 @@ TEST(ScrtoolBinary, EndToEnd) {
   EXPECT_TRUE(slurp(dir / "out.txt").starts_with("Usage: scrtool"));
   EXPECT_EQ(shell(cd + "export A.SCR > /dev/full 2> err.txt"), 2);
   EXPECT_EQ(slurp(dir / "err.txt"), "scrtool: cannot write standard output\n");
+}
+
+// Input is checked before scrtool waits for it or makes room for it: a
+// FIFO with no writer is refused at once, and a file that announces an
+// order its data cannot fill is told so within an address-space limit far
+// below that order's 1 GB matrix.
+TEST(ScrtoolBinary, InputIsCheckedBeforeItIsAwaitedOrHeld) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  };
+  const Case cases[] = {
+      {{"import", "fifo"}, "scrtool import: cannot read fifo: it is not a regular file\n"},
+      {{"info", "fifo"}, "scrtool info: cannot read fifo: it is not a regular file\n"},
+      {{"import", "order.txt"},
+       "scrtool import: order.txt:1: the file ends after 0 rows; the matrix is not square (11180 rows announced)\n"},
+      {{"import", "array.mtx"}, "scrtool import: array.mtx:2: the file ends before element (1, 1)\n"},
+      {{"import", "coordinate.mtx"}, "scrtool import: coordinate.mtx:3: the file ends before entry 2 of 2\n"},
+  };
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  spit(dir / "order.txt", "11180\n");
+  spit(dir / "array.mtx", "%%MatrixMarket matrix array real general\n11180 11180\n");
+  spit(dir / "coordinate.mtx", "%%MatrixMarket matrix coordinate real general\n11180 11180 2\n1 1 1\n");
+  blockeig::testing::ChildOptions options;
+  options.directory = dir.path();
+  options.timeout_seconds = 20;
+#ifndef BLOCKEIG_UNDER_ASAN
+  if (!blockeig::testing::running_under_valgrind())
+    options.before_exec = [] {
+      const rlimit limit{256 << 20, 256 << 20};
+      ::setrlimit(RLIMIT_AS, &limit);
+    };
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const auto r = blockeig::testing::run_child(scrtool_binary(), c.args, options);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"array.mtx", "coordinate.mtx", "fifo", "order.txt"}));
 }
 
 }  // namespace

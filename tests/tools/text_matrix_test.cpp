@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <string>
 
@@ -71,6 +72,27 @@ TEST(TextMatrix, WritesRowsInShortestForm) {
   emit_text_matrix(m, [&out](std::span<const std::uint8_t> piece) { out.append(piece.begin(), piece.end()); });
   EXPECT_EQ(out, "0.1 -2.5\n1e-320 0.3333333333333333\n");
   EXPECT_EQ(read_text_matrix(out, "m.txt").a, m.a);
+}
+
+// Export writes every double so that import gives its bits back: a NaN
+// keeps its sign and payload, a signalling one included.
+TEST(TextScan, NaNKeepsSignAndPayload) {
+  struct Case {
+    std::uint64_t bits;
+    const char* text;
+  };
+  const Case cases[] = {{0x7ff8000000000000, "nan"},
+                        {0xfff8000000000000, "-nan"},
+                        {0x7ff0000000000001, "nan(0x1)"},
+                        {0xfff8000000000abc, "-nan(0x8000000000abc)"},
+                        {0x7fffffffffffffff, "nan(0xfffffffffffff)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(shortest_text(std::bit_cast<double>(c.bits)), c.text);
+    double v = 0;
+    ASSERT_TRUE(parse_real(c.text, v));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(v), c.bits);
+  }
 }
 
 TEST(TextScan, RealsAndIntegers) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -48,7 +49,9 @@ TEST(Transcript, GFields) {
   const Case cases[] = {{"   -1.50    ", -1.5},        {"    0.00    ", 0.0},         {"    100.    ", 100.0},
                         {"   0.100E+13", 1e12},         {"   0.100E-05", 1e-6},         {"  -0.123E+06", -123000.0},
                         {"   0.100-100", 1e-101},       {"   0.100+301", 1e300},        {"   0.494-323", 4.94e-324},
-                        {"    +Inf    ", INFINITY},     {"    -Inf    ", -INFINITY}};
+                        {"    +Inf    ", INFINITY},     {"    -Inf    ", -INFINITY},
+                        // A finite value rounded up beyond the largest double.
+                        {"   0.180+309", DBL_MAX},      {"  -0.180+309", -DBL_MAX}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
     double v = 0;
@@ -58,7 +61,7 @@ TEST(Transcript, GFields) {
   double v = 0;
   EXPECT_TRUE(parse_g_field("         NaN", v));
   EXPECT_TRUE(std::isnan(v));
-  for (const char* bad : {"************", "            ", "   1.0 2    ", "   abc      ", "   0x10     "})
+  for (const char* bad : {"************", "            ", "   1.0 2    ", "   abc      ", "   0x10     ", "   0.181+309"})
     EXPECT_FALSE(parse_g_field(bad, v)) << bad;
 }
 
