@@ -26,8 +26,8 @@ Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
-Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error
-or bad setting (report on standard error); 3 internal error; 4 a second
+Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
+bad setting or results file not written (report on standard error); 3 internal error; 4 a second
 failure during a report; 95 processor exception.
 
 Settings (environment):
