@@ -27,8 +27,8 @@ table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
-bad setting or results file not written (report on standard error); 3 internal error; 4 a second
-failure during a report; 95 processor exception.
+bad setting or results file not written (report on standard error);
+3 internal error; 4 a second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
