@@ -334,7 +334,7 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
 std::string ResultsFile::progress() const {
   switch (stage_.load()) {
     case Stage::begun:
-    case Stage::input: return "the start of the run";
+    case Stage::input: return "start-up";
     case Stage::direct: return "the direct phase";
     case Stage::laid_out: return sweeps_ == 0 ? "the block table" : "sweep " + std::to_string(sweeps_);
     case Stage::ended: return "the end of the run";

@@ -64,8 +64,8 @@ class ResultsFile {
   // as well as can be. Allocates nothing; safe in a signal handler.
   void write_failure(std::string_view report, int exit_status) noexcept;
 
-  // What the document holds so far, for messages: "the start", "the
-  // direct phase", "sweep 12", "the end of the run".
+  // What the document holds so far, for messages: "start-up", "the direct
+  // phase", "the block table", "sweep 12", "the end of the run".
   std::string progress() const;
   const std::string& path() const { return replacement_.path(); }
 

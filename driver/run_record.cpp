@@ -90,11 +90,31 @@ std::string matrix_digest(std::span<const double> A) {
   return hex_digest(digest.finish());
 }
 
+// The results file replaces the directory entry it names: A.SCR or
+// C.SCR.TXT of the working directory would be the run's own input or output
+// replaced. Returns that name, or null.
+const char* own_file_named(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  for (const char* own : {"A.SCR", "C.SCR.TXT"}) {
+    if (base != own) continue;
+    struct stat there {}, here {};
+    if (::stat(directory.c_str(), &there) == 0 && ::stat(".", &here) == 0 && there.st_dev == here.st_dev &&
+        there.st_ino == here.st_ino)
+      return own;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void start_run_record() {
   const std::string& path = runtime::settings().results;
   if (path.empty()) return;
+  if (const char* own = own_file_named(path))
+    runtime::raise(runtime::bad_option,
+                   "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
   static ResultsFile file(path);
   file.begin(BLOCKEIG_VERSION, runtime::settings().threads, byte_order_setting());
   if (const int error = file.write(); error != 0)

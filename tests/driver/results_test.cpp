@@ -256,6 +256,8 @@ TEST(Results, FailuresToWriteTheFile) {
   const std::pair<const char*, const char*> refused[] = {
       {"missing/run.json", "No such file or directory"},
       {"taken", "Is a directory"},
+      {"A.SCR", "it would replace the run's own A.SCR"},
+      {"taken/../C.SCR.TXT", "it would replace the run's own C.SCR.TXT"},
   };
   for (const auto& [path, why] : refused) {
     SCOPED_TRACE(path);
@@ -265,6 +267,7 @@ TEST(Results, FailuresToWriteTheFile) {
                          "Fortran runtime error: Cannot write results file \"" + path + "\": " + why + "\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(std::filesystem::exists(dir / "C.SCR.TXT"));
+    EXPECT_EQ(read_file(dir / "A.SCR"), scr_file(4, diagonal_matrix({4, 3, 2, 1})));
   }
 
   std::vector<double> stiff = one_two_one_matrix(50);
