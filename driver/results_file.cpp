@@ -147,6 +147,7 @@ void PublishedText::reserve(std::size_t capacity) {
 }
 
 void PublishedText::append(std::string_view text) {
+  if (text.empty()) return;
   if (text.size() > capacity_ - size_) reserve(std::max(2 * capacity_, size_ + text.size() + 4096));
   std::memcpy(data_ + size_, text.data(), text.size());
   size_ += text.size();
@@ -356,7 +357,8 @@ std::string ResultsFile::save_state() const {
   state += ' ';
   append_number(state, writing_seconds_);
   state += '\n';
-  state.append(reinterpret_cast<const char*>(direct_eigenvalues_.data()), direct_eigenvalues_.size() * sizeof(double));
+  if (!direct_eigenvalues_.empty())
+    state.append(reinterpret_cast<const char*>(direct_eigenvalues_.data()), direct_eigenvalues_.size() * sizeof(double));
   state += body_.published();
   return state;
 }
@@ -383,7 +385,8 @@ bool ResultsFile::restore_state(std::string_view state) {
   if (version != format_version || sweeps < 1 || sweeps > 1000000 || static_cast<std::size_t>(count) != direct_eigenvalues_.size() ||
       rest.size() != static_cast<std::size_t>(count) * sizeof(double) + static_cast<std::size_t>(body_bytes))
     return false;
-  std::memcpy(direct_eigenvalues_.data(), rest.data(), direct_eigenvalues_.size() * sizeof(double));
+  if (!direct_eigenvalues_.empty())
+    std::memcpy(direct_eigenvalues_.data(), rest.data(), direct_eigenvalues_.size() * sizeof(double));
   body_.clear();
   body_.append(rest.substr(direct_eigenvalues_.size() * sizeof(double)));
   sweep_.clear();
