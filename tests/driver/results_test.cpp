@@ -129,12 +129,12 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
       const std::vector<double> w = numbers(sweep["W"][static_cast<std::size_t>(b)]);
       EXPECT_EQ(w.size(), static_cast<std::size_t>(d["blocks"]["layout"][static_cast<std::size_t>(b)]["dimension"]));
       const std::size_t m = w.size();
-      char id[8];
+      char id[16];
       std::snprintf(id, sizeof id, "%5d", b + 1);
       EXPECT_EQ(console[line++], id + g12_3(w[0]) + g12_3(w[1]) + g12_3(w[m - 2]) + g12_3(w[m - 1]));
       last_w.insert(last_w.end(), w.begin(), w.end());
     }
-    char id[8];
+    char id[16];
     std::snprintf(id, sizeof id, "%5d", static_cast<int>(s + 1));
     EXPECT_EQ(console[line++], id + g12_3(number(sweep["E(1)"])) + g12_3(number(sweep["E(2)"])) +
                                    g12_3(number(sweep["E(N-1)"])) + g12_3(number(sweep["E(N)"])) +
@@ -326,7 +326,9 @@ TEST(Results, FailingRunKeepsItsReport) {
     EXPECT_EQ(d["failure"]["report"], r.err);
     EXPECT_EQ(d.contains("direct"), c.has_direct);
     EXPECT_EQ(d.contains("blocks"), c.has_blocks);
-    if (c.has_direct) EXPECT_EQ(numbers(d["direct"]["eigenvalues"]), (std::vector<double>{1, 2, 3, 4}));
+    if (c.has_direct) {
+      EXPECT_EQ(numbers(d["direct"]["eigenvalues"]), (std::vector<double>{1, 2, 3, 4}));
+    }
   }
 }
 

@@ -41,7 +41,9 @@ TEST(ReplaceFile, NewContentOrTheOldFile) {
     SCOPED_TRACE(c.path);
     const runtime::FileReplacement replacement(c.path);
     EXPECT_EQ(replacement.replace(pieces), c.error);
-    if (c.error == 0) EXPECT_EQ(read_file(c.path), "{\n \"a\": 1\n}\n");
+    if (c.error == 0) {
+      EXPECT_EQ(read_file(c.path), "{\n \"a\": 1\n}\n");
+    }
   }
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"new.json", "old.json", "taken"}));
   EXPECT_TRUE(std::filesystem::is_empty(dir / "taken"));

@@ -111,7 +111,9 @@ TEST(ResultsReader, RunningDocumentIsPairedAsOfItsLastSweep) {
     EXPECT_EQ(r.pairs[k].rank, static_cast<std::int64_t>(k + 1));
     EXPECT_EQ(r.pairs[k].position, positions[k]);
     EXPECT_EQ(r.pairs[k].direct, static_cast<double>(k + 1));
-    if (k < 5) EXPECT_EQ(r.pairs[k].block, blocks[k]);
+    if (k < 5) {
+      EXPECT_EQ(r.pairs[k].block, blocks[k]);
+    }
   }
   EXPECT_TRUE(std::isnan(r.pairs[5].block));
   EXPECT_FALSE(r.converged.has_value());
