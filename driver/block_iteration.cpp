@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "driver/progress.hpp"
+#include "driver/run_record.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
@@ -93,6 +94,7 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
   progress_hide();
   at(statement::write_block_line);
   io::write_formatted(console, "(i5,6g12.3)", {IB, W[0], W[1], W[m - 2], W[m - 1]});
+  record_block(IB, {W.data(), W.size()});
   block_rotation(N, M, C_b, U.data(), CNEW.data());
   for (std::size_t k = 0; k < n * m; ++k) C_b[k] = CNEW[k];
   for (std::size_t j = 0; j < m; ++j) E[static_cast<std::size_t>(s - 1) + j] = W[j];
@@ -115,6 +117,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   runtime::allocate(BSTART, {NBLOCKS});
   lay_out_blocks(N, NBLOCKS, BDIM.data(), BSTART.data());
   write_block_table(NBLOCKS, BDIM.data(), BSTART.data());
+  record_layout(NBLOCKS, {BDIM.data(), BDIM.size()}, {BSTART.data(), BSTART.size()});
 
   set_identity(N, C.data());
   const double TOL = 1.0e-6;
@@ -130,7 +133,9 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
     at(statement::write_sweep_line);
     io::write_formatted(console, "(i5,6g12.3)", {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];
+    record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
   } while (DELTA > TOL && ITER < max_sweeps);
+  record_block_phase_end({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
 }
 
 }  // namespace blockeig

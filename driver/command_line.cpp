@@ -10,7 +10,7 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view help_text =
-    R"(Usage: blockeig [-h | --help | -V | --version | --settings]
+    R"(Usage: blockeig [--results FILE] [-h | --help | -V | --version | --settings]
 
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
 (Householder reduction and implicit-shift QL in extended precision) and by
@@ -26,33 +26,64 @@ Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
-Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error
-or bad setting (report on standard error); 3 internal error; 4 a second
-failure during a report; 95 processor exception.
+Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
+bad setting or results file not written (report on standard error);
+3 internal error; 4 a second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
   BLOCKEIG_THREADS   threads for the large loops (default: number of cores);
                      results are the same for every count
   BLOCKEIG_PROGRESS  0 turns off the progress line shown on a terminal
+  BLOCKEIG_RESULTS   FILE: also write every number at full precision to FILE,
+                     a JSON document replaced after each phase and sweep
 
 Options:
-  -h, --help     this text
-  -V, --version  the version
-  --settings     the settings in effect and where each comes from
+  --results FILE  the same as BLOCKEIG_RESULTS=FILE, and wins over it
+  -h, --help      this text
+  -V, --version   the version
+  --settings      the settings in effect and where each comes from
 Any other argument is ignored.
 )";
 
+// The settings that may be given as options.
+struct SettingOption {
+  std::string_view option;
+  std::string_view setting;
+  std::string_view value_name;
+};
+
+constexpr SettingOption setting_options[] = {
+    {"--results", "BLOCKEIG_RESULTS", "a file name"},
+};
+
 }  // namespace
 
-Request command_line_request(int argc, const char* const* argv) {
+CommandLine read_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  const auto request = [&](Request r) {
+    if (line.request == Request::run) line.request = r;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") return Request::help;
-    if (argument == "--version" || argument == "-V") return Request::version;
-    if (argument == "--settings") return Request::settings;
+    if (argument == "--help" || argument == "-h") request(Request::help);
+    if (argument == "--version" || argument == "-V") request(Request::version);
+    if (argument == "--settings") request(Request::settings);
+    for (const SettingOption& option : setting_options) {
+      std::string_view value;
+      if (argument == option.option) {
+        if (i + 1 < argc) value = argv[++i];
+      } else if (argument.starts_with(option.option) && argument[option.option.size()] == '=') {
+        value = argument.substr(option.option.size() + 1);
+      } else {
+        continue;
+      }
+      if (value.empty() && line.problem.empty())
+        line.problem = std::string(option.option) + " needs " + std::string(option.value_name);
+      line.settings.push_back({option.setting, value});
+    }
   }
-  return Request::run;
+  return line;
 }
 
 void print_help() { std::fwrite(help_text.data(), 1, help_text.size(), stdout); }
@@ -61,6 +92,7 @@ void print_version() { std::printf("blockeig %s\n", BLOCKEIG_VERSION); }
 
 void print_settings() {
   std::printf("%-18s %-14s %s\n", "SETTING", "VALUE", "FROM");
+  // A long value (a results file's path) pushes its source to the right.
   for (const runtime::SettingReport& setting : runtime::describe_settings())
     std::printf("%-18s %-14s %s\n", setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
 }

@@ -1,13 +1,27 @@
 #pragma once
-// The few options blockeig answers before (or instead of) a run. Any other
-// argument is ignored, as it always has been.
+// The few options blockeig answers before (or instead of) a run, and the
+// settings that may be given as options (`--results FILE` for
+// BLOCKEIG_RESULTS). Any other argument is ignored, as it always has been.
+#include <string>
+#include <vector>
+
+#include "runtime/settings.hpp"
+
 namespace blockeig {
 
 enum class Request { run, help, version, settings };
 
-// The first of -h/--help, -V/--version, --settings on the command line,
-// else run.
-Request command_line_request(int argc, const char* const* argv);
+struct CommandLine {
+  Request request = Request::run;
+  // Views into argv, which outlives the run.
+  std::vector<runtime::CommandLineSetting> settings;
+  // A setting option without its value; start-up reports it.
+  std::string problem;
+};
+
+// The first of -h/--help, -V/--version, --settings (else run), and every setting
+// option, as `--results FILE` or `--results=FILE`; the last one given wins.
+CommandLine read_command_line(int argc, const char* const* argv);
 // The text of --help and --version.
 void print_help();
 void print_version();

@@ -5,26 +5,30 @@
 #include <new>
 
 #include "driver/command_line.hpp"
+#include "driver/run_record.hpp"
 #include "driver/run_sequence.hpp"
 #include "eigen/thread_pool.hpp"
 #include "io/statements.hpp"
+#include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
 #include "runtime/settings.hpp"
 #include "runtime/startup.hpp"
 
 int main(int argc, char** argv) {
-  const blockeig::Request request = blockeig::command_line_request(argc, argv);
-  if (request == blockeig::Request::help) return blockeig::print_help(), 0;
-  if (request == blockeig::Request::version) return blockeig::print_version(), 0;
+  const blockeig::CommandLine command_line = blockeig::read_command_line(argc, argv);
+  if (command_line.request == blockeig::Request::help) return blockeig::print_help(), 0;
+  if (command_line.request == blockeig::Request::version) return blockeig::print_version(), 0;
   try {
-    blockeig::runtime::start_up("main.cpp");
+    blockeig::runtime::start_up("main.cpp", command_line.settings);
+    if (!command_line.problem.empty()) blockeig::runtime::raise(blockeig::runtime::bad_option, command_line.problem);
     blockeig::io::connect_standard_units();
-    if (request == blockeig::Request::settings) {
+    if (command_line.request == blockeig::Request::settings) {
       blockeig::print_settings();
       std::fflush(stdout);
       blockeig::io::close_down();
     }
     blockeig::set_thread_count(blockeig::runtime::settings().threads);
+    blockeig::start_run_record();
     blockeig::run_sequence();
   } catch (const std::bad_alloc&) {
     // The program's operator new reports a refusal itself; this catches a

@@ -7,6 +7,7 @@
 
 #include "driver/block_iteration.hpp"
 #include "driver/progress.hpp"
+#include "driver/run_record.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
@@ -59,12 +60,14 @@ void run_sequence() {
   io::close(file_unit);
   at(statement::write_read);
   io::write_list(console, {"read"});
+  record_input(N, {A.data(), A.size()});
 
   char label[48];
   std::snprintf(label, sizeof label, "direct solve of order %d", static_cast<int>(N));
   progress_show(label);
   tred12(N, A.data(), C.data(), E.data(), 2, IERR);
   progress_hide();
+  record_direct(IERR, {E.data(), E.size()});
   at(statement::write_direct_ierr);
   io::write_list(console, {"diagonalized - direct, IERR: ", IERR});
 
@@ -80,6 +83,7 @@ void run_sequence() {
   io::write_formatted(console, "(4g12.3)", {E[0], E[1], E[N - 2], E[N - 1]});
   at(statement::write_written);
   io::write_list(console, {"written"});
+  record_direct_phase_end();
 
   block_iteration(N, A, C, E, IERR, BDIM, BSTART);
 

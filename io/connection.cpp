@@ -113,7 +113,7 @@ void close(std::int64_t number) {
     set_current_unit(kept->number, kept->file_name);
     raise_os_error(error);
   }
-  std::exit(0);
+  std::exit(runtime::normal_end_status());
 }
 
 }  // namespace blockeig::io

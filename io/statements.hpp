@@ -29,7 +29,8 @@ namespace blockeig::io {
 // Start-up: connects units 5, 6 and 0 to standard input, output and error.
 void connect_standard_units();
 // The normal end: closes every unit (a refused flush of a file's remaining
-// output is reported like a refused write) and exits with status 0.
+// output is reported like a refused write) and exits with status 0, or 2
+// when a failure that did not end the run was warned about.
 [[noreturn]] void close_down();
 
 // OPEN(unit, FILE=file [, FORM="unformatted"]) with the connection defaults:

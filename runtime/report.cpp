@@ -21,6 +21,19 @@ constexpr std::string_view traceback_line =
 volatile bool reporting = false;
 void (*before_report)() = nullptr;
 void (*unit_closer)() = nullptr;
+void (*after_report)(std::string_view, int) = nullptr;
+bool warned = false;
+
+// A copy of the report as written, for the after-report hook.
+char report_copy[4096];
+std::size_t report_copy_length = 0;
+
+void keep_copy(const char* bytes, std::size_t length) {
+  const std::size_t room = sizeof report_copy - report_copy_length;
+  const std::size_t n = length < room ? length : room;
+  std::memcpy(report_copy + report_copy_length, bytes, n);
+  report_copy_length += n;
+}
 
 // Every connected unit is closed: pending output reaches its file.
 void close_all_units() {
@@ -54,6 +67,7 @@ class ReportLine {
     return *this;
   }
   void write_to_stderr() const {
+    if (reporting) keep_copy(buffer_, length_);
     std::size_t done = 0;
     while (done < length_) {
       const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
@@ -69,6 +83,12 @@ class ReportLine {
 };
 
 void write_stderr(std::string_view s) { ReportLine().text(s).write_to_stderr(); }
+
+// The end of every report: the after-report hook, then the exit.
+[[noreturn]] void end_report(int exit_status) {
+  if (after_report != nullptr) after_report(std::string_view(report_copy, report_copy_length), exit_status);
+  ::_exit(exit_status);
+}
 
 void begin_report() {
   if (reporting) ::_exit(exit_nested_failure);
@@ -98,13 +118,22 @@ void write_locus_line(std::string_view open_file_name = {}) {
   write_stderr(traceback_line);
   close_all_units();
   ReportLine().text("Fortran runtime error: ").text(message).text("\n").write_to_stderr();
-  ::_exit(exit_runtime_error);
+  end_report(exit_runtime_error);
 }
 
 }  // namespace
 
 void set_before_report(void (*hook)()) { before_report = hook; }
 void set_unit_closer(void (*closer)()) { unit_closer = closer; }
+void set_after_report(void (*hook)(std::string_view, int)) { after_report = hook; }
+
+void warn(std::string_view message) {
+  if (before_report != nullptr) before_report();
+  ReportLine().text("Fortran runtime warning: ").text(message).text("\n").write_to_stderr();
+  warned = true;
+}
+
+int normal_end_status() { return warned ? exit_runtime_error : 0; }
 
 [[noreturn]] void raise(int code, std::string_view message) {
   const int saved_errno = errno;
@@ -133,7 +162,7 @@ void set_unit_closer(void (*closer)()) { unit_closer = closer; }
       .text(std::strerror(error_number))
       .text("\nMemory allocation failed\n")
       .write_to_stderr();
-  ::_exit(exit_allocation_failure);
+  end_report(exit_allocation_failure);
 }
 
 [[noreturn]] void processor_exception(std::string_view name) {
@@ -142,7 +171,7 @@ void set_unit_closer(void (*closer)()) { unit_closer = closer; }
   write_locus_line();
   write_stderr(traceback_line);
   close_all_units();
-  ::_exit(exit_processor_exception);
+  end_report(exit_processor_exception);
 }
 
 [[noreturn]] void internal_error(std::string_view what) {
@@ -150,7 +179,7 @@ void set_unit_closer(void (*closer)()) { unit_closer = closer; }
   write_locus_line();
   write_stderr(traceback_line);
   ReportLine().text("Internal Error: ").text(what).text("\n").write_to_stderr();
-  ::_exit(exit_internal_error);
+  end_report(exit_internal_error);
 }
 
 }  // namespace blockeig::runtime

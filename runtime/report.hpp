@@ -23,10 +23,23 @@ inline constexpr int exit_nested_failure = 4;
 // (the progress line uses it to erase itself). It must be safe to call from
 // a signal handler.
 void set_before_report(void (*hook)());
+// A function that runs at the end of every report, just before the process
+// ends, with the report's whole text as written to standard error (cut at
+// 4096 bytes) and the exit status (the results file uses it to keep the
+// report). It must be safe to call from a signal handler, must not allocate,
+// and cannot change the exit status.
+void set_after_report(void (*hook)(std::string_view report, int exit_status));
 // The function that closes every connected unit during a report (the unit
 // table registers it when it takes its first unit). It must be safe to call
 // from a signal handler and must free nothing.
 void set_unit_closer(void (*closer)());
+
+// A failure that does not end the run: "Fortran runtime warning: MESSAGE"
+// on standard error. The run goes on, and its normal end then has exit
+// status 2, so that it is never taken for a success.
+void warn(std::string_view message);
+// The exit status of a normal end: 0, or 2 after a warning.
+int normal_end_status();
 
 // Raises `code`. An empty `message` takes the code's standard message, or for
 // code 1 the platform's text for errno as it stands.

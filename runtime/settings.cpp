@@ -10,6 +10,7 @@ namespace {
 
 Settings current;
 std::vector<SettingReport> reports;
+std::span<const CommandLineSetting> command_line;
 
 constexpr std::string_view convert_names[] = {"native", "little_endian", "big_endian", "swap"};
 constexpr int max_threads = 1024;
@@ -17,6 +18,22 @@ constexpr int max_threads = 1024;
 const char* environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// A setting's value from the command line, else from the environment; the
+// source as --settings shows it.
+struct Given {
+  std::string value;
+  const char* source = "default";
+  bool found() const { return source[0] != 'd'; }
+};
+
+Given given(std::string_view name) {
+  // The last one given wins.
+  for (auto it = command_line.rbegin(); it != command_line.rend(); ++it)
+    if (it->name == name) return {std::string(it->value), "command line"};
+  if (const char* value = environment(std::string(name).c_str())) return {value, "environment"};
+  return {};
 }
 
 int default_threads() {
@@ -72,15 +89,26 @@ std::string load_progress() {
   return {};
 }
 
+std::string load_results() {
+  const Given results = given("BLOCKEIG_RESULTS");
+  current.results = results.value;
+  reports.push_back({"BLOCKEIG_RESULTS", results.found() ? results.value : "none", results.source});
+  return {};
+}
+
 }  // namespace
 
-std::string load_settings() {
+std::string load_settings(std::span<const CommandLineSetting> from_command_line) {
   current = Settings{};
   reports.clear();
-  for (auto load : {load_convert, load_threads, load_progress}) {
-    if (std::string message = load(); !message.empty()) return message;
+  command_line = from_command_line;
+  std::string message;
+  for (auto load : {load_convert, load_threads, load_progress, load_results}) {
+    message = load();
+    if (!message.empty()) break;
   }
-  return {};
+  command_line = {};  // the caller's storage
+  return message;
 }
 
 const Settings& settings() { return current; }

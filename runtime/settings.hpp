@@ -8,6 +8,11 @@
 //                      (default: the number of cores)
 //   BLOCKEIG_PROGRESS  0 turns the progress display on a terminal off
 //                      (default 1)
+//   BLOCKEIG_RESULTS   the results file to write beside the normal output
+//                      (default: none)
+//
+// A setting given on the command line wins over the environment.
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,18 +25,25 @@ struct Settings {
   Convert convert = Convert::native;
   int threads = 1;
   bool progress = true;
+  std::string results;  // empty: no results file
+};
+
+// A setting given on the command line: its NAME and VALUE.
+struct CommandLineSetting {
+  std::string_view name;
+  std::string_view value;
 };
 
 // One setting as `--settings` lists it.
 struct SettingReport {
   std::string name;
   std::string value;
-  std::string source;  // "environment" or "default"
+  std::string source;  // "command line", "environment" or "default"
 };
 
-// Reads the environment. Returns an empty string, or a message naming the
-// setting, its value and what is allowed.
-std::string load_settings();
+// Reads the command line's settings and the environment. Returns an empty
+// string, or a message naming the setting, its value and what is allowed.
+std::string load_settings(std::span<const CommandLineSetting> from_command_line = {});
 const Settings& settings();
 // Every setting with its current value and where it came from.
 std::vector<SettingReport> describe_settings();

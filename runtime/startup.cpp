@@ -46,7 +46,7 @@ void keep_standard_descriptors_open() {
   }
 }
 
-void start_up(std::string_view source_file) {
+void start_up(std::string_view source_file, std::span<const CommandLineSetting> from_command_line) {
   set_source_file(source_file);
   keep_standard_descriptors_open();
   // Refused writes on the standard units are not reported: a closed pipe
@@ -58,7 +58,7 @@ void start_up(std::string_view source_file) {
   signal(SIGXFSZ, SIG_IGN);
   set_floating_point_environment();
   install_exception_handler();
-  if (const std::string problem = load_settings(); !problem.empty()) raise(bad_value, problem);
+  if (const std::string problem = load_settings(from_command_line); !problem.empty()) raise(bad_value, problem);
 }
 
 }  // namespace blockeig::runtime

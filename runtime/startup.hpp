@@ -1,6 +1,9 @@
 #pragma once
 // Start-up before the main program and close-down after it.
+#include <span>
 #include <string_view>
+
+#include "runtime/settings.hpp"
 
 namespace blockeig::runtime {
 
@@ -9,7 +12,9 @@ namespace blockeig::runtime {
 // floating-point control words and installs the processor-exception
 // handler. Prints nothing. `source_file` names the program's main source
 // file in reports. The standard units are connected by io afterwards.
-void start_up(std::string_view source_file);
+// `from_command_line` holds the settings given as options; they win over the
+// environment.
+void start_up(std::string_view source_file, std::span<const CommandLineSetting> from_command_line = {});
 // x87: all six exceptions masked, 64-bit significand, round to nearest even;
 // SSE: all exceptions masked, round to nearest, flush-to-zero and
 // denormals-are-zero off. Pending exception flags are cleared first.

@@ -10,6 +10,8 @@
 #include "tools/generators.hpp"
 #include "tools/matrix_market.hpp"
 #include "tools/npy_file.hpp"
+#include "tools/pair_table.hpp"
+#include "tools/run_results.hpp"
 #include "tools/scr_file.hpp"
 #include "tools/scr_inspect.hpp"
 #include "tools/scrtool_help.hpp"
@@ -263,17 +265,56 @@ int run_gen(std::span<const std::string> args, std::ostream& out, std::ostream&)
   return exit_ok;
 }
 
+std::string sweep_count(std::size_t sweeps) { return std::to_string(sweeps) + (sweeps == 1 ? " sweep" : " sweeps"); }
+
+// A results file that has at least one finished sweep.
+RunResults read_results_with_sweeps(const std::string& text, const std::string& input) {
+  RunResults results = read_results(text, input);
+  if (results.sweeps.empty()) throw ToolError(input + ": the run has no finished sweep yet (state \"" + results.state + "\")");
+  return results;
+}
+
 int run_plot(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   static constexpr OptionRule rules[] = {{"--output", 'o', true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << plot_help, exit_ok;
-  require_operands(p, 1, "transcript file");
+  require_operands(p, 1, "transcript or results file");
   const std::string output = p.value("--output").value_or("sweeps.svg");
   const std::string& input = p.positional[0];
-  const Transcript t = read_transcript(read_file(input), input);
-  const std::string svg = render_sweep_plot(t, input);
+  const std::string text = read_file(input);
+  std::string svg, what;
+  if (looks_like_json(text)) {
+    const RunResults results = read_results_with_sweeps(text, input);
+    svg = render_results_plot(results, input);
+    what = sweep_count(results.sweeps.size()) + ", " + std::to_string(results.pairs.size()) + " eigenvalues by rank";
+  } else {
+    const Transcript t = read_transcript(text, input);
+    svg = render_sweep_plot(t, input);
+    what = sweep_count(t.sweeps.size());
+  }
   write_file_atomically(output, [&](const ByteSink& sink) { sink(as_bytes(svg)); });
-  out << "wrote " << output << ": " << t.sweeps.size() << (t.sweeps.size() == 1 ? " sweep" : " sweeps") << '\n';
+  out << "wrote " << output << ": " << what << '\n';
+  return exit_ok;
+}
+
+int run_compare(std::span<const std::string> args, std::ostream& out, std::ostream&) {
+  static constexpr OptionRule rules[] = {{"--output", 'o', true}};
+  const Parsed p = parse_arguments(args, rules);
+  if (p.help) return out << compare_help, exit_ok;
+  require_operands(p, 1, "results file");
+  const std::string& input = p.positional[0];
+  const std::string text = read_file(input);
+  if (!looks_like_json(text)) throw ToolError(input + ": not a results file (blockeig --results FILE writes one)");
+  const RunResults results = read_results_with_sweeps(text, input);
+  const std::optional<std::string> output = p.value("--output");
+  if (!output || *output == "-") {
+    out << render_pair_table(results, input);
+    return exit_ok;
+  }
+  const bool csv = lower(extension_of(*output)) == ".csv";
+  const std::string rendered = csv ? render_pair_csv(results) : render_pair_table(results, input);
+  write_file_atomically(*output, [&](const ByteSink& sink) { sink(as_bytes(rendered)); });
+  out << "wrote " << *output << ": " << results.pairs.size() << " pairs\n";
   return exit_ok;
 }
 
@@ -283,7 +324,8 @@ struct Command {
 };
 
 constexpr Command commands[] = {
-    {"import", run_import}, {"export", run_export}, {"info", run_info}, {"gen", run_gen}, {"plot", run_plot}};
+    {"import", run_import}, {"export", run_export}, {"info", run_info}, {"gen", run_gen}, {"plot", run_plot},
+    {"compare", run_compare}};
 
 }  // namespace
 

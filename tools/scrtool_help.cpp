@@ -17,8 +17,11 @@ Commands:
   gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
         write a test matrix (random, tridiag, clement, wilkinson, hilbert,
         ones, diagonal, clustered)
-  plot TRANSCRIPT [-o sweeps.svg]
-        draw E(1) and DELTA per sweep from a saved blockeig transcript
+  plot TRANSCRIPT|RESULTS [-o sweeps.svg]
+        draw E(1) and DELTA per sweep from a saved blockeig transcript or
+        results file (and, from a results file, both spectra by rank)
+  compare RESULTS [-o FILE.csv]
+        the direct and the final block eigenvalues side by side
 
 'scrtool COMMAND --help' explains one command.
 
@@ -143,7 +146,7 @@ Options:
   -h, --help            show this help
 )HELP";
 
-const std::string_view plot_help = R"HELP(Usage: scrtool plot TRANSCRIPT [-o sweeps.svg]
+const std::string_view plot_help = R"HELP(Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]
 
 Draw a saved blockeig console transcript (its standard output, for example
 from 'blockeig > run.txt' or 'blockeig | tee run.txt') as one self-contained
@@ -155,13 +158,42 @@ run's second half and the direct E(1) is drawn as a triangle on the edge,
 with a note, so that the rest of the curve keeps a readable scale. Lines
 the transcript holds besides blockeig's are skipped.
 
+A results file ('blockeig --results run.json', a JSON document) is drawn
+from its full-precision values instead, without the first sweep's DELTA
+(measured from the starting value 1.0e12, not from a sweep), and with a
+second figure below: the final block eigenvalues, sorted, against the direct
+ones of the same rank, and their differences on a log scale. A run that is
+still going, or that failed, is drawn as of its last finished sweep.
+
 Options:
   -o, --output FILE   the picture to write (default sweeps.svg)
   -h, --help          show this help
 
 A transcript with no sweep line, a sweep or summary line whose fields do not
 read, or sweeps that are not numbered 1, 2, 3, ... is reported with its line
-number and exit status 2.
+number and exit status 2; so is a results file that is not JSON, has a
+format other than 1 or has no finished sweep.
+)HELP";
+
+const std::string_view compare_help = R"HELP(Usage: scrtool compare RESULTS [-o FILE.csv]
+
+Print the direct eigenvalues and the final eigenvalues of the block phase
+from a blockeig results file ('blockeig --results run.json') side by side,
+paired by rank: row k holds the k-th direct eigenvalue (line k of
+C.SCR.TXT), the k-th smallest final E, the position in E where it stands,
+and their difference block - direct (the exact difference, rounded once).
+Every number is the shortest decimal that reads back as the same double.
+A run that is still going, or that failed, is compared as of its last
+finished sweep.
+
+Options:
+  -o, --output FILE   write to FILE instead of standard output: CSV
+                      ("rank,position,direct,block,difference") when FILE
+                      ends in .csv, the table otherwise
+  -h, --help          show this help
+
+A file that is not a results file, or has no finished sweep yet, is
+reported with exit status 2.
 )HELP";
 
 }  // namespace scrtool

@@ -10,5 +10,6 @@ extern const std::string_view export_help;
 extern const std::string_view info_help;
 extern const std::string_view gen_help;
 extern const std::string_view plot_help;
+extern const std::string_view compare_help;
 
 }  // namespace scrtool

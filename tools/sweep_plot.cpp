@@ -271,7 +271,7 @@ void draw_e1_panel(Svg& svg, const Transcript& t, const Axis& x) {
 // not against an earlier E(1): it is no change of E(1) and is not drawn.
 bool measured(const SweepLine& s) { return s.iter > 1 && std::isfinite(s.delta); }
 
-void draw_delta_panel(Svg& svg, const Transcript& t, const Axis& x) {
+void draw_delta_panel(Svg& svg, const Transcript& t, const Axis& x, const SweepPlotOptions& options) {
   svg.out += "<g class=\"panel delta\">\n";
   const double tol = t.sweeps.front().tol;
   const bool tol_drawn = std::isfinite(tol) && tol > 0;
@@ -324,7 +324,9 @@ void draw_delta_panel(Svg& svg, const Transcript& t, const Axis& x) {
   }
   draw_x_axis(svg, x, low_y1, static_cast<int>(t.sweeps.size()));
   svg.text((left + right) / 2, low_y1 + 40, "middle", "sweep");
-  svg.text(right, low_y1 + 40, "end", "values as printed by blockeig, 3 significant digits",
+  svg.text(right, low_y1 + 40, "end",
+           options.from_results ? "full-precision values from a results file"
+                                : "values as printed by blockeig, 3 significant digits",
            " font-size=\"10\" fill=\"#777\"");
   svg.out += "</g>\n";
 }
@@ -375,9 +377,141 @@ std::string subtitle(const Transcript& t) {
   return s;
 }
 
+
+// The second figure of a results file: the final block values and the
+// direct eigenvalues by rank, and how far apart they are.
+constexpr double eigen_height = 560;
+constexpr double spectrum_y0 = 92, spectrum_y1 = 300;
+constexpr double difference_y0 = 340, difference_y1 = 500;
+// Above this order the values are drawn as lines only.
+constexpr std::size_t most_markers = 400;
+
+void draw_rank_point(Svg& svg, const char* cls, const char* colour, const RankPair& p, double value, double px,
+                     double py, const std::string& label) {
+  svg.out += "<circle class=\"" + std::string(cls) + "\" data-rank=\"" + std::to_string(p.rank) + "\" data-value=\"" +
+             shortest_text(value) + "\" cx=\"" + coord(px) + "\" cy=\"" + coord(py) + "\" r=\"3\" fill=\"" + colour +
+             "\"><title>rank " + std::to_string(p.rank) + ": " + label + "</title></circle>\n";
+}
+
+// |block - direct|, the exact difference rounded once.
+double difference(const RankPair& p) {
+  return static_cast<double>(std::fabs(static_cast<long double>(p.block) - static_cast<long double>(p.direct)));
+}
+
+void draw_spectra_panel(Svg& svg, const std::vector<RankPair>& pairs, const Axis& x) {
+  std::vector<double> values;
+  for (const RankPair& p : pairs)
+    for (double v : {p.direct, p.block})
+      if (std::isfinite(v)) values.push_back(v);
+  double lo = values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+  double hi = values.empty() ? 1 : *std::max_element(values.begin(), values.end());
+  const double pad = hi > lo ? 0.08 * (hi - lo) : std::max(1.0, std::fabs(lo)) * 0.1;
+  lo -= pad, hi += pad;
+  const double step = nice_step(lo, hi, 5);
+  const Axis y{lo, hi, spectrum_y1, spectrum_y0};
+  draw_frame(svg, spectrum_y0, spectrum_y1);
+  for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
+    const double py = y.place(v);
+    svg.line(left, py, right, py, "stroke=\"#e2e2e2\"");
+    svg.line(left - 5, py, left, py, "stroke=\"#333\"");
+    svg.text(left - 8, py + 4, "end", tick_label(v, step));
+  }
+  svg.text(24, (spectrum_y0 + spectrum_y1) / 2, "middle", "eigenvalue",
+           " transform=\"rotate(-90 24 " + coord((spectrum_y0 + spectrum_y1) / 2) + ")\"");
+  const bool markers = pairs.size() <= most_markers;
+  for (const bool block : {false, true}) {
+    std::vector<std::pair<double, double>> points;
+    for (const RankPair& p : pairs) {
+      const double v = block ? p.block : p.direct;
+      if (!std::isfinite(v)) {
+        draw_polyline(svg, points, block ? e1_colour : direct_colour);
+        points.clear();
+        continue;
+      }
+      points.emplace_back(x.place(static_cast<double>(p.rank)), y.place(v));
+    }
+    if (!block || !markers) draw_polyline(svg, points, block ? e1_colour : direct_colour);
+  }
+  if (!markers) return;
+  for (const RankPair& p : pairs)
+    if (std::isfinite(p.block))
+      draw_rank_point(svg, "block", e1_colour, p, p.block, x.place(static_cast<double>(p.rank)), y.place(p.block),
+                      "block " + brief(p.block) + ", direct " + brief(p.direct));
+}
+
+void draw_difference_panel(Svg& svg, const std::vector<RankPair>& pairs, const Axis& x) {
+  std::vector<double> logs;
+  for (const RankPair& p : pairs)
+    if (const double d = difference(p); std::isfinite(d) && d > 0) logs.push_back(std::log10(d));
+  double lo = logs.empty() ? -1 : std::floor(*std::min_element(logs.begin(), logs.end()));
+  double hi = logs.empty() ? 1 : std::ceil(*std::max_element(logs.begin(), logs.end()));
+  if (hi - lo < 2) lo -= 1, hi += 1;
+  const Axis y{lo, hi, difference_y1, difference_y0};
+  draw_frame(svg, difference_y0, difference_y1);
+  const int decades = static_cast<int>(hi - lo);
+  const int stride = std::max(1, (decades + 7) / 8);
+  for (int e = static_cast<int>(lo); e <= static_cast<int>(hi); ++e) {
+    const double py = y.place(e);
+    const bool labelled = e % stride == 0;
+    svg.line(left, py, right, py, labelled ? "stroke=\"#e2e2e2\"" : "stroke=\"#f1f1f1\"");
+    if (!labelled) continue;
+    svg.line(left - 5, py, left, py, "stroke=\"#333\"");
+    svg.text(left - 8, py + 4, "end", "10<tspan dy=\"-7\" font-size=\"10\">" + std::to_string(e) + "</tspan>");
+  }
+  svg.text(24, (difference_y0 + difference_y1) / 2, "middle", "|block - direct|",
+           " transform=\"rotate(-90 24 " + coord((difference_y0 + difference_y1) / 2) + ")\"");
+  const bool markers = pairs.size() <= most_markers;
+  std::vector<std::pair<double, double>> points;
+  for (const RankPair& p : pairs) {
+    const double d = difference(p);
+    if (!std::isfinite(d)) continue;
+    const double px = x.place(static_cast<double>(p.rank));
+    const double py = d > 0 ? y.place(std::log10(d)) : difference_y1;
+    points.emplace_back(px, py);
+    if (markers)
+      draw_rank_point(svg, d > 0 ? "difference" : "difference zero", delta_colour, p, d, px, py,
+                      "|block - direct| = " + brief(d));
+  }
+  if (!markers) draw_polyline(svg, points, delta_colour);
+}
+
+std::string render_eigenvalue_figure(const RunResults& r, std::string_view source_name) {
+  Svg svg;
+  svg.out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coord(width) + "\" height=\"" +
+            coord(eigen_height) + "\" viewBox=\"0 0 " + coord(width) + " " + coord(eigen_height) +
+            "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" font-size=\"12\" fill=\"#222\">\n";
+  svg.out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  svg.text(left, 28, "start", "direct and block eigenvalues: " + escape(source_name),
+           " font-size=\"16\" font-weight=\"bold\"");
+  std::string when = r.converged ? (*r.converged ? "converged" : "not converged") : r.state;
+  svg.text(left, 48, "start",
+           escape("final E after " + std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep (" : " sweeps (") +
+                  when + "), sorted, beside C.SCR.TXT's eigenvalues of the same rank"),
+           " fill=\"#555\"");
+  double x0 = left;
+  const auto entry = [&](const char* colour, bool marker, const std::string& label, double advance) {
+    svg.line(x0, 70, x0 + 26, 70, "stroke=\"" + std::string(colour) + "\" stroke-width=\"1.6\"");
+    if (marker) svg.out += "<circle cx=\"" + coord(x0 + 13) + "\" cy=\"70\" r=\"3\" fill=\"" + colour + "\"/>\n";
+    svg.text(x0 + 32, 74, "start", escape(label));
+    x0 += advance;
+  };
+  entry(direct_colour, false, "direct (C.SCR.TXT)", 190);
+  entry(e1_colour, true, "block phase, final", 190);
+  entry(delta_colour, true, "|block - direct|", 190);
+  const std::size_t n = r.pairs.size();
+  const Axis x{n > 1 ? 1.0 : 0.0, n > 1 ? static_cast<double>(n) : 2.0, left + 14, right - 14};
+  draw_spectra_panel(svg, r.pairs, x);
+  draw_x_axis(svg, x, spectrum_y1, static_cast<int>(n));
+  draw_difference_panel(svg, r.pairs, x);
+  draw_x_axis(svg, x, difference_y1, static_cast<int>(n));
+  svg.text((left + right) / 2, difference_y1 + 40, "middle", "rank");
+  svg.out += "</svg>\n";
+  return svg.out;
+}
+
 }  // namespace
 
-std::string render_sweep_plot(const Transcript& t, std::string_view source_name) {
+std::string render_sweep_plot(const Transcript& t, std::string_view source_name, const SweepPlotOptions& options) {
   Svg svg;
   const std::string name = escape(file_name_of(source_name));
   svg.out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -393,9 +527,23 @@ std::string render_sweep_plot(const Transcript& t, std::string_view source_name)
   draw_e1_legend(svg, t);
   draw_e1_panel(svg, t, x);
   draw_delta_legend(svg, t);
-  draw_delta_panel(svg, t, x);
+  draw_delta_panel(svg, t, x, options);
   svg.out += "</svg>\n";
   return svg.out;
+}
+
+
+std::string render_results_plot(const RunResults& results, std::string_view source_name) {
+  // The sweep plot on top, the eigenvalue figure below, as two nested
+  // pictures in one.
+  std::string sweeps = render_sweep_plot(as_transcript(results), source_name, {.from_results = true});
+  sweeps.erase(0, sweeps.find("<svg "));
+  std::string eigenvalues = render_eigenvalue_figure(results, source_name);
+  eigenvalues.insert(5, "y=\"" + coord(height) + "\" ");
+  const double total = height + eigen_height;
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coord(width) +
+         "\" height=\"" + coord(total) + "\" viewBox=\"0 0 " + coord(width) + " " + coord(total) + "\">\n<title>blockeig results: " +
+         escape(source_name) + "</title>\n" + sweeps + eigenvalues + "</svg>\n";
 }
 
 }  // namespace scrtool

@@ -5,14 +5,29 @@
 #include <string>
 #include <string_view>
 
+#include "tools/run_results.hpp"
 #include "tools/transcript.hpp"
 
 namespace scrtool {
+
+struct SweepPlotOptions {
+  // The values come from a results file at full precision (the footnote
+  // says so) rather than from a transcript's three digits.
+  bool from_results = false;
+};
 
 // Every plotted point is a <circle> with class "e1" or "delta" and the
 // attributes data-sweep and data-value (the number read from the
 // transcript), so the picture can be checked by reading it back. A DELTA of
 // 0 sits on the lower edge with class "delta zero".
-std::string render_sweep_plot(const Transcript& transcript, std::string_view source_name);
+std::string render_sweep_plot(const Transcript& transcript, std::string_view source_name,
+                              const SweepPlotOptions& options = {});
+
+// A results file's picture: the sweep plot from its full-precision values,
+// and below it the final block eigenvalues against the direct ones by rank
+// (<circle> classes "direct" and "block" with data-rank and data-value) and
+// their differences on a log scale (class "difference", or "difference
+// zero" on the lower edge).
+std::string render_results_plot(const RunResults& results, std::string_view source_name);
 
 }  // namespace scrtool

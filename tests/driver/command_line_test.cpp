@@ -26,7 +26,7 @@ TEST(CommandLine, HelpVersionAndSettings) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
     for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
-                              "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS"})
+                              "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS", "BLOCKEIG_RESULTS", "--results"})
       EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
   }
   for (const char* argument : {"--version", "-V"}) {
@@ -42,7 +42,17 @@ TEST(CommandLine, HelpVersionAndSettings) {
             "SETTING            VALUE          FROM\n"
             "BLOCKEIG_CONVERT   big_endian     environment\n"
             "BLOCKEIG_THREADS   3              environment\n"
-            "BLOCKEIG_PROGRESS  1              default\n");
+            "BLOCKEIG_PROGRESS  1              default\n"
+            "BLOCKEIG_RESULTS   none           default\n");
+
+  // The command line wins over the environment, and lists no file for
+  // --settings, which does no run.
+  const ChildResult results = run_with({"--results", "a.json", "--settings", "--results=b.json"},
+                                       {"BLOCKEIG_RESULTS=c.json"});
+  EXPECT_EQ(results.status, 0);
+  EXPECT_NE(results.out.find("BLOCKEIG_RESULTS   b.json         command line\n"), std::string::npos) << results.out;
+  const ChildResult environment = run_with({"--settings"}, {"BLOCKEIG_RESULTS=c.json"});
+  EXPECT_NE(environment.out.find("BLOCKEIG_RESULTS   c.json         environment\n"), std::string::npos);
 }
 
 TEST(CommandLine, BadSettingsAreRefusedAtStartUp) {
@@ -50,9 +60,10 @@ TEST(CommandLine, BadSettingsAreRefusedAtStartUp) {
       {"BLOCKEIG_THREADS=0", "BLOCKEIG_THREADS=0 is not a thread count; use a whole number from 1 to 1024"},
       {"BLOCKEIG_THREADS=2x", "BLOCKEIG_THREADS=2x is not a thread count; use a whole number from 1 to 1024"},
       {"BLOCKEIG_PROGRESS=yes", "BLOCKEIG_PROGRESS=yes is not a switch; use 0 (off) or 1 (on)"},
+      {"", "--results needs a file name"},
   };
   for (const auto& [setting, message] : cases) {
-    const ChildResult r = run_with({"--settings"}, {setting});
+    const ChildResult r = *setting != '\0' ? run_with({"--settings"}, {setting}) : run_with({"--settings", "--results"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, std::string("Traceback: not available, compile with -ftrace=frame or -ftrace=full\n") +

@@ -142,6 +142,8 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
   spit(dir / "bad.mtx", "%%MatrixMarket matrix coordinate real general\n2 2 1\n1 1 x\n");
   spit(dir / "bad.npy", "\x93NUMPY\x01");
   spit(dir / "empty.txt", "");
+  spit(dir / "bad.json", "{\"format\": 1\n");
+  spit(dir / "early.json", "{\"format\": 1, \"program\": {}, \"state\": \"running\"}\n");
   struct Case {
     std::vector<std::string> args;
     std::string message;
@@ -168,6 +170,11 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
       {{"export", dir / "rect.txt", "-o", dir / "out.csv"}, "scrtool export: cannot tell the format of"},
       {{"import", dir / "rect.txt", "-o", dir / "no/such/dir/A.SCR"}, "scrtool import: "},
       {{"plot", dir / "rect.txt", "-o", dir / "p.svg"}, "scrtool plot: " + dir / "rect.txt" + ": no sweep line found"},
+      {{"plot", dir / "bad.json", "-o", dir / "p.svg"}, "scrtool plot: " + dir / "bad.json" + ":2:1: expected '}'"},
+      {{"plot", dir / "early.json", "-o", dir / "p.svg"},
+       "scrtool plot: " + dir / "early.json" + ": the run has no finished sweep yet (state \"running\")"},
+      {{"compare", dir / "rect.txt", "-o", dir / "p.csv"},
+       "scrtool compare: " + dir / "rect.txt" + ": not a results file (blockeig --results FILE writes one)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -178,7 +185,8 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
   EXPECT_EQ(slurp(dir / "A.SCR"), "keep me");
-  EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "bad.mtx", "bad.npy", "empty.txt", "rect.txt"}));
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "bad.json", "bad.mtx", "bad.npy", "early.json", "empty.txt",
+                                                   "rect.txt"}));
 }
 
 // A message shows the bytes of a file it quotes so that none can cut it
@@ -249,7 +257,8 @@ TEST(ScrtoolCli, HelpAndVersion) {
       {{"export", "-h"}, "Usage: scrtool export A.SCR [-o FILE]\n"},
       {{"info", "--help"}, "Usage: scrtool info A.SCR\n"},
       {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
-      {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT [-o sweeps.svg]\n"},
+      {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]\n"},
+      {{"compare", "--help"}, "Usage: scrtool compare RESULTS [-o FILE.csv]\n"},
       {{"--version"}, "scrtool (blockeig) "},
       {{"-V"}, "scrtool (blockeig) "},
   };

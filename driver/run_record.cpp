@@ -1,0 +1,184 @@
+#include "driver/run_record.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/results_file.hpp"
+#include "driver/sha256.hpp"
+#include "runtime/error_codes.hpp"
+#include "runtime/report.hpp"
+#include "runtime/settings.hpp"
+
+namespace blockeig {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The results file of this run, if one was asked for. Process-wide because
+// a report, which may come from a signal handler, writes its last document.
+ResultsFile* results = nullptr;
+// What the file on disk holds, for the warning of a failed write.
+std::string results_on_disk;
+bool results_failing = false;
+// The end of the last recorded step, and the start of the block phase.
+Clock::time_point mark;
+Clock::time_point block_phase_start;
+
+double seconds_between(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Time spent on the results file itself, which the document reports.
+class WritingTime {
+ public:
+  ~WritingTime() { results->add_writing_time(seconds_between(start_, Clock::now())); }
+
+ private:
+  Clock::time_point start_ = Clock::now();
+};
+
+// Replaces the results file. A failure is warned about when it begins (the
+// first failed write after a good one) and always at the end of the run,
+// whose document matters most; the run goes on, and its exit status will
+// be 2.
+void write_results(const char* when, bool always_warn = false) {
+  const int error = results->write();
+  if (error == 0) {
+    results_failing = false;
+    results_on_disk = results->progress();
+    return;
+  }
+  if (!results_failing || always_warn)
+    runtime::warn("Cannot write results file \"" + results->path() + "\" " + when + ": " + std::strerror(error) +
+                  " (the file holds the run as of " + results_on_disk + ")");
+  results_failing = true;
+}
+
+void keep_report(std::string_view report, int exit_status) { results->write_failure(report, exit_status); }
+
+std::string byte_order_setting() {
+  for (const runtime::SettingReport& setting : runtime::describe_settings())
+    if (setting.name == "BLOCKEIG_CONVERT") return setting.value;
+  return "native";
+}
+
+std::string matrix_file_path() {
+  char directory[4096];
+  if (::getcwd(directory, sizeof directory) == nullptr) return "A.SCR";
+  const std::string prefix(directory);
+  return prefix == "/" ? "/A.SCR" : prefix + "/A.SCR";
+}
+
+std::int64_t matrix_file_bytes() {
+  struct stat info {};
+  return ::stat("A.SCR", &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+// The matrix as the run holds it, each double as its 8 bytes little-endian:
+// for a little-endian A.SCR, exactly the bytes of its matrix record.
+std::string matrix_digest(std::span<const double> A) {
+  static_assert(std::endian::native == std::endian::little);
+  Sha256 digest;
+  digest.update({reinterpret_cast<const std::uint8_t*>(A.data()), A.size_bytes()});
+  return hex_digest(digest.finish());
+}
+
+// The results file replaces the directory entry it names: A.SCR or
+// C.SCR.TXT of the working directory would be the run's own input or output
+// replaced. Returns that name, or null.
+const char* own_file_named(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  for (const char* own : {"A.SCR", "C.SCR.TXT"}) {
+    if (base != own) continue;
+    struct stat there {}, here {};
+    if (::stat(directory.c_str(), &there) == 0 && ::stat(".", &here) == 0 && there.st_dev == here.st_dev &&
+        there.st_ino == here.st_ino)
+      return own;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void start_run_record() {
+  const std::string& path = runtime::settings().results;
+  if (path.empty()) return;
+  if (const char* own = own_file_named(path))
+    runtime::raise(runtime::bad_option,
+                   "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
+  static ResultsFile file(path);
+  file.begin(BLOCKEIG_VERSION, runtime::settings().threads, byte_order_setting());
+  if (const int error = file.write(); error != 0)
+    runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + std::strerror(error));
+  results = &file;
+  results_on_disk = file.progress();
+  runtime::set_after_report(keep_report);
+  mark = Clock::now();
+}
+
+void record_input(std::int32_t N, std::span<const double> A) {
+  if (results == nullptr) return;
+  const double seconds = seconds_between(mark, Clock::now());
+  {
+    WritingTime timer;
+    results->input(matrix_file_path(), N, matrix_file_bytes(), matrix_digest(A), seconds);
+  }
+  mark = Clock::now();
+}
+
+void record_direct(std::int32_t IERR, std::span<const double> E) {
+  if (results == nullptr) return;
+  const double seconds = seconds_between(mark, Clock::now());
+  WritingTime timer;
+  results->direct(IERR, E, seconds);
+}
+
+void record_direct_phase_end() {
+  if (results == nullptr) return;
+  WritingTime timer;
+  write_results("after the direct phase");
+}
+
+void record_layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM, std::span<const std::int32_t> BSTART) {
+  if (results == nullptr) return;
+  {
+    WritingTime timer;
+    results->layout(NBLOCKS, BDIM, BSTART);
+  }
+  block_phase_start = mark = Clock::now();
+}
+
+void record_block(std::int32_t IB, std::span<const double> W) {
+  if (results == nullptr) return;
+  WritingTime timer;
+  results->block(IB, W);
+}
+
+void record_sweep(const SweepEnd& sweep) {
+  if (results == nullptr) return;
+  const double seconds = seconds_between(mark, Clock::now());
+  {
+    WritingTime timer;
+    results->sweep(sweep.ITER, {sweep.E, static_cast<std::size_t>(sweep.N)}, sweep.DELTA, seconds);
+    write_results(("after sweep " + std::to_string(sweep.ITER)).c_str());
+  }
+  mark = Clock::now();
+}
+
+void record_block_phase_end(const SweepEnd& sweep) {
+  if (results == nullptr) return;
+  const double seconds = seconds_between(block_phase_start, Clock::now());
+  results->end(sweep.ITER, sweep.DELTA, sweep.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
+  write_results("at the end of the run", true);
+}
+
+}  // namespace blockeig

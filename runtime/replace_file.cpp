@@ -1,0 +1,77 @@
+#include "runtime/replace_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace blockeig::runtime {
+
+namespace {
+
+int write_all(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    // A regular file that takes nothing has no room (a full disk may say
+    // so with a count of 0 instead of ENOSPC).
+    if (n == 0) return ENOSPC;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+int fsync_retrying(int fd) noexcept {
+  int status;
+  do status = ::fsync(fd);
+  while (status != 0 && errno == EINTR);
+  return status == 0 ? 0 : errno;
+}
+
+// The directory entry of the renamed file reaches the disk too. A file
+// system that cannot flush a directory (EINVAL) has nothing to flush.
+int flush_directory(const char* directory) noexcept {
+  const int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = fsync_retrying(fd);
+  ::close(fd);
+  return error == EINVAL ? 0 : error;
+}
+
+}  // namespace
+
+FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {
+  const std::size_t slash = path_.rfind('/');
+  const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  directory_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+  temporary_ = directory_ + "/." + base + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+int FileReplacement::replace(std::span<const std::string_view> pieces) const noexcept {
+  const int saved_errno = errno;
+  // O_NOFOLLOW: a link planted under the temporary name is not followed.
+  int fd;
+  do fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    errno = saved_errno;
+    return error;
+  }
+  int error = 0;
+  for (std::string_view piece : pieces)
+    if (error == 0) error = write_all(fd, piece);
+  if (error == 0) error = fsync_retrying(fd);
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary_.c_str());
+  } else {
+    error = flush_directory(directory_.c_str());
+  }
+  errno = saved_errno;
+  return error;
+}
+
+}  // namespace blockeig::runtime

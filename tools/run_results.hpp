@@ -1,0 +1,48 @@
+#pragma once
+// A blockeig results file (docs/results.md) read back: what scrtool plots
+// and tabulates from it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/transcript.hpp"
+
+namespace scrtool {
+
+// The k-th smallest final block value beside the k-th direct eigenvalue.
+struct RankPair {
+  std::int64_t rank = 0;
+  std::int64_t position = 0;  // where the block value stands in E
+  double direct = 0;
+  double block = 0;
+};
+
+struct RunResults {
+  std::string state;  // "running", "finished" or "failed"
+  std::optional<std::int32_t> n;
+  std::optional<std::int32_t> ierr;
+  std::vector<double> direct;  // C.SCR.TXT's order
+  std::int32_t nblocks = 0;
+  std::vector<SweepLine> sweeps;  // full precision; line is 0
+  double tol = 1.0e-6;
+  std::optional<bool> converged;  // once the block phase has ended
+  // From the end section, or, for a run that had not ended, from the last
+  // finished sweep's W (the same values as its E), paired the same way.
+  std::vector<RankPair> pairs;
+};
+
+// Whether `text` looks like a JSON document rather than a transcript.
+bool looks_like_json(std::string_view text);
+
+// Reads a results file. Throws ToolError naming the file for what is not
+// JSON, a format other than 1, and numbers or sections that are missing or
+// of the wrong kind.
+RunResults read_results(std::string_view text, std::string_view name);
+
+// The sweeps and the direct summary in the shape of a transcript, at full
+// precision, for the sweep plot.
+Transcript as_transcript(const RunResults& results);
+
+}  // namespace scrtool
