@@ -6,6 +6,7 @@
 
 #include "driver/command_line.hpp"
 #include "driver/run_sequence.hpp"
+#include "driver/statement_numbers.hpp"
 #include "eigen/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "runtime/report.hpp"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
   if (request == blockeig::Request::help) return blockeig::print_help(), 0;
   if (request == blockeig::Request::version) return blockeig::print_version(), 0;
   try {
-    blockeig::runtime::start_up("main.cpp");
+    blockeig::runtime::start_up(blockeig::statement::source_file);
     blockeig::io::connect_standard_units();
     if (request == blockeig::Request::settings) {
       blockeig::print_settings();
