@@ -10,7 +10,6 @@
 // coverage that it shares with this fuzzer through a memory file, so that
 // inputs reaching new code in the child are kept.
 #include <fcntl.h>
-#include <fuzzer/FuzzedDataProvider.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -32,6 +31,7 @@
 #include <vector>
 
 #include "child_coverage.hpp"
+#include "program_input.hpp"
 
 namespace {
 
@@ -65,41 +65,6 @@ std::string read_bytes(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-std::string u32(std::uint32_t v, bool big) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(big ? 3 - i : i)] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-std::string f64(double x, bool big) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i) s[static_cast<std::size_t>(big ? 7 - i : i)] = static_cast<char>(bits >> (8 * i));
-  return s;
-}
-
-double element(FuzzedDataProvider& in) {
-  static const double palette[] = {
-      0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 3.0, -7.25, 1.0e-6, 1.0e12,
-      std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-      DBL_MIN, -DBL_MIN, std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
-      DBL_MAX, -DBL_MAX, 1.0e300, -1.0e300, 1.0e-300, 1.0e154, 1.0e-154, 99999.9999996, 999.5, 0.09995,
-  };
-  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return palette[in.ConsumeIntegralInRange<std::size_t>(0, sizeof palette / sizeof palette[0] - 1)];
-    case 1: {
-      const std::uint64_t bits = in.ConsumeIntegral<std::uint64_t>();
-      double x;
-      std::memcpy(&x, &bits, sizeof x);
-      return x;
-    }
-    case 2: return static_cast<double>(in.ConsumeIntegralInRange<int>(-20, 20));
-    default: return in.ConsumeFloatingPointInRange<double>(-100.0, 100.0);
-  }
 }
 
 struct Run {
@@ -313,38 +278,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider in(data, size);
-  const int order_kind = in.ConsumeIntegralInRange<int>(0, 3);
-  const bool big = in.ConsumeIntegralInRange<int>(0, 3) == 0;
-  const bool symmetric = in.ConsumeBool();
-  std::int32_t n = order_kind == 0 ? in.ConsumeIntegral<std::int32_t>() : in.ConsumeIntegralInRange<std::int32_t>(0, 8);
-  const int damage = in.ConsumeIntegralInRange<int>(0, 7);  // 0: well-formed
-
-  std::string file;
-  const std::string order = u32(static_cast<std::uint32_t>(n), big);
-  file += u32(4, big) + order + u32(4, big);
-  std::string matrix;
-  const int m = n >= 0 && n <= 8 ? n : in.ConsumeIntegralInRange<int>(0, 8);
-  std::vector<double> a(static_cast<std::size_t>(m * m));
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) {
-      const std::size_t at = static_cast<std::size_t>(i + j * m);
-      a[at] = symmetric && i < j ? a[static_cast<std::size_t>(j + i * m)] : element(in);
-    }
-  for (double x : a) matrix += f64(x, big);
-  std::uint32_t length = static_cast<std::uint32_t>(matrix.size());
-  if (damage == 1) length = in.ConsumeIntegral<std::uint32_t>();  // any leading marker
-  if (damage == 2) matrix.resize(in.ConsumeIntegralInRange<std::size_t>(0, matrix.size()));
-  file += u32(length, big) + matrix + u32(length, big);
-  if (damage == 3) file.resize(in.ConsumeIntegralInRange<std::size_t>(0, file.size()));
-  if (damage == 4) file += in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 12));
-
-  std::string input;
-  switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: input = std::to_string(in.ConsumeIntegralInRange<int>(-1, 5)) + "\n"; break;
-    case 1: input = std::to_string(in.ConsumeIntegralInRange<int>(-1, 5)) + "\n" + in.ConsumeRemainingBytesAsString(); break;
-    default: input = in.ConsumeRemainingBytesAsString(); break;
-  }
+  const blockeig::fuzz::ProgramInput p = blockeig::fuzz::decode_program_input(data, size);
+  const std::string& file = p.file;
+  const std::string& input = p.input;
+  const bool big = p.big;
+  const std::int32_t n = p.n;
+  const int damage = p.damage;
   std::filesystem::remove(work_dir + "/C.SCR.TXT");
   write_bytes(work_dir + "/A.SCR", file);
   write_bytes(work_dir + "/stdin.bin", input);

@@ -25,10 +25,11 @@ bool frames_consistently(const ByteSource& file, ByteOrder order) {
 void require_blockeig_order(std::int64_t n, const char* where_prefix) {
   if (n < min_order)
     throw ToolError(std::string(where_prefix) + "order " + std::to_string(n) +
-                    " is below 2, the smallest order blockeig accepts");
+                    " is below " + std::to_string(min_order) + ", the smallest order blockeig accepts");
   if (n > max_order)
     throw ToolError(std::string(where_prefix) + "order " + std::to_string(n) +
-                    " is above 11180: its 8*N*N bytes do not fit one record of 1000000000 bytes");
+                    " is above " + std::to_string(max_order) + ": its 8*N*N bytes do not fit one record of " +
+                    std::to_string(max_record_length) + " bytes");
 }
 
 void emit_scr(const Matrix& m, ByteOrder order, const ByteSink& sink) {
