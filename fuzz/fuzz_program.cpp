@@ -9,11 +9,7 @@
 // ends it with status 86 or 87, which is a finding here too) and with edge
 // coverage that it shares with this fuzzer through a memory file, so that
 // inputs reaching new code in the child are kept.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cfloat>
@@ -31,13 +27,14 @@
 #include <vector>
 
 #include "child_coverage.hpp"
+#include "support/child_process.hpp"
 #include "program_input.hpp"
 
 namespace {
 
 using blockeig::fuzz::coverage_map_size;
 
-constexpr int time_bound_ms = 20000;
+constexpr int time_bound_seconds = 20;
 
 // Counters that libFuzzer reads as coverage features, filled from the
 // child's map after each run.
@@ -73,43 +70,20 @@ struct Run {
   int status = -1;
 };
 
-Run run_child(const std::vector<std::string>& environment) {
+Run run_blockeig(const std::vector<std::string>& environment, const std::string& input) {
   std::memset(coverage_map, 0, coverage_map_size);
-  const pid_t pid = ::fork();
-  if (pid < 0) std::abort();
-  if (pid == 0) {
-    if (::chdir(work_dir.c_str()) != 0) ::_exit(120);
-    const int in = ::open("stdin.bin", O_RDONLY);
-    const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) ::_exit(121);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> envp;
-    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(BLOCKEIG_FUZZ_CHILD), nullptr};
-    ::execve(BLOCKEIG_FUZZ_CHILD, argv, envp.data());
-    ::_exit(122);
-  }
+  blockeig::testing::ChildOptions options;
+  options.directory = work_dir;
+  options.input = input;
+  options.inherit_environment = false;
+  options.environment = environment;
+  options.timeout_seconds = time_bound_seconds;
+  const blockeig::testing::ChildResult child = blockeig::testing::run_child(BLOCKEIG_FUZZ_CHILD, {}, options);
+  if (child.timed_out) finding("no end within the time bound", child.out, child.err, -1);
   Run run;
-  int status = 0;
-  for (int waited_us = 0;; waited_us += 200) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (waited_us > time_bound_ms * 1000) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      run.out = read_bytes(work_dir + "/stdout.txt");
-      finding("no end within the time bound", run.out, read_bytes(work_dir + "/stderr.txt"), -1);
-    }
-    const timespec pause{0, 200000};
-    ::nanosleep(&pause, nullptr);
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = read_bytes(work_dir + "/stdout.txt");
-  run.err = read_bytes(work_dir + "/stderr.txt");
+  run.status = child.status;
+  run.out = child.out;
+  run.err = child.err;
   run.eigenvalue_file_exists = std::filesystem::exists(work_dir + "/C.SCR.TXT");
   if (run.eigenvalue_file_exists) run.eigenvalues = read_bytes(work_dir + "/C.SCR.TXT");
   for (std::size_t i = 0; i < coverage_map_size; ++i) child_edges[i] = coverage_map[i];
@@ -286,7 +260,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int damage = p.damage;
   std::filesystem::remove(work_dir + "/C.SCR.TXT");
   write_bytes(work_dir + "/A.SCR", file);
-  write_bytes(work_dir + "/stdin.bin", input);
   current_input_summary = "N = " + std::to_string(n) + (big ? " big-endian" : "") + ", damage " + std::to_string(damage) +
                           ", " + std::to_string(file.size()) + " file bytes, " + std::to_string(input.size()) + " input bytes\n";
 
@@ -297,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::string(blockeig::fuzz::coverage_fd_variable) + "=" + std::to_string(coverage_fd),
   };
   if (big) environment.push_back("BLOCKEIG_CONVERT=big_endian");
-  const Run r = run_child(environment);
+  const Run r = run_blockeig(environment, input);
   check_report(r);
   check_console(r);
   check_eigenvalue_file(r, n);
