@@ -90,8 +90,8 @@ largest |A(i,j) - A(j,i)|, the Frobenius norm and the number of non-finite
 elements, and whether blockeig accepts it. When it does not, info names the
 statement line and the run-time message blockeig will stop with ("End of
 file", "Corrupt record in unformatted sequential-access file", "Reading more
-data than the record size (RECL)", "Memory allocation failed") or that it
-refuses an order below 2. Notes list what blockeig passes over in silence:
+data than the record size (RECL)", "Memory allocation failed", the message
+for an order below 2). Notes list what blockeig passes over in silence:
 extra bytes in a record, unequal length markers, records after the matrix,
 an unsymmetric matrix, non-finite elements.
 

@@ -11,14 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.hpp"
+#include "support/frame_probe.hpp"
 #include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"
 
 namespace blockeig::testing {
 namespace {
-
-constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
 std::string be32(std::int32_t v) {
   std::string s = le32(v);
@@ -33,12 +31,6 @@ std::string matrix_data(int n) {
   return data;
 }
 
-ChildResult probe(const TempDir& dir, std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
-  ChildOptions options;
-  options.directory = dir.path();
-  options.environment = std::move(environment);
-  return run_child(FRAME_PROBE_BIN, arguments, options);
-}
 
 TEST(RecordFile, WritesTheFiftyTwoByteFileAndReadsItBack) {
   TempDir dir;
@@ -54,7 +46,7 @@ TEST(RecordFile, WritesTheFiftyTwoByteFileAndReadsItBack) {
 
 TEST(RecordFile, ByteReversalOnBothSides) {
   TempDir dir;
-  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}, {"BLOCKEIG_CONVERT=big_endian"}).status, 0);
+  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}, {}, {"BLOCKEIG_CONVERT=big_endian"}).status, 0);
   std::string big = be32(4) + be32(2) + be32(4) + be32(32);
   for (int i = 1; i <= 4; ++i) {
     std::string v = le64(i);
@@ -63,9 +55,9 @@ TEST(RecordFile, ByteReversalOnBothSides) {
   big += be32(32);
   EXPECT_EQ(read_file(dir / "A.SCR"), big);
   for (const char* setting : {"BLOCKEIG_CONVERT=big_endian", "BLOCKEIG_CONVERT=swap"})
-    EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {setting}).out, "N = 2\n1\n2\n3\n4\n");
+    EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {}, {setting}).out, "N = 2\n1\n2\n3\n4\n");
   write_file(dir / "A.SCR", record(le32(2)) + record(matrix_data(2)));
-  EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {"BLOCKEIG_CONVERT=little_endian"}).out, "N = 2\n1\n2\n3\n4\n");
+  EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {}, {"BLOCKEIG_CONVERT=little_endian"}).out, "N = 2\n1\n2\n3\n4\n");
 }
 
 TEST(RecordFile, TolerantReads) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/frame_probe.hpp"
+
 namespace blockeig::runtime {
 namespace {
 
@@ -34,6 +36,16 @@ TEST(Allocate, EmptyArrayIsAllocatedAndReleased) {
   deallocate(a);
   EXPECT_FALSE(a.allocated());
   release_if_allocated(a);  // skipped without a report
+}
+
+// The largest N x N matrix of doubles that passes the size check is
+// allocated in a whole run.
+TEST(Allocate, LargestSquareMatrixPassesTheSizeCheck) {
+  testing::TempDir dir;
+  const testing::ChildResult r = testing::probe(dir, {"allocate", "23170"});
+  EXPECT_EQ(r.out, "allocated 536848900\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
 }
 
 }  // namespace
