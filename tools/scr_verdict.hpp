@@ -22,8 +22,9 @@ struct Verdict {
 };
 
 // Predicts blockeig's handling of `file` read in `order` (blockeig reads
-// little-endian unless byte reversal is switched on). Throws ToolError when
-// the child process cannot be started.
+// little-endian unless byte reversal is switched on). The child reads and
+// allocates as blockeig does: for an accepted file, the whole matrix. Throws
+// ToolError when the child process cannot be started.
 Verdict predict_blockeig(const ByteSource& file, ByteOrder order);
 
 // What blockeig does: "accepts it", "stops at line 15 with \"...\"".
