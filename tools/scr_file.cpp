@@ -65,6 +65,10 @@ Bytes encode_scr(const Matrix& m, ByteOrder order) {
 Matrix read_scr(const ByteSource& file, ByteOrder order) {
   const Verdict verdict = predict_blockeig(file, order);
   if (!verdict.accepted) throw ToolError(verdict_text(verdict));
+  return read_accepted_scr(file, order);
+}
+
+Matrix read_accepted_scr(const ByteSource& file, ByteOrder order) {
   const RecordFrame first = frame_record(file, 0, order);
   std::array<std::uint8_t, 4> order_bytes{};
   file.read(first.data_offset(), order_bytes);
