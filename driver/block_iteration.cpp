@@ -11,6 +11,7 @@
 #include "eigen/extended.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
+#include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
 
 namespace blockeig {
@@ -19,8 +20,8 @@ namespace {
 
 using runtime::at;
 
-constexpr std::int64_t console = 6;
-constexpr std::int64_t keyboard = 5;
+constexpr std::int64_t console = io::stdout_unit;
+constexpr std::int64_t keyboard = io::stdin_unit;
 constexpr std::int32_t max_sweeps = 101;
 
 // Every block needs at least two positions (its line shows W(1), W(2),

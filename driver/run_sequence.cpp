@@ -10,6 +10,7 @@
 #include "driver/statement_numbers.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
+#include "io/unit_table.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/locus.hpp"
 
@@ -19,7 +20,7 @@ namespace {
 
 using runtime::at;
 
-constexpr std::int64_t console = 6;
+constexpr std::int64_t console = io::stdout_unit;
 
 }  // namespace
 
