@@ -95,7 +95,7 @@ TEST(MutatedInput, ScrFiles) {
         render_inspection(in, "A.SCR");
         if (in.as_is.accepted) check(read_scr(source, ByteOrder::little));
       },
-      500);
+      300);
 }
 
 TEST(MutatedInput, Transcripts) {
