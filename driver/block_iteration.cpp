@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "driver/console_texts.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_record.hpp"
 #include "driver/statement_numbers.hpp"
@@ -11,6 +12,7 @@
 #include "eigen/extended.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
+#include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
 
 namespace blockeig {
@@ -19,8 +21,8 @@ namespace {
 
 using runtime::at;
 
-constexpr std::int64_t console = 6;
-constexpr std::int64_t keyboard = 5;
+constexpr std::int64_t console = io::stdout_unit;
+constexpr std::int64_t keyboard = io::stdin_unit;
 constexpr std::int32_t max_sweeps = 101;
 
 // Every block needs at least two positions (its line shows W(1), W(2),
@@ -56,7 +58,7 @@ void lay_out_blocks(std::int32_t N, std::int32_t NBLOCKS, std::int32_t* BDIM, st
 
 void write_block_table(std::int32_t NBLOCKS, const std::int32_t* BDIM, const std::int32_t* BSTART) {
   at(statement::write_table_heading);
-  io::write_list(console, {"block  dimension start  end"});
+  io::write_list(console, {console_text::table_heading});
   for (std::int32_t b = 1; b <= NBLOCKS; ++b) {
     at(statement::write_table_row);
     io::write_list(console, {b, BDIM[b - 1], BSTART[b - 1], BSTART[b - 1] + BDIM[b - 1] - 1});
@@ -90,10 +92,11 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
   progress_show(label);
   block_times(N, A, C_b, M, T.data());
   block_projection(N, M, C_b, T.data(), H.data());
+  at(statement::allocate_tred12_work);
   tred12(M, H.data(), U.data(), W.data(), 2, IERR);
   progress_hide();
   at(statement::write_block_line);
-  io::write_formatted(console, "(i5,6g12.3)", {IB, W[0], W[1], W[m - 2], W[m - 1]});
+  io::write_formatted(console, console_text::iteration_format, {IB, W[0], W[1], W[m - 2], W[m - 1]});
   record_block(IB, {W.data(), W.size()});
   block_rotation(N, M, C_b, U.data(), CNEW.data());
   for (std::size_t k = 0; k < n * m; ++k) C_b[k] = CNEW[k];
@@ -128,10 +131,11 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
     ++ITER;
     for (std::int32_t IB = 1; IB <= NBLOCKS; ++IB)
       solve_block(N, A.data(), C.data(), E.data(), IERR, ITER, IB, NBLOCKS, BDIM[IB - 1], BSTART[IB - 1]);
+    at(statement::allocate_reporder2_buffer);
     reporder2(N, E.data(), C.data(), NBLOCKS, BSTART.data());
     DELTA = std::fabs(static_cast<ext>(E[0]) - static_cast<ext>(EPREV));
     at(statement::write_sweep_line);
-    io::write_formatted(console, "(i5,6g12.3)", {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
+    io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];
     record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
   } while (DELTA > TOL && ITER < max_sweeps);

@@ -7,6 +7,7 @@
 #include "driver/command_line.hpp"
 #include "driver/run_record.hpp"
 #include "driver/run_sequence.hpp"
+#include "driver/statement_numbers.hpp"
 #include "eigen/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "runtime/error_codes.hpp"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   if (command_line.request == blockeig::Request::help) return blockeig::print_help(), 0;
   if (command_line.request == blockeig::Request::version) return blockeig::print_version(), 0;
   try {
-    blockeig::runtime::start_up("main.cpp", command_line.settings);
+    blockeig::runtime::start_up(blockeig::statement::source_file, command_line.settings);
     if (!command_line.problem.empty()) blockeig::runtime::raise(blockeig::runtime::bad_option, command_line.problem);
     blockeig::io::connect_standard_units();
     if (command_line.request == blockeig::Request::settings) {

@@ -2,15 +2,16 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <span>
-#include <string>
 
 #include "driver/block_iteration.hpp"
+#include "driver/console_texts.hpp"
+#include "driver/matrix_file.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_record.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
+#include "io/unit_table.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/locus.hpp"
 
@@ -20,18 +21,7 @@ namespace {
 
 using runtime::at;
 
-constexpr std::int64_t file_unit = 8;
-constexpr std::int64_t console = 6;
-
-// The summary line and the sweep lines need E(1), E(2), E(N-1) and E(N):
-// a smaller order is refused as soon as it is read, before anything is
-// allocated or written.
-void reject_small_order(std::int32_t N) {
-  if (N >= 2) return;
-  at(statement::read_order);
-  io::reject_read(file_unit, "Matrix order N = " + std::to_string(N) +
-                                 " in A.SCR is too small: blockeig needs N of 2 or more");
-}
+constexpr std::int64_t console = io::stdout_unit;
 
 }  // namespace
 
@@ -41,35 +31,18 @@ void run_sequence() {
   runtime::Array<double> A, C, E;
   runtime::Array<std::int32_t> BDIM, BSTART;
 
-  at(statement::open_matrix_file);
-  io::open(file_unit, "A.SCR", io::Form::unformatted);
-  at(statement::read_order);
-  io::read_record(file_unit, N);
-  reject_small_order(N);
-  at(statement::write_order);
-  io::write_list(console, {"N = ", N});
-  at(statement::allocate_matrices);
-  runtime::allocate(A, {N, N});
-  runtime::allocate(C, {N, N});
-  runtime::allocate(E, {N});
-  at(statement::write_allocated);
-  io::write_list(console, {"allocated"});
-  at(statement::read_matrix);
-  io::read_record(file_unit, std::span<double>(A.data(), A.size()));
-  at(statement::close_matrix_file);
-  io::close(file_unit);
-  at(statement::write_read);
-  io::write_list(console, {"read"});
+  read_matrix_file(N, A, C, E);
   record_input(N, {A.data(), A.size()});
 
   char label[48];
   std::snprintf(label, sizeof label, "direct solve of order %d", static_cast<int>(N));
   progress_show(label);
+  at(statement::allocate_tred12_work);
   tred12(N, A.data(), C.data(), E.data(), 2, IERR);
   progress_hide();
   record_direct(IERR, {E.data(), E.size()});
   at(statement::write_direct_ierr);
-  io::write_list(console, {"diagonalized - direct, IERR: ", IERR});
+  io::write_list(console, {console_text::direct_ierr, IERR});
 
   at(statement::open_eigenvalue_file);
   io::open(file_unit, "C.SCR.TXT");
@@ -80,7 +53,7 @@ void run_sequence() {
   at(statement::close_eigenvalue_file);
   io::close(file_unit);
   at(statement::write_summary);
-  io::write_formatted(console, "(4g12.3)", {E[0], E[1], E[N - 2], E[N - 1]});
+  io::write_formatted(console, console_text::summary_format, {E[0], E[1], E[N - 2], E[N - 1]});
   at(statement::write_written);
   io::write_list(console, {"written"});
   record_direct_phase_end();

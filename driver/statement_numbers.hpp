@@ -2,7 +2,12 @@
 // The numbers of the program's statements, as run-time error reports show
 // them ("At line 15 of file main.cpp ..."). Every statement that can fail
 // sets its number as the locus just before it runs.
+#include <string_view>
+
 namespace blockeig::statement {
+
+// The main source file the reports name.
+inline constexpr std::string_view source_file = "main.cpp";
 
 // Run sequence.
 inline constexpr int open_matrix_file = 10;
@@ -30,5 +35,10 @@ inline constexpr int allocate_block_work = 60;
 inline constexpr int write_block_line = 72;
 inline constexpr int release_block_work = 86;
 inline constexpr int write_sweep_line = 92;
+
+// Inside the solver's routines, which do not set a locus of their own: the
+// driver sets these before each call, for a refused work allocation.
+inline constexpr int allocate_reporder2_buffer = 126;
+inline constexpr int allocate_tred12_work = 169;
 
 }  // namespace blockeig::statement

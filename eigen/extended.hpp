@@ -9,5 +9,11 @@ namespace blockeig {
 using ext = long double;
 static_assert(std::numeric_limits<ext>::digits == 64,
               "blockeig needs long double with a 64-bit significand (x87 extended)");
+// Value-changing optimisation (-ffast-math, -Ofast) reorders sums and drops
+// the rounding to double at every store: the results would no longer be the
+// prescribed bits.
+#ifdef __FAST_MATH__
+#error "blockeig must not be built with -ffast-math or -Ofast"
+#endif
 
 }  // namespace blockeig

@@ -9,13 +9,10 @@
 #include "eigen/index.hpp"
 #include "eigen/solver.hpp"
 #include "runtime/allocate.hpp"
-#include "runtime/locus.hpp"
 
 namespace blockeig {
 
 namespace {
-
-constexpr int column_buffer_statement = 126;
 
 void copy_column(const double* from, double* to, int n) { std::copy(from, from + n, to); }
 
@@ -37,7 +34,6 @@ void move_pair_forward(VectorView<double> val, MatrixView<double> z, int n, int 
 
 void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart) {
   runtime::Array<double> buffer;
-  runtime::at(column_buffer_statement);
   runtime::allocate(buffer, {n});
 
   const VectorView<double> v{val};

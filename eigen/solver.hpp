@@ -38,7 +38,8 @@ namespace blockeig {
 //   ierr [out]    0, or the position at which the QL iteration gave up
 //                 (val and vec then as tql12 leaves them, unsorted).
 // Allocates its work vectors per call: offdiag and a row buffer of n doubles
-// and n extended sums (statement 169 on failure), and tql12's rotation log.
+// and n extended sums, and tql12's rotation log. A refused allocation is
+// reported under the statement the caller set as the locus.
 // The O(n^3) loops run on the thread pool; every result is the same to the
 // bit for every thread count.
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
@@ -77,7 +78,8 @@ void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag
 //                    bstart(1) is not read. A block b > n or with bstart(b)
 //                    outside 1..n is skipped rather than reaching outside the
 //                    arrays; bstart(b) < b copies that pair over position b.
-// Allocates a column buffer of n doubles per call (statement 126 on failure).
+// Allocates a column buffer of n doubles per call; a refusal is reported
+// under the statement the caller set as the locus.
 void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart);
 
 // Sorts the eigenpairs ascending by selection and exchange (the first of

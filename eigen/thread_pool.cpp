@@ -31,7 +31,7 @@ class Pool {
   int thread_count() const { return wanted_.load(std::memory_order_relaxed); }
 
   void set_thread_count(int count) {
-    count = std::clamp(count, 1, max_thread_count);
+    count = std::max(count, 1);
     std::lock_guard submit(submit_);
     if (count == wanted_) return;
     stop_workers();
@@ -168,7 +168,7 @@ Pool& pool() {
 
 int default_thread_count() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(max_thread_count)));
+  return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
 void set_thread_count(int count) { pool().set_thread_count(count); }

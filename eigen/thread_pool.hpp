@@ -18,16 +18,14 @@
 
 namespace blockeig {
 
-// Largest thread count the pool accepts; larger requests are capped.
-inline constexpr int max_thread_count = 256;
-
 // The number of cores the platform reports (at least 1).
 int default_thread_count();
 
 // Sets the number of threads (caller included) used by later parallel_for
-// calls. Counts below 1 are taken as 1, counts above max_thread_count as
-// max_thread_count. Waits for a running job to end and joins idle workers
-// when the count changes. Must not be called from inside a task.
+// calls. Counts below 1 are taken as 1; there is no upper limit (the caller
+// bounds the count, as the run-time's settings do). Waits for a running job
+// to end and joins idle workers when the count changes. Must not be called
+// from inside a task.
 void set_thread_count(int count);
 
 // The thread count in effect: default_thread_count() until set.

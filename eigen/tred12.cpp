@@ -20,7 +20,6 @@
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
 #include "runtime/allocate.hpp"
-#include "runtime/locus.hpp"
 
 namespace blockeig {
 
@@ -31,8 +30,6 @@ namespace {
 // It is an absolute threshold: matrices whose elements are all near 1e-10 or
 // below are seen by their tridiagonal part only.
 constexpr double small_row = 1.0e-10;
-
-constexpr int offdiag_statement = 169;
 
 // z(r, c) = a(r, c) for the lower triangle with the diagonal.
 void copy_lower(int n, const double* a, MatrixView<double> z) {
@@ -140,7 +137,6 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
   runtime::Array<double> offdiag;
   runtime::Array<double> row;
   runtime::Array<ext> sums;
-  runtime::at(offdiag_statement);
   runtime::allocate(offdiag, {n});
   runtime::allocate(row, {n});
   runtime::allocate(sums, {n});

@@ -9,12 +9,7 @@
 // ends it with status 86 or 87, which is a finding here too) and with edge
 // coverage that it shares with this fuzzer through a memory file, so that
 // inputs reaching new code in the child are kept.
-#include <fcntl.h>
-#include <fuzzer/FuzzedDataProvider.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cfloat>
@@ -32,12 +27,14 @@
 #include <vector>
 
 #include "child_coverage.hpp"
+#include "support/child_process.hpp"
+#include "program_input.hpp"
 
 namespace {
 
 using blockeig::fuzz::coverage_map_size;
 
-constexpr int time_bound_ms = 20000;
+constexpr int time_bound_seconds = 20;
 
 // Counters that libFuzzer reads as coverage features, filled from the
 // child's map after each run.
@@ -67,84 +64,26 @@ std::string read_bytes(const std::string& path) {
   return s.str();
 }
 
-std::string u32(std::uint32_t v, bool big) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(big ? 3 - i : i)] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-std::string f64(double x, bool big) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i) s[static_cast<std::size_t>(big ? 7 - i : i)] = static_cast<char>(bits >> (8 * i));
-  return s;
-}
-
-double element(FuzzedDataProvider& in) {
-  static const double palette[] = {
-      0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 3.0, -7.25, 1.0e-6, 1.0e12,
-      std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-      DBL_MIN, -DBL_MIN, std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
-      DBL_MAX, -DBL_MAX, 1.0e300, -1.0e300, 1.0e-300, 1.0e154, 1.0e-154, 99999.9999996, 999.5, 0.09995,
-  };
-  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return palette[in.ConsumeIntegralInRange<std::size_t>(0, sizeof palette / sizeof palette[0] - 1)];
-    case 1: {
-      const std::uint64_t bits = in.ConsumeIntegral<std::uint64_t>();
-      double x;
-      std::memcpy(&x, &bits, sizeof x);
-      return x;
-    }
-    case 2: return static_cast<double>(in.ConsumeIntegralInRange<int>(-20, 20));
-    default: return in.ConsumeFloatingPointInRange<double>(-100.0, 100.0);
-  }
-}
-
 struct Run {
   std::string out, err, eigenvalues;
   bool eigenvalue_file_exists = false;
   int status = -1;
 };
 
-Run run_child(const std::vector<std::string>& environment) {
+Run run_blockeig(const std::vector<std::string>& environment, const std::string& input) {
   std::memset(coverage_map, 0, coverage_map_size);
-  const pid_t pid = ::fork();
-  if (pid < 0) std::abort();
-  if (pid == 0) {
-    if (::chdir(work_dir.c_str()) != 0) ::_exit(120);
-    const int in = ::open("stdin.bin", O_RDONLY);
-    const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) ::_exit(121);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> envp;
-    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(BLOCKEIG_FUZZ_CHILD), nullptr};
-    ::execve(BLOCKEIG_FUZZ_CHILD, argv, envp.data());
-    ::_exit(122);
-  }
+  blockeig::testing::ChildOptions options;
+  options.directory = work_dir;
+  options.input = input;
+  options.inherit_environment = false;
+  options.environment = environment;
+  options.timeout_seconds = time_bound_seconds;
+  const blockeig::testing::ChildResult child = blockeig::testing::run_child(BLOCKEIG_FUZZ_CHILD, {}, options);
+  if (child.timed_out) finding("no end within the time bound", child.out, child.err, -1);
   Run run;
-  int status = 0;
-  for (int waited_us = 0;; waited_us += 200) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (waited_us > time_bound_ms * 1000) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      run.out = read_bytes(work_dir + "/stdout.txt");
-      finding("no end within the time bound", run.out, read_bytes(work_dir + "/stderr.txt"), -1);
-    }
-    const timespec pause{0, 200000};
-    ::nanosleep(&pause, nullptr);
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = read_bytes(work_dir + "/stdout.txt");
-  run.err = read_bytes(work_dir + "/stderr.txt");
+  run.status = child.status;
+  run.out = child.out;
+  run.err = child.err;
   run.eigenvalue_file_exists = std::filesystem::exists(work_dir + "/C.SCR.TXT");
   if (run.eigenvalue_file_exists) run.eigenvalues = read_bytes(work_dir + "/C.SCR.TXT");
   for (std::size_t i = 0; i < coverage_map_size; ++i) child_edges[i] = coverage_map[i];
@@ -313,41 +252,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider in(data, size);
-  const int order_kind = in.ConsumeIntegralInRange<int>(0, 3);
-  const bool big = in.ConsumeIntegralInRange<int>(0, 3) == 0;
-  const bool symmetric = in.ConsumeBool();
-  std::int32_t n = order_kind == 0 ? in.ConsumeIntegral<std::int32_t>() : in.ConsumeIntegralInRange<std::int32_t>(0, 8);
-  const int damage = in.ConsumeIntegralInRange<int>(0, 7);  // 0: well-formed
-
-  std::string file;
-  const std::string order = u32(static_cast<std::uint32_t>(n), big);
-  file += u32(4, big) + order + u32(4, big);
-  std::string matrix;
-  const int m = n >= 0 && n <= 8 ? n : in.ConsumeIntegralInRange<int>(0, 8);
-  std::vector<double> a(static_cast<std::size_t>(m * m));
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) {
-      const std::size_t at = static_cast<std::size_t>(i + j * m);
-      a[at] = symmetric && i < j ? a[static_cast<std::size_t>(j + i * m)] : element(in);
-    }
-  for (double x : a) matrix += f64(x, big);
-  std::uint32_t length = static_cast<std::uint32_t>(matrix.size());
-  if (damage == 1) length = in.ConsumeIntegral<std::uint32_t>();  // any leading marker
-  if (damage == 2) matrix.resize(in.ConsumeIntegralInRange<std::size_t>(0, matrix.size()));
-  file += u32(length, big) + matrix + u32(length, big);
-  if (damage == 3) file.resize(in.ConsumeIntegralInRange<std::size_t>(0, file.size()));
-  if (damage == 4) file += in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 12));
-
-  std::string input;
-  switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: input = std::to_string(in.ConsumeIntegralInRange<int>(-1, 5)) + "\n"; break;
-    case 1: input = std::to_string(in.ConsumeIntegralInRange<int>(-1, 5)) + "\n" + in.ConsumeRemainingBytesAsString(); break;
-    default: input = in.ConsumeRemainingBytesAsString(); break;
-  }
+  const blockeig::fuzz::ProgramInput p = blockeig::fuzz::decode_program_input(data, size);
+  const std::string& file = p.file;
+  const std::string& input = p.input;
+  const bool big = p.big;
+  const std::int32_t n = p.n;
+  const int damage = p.damage;
   std::filesystem::remove(work_dir + "/C.SCR.TXT");
   write_bytes(work_dir + "/A.SCR", file);
-  write_bytes(work_dir + "/stdin.bin", input);
   current_input_summary = "N = " + std::to_string(n) + (big ? " big-endian" : "") + ", damage " + std::to_string(damage) +
                           ", " + std::to_string(file.size()) + " file bytes, " + std::to_string(input.size()) + " input bytes\n";
 
@@ -358,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::string(blockeig::fuzz::coverage_fd_variable) + "=" + std::to_string(coverage_fd),
   };
   if (big) environment.push_back("BLOCKEIG_CONVERT=big_endian");
-  const Run r = run_child(environment);
+  const Run r = run_blockeig(environment, input);
   check_report(r);
   check_console(r);
   check_eigenvalue_file(r, n);

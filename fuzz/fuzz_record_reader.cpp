@@ -56,7 +56,7 @@ class RecordModel {
     if (remaining < 4) return corrupt_record;
     const std::int64_t length = decode(file_.data() + pos_, 4);
     if (length < 0) return corrupt_record;
-    if (length > default_recl) return read_past_recl;
+    if (length > max_record_length) return read_past_recl;
     if (static_cast<std::uint64_t>(remaining - 4) < static_cast<std::uint64_t>(length) + 4) return corrupt_record;
     const char* data = file_.data() + pos_ + 4;
     pos_ += 8 + static_cast<std::size_t>(length);

@@ -93,8 +93,6 @@ void open(std::int64_t number, std::string_view file, Form form) {
   unit->file_name = name;
   unit->action = exists && is_read_only(name, info) ? Action::read : Action::readwrite;
   unit->form = form;
-  unit->status = Status::old;
-  unit->end_state = EndState::before_end;
   unit->swap_bytes = form == Form::unformatted && runtime::swap_unformatted_bytes();
   unit->stream.attach(open_file(name, unit->action), /*owned=*/true, /*unbuffered=*/false);
   insert_unit(std::move(unit));

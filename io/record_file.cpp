@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "io/record_format.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
 
@@ -18,26 +19,6 @@ using runtime::raise;
 using runtime::raise_os_error;
 
 namespace {
-
-constexpr std::size_t marker_size = 4;
-
-void reverse_bytes(char* bytes, std::size_t size) {
-  for (std::size_t i = 0, j = size - 1; i < j; ++i, --j) std::swap(bytes[i], bytes[j]);
-}
-
-std::int32_t decode_marker(const char* bytes, bool swap) {
-  char copy[marker_size];
-  std::memcpy(copy, bytes, marker_size);
-  if (swap) reverse_bytes(copy, marker_size);
-  std::int32_t value;
-  std::memcpy(&value, copy, marker_size);
-  return value;
-}
-
-void encode_marker(char* bytes, std::int32_t value, bool swap) {
-  std::memcpy(bytes, &value, marker_size);
-  if (swap) reverse_bytes(bytes, marker_size);
-}
 
 // Makes the record buffer hold at least `needed` bytes, keeping its content.
 // The buffer carries 4 bytes beyond its capacity so that a record's data and
@@ -68,10 +49,7 @@ bool file_holds(const Unit& unit, std::int64_t wanted) {
 }
 
 [[noreturn]] void raise_short_record(Unit& unit) {
-  if (unit.eof_seen && unit.record_length == 0) {
-    unit.end_state = EndState::past_end;
-    raise(end_of_file);
-  }
+  if (unit.eof_seen && unit.record_length == 0) raise(end_of_file);
   raise(read_past_recl);
 }
 
@@ -91,10 +69,7 @@ std::int64_t record_buffer_growth(std::int64_t capacity, std::int64_t needed, st
 void read_next_record(Unit& unit) {
   unit.record_length = 0;
   unit.record_position = 0;
-  if (unit.eof_seen) {
-    unit.end_state = EndState::at_end;
-    raise(end_of_file);
-  }
+  if (unit.eof_seen) raise(end_of_file);
   char marker[marker_size];
   const std::int64_t got = read_or_raise(unit, marker, marker_size);
   if (got == 0) {
@@ -102,7 +77,7 @@ void read_next_record(Unit& unit) {
     return;
   }
   if (got < static_cast<std::int64_t>(marker_size)) raise(corrupt_record);
-  const std::int32_t length = decode_marker(marker, unit.swap_bytes);
+  const auto length = load_item<std::int32_t>(marker, unit.swap_bytes);
   // A negative length cannot come from a record writer: the record is damaged.
   if (length < 0) raise(corrupt_record);
   if (length > unit.recl) raise(read_past_recl);
@@ -134,10 +109,7 @@ void unformatted_read_array(Unit& unit, void* items, std::size_t size, std::size
 }
 
 void end_unformatted_read(Unit& unit, std::size_t transferred) {
-  if (unit.eof_seen && transferred == 0) {
-    unit.end_state = EndState::past_end;
-    raise(end_of_file);
-  }
+  if (unit.eof_seen && transferred == 0) raise(end_of_file);
 }
 
 void unformatted_write(Unit& unit, const void* item, std::size_t size) {
@@ -152,7 +124,7 @@ void unformatted_write(Unit& unit, const void* item, std::size_t size) {
 void write_record(Unit& unit) {
   const auto length = static_cast<std::int32_t>(unit.record_position);
   char marker[marker_size];
-  encode_marker(marker, length, unit.swap_bytes);
+  store_item(length, unit.swap_bytes, marker);
   const std::string_view marker_bytes(marker, marker_size);
   int error = unit.stream.write(marker_bytes);
   if (error == 0 && length > 0) error = unit.stream.write(std::string_view(unit.record_buffer.get(), static_cast<std::size_t>(length)));

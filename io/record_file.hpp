@@ -1,7 +1,6 @@
 #pragma once
-// Unformatted sequential records: each record is a 4-byte signed length L,
-// L data bytes and the same length again; markers and numbers are
-// little-endian unless the unit reverses bytes.
+// Unformatted sequential records on a unit (their layout: record_format.hpp);
+// markers and numbers are reversed when the unit reverses bytes.
 #include <cstddef>
 #include <cstdint>
 

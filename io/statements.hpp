@@ -36,7 +36,7 @@ void connect_standard_units();
 // OPEN(unit, FILE=file [, FORM="unformatted"]) with the connection defaults:
 // sequential, status unknown (a missing file is created empty, an existing
 // one is not truncated), action read for an existing read-only file and
-// readwrite otherwise, positioned at the first byte, recl 1,000,000,000.
+// readwrite otherwise, positioned at the first byte, recl max_record_length.
 void open(std::int64_t unit, std::string_view file, Form form = Form::formatted);
 // CLOSE(unit): pending output reaches the file, the file stays. A refused
 // flush is reported like a refused write. No effect on a unit not connected.

@@ -85,7 +85,6 @@ void read_list(std::int64_t number, std::int32_t& item) {
     case ListReadResult::Status::null:
       break;
     case ListReadResult::Status::end_of_file:
-      unit.end_state = EndState::past_end;
       raise(end_of_file);
     case ListReadResult::Status::error:
       raise(bad_value, result.message);

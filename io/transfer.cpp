@@ -51,9 +51,9 @@ void put_text_record(Unit& unit, std::string_view text) {
 }
 
 void end_write(Unit& unit) {
-  if (unit.end_state == EndState::before_end) {
+  if (unit.end_pending) {
     if (const int error = unit.stream.truncate_here()) raise_os_error(error);
-    unit.end_state = EndState::at_end;
+    unit.end_pending = false;
   }
   clear_locus();
 }

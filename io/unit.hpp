@@ -5,15 +5,12 @@
 #include <string>
 
 #include "io/file_stream.hpp"
+#include "io/record_format.hpp"
 
 namespace blockeig::io {
 
 enum class Action { read, write, readwrite };
 enum class Form { formatted, unformatted };
-enum class Status { old, scratch };
-enum class EndState { before_end = 0, at_end = 1, past_end = 2 };
-
-inline constexpr std::int64_t default_recl = 1'000'000'000;
 
 struct Unit {
   std::int64_t number = 0;
@@ -21,9 +18,10 @@ struct Unit {
   FileStream stream;
   Action action = Action::readwrite;
   Form form = Form::formatted;
-  Status status = Status::old;
-  std::int64_t recl = default_recl;
-  EndState end_state = EndState::before_end;
+  std::int64_t recl = max_record_length;
+  // The first WRITE after the connection sets the end of the file at its
+  // position (the truncation rule); the standard output streams are exempt.
+  bool end_pending = true;
 
   // Unformatted records.
   bool eof_seen = false;

@@ -16,14 +16,13 @@ std::map<std::int64_t, std::unique_ptr<Unit>>& table() {
   return units;
 }
 
-void connect_standard(std::int64_t number, int fd, EndState end_state) {
+void connect_standard(std::int64_t number, int fd, bool end_pending) {
   auto unit = std::make_unique<Unit>();
   unit->number = number;
   unit->stream.attach(fd, /*owned=*/false, /*unbuffered=*/true);
   unit->action = Action::readwrite;
   unit->form = Form::formatted;
-  unit->status = Status::old;
-  unit->end_state = end_state;
+  unit->end_pending = end_pending;
   insert_unit(std::move(unit));
 }
 
@@ -57,9 +56,9 @@ std::unique_ptr<Unit> remove_unit(std::int64_t number) {
 }
 
 void connect_standard_units() {
-  connect_standard(stdin_unit, STDIN_FILENO, EndState::before_end);
-  connect_standard(stdout_unit, STDOUT_FILENO, EndState::at_end);
-  connect_standard(stderr_unit, STDERR_FILENO, EndState::at_end);
+  connect_standard(stdin_unit, STDIN_FILENO, /*end_pending=*/true);
+  connect_standard(stdout_unit, STDOUT_FILENO, /*end_pending=*/false);
+  connect_standard(stderr_unit, STDERR_FILENO, /*end_pending=*/false);
 }
 
 void close_all_units() {

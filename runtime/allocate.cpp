@@ -2,23 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <unordered_set>
 
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
 
 namespace blockeig::runtime {
-
-namespace {
-
-// The list of live allocations. Touched only by the thread that runs the
-// program's statements.
-std::unordered_set<void*>& live_blocks() {
-  static std::unordered_set<void*> blocks;
-  return blocks;
-}
-
-}  // namespace
 
 std::int64_t allocation_size(std::size_t element_size, std::initializer_list<std::int64_t> extents) {
   std::uint64_t size = element_size;
@@ -35,26 +23,16 @@ std::int64_t allocation_size(std::size_t element_size, std::initializer_list<std
 }
 
 void* allocate_block(std::int64_t bytes) {
-  // An empty array still gets a block of its own, so that every allocated
-  // array is one distinct entry in the live list.
+  // An empty array still gets a block of its own: malloc(0) may return null,
+  // which would read as a refusal.
   const std::size_t request = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
   errno = 0;
   void* block = std::malloc(request);
   if (block == nullptr) allocation_failure(errno != 0 ? errno : ENOMEM);
-  try {
-    live_blocks().insert(block);
-  } catch (...) {
-    allocation_failure(ENOMEM);
-  }
   return block;
 }
 
-void release_block(void* block) {
-  live_blocks().erase(block);
-  std::free(block);
-}
-
-std::size_t live_allocations() { return live_blocks().size(); }
+void release_block(void* block) { std::free(block); }
 
 [[noreturn]] void raise_already_allocated() { raise(array_already_allocated); }
 [[noreturn]] void raise_bad_deallocate() { raise(bad_deallocation); }

@@ -6,8 +6,7 @@
 // multiplication whose running size is not 0 the size is checked against
 // 4,294,967,295 bytes. A size failure or a refusal by the platform ends the
 // run with the allocation-failure report (exit status 1). The contents of a
-// new array are not initialised. Every live block is kept in the run-time's
-// list of live allocations.
+// new array are not initialised.
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -20,13 +19,11 @@ inline constexpr std::uint64_t max_allocation_bytes = 4'294'967'295u;
 // check fails. Extents of 0 or less give 0.
 std::int64_t allocation_size(std::size_t element_size, std::initializer_list<std::int64_t> extents);
 
-// Obtains `bytes` bytes (0 allowed) and records them as live; never returns
-// on failure. `bytes` comes from allocation_size.
+// Obtains `bytes` bytes (0 allowed); never returns on failure. `bytes` comes
+// from allocation_size.
 void* allocate_block(std::int64_t bytes);
-// Releases a block obtained from allocate_block and drops it from the list.
+// Releases a block obtained from allocate_block.
 void release_block(void* block);
-// Number of blocks still live (for the close-down check and for tests).
-std::size_t live_allocations();
 
 // A run-time array of T. Empty and unallocated until `allocate`.
 template <class T>

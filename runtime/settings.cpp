@@ -13,7 +13,6 @@ std::vector<SettingReport> reports;
 std::span<const CommandLineSetting> command_line;
 
 constexpr std::string_view convert_names[] = {"native", "little_endian", "big_endian", "swap"};
-constexpr int max_threads = 1024;
 
 const char* environment(const char* name) {
   const char* value = std::getenv(name);
@@ -69,7 +68,8 @@ std::string load_threads() {
   int threads = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
   if (error != std::errc() || end != text.data() + text.size() || threads < 1 || threads > max_threads)
-    return std::string("BLOCKEIG_THREADS=") + value + " is not a thread count; use a whole number from 1 to 1024";
+    return std::string("BLOCKEIG_THREADS=") + value + " is not a thread count; use a whole number from 1 to " +
+           std::to_string(max_threads);
   current.threads = threads;
   reports.push_back({"BLOCKEIG_THREADS", value, "environment"});
   return {};

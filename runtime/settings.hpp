@@ -4,8 +4,9 @@
 //   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap
 //                      byte order of every unformatted unit (default native,
 //                      which is little-endian here)
-//   BLOCKEIG_THREADS   number of threads for the O(n^3) loops, 1 to 1024
-//                      (default: the number of cores)
+//   BLOCKEIG_THREADS   number of threads for the O(n^3) loops, 1 to
+//                      max_threads (default: the number of cores, at most
+//                      max_threads); a run uses exactly that many
 //   BLOCKEIG_PROGRESS  0 turns the progress display on a terminal off
 //                      (default 1)
 //   BLOCKEIG_RESULTS   the results file to write beside the normal output
@@ -18,6 +19,10 @@
 #include <vector>
 
 namespace blockeig::runtime {
+
+// The largest BLOCKEIG_THREADS accepted. The thread pool has no limit of its
+// own: a run uses the count its settings report.
+inline constexpr int max_threads = 1024;
 
 enum class Convert { native, little_endian, big_endian, swap };
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdlib>
 
 #include "runtime/error_codes.hpp"

@@ -25,6 +25,7 @@ class FileSource final : public ByteSource {
   FileSource& operator=(const FileSource&) = delete;
   std::int64_t size() const override { return size_; }
   std::size_t read(std::int64_t offset, std::span<std::uint8_t> out) const override;
+  std::string file_path() const override { return path_; }
 
  private:
   std::string path_;

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "driver/matrix_file.hpp"
+#include "io/record_format.hpp"
+
 namespace scrtool {
 
 // Orders blockeig can read: the summary line needs E(2), and 8*N*N bytes
-// must fit one record of at most 1,000,000,000 bytes.
-inline constexpr std::int64_t min_order = 2;
-inline constexpr std::int64_t max_order = 11180;
+// must fit one record.
+inline constexpr std::int64_t min_order = blockeig::min_matrix_order;
+inline constexpr std::int64_t max_order = blockeig::io::max_matrix_order;
 
 struct Matrix {
   std::int32_t n = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <string>
 
@@ -12,45 +11,28 @@ namespace scrtool {
 
 namespace {
 
-// Loads `size` bytes stored in `order` as an unsigned integer.
-template <typename U>
-U load(const std::uint8_t* p, ByteOrder order) {
-  U value = 0;
-  for (std::size_t i = 0; i < sizeof(U); ++i) {
-    const std::size_t k = order == ByteOrder::little ? sizeof(U) - 1 - i : i;
-    value = static_cast<U>((value << 8) | p[k]);
-  }
-  return value;
-}
-
-template <typename U>
-void store(U value, ByteOrder order, std::uint8_t* out) {
-  for (std::size_t i = 0; i < sizeof(U); ++i) {
-    const std::size_t k = order == ByteOrder::little ? i : sizeof(U) - 1 - i;
-    out[k] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
+bool reversed(ByteOrder order) { return order == ByteOrder::big; }
 
 }  // namespace
 
 std::int32_t decode_int32(const std::uint8_t* p, ByteOrder order) {
-  return std::bit_cast<std::int32_t>(load<std::uint32_t>(p, order));
+  return blockeig::io::load_item<std::int32_t>(p, reversed(order));
 }
 
 std::int64_t decode_int64(const std::uint8_t* p, ByteOrder order) {
-  return std::bit_cast<std::int64_t>(load<std::uint64_t>(p, order));
+  return blockeig::io::load_item<std::int64_t>(p, reversed(order));
 }
 
 double decode_double(const std::uint8_t* p, ByteOrder order) {
-  return std::bit_cast<double>(load<std::uint64_t>(p, order));
+  return blockeig::io::load_item<double>(p, reversed(order));
 }
 
 void encode_int32(std::int32_t value, ByteOrder order, std::uint8_t* out) {
-  store(std::bit_cast<std::uint32_t>(value), order, out);
+  blockeig::io::store_item(value, reversed(order), out);
 }
 
 void encode_double(double value, ByteOrder order, std::uint8_t* out) {
-  store(std::bit_cast<std::uint64_t>(value), order, out);
+  blockeig::io::store_item(value, reversed(order), out);
 }
 
 std::size_t MemorySource::read(std::int64_t offset, std::span<std::uint8_t> out) const {
@@ -109,7 +91,7 @@ std::vector<RecordFrame> frame_records(const ByteSource& file, ByteOrder order,
 std::int32_t record_length_for(std::uint64_t bytes) {
   if (bytes > static_cast<std::uint64_t>(max_record_length))
     throw ToolError("a record of " + std::to_string(bytes) +
-                    " bytes exceeds the record length limit of 1000000000 bytes");
+                    " bytes exceeds the record length limit of " + std::to_string(max_record_length) + " bytes");
   return static_cast<std::int32_t>(bytes);
 }
 

@@ -1,13 +1,16 @@
 #pragma once
-// scrtool's own view of unformatted sequential records: a 4-byte signed
-// length L, L data bytes, the same 4-byte L. Pure functions over bytes, in
-// either byte order, with every length checked before it is used, so that a
-// damaged file is described instead of ending the process.
+// scrtool's view of unformatted sequential records (their layout and limit:
+// io/record_format.hpp). Pure functions over bytes, in either byte order,
+// with every length checked before it is used, so that a damaged file is
+// described instead of ending the process.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "io/record_format.hpp"
 
 namespace scrtool {
 
@@ -15,8 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 enum class ByteOrder { little, big };
 
-// blockeig's record length limit: a leading marker above it is refused.
-inline constexpr std::int64_t max_record_length = 1'000'000'000;
+using blockeig::io::max_record_length;
 
 std::int32_t decode_int32(const std::uint8_t* p, ByteOrder order);
 std::int64_t decode_int64(const std::uint8_t* p, ByteOrder order);
@@ -32,6 +34,8 @@ class ByteSource {
   // Copies min(out.size(), size() - offset) bytes from `offset`; returns the
   // count copied. Requires 0 <= offset <= size().
   virtual std::size_t read(std::int64_t offset, std::span<std::uint8_t> out) const = 0;
+  // The file the bytes are read from; empty for bytes held in memory.
+  virtual std::string file_path() const { return {}; }
 };
 
 class MemorySource final : public ByteSource {

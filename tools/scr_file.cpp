@@ -25,10 +25,11 @@ bool frames_consistently(const ByteSource& file, ByteOrder order) {
 void require_blockeig_order(std::int64_t n, const char* where_prefix) {
   if (n < min_order)
     throw ToolError(std::string(where_prefix) + "order " + std::to_string(n) +
-                    " is below 2, the smallest order blockeig accepts");
+                    " is below " + std::to_string(min_order) + ", the smallest order blockeig accepts");
   if (n > max_order)
     throw ToolError(std::string(where_prefix) + "order " + std::to_string(n) +
-                    " is above 11180: its 8*N*N bytes do not fit one record of 1000000000 bytes");
+                    " is above " + std::to_string(max_order) + ": its 8*N*N bytes do not fit one record of " +
+                    std::to_string(max_record_length) + " bytes");
 }
 
 void emit_scr(const Matrix& m, ByteOrder order, const ByteSink& sink) {
@@ -64,6 +65,10 @@ Bytes encode_scr(const Matrix& m, ByteOrder order) {
 Matrix read_scr(const ByteSource& file, ByteOrder order) {
   const Verdict verdict = predict_blockeig(file, order);
   if (!verdict.accepted) throw ToolError(verdict_text(verdict));
+  return read_accepted_scr(file, order);
+}
+
+Matrix read_accepted_scr(const ByteSource& file, ByteOrder order) {
   const RecordFrame first = frame_record(file, 0, order);
   std::array<std::uint8_t, 4> order_bytes{};
   file.read(first.data_offset(), order_bytes);

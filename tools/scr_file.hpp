@@ -17,6 +17,9 @@ Bytes encode_scr(const Matrix& m, ByteOrder order);
 // differing trailing marker included). Throws ToolError describing the first
 // damage otherwise.
 Matrix read_scr(const ByteSource& file, ByteOrder order);
+// The same for a file whose verdict in `order` is already known to be
+// acceptance.
+Matrix read_accepted_scr(const ByteSource& file, ByteOrder order);
 
 // The byte order whose first record is framed consistently (complete, at
 // least 4 data bytes, equal markers); little-endian when both or neither are.

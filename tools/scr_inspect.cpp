@@ -95,7 +95,7 @@ Inspection inspect_scr(const ByteSource& file) {
   if (!in.frames.empty() && in.frames[0].framing == Framing::complete && in.frames[0].length >= 4)
     in.n = in_order.n;
   if (in_order.accepted) {
-    in.facts = measure(read_scr(file, in.order.order));
+    in.facts = measure(read_accepted_scr(file, in.order.order));
     add_matrix_notes(in);
   }
   add_tolerated_notes(in);

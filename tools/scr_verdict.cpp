@@ -1,113 +1,217 @@
 #include "tools/scr_verdict.hpp"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "runtime/error_codes.hpp"
+#include "driver/matrix_file.hpp"
+#include "driver/statement_numbers.hpp"
+#include "io/statements.hpp"
+#include "runtime/allocate.hpp"
+#include "runtime/startup.hpp"
 #include "tools/matrix.hpp"
+#include "tools/tool_error.hpp"
 
 namespace scrtool {
 
 namespace {
 
-using blockeig::runtime::corrupt_record;
-using blockeig::runtime::end_of_file;
-using blockeig::runtime::read_past_recl;
+namespace fs = std::filesystem;
+namespace statement = blockeig::statement;
 
 std::string num(std::int64_t value) { return std::to_string(value); }
 
-Verdict failure(int line, int code, std::string reason) {
-  Verdict v;
-  v.line = line;
-  v.code = code;
-  v.exit_status = 2;
-  v.message = std::string(blockeig::runtime::error_message(code));
-  v.reason = std::move(reason);
-  return v;
+// A directory of its own for the child's A.SCR, removed when the object goes.
+class WorkDirectory {
+ public:
+  WorkDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "scrtool-verdict-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw ToolError(std::string("cannot make a directory for blockeig's reader: ") + std::strerror(errno));
+    path_ = pattern;
+  }
+  ~WorkDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  WorkDirectory(const WorkDirectory&) = delete;
+  WorkDirectory& operator=(const WorkDirectory&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Makes `file` appear as A.SCR in `dir`: a link to the file itself, or a
+// copy of bytes held in memory.
+void place_matrix_file(const ByteSource& file, const fs::path& dir) {
+  const fs::path target = dir / blockeig::matrix_file_name;
+  std::error_code error;
+  if (const std::string path = file.file_path(); !path.empty()) {
+    fs::create_symlink(fs::absolute(path), target, error);
+  } else {
+    std::ofstream out(target, std::ios::binary);
+    Bytes piece(1 << 16);
+    for (std::int64_t at = 0; at < file.size() && out;) {
+      const std::size_t got = file.read(at, piece);
+      out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(got));
+      at += static_cast<std::int64_t>(got);
+    }
+    if (!out.flush()) error = std::make_error_code(std::errc::io_error);
+  }
+  if (error) throw ToolError("cannot place the file for blockeig's reader: " + error.message());
 }
 
-// The failure of a READ statement at `line` whose record `number` did not
-// frame completely.
-Verdict framing_failure(const RecordFrame& frame, int number, int line) {
+// In the child: blockeig's start-up and its reading of A.SCR, with the
+// byte order set as asked and the console thrown away. Never returns.
+[[noreturn]] void run_reader(const fs::path& dir, ByteOrder order, int report_fd) {
+  const int null_fd = ::open("/dev/null", O_RDWR);
+  if (null_fd < 0 || ::dup2(null_fd, STDIN_FILENO) < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0 ||
+      ::dup2(report_fd, STDERR_FILENO) < 0 || ::chdir(dir.c_str()) != 0)
+    ::_exit(127);
+  ::setenv("BLOCKEIG_CONVERT", order == ByteOrder::big ? "big_endian" : "little_endian", 1);
+  ::unsetenv("BLOCKEIG_THREADS");
+  ::unsetenv("BLOCKEIG_PROGRESS");
+  try {
+    blockeig::runtime::start_up(statement::source_file);
+    blockeig::io::connect_standard_units();
+    std::int32_t N = 0;
+    blockeig::runtime::Array<double> A, C, E;
+    blockeig::read_matrix_file(N, A, C, E);
+  } catch (...) {
+    ::_exit(127);
+  }
+  ::_exit(0);
+}
+
+struct Ending {
+  int status = 0;
+  std::string report;
+};
+
+// Runs blockeig's reading of `file` in a child process: its exit status and
+// everything it wrote on standard error.
+Ending read_as_blockeig(const ByteSource& file, ByteOrder order) {
+  const WorkDirectory dir;
+  place_matrix_file(file, dir.path());
+  int ends[2];
+  if (::pipe(ends) != 0) throw ToolError(std::string("cannot run blockeig's reader: ") + std::strerror(errno));
+  std::fflush(nullptr);  // nothing buffered here may be written twice
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ends[0]);
+    run_reader(dir.path(), order, ends[1]);
+  }
+  ::close(ends[1]);
+  Ending ending;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) ending.report.append(buffer, static_cast<std::size_t>(n));
+    else if (errno != EINTR) break;
+  }
+  ::close(ends[0]);
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+    throw ToolError(std::string("cannot run blockeig's reader: ") + std::strerror(errno));
+  ending.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (ending.status == 127) throw ToolError("blockeig's reader could not be started");
+  return ending;
+}
+
+// What a reader finds where record `number` should begin, when it is not
+// a complete record.
+std::string framing_reason(const RecordFrame& frame, int number) {
   const std::string record = "record " + num(number);
   const std::string at = " at byte " + num(frame.offset);
   switch (frame.framing) {
     case Framing::end_of_file:
-      return failure(line, end_of_file,
-                     number == 1 ? std::string("the file is empty") : "the file holds record 1 only");
+      return number == 1 ? "the file is empty" : "the file holds record 1 only";
     case Framing::partial_marker:
-      return failure(line, corrupt_record,
-                     "only " + num(frame.available) + " byte(s) remain" + at +
-                         " where the length marker of " + record + " belongs");
+      return "only " + num(frame.available) + " byte(s) remain" + at + " where the length marker of " + record +
+             " belongs";
     case Framing::negative_length:
-      return failure(line, corrupt_record,
-                     "the length marker of " + record + at + " is negative (" + num(frame.length) + ")");
+      return "the length marker of " + record + at + " is negative (" + num(frame.length) + ")";
     case Framing::over_limit:
-      return failure(line, read_past_recl,
-                     "the length marker of " + record + at + " (" + num(frame.length) +
-                         ") is above the record length limit 1000000000");
+      return "the length marker of " + record + at + " (" + num(frame.length) +
+             ") is above the record length limit " + num(max_record_length);
     case Framing::truncated:
-      return failure(line, corrupt_record,
-                     "the file ends inside " + record + ": its marker" + at + " announces " +
-                         num(frame.length) + " data bytes, but only " + num(frame.available - 4) +
-                         " bytes follow the marker (" + num(frame.length) + " + 4 needed)");
+      return "the file ends inside " + record + ": its marker" + at + " announces " + num(frame.length) +
+             " data bytes, but only " + num(frame.available - 4) + " bytes follow the marker (" +
+             num(frame.length) + " + 4 needed)";
     case Framing::complete:
       break;
   }
   return {};
 }
 
+// What in the file leads to the report at `verdict.line`.
+std::string failure_reason(const ByteSource& file, ByteOrder order, const Verdict& verdict) {
+  const RecordFrame first = frame_record(file, 0, order);
+  const std::uint64_t n = verdict.n > 0 ? static_cast<std::uint64_t>(verdict.n) : 0;
+  const std::uint64_t matrix_bytes = 8 * n * n;
+  switch (verdict.line) {
+    case statement::read_order:
+      if (first.framing != Framing::complete) return framing_reason(first, 1);
+      if (first.length < 4) return "record 1 holds " + num(first.length) + " data bytes, too few for N (4)";
+      return "record 1 gives the order N = " + num(verdict.n);
+    case statement::allocate_matrices:
+      if (matrix_bytes > blockeig::runtime::max_allocation_bytes)
+        return "N = " + num(verdict.n) + " makes the matrix " + std::to_string(matrix_bytes) +
+               " bytes, above the allocation limit " + std::to_string(blockeig::runtime::max_allocation_bytes);
+      return "the platform refused memory for the matrices of order N = " + num(verdict.n);
+    case statement::read_matrix: {
+      const RecordFrame second = frame_record(file, first.next_offset(), order);
+      if (second.framing != Framing::complete) return framing_reason(second, 2);
+      return "record 2 holds " + num(second.length) + " data bytes; N = " + num(verdict.n) + " needs " +
+             std::to_string(matrix_bytes);
+    }
+    default:
+      return "blockeig cannot read the file";
+  }
+}
+
+// The order record 1 gives, when it is complete and long enough.
+std::int32_t order_of(const ByteSource& file, ByteOrder order) {
+  const RecordFrame first = frame_record(file, 0, order);
+  if (first.framing != Framing::complete || first.length < 4) return 0;
+  std::array<std::uint8_t, 4> bytes{};
+  file.read(first.data_offset(), bytes);
+  return decode_int32(bytes.data(), order);
+}
+
 }  // namespace
 
 Verdict predict_blockeig(const ByteSource& file, ByteOrder order) {
-  const RecordFrame first = frame_record(file, 0, order);
-  if (first.framing != Framing::complete) return framing_failure(first, 1, line_read_order);
-  if (first.length < 4)
-    return failure(line_read_order, read_past_recl,
-                   "record 1 holds " + num(first.length) + " data bytes, too few for N (4)");
-
-  std::array<std::uint8_t, 4> order_bytes{};
-  file.read(first.data_offset(), order_bytes);
-  const std::int32_t n = decode_int32(order_bytes.data(), order);
-  if (n < min_order) {
-    Verdict v;
-    v.exit_status = 2;
-    v.reason = "record 1 gives the order N = " + num(n);
-    v.message = "the order is below 2";
-    v.n = n;
-    return v;
-  }
-  const std::uint64_t matrix_bytes = 8u * static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
-  if (matrix_bytes > max_allocation_bytes) {
-    Verdict v;
-    v.line = line_allocate;
-    v.exit_status = 1;
-    v.message = "Memory allocation failed";
-    v.reason = "N = " + num(n) + " makes the matrix " + std::to_string(matrix_bytes) +
-               " bytes, above the allocation limit 4294967295";
-    v.n = n;
-    return v;
-  }
-
-  const RecordFrame second = frame_record(file, first.next_offset(), order);
+  const Ending ending = read_as_blockeig(file, order);
   Verdict v;
-  if (second.framing != Framing::complete) {
-    v = framing_failure(second, 2, line_read_matrix);
-  } else if (static_cast<std::uint64_t>(second.length) < matrix_bytes) {
-    v = failure(line_read_matrix, read_past_recl,
-                "record 2 holds " + num(second.length) + " data bytes; N = " + num(n) + " needs " +
-                    std::to_string(matrix_bytes));
-  } else {
-    v.accepted = true;
-  }
-  v.n = n;
+  v.n = order_of(file, order);
+  v.exit_status = ending.status;
+  v.report = ending.report;
+  v.accepted = ending.status == 0 && ending.report.empty();
+  if (v.accepted) return v;
+  if (std::sscanf(v.report.c_str(), "At line %d ", &v.line) != 1) v.line = 0;
+  std::string last = v.report.substr(0, v.report.empty() ? 0 : v.report.size() - 1);
+  last = last.substr(last.rfind('\n') + 1);
+  constexpr std::string_view error_prefix = "Fortran runtime error: ";
+  v.message = last.starts_with(error_prefix) ? last.substr(error_prefix.size()) : last;
+  v.reason = failure_reason(file, order, v);
   return v;
 }
 
 std::string verdict_outcome(const Verdict& verdict) {
   if (verdict.accepted) return "accepts it";
-  if (verdict.line == 0) return "refuses it: " + verdict.message;
-  std::string text = "stops at line " + std::to_string(verdict.line) + " with \"" + verdict.message + "\"";
+  std::string text = "stops";
+  if (verdict.line != 0) text += " at line " + std::to_string(verdict.line);
+  text += " with \"" + verdict.message + "\"";
   if (verdict.exit_status != 2) text += " (exit status " + std::to_string(verdict.exit_status) + ")";
   return text;
 }

@@ -105,8 +105,8 @@ Frobenius norm and the number of non-finite elements, and whether blockeig
 accepts it. When it does not, info names the statement line and the
 run-time message blockeig will stop with ("End of file", "Corrupt record in
 unformatted sequential-access file", "Reading more data than the record
-size (RECL)", "Memory allocation failed") or that it refuses an order below
-2. A matrix that is not symmetric is accepted, and info says what each of
+size (RECL)", "Memory allocation failed", the message for an order below
+2). A matrix that is not symmetric is accepted, and info says what each of
 blockeig's phases then uses. Notes list what else blockeig passes over in
 silence: extra bytes in a record, unequal length markers, records after the
 matrix, non-finite elements.

@@ -3,8 +3,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "driver/console_texts.hpp"
+#include "io/format.hpp"
+#include "io/list_write.hpp"
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
 
@@ -12,14 +17,48 @@ namespace scrtool {
 
 namespace {
 
-constexpr std::string_view order_prefix = " N = ";
-constexpr std::string_view ierr_prefix = " diagonalized - direct, IERR: ";
-constexpr std::string_view table_header = " block  dimension start  end";
-constexpr std::size_t integer_width = 5;
-constexpr std::size_t real_width = 12;
-constexpr std::size_t block_line_width = integer_width + 4 * real_width;  // 53
-constexpr std::size_t sweep_line_width = integer_width + 6 * real_width;  // 77
-constexpr std::size_t summary_width = 4 * real_width;                    // 48
+using blockeig::io::FormatItem;
+
+// A list-directed record of one text, as the program writes it (" N = ").
+std::string list_record(std::string_view text) {
+  const blockeig::io::Item item(text);
+  std::string record;
+  blockeig::io::build_list_record(std::span<const blockeig::io::Item>(&item, 1), record);
+  return record;
+}
+
+// The items of one of the program's own formats.
+std::vector<FormatItem> format_items(std::string_view format) {
+  return blockeig::io::parse_format(format).format.items;
+}
+
+// The console's line shapes, read from the program's texts and formats:
+// the block and sweep lines are (i5,6g12.3), the summary (4g12.3).
+struct ConsoleShapes {
+  std::string order_prefix = list_record(blockeig::console_text::order);
+  std::string ierr_prefix = list_record(blockeig::console_text::direct_ierr);
+  std::string table_header = list_record(blockeig::console_text::table_heading);
+  std::size_t integer_width = 0;
+  std::size_t real_width = 0;
+  std::size_t block_line_width = 0;
+  std::size_t sweep_line_width = 0;
+  std::size_t summary_width = 0;
+
+  ConsoleShapes() {
+    const std::vector<FormatItem> line = format_items(blockeig::console_text::iteration_format);
+    const std::vector<FormatItem> summary = format_items(blockeig::console_text::summary_format);
+    integer_width = static_cast<std::size_t>(line.at(0).w);
+    real_width = static_cast<std::size_t>(line.at(1).w);
+    block_line_width = integer_width + 4 * real_width;
+    sweep_line_width = integer_width + static_cast<std::size_t>(line.at(1).repeat) * real_width;
+    summary_width = static_cast<std::size_t>(summary.at(0).repeat * summary.at(0).w);
+  }
+};
+
+const ConsoleShapes& shapes() {
+  static const ConsoleShapes console;
+  return console;
+}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -38,6 +77,7 @@ bool parse_i_field(std::string_view field, std::int32_t& value) {
 
 // Reads `count` G12.3 fields starting at `offset`; false if one does not read.
 bool parse_reals(std::string_view line, std::size_t offset, std::size_t count, double* out) {
+  const std::size_t real_width = shapes().real_width;
   for (std::size_t k = 0; k < count; ++k)
     if (!parse_g_field(line.substr(offset + k * real_width, real_width), out[k])) return false;
   return true;
@@ -69,6 +109,8 @@ bool parse_g_field(std::string_view field, double& value) {
 }
 
 Transcript read_transcript(std::string_view text, std::string_view name) {
+  const auto& [order_prefix, ierr_prefix, table_header, integer_width, real_width, block_line_width,
+               sweep_line_width, summary_width] = shapes();
   Transcript t;
   LineCursor cursor(text);
   const auto fail = [&](const std::string& message) -> ToolError {

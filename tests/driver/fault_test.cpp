@@ -402,7 +402,7 @@ TEST(SizeLimit, RecordLongerThanTheLimitFailsBeforeItsData) {
   const std::int64_t length = std::int64_t{8} * n * n;  // 1,000,118,088
   ASSERT_EQ(length, 1'000'118'088);
   TempDir dir;
-  write_file(dir / "A.SCR", scr_record(le32(n)) + le32(static_cast<std::int32_t>(length)));
+  write_file(dir / "A.SCR", damaged_matrix_file("matrix marker above the limit"));
   const std::string path = (dir / "A.SCR").string();
   const int fd = ::open(path.c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
@@ -422,7 +422,7 @@ TEST(SizeLimit, RecordLongerThanTheLimitFailsBeforeItsData) {
 // below a gigabyte the report is still the damaged record, not a refused
 // allocation.
 TEST(SizeLimit, MarkerAtTheLimitInAShortFileIsADamagedRecord) {
-  const std::string scr = scr_record(le32(2)) + le32(1'000'000'000) + doubles({1, 2, 3, 4});
+  const std::string& scr = damaged_matrix_file("matrix marker at the limit on a short file");
   struct Case {
     const char* name;
     rlim_t address_space;  // 0: no limit

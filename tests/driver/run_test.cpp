@@ -285,7 +285,7 @@ TEST(Run, FailuresOfTheEigenvalueFile) {
 // A.SCR: the matrix file stays as it was, whatever the run does.
 TEST(Run, ClosedStandardStreams) {
   const std::string scr = scr_file(3, random_symmetric_matrix(3, 2));
-  const std::string short_scr = scr_record(le32(3)) + scr_record(doubles({1, 2}));
+  const std::string& short_scr = damaged_matrix_file("record 2 three doubles short");
   struct Case {
     int closed;
     const std::string* file;
@@ -314,22 +314,21 @@ TEST(Run, ClosedStandardStreams) {
 
 TEST(Run, FailuresOfTheMatrixFile) {
   struct Case {
-    const char* name;
-    std::string scr;
+    const char* name;  // of the damaged file
     std::string out;
     std::string err;
     int status;
   };
   const std::string n2_lines = " N =  2\n allocated\n";
   const Case cases[] = {
-      {"only record 1", scr_record(le32(2)), n2_lines, report(15, " (Unit 8 \"A.SCR\")", "End of file"), 2},
-      {"short record 2", scr_record(le32(2)) + scr_record(doubles({1, 2, 3})), n2_lines,
+      {"record 1 only", n2_lines, report(15, " (Unit 8 \"A.SCR\")", "End of file"), 2},
+      {"record 2 one double short", n2_lines,
        report(15, " (Unit 8 \"A.SCR\")", "Reading more data than the record size (RECL)"), 2},
-      {"N = 1", scr_file(1, {5.0}), "",
+      {"order 1", "",
        report(11, " (Unit 8 \"A.SCR\")", "Matrix order N = 1 in A.SCR is too small: blockeig needs N of 2 or more"), 2},
-      {"N = -3", scr_record(le32(-3)), "",
+      {"order -3", "",
        report(11, " (Unit 8 \"A.SCR\")", "Matrix order N = -3 in A.SCR is too small: blockeig needs N of 2 or more"), 2},
-      {"N = 23171", scr_record(le32(23171)), " N =  23171\n",
+      {"order 23171", " N =  23171\n",
        std::string("At line 13 of file main.cpp\n") + traceback +
            "Operating system error: Cannot allocate memory\nMemory allocation failed\n",
        1},
@@ -337,7 +336,7 @@ TEST(Run, FailuresOfTheMatrixFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    write_file(dir / "A.SCR", c.scr);
+    write_file(dir / "A.SCR", damaged_matrix_file(c.name));
     const ChildResult r = run_blockeig(dir, "1\n");
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);

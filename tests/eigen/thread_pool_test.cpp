@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "runtime/settings.hpp"
 
 namespace blockeig {
 namespace {
@@ -21,6 +29,28 @@ class ThreadPool : public ::testing::Test {
 };
 
 constexpr int thread_counts[] = {1, 2, 3, 7};
+
+struct TaskSeen {
+  std::thread::id thread;
+  int rounding;
+};
+
+// Runs `count` tasks, each of which waits until every task has started (for
+// at most a minute): with fewer than `count` threads some task runs late,
+// after the wait, and its thread shows up twice. Returns what each task saw.
+std::vector<TaskSeen> run_together(int count) {
+  std::mutex mutex;
+  std::condition_variable all_in;
+  std::vector<TaskSeen> seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  parallel_for(static_cast<std::size_t>(count), [&](std::size_t) {
+    std::unique_lock lock(mutex);
+    seen.push_back({std::this_thread::get_id(), std::fegetround()});
+    all_in.notify_all();
+    all_in.wait_until(lock, deadline, [&] { return seen.size() == static_cast<std::size_t>(count); });
+  });
+  return seen;
+}
 
 TEST_F(ThreadPool, VisitsEveryIndexExactlyOnce) {
   const std::size_t counts[] = {0, 1, 2, 3, 7, 64, 1000, 100003};
@@ -72,7 +102,7 @@ TEST_F(ThreadPool, NestedCallsRunInline) {
 TEST_F(ThreadPool, CountIsClampedAndKept) {
   const struct {
     int requested, expected;
-  } cases[] = {{1, 1}, {2, 2}, {7, 7}, {0, 1}, {-5, 1}, {max_thread_count + 1, max_thread_count}};
+  } cases[] = {{1, 1}, {2, 2}, {7, 7}, {0, 1}, {-5, 1}, {runtime::max_threads, runtime::max_threads}};
   for (const auto& c : cases) {
     set_thread_count(c.requested);
     EXPECT_EQ(thread_count(), c.expected) << "requested " << c.requested;
@@ -80,18 +110,44 @@ TEST_F(ThreadPool, CountIsClampedAndKept) {
   EXPECT_GE(default_thread_count(), 1);
 }
 
+// The largest count the settings accept, handed to the pool as main does:
+// that many distinct threads run tasks at once, however few cores the
+// machine has.
+TEST_F(ThreadPool, ARunUsesTheThreadsItsSettingsReport) {
+  const std::string most = std::to_string(runtime::max_threads);
+  ASSERT_EQ(::setenv("BLOCKEIG_THREADS", most.c_str(), 1), 0);
+  const std::string problem = runtime::load_settings();
+  ::unsetenv("BLOCKEIG_THREADS");
+  ASSERT_EQ(problem, "");
+  const int reported = runtime::settings().threads;
+  runtime::load_settings();
+  ASSERT_EQ(reported, runtime::max_threads);
+
+  set_thread_count(reported);
+  EXPECT_EQ(thread_count(), reported);
+  std::vector<std::thread::id> ran;
+  for (const TaskSeen& task : run_together(reported)) ran.push_back(task.thread);
+  std::sort(ran.begin(), ran.end());
+  EXPECT_EQ(std::unique(ran.begin(), ran.end()) - ran.begin(), reported);
+}
+
+// Every task waits for the others, so the workers are sure to run tasks of
+// their own: the caller cannot drain the job alone.
 TEST_F(ThreadPool, WorkersRunUnderTheCallersRounding) {
-  set_thread_count(3);
+  constexpr int threads = 3;
+  set_thread_count(threads);
+  const auto caller = std::this_thread::get_id();
   const int saved = std::fegetround();
   for (int mode : {FE_UPWARD, FE_TOWARDZERO, FE_TONEAREST}) {
     ASSERT_EQ(std::fesetround(mode), 0);
-    std::vector<int> seen(64, -1);
-    parallel_for(seen.size(), [&](std::size_t i) {
-      seen[i] = std::fegetround();
-      std::this_thread::yield();  // give every worker a chance at a task
-    });
+    const std::vector<TaskSeen> seen = run_together(threads);
     std::fesetround(saved);
-    for (int s : seen) EXPECT_EQ(s, mode);
+    int by_workers = 0;
+    for (const TaskSeen& task : seen) {
+      EXPECT_EQ(task.rounding, mode);
+      by_workers += task.thread != caller;
+    }
+    EXPECT_EQ(by_workers, threads - 1) << "rounding mode " << mode;
   }
 }
 

@@ -9,7 +9,6 @@
 
 #include "eigen/precision.hpp"
 #include "eigen/solver.hpp"
-#include "runtime/allocate.hpp"
 #include "tests/eigen/lapack_peer.hpp"
 #include "tests/eigen/matrices.hpp"
 
@@ -217,13 +216,11 @@ TEST(Tred12Handover, SignedZeroDecidesTheReflection) {
 }
 
 TEST(Tred12QuickReturn, OrdersBelowOneTouchNothing) {
-  const std::size_t live = runtime::live_allocations();
   for (const int n : {0, -1}) {
     int ierr = 7;
     tred12(n, nullptr, nullptr, nullptr, 2, ierr);
     EXPECT_EQ(ierr, 0);
   }
-  EXPECT_EQ(runtime::live_allocations(), live);
 }
 
 // ---- Modes and the input matrix ---------------------------------------
@@ -285,14 +282,6 @@ TEST(Tred12Scale, TinyMatricesAreSeenByTheirTridiagonalPart) {
   expect_eigenpairs(big, solve(big));
 }
 
-TEST(Tred12Work, TheWorkVectorIsReleasedOnEveryReturn) {
-  const std::size_t live = runtime::live_allocations();
-  solve(test::random_symmetric(6, 1));
-  Square bad = test::random_symmetric(6, 1);
-  bad(3, 2) = bad(2, 3) = nan;
-  EXPECT_NE(solve(bad).ierr, 0);
-  EXPECT_EQ(runtime::live_allocations(), live);
-}
 
 // ---- NaN and infinity --------------------------------------------------
 

@@ -11,14 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.hpp"
+#include "support/frame_probe.hpp"
 #include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"
 
 namespace blockeig::testing {
 namespace {
-
-constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
 std::string be32(std::int32_t v) {
   std::string s = le32(v);
@@ -33,12 +31,6 @@ std::string matrix_data(int n) {
   return data;
 }
 
-ChildResult probe(const TempDir& dir, std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
-  ChildOptions options;
-  options.directory = dir.path();
-  options.environment = std::move(environment);
-  return run_child(FRAME_PROBE_BIN, arguments, options);
-}
 
 TEST(RecordFile, WritesTheFiftyTwoByteFileAndReadsItBack) {
   TempDir dir;
@@ -54,7 +46,7 @@ TEST(RecordFile, WritesTheFiftyTwoByteFileAndReadsItBack) {
 
 TEST(RecordFile, ByteReversalOnBothSides) {
   TempDir dir;
-  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}, {"BLOCKEIG_CONVERT=big_endian"}).status, 0);
+  ASSERT_EQ(probe(dir, {"write-matrix", "A.SCR", "2"}, {}, {"BLOCKEIG_CONVERT=big_endian"}).status, 0);
   std::string big = be32(4) + be32(2) + be32(4) + be32(32);
   for (int i = 1; i <= 4; ++i) {
     std::string v = le64(i);
@@ -63,9 +55,9 @@ TEST(RecordFile, ByteReversalOnBothSides) {
   big += be32(32);
   EXPECT_EQ(read_file(dir / "A.SCR"), big);
   for (const char* setting : {"BLOCKEIG_CONVERT=big_endian", "BLOCKEIG_CONVERT=swap"})
-    EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {setting}).out, "N = 2\n1\n2\n3\n4\n");
+    EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {}, {setting}).out, "N = 2\n1\n2\n3\n4\n");
   write_file(dir / "A.SCR", record(le32(2)) + record(matrix_data(2)));
-  EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {"BLOCKEIG_CONVERT=little_endian"}).out, "N = 2\n1\n2\n3\n4\n");
+  EXPECT_EQ(probe(dir, {"read-matrix", "A.SCR"}, {}, {"BLOCKEIG_CONVERT=little_endian"}).out, "N = 2\n1\n2\n3\n4\n");
 }
 
 TEST(RecordFile, TolerantReads) {
@@ -98,26 +90,24 @@ TEST(RecordFile, DamagedFiles) {
   const std::string corrupt = "Corrupt record in unformatted sequential-access file";
   const std::string recl = "Reading more data than the record size (RECL)";
   struct Case {
-    const char* name;
-    std::string file;
+    const char* name;  // of the damaged file
     int line;
     std::string message;
     std::string out;
   };
   const Case cases[] = {
-      {"empty file", "", 11, eof, ""},
-      {"record 1 only", record(le32(2)), 15, eof, "N = 2\n"},
-      {"no record left for an array of no elements", record(le32(0)), 15, eof, "N = 0\n"},
-      {"record 1 too short", record("ab"), 11, recl, ""},
-      {"record 2 too short", record(le32(2)) + record(matrix_data(1)), 15, recl, "N = 2\n"},
-      {"stray bytes where a marker belongs", record(le32(2)) + "\x01\x02", 15, corrupt, "N = 2\n"},
-      {"file ends inside the data", record(le32(2)) + le32(32) + le64(1), 15, corrupt, "N = 2\n"},
-      {"file ends inside the trailing marker", record(le32(1)) + le32(8) + le64(1) + "\x08", 15, corrupt, "N = 1\n"},
-      {"marker above the record length limit", le32(1'000'000'001) + le32(2), 11, recl, ""},
-      {"negative marker", le32(-8) + le32(2) + le32(-8), 11, corrupt, ""},
-      {"marker of exactly the limit on a short file", le32(1'000'000'000) + le32(2), 11, corrupt, ""},
-      {"matrix marker near the limit on a short file", record(le32(2)) + le32(999'999'999) + le64(1), 15, corrupt,
-       "N = 2\n"},
+      {"empty file", 11, eof, ""},
+      {"record 1 only", 15, eof, "N = 2\n"},
+      {"no record left for an array of no elements", 15, eof, "N = 0\n"},
+      {"record 1 too short", 11, recl, ""},
+      {"record 2 too short", 15, recl, "N = 2\n"},
+      {"stray bytes where a marker belongs", 15, corrupt, "N = 2\n"},
+      {"file ends inside the data", 15, corrupt, "N = 2\n"},
+      {"file ends inside the trailing marker", 15, corrupt, "N = 1\n"},
+      {"marker above the record length limit", 11, recl, ""},
+      {"negative marker", 11, corrupt, ""},
+      {"marker of exactly the limit on a short file", 11, corrupt, ""},
+      {"matrix marker near the limit on a short file", 15, corrupt, "N = 2\n"},
   };
   // Under a 256 MB address-space limit: a marker that the file cannot fill
   // is a damaged record, not a buffer of a gigabyte.
@@ -130,7 +120,7 @@ TEST(RecordFile, DamagedFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    write_file(dir / "A.SCR", c.file);
+    write_file(dir / "A.SCR", damaged_matrix_file(c.name));
     ChildOptions options;
     options.directory = dir.path();
     options.before_exec = limit_memory;

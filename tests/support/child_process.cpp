@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,9 +17,39 @@
 #include <sstream>
 #include <stdexcept>
 
+extern char** environ;
+
 namespace blockeig::testing {
 
 namespace {
+
+// The environment the child starts with: this process's (or none), changed
+// by options.environment as ChildOptions describes.
+std::vector<std::string> child_environment(const ChildOptions& options) {
+  std::vector<std::string> entries;
+  if (options.inherit_environment)
+    for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
+  const auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  for (const std::string& change : options.environment) {
+    const std::string name = name_of(change);
+    const bool prefix = change.find('=') == std::string::npos && change.ends_with('*');
+    const std::string key = prefix ? name.substr(0, name.size() - 1) : name;
+    std::erase_if(entries, [&](const std::string& entry) {
+      return prefix ? entry.starts_with(key) : name_of(entry) == key;
+    });
+    if (change.find('=') != std::string::npos) entries.push_back(change);
+  }
+  return entries;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> list;
+  for (std::string& s : strings) list.push_back(s.data());
+  list.push_back(nullptr);
+  return list;
+}
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); }
 
 void drain(int fd, std::string& into, bool& open) {
   char buffer[65536];
@@ -33,8 +64,16 @@ void drain(int fd, std::string& into, bool& open) {
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,
                       const ChildOptions& options) {
+  // Everything the child needs is made before fork: between fork and exec
+  // a child of a threaded process should make system calls only.
+  std::vector<std::string> environment = child_environment(options);
+  std::vector<std::string> argument_strings = {program};
+  argument_strings.insert(argument_strings.end(), arguments.begin(), arguments.end());
+  const std::vector<char*> envp = pointers(environment);
+  const std::vector<char*> argv = pointers(argument_strings);
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  const auto started = std::chrono::steady_clock::now();
   // Nothing of this process's own buffered output may reach a child: a
   // before_exec step that forks a helper of its own (which never calls exec)
   // would otherwise write it out again when it ends, as it does under
@@ -48,13 +87,8 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     ::dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) ::close(fd);
     if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(126);
-    for (const std::string& entry : options.environment) ::putenv(const_cast<char*>(entry.c_str()));
     if (options.before_exec) options.before_exec();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(in_pipe[0]);
@@ -96,6 +130,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     }
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
+      result.timed_out = true;
       break;
     }
   }
@@ -103,8 +138,12 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
   ::close(out_pipe[0]);
   ::close(err_pipe[0]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  result.peak_kib = usage.ru_maxrss;
   return result;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Runs a program as a child process in a directory of its own and captures
-// everything it leaves: standard output, standard error, exit status.
+// everything it leaves: standard output, standard error, exit status, and
+// what it cost. The tests, the benchmarks and fuzz_program all run blockeig
+// through it.
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,13 +13,20 @@ namespace blockeig::testing {
 struct ChildResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or 128 + signal number
+  int status = -1;         // exit status, or 128 + signal number
+  bool timed_out = false;  // killed at the time limit
+  double wall_seconds = 0;
+  double cpu_seconds = 0;  // user and system time of the child, all threads
+  long peak_kib = 0;       // peak resident memory (ru_maxrss)
 };
 
 struct ChildOptions {
   std::filesystem::path directory;
   std::string input;                          // standard input (closed after it)
-  std::vector<std::string> environment;       // extra NAME=VALUE entries
+  bool inherit_environment = true;            // else the child starts with none
+  // Applied in order: NAME=VALUE sets NAME; NAME alone removes it; PREFIX*
+  // removes every variable whose name starts with PREFIX.
+  std::vector<std::string> environment;
   std::function<void()> before_exec;          // runs in the child (limits, ...)
   int timeout_seconds = 120;
 };

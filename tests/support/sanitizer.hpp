@@ -13,6 +13,11 @@
 #endif
 #endif
 
+// The sanitized suite is the checking build: its assertions must run.
+#if defined(BLOCKEIG_UNDER_ASAN) && defined(NDEBUG)
+#error "the sanitized tests must be built with assertions on (BLOCKEIG_SANITIZE does that)"
+#endif
+
 namespace blockeig::testing {
 
 // Whether this process runs under valgrind, which traces the children too

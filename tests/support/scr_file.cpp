@@ -1,36 +1,56 @@
 #include "support/scr_file.hpp"
 
-#include <cstring>
 #include <random>
+
+#include "io/record_format.hpp"
 
 namespace blockeig::testing {
 
 std::string le32(std::int32_t value) {
-  std::string bytes(4, '\0');
-  std::memcpy(bytes.data(), &value, 4);
-  return bytes;
+  const std::int32_t values[] = {value};
+  return io::item_bytes<std::int32_t>(values);
 }
 
 std::string le64(double value) {
-  std::string bytes(8, '\0');
-  std::memcpy(bytes.data(), &value, 8);
-  return bytes;
+  const double values[] = {value};
+  return io::item_bytes<double>(values);
 }
 
-std::string scr_record(const std::string& data) {
-  const std::string length = le32(static_cast<std::int32_t>(data.size()));
-  return length + data + length;
-}
+std::string scr_record(const std::string& data) { return io::record_bytes(data); }
 
-std::string doubles(const std::vector<double>& values) {
-  std::string bytes;
-  for (double v : values) bytes += le64(v);
-  return bytes;
-}
+std::string doubles(const std::vector<double>& values) { return io::item_bytes<double>(values); }
 
 std::string scr_file(std::int32_t n, const std::vector<double>& column_major) {
-  return scr_record(le32(n)) + scr_record(doubles(column_major));
+  return io::matrix_file_bytes(n, column_major);
 }
+
+const std::map<std::string, std::string>& damaged_matrix_files() {
+  static const std::map<std::string, std::string> files = {
+      {"empty file", ""},
+      {"record 1 only", scr_record(le32(2))},
+      {"no record left for an array of no elements", scr_record(le32(0))},
+      {"record 1 too short", scr_record("ab")},
+      {"record 2 too short", scr_record(le32(2)) + scr_record(doubles({1}))},
+      {"record 2 three doubles short", scr_record(le32(3)) + scr_record(doubles({1, 2}))},
+      {"record 2 one double short", scr_record(le32(2)) + scr_record(doubles({1, 2, 3}))},
+      {"stray bytes where a marker belongs", scr_record(le32(2)) + "\x01\x02"},
+      {"file ends inside the data", scr_record(le32(2)) + le32(32) + le64(1)},
+      {"file ends inside the trailing marker", scr_record(le32(1)) + le32(8) + le64(1) + "\x08"},
+      {"marker above the record length limit", le32(1'000'000'001) + le32(2)},
+      {"negative marker", le32(-8) + le32(2) + le32(-8)},
+      {"marker of exactly the limit on a short file", le32(1'000'000'000) + le32(2)},
+      {"matrix marker near the limit on a short file", scr_record(le32(2)) + le32(999'999'999) + le64(1)},
+      {"matrix marker at the limit on a short file", scr_record(le32(2)) + le32(1'000'000'000) + doubles({1, 2, 3, 4})},
+      // The head of a file whose record 2 announces 8*11181*11181 bytes.
+      {"matrix marker above the limit", scr_record(le32(11'181)) + le32(1'000'118'088)},
+      {"order 1", scr_file(1, {5.0})},
+      {"order -3", scr_record(le32(-3))},
+      {"order 23171", scr_record(le32(23'171))},
+  };
+  return files;
+}
+
+const std::string& damaged_matrix_file(const std::string& name) { return damaged_matrix_files().at(name); }
 
 std::vector<double> diagonal_matrix(const std::vector<double>& diagonal) {
   const std::size_t n = diagonal.size();

@@ -1,6 +1,8 @@
 #pragma once
-// Bytes of A.SCR files for tests: records framed by little-endian lengths.
+// Bytes of A.SCR files for tests (io/record_format.hpp writes them), and the
+// damaged files the fault tests run the program on.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,11 @@ std::string scr_record(const std::string& data);
 std::string doubles(const std::vector<double>& values);
 // A whole A.SCR: the order, then the column-major matrix.
 std::string scr_file(std::int32_t n, const std::vector<double>& column_major);
+
+// Every damaged A.SCR of the record and run tests, by name; scrtool's
+// verdict on each is held to the program's own report.
+const std::map<std::string, std::string>& damaged_matrix_files();
+const std::string& damaged_matrix_file(const std::string& name);
 
 // Column-major test matrices.
 std::vector<double> diagonal_matrix(const std::vector<double>& diagonal);

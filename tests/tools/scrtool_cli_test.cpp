@@ -14,6 +14,7 @@
 
 #include "support/child_process.hpp"
 #include "support/sanitizer.hpp"
+#include "tools/matrix.hpp"
 
 namespace scrtool {
 namespace {
@@ -273,6 +274,10 @@ TEST(ScrtoolCli, HelpAndVersion) {
   const std::string gen = scrtool({"gen", "--help"}).out;
   for (const char* kind : {"random", "tridiag", "clement", "wilkinson", "hilbert", "ones", "diagonal", "clustered"})
     EXPECT_NE(gen.find(std::string("  ") + kind + " "), std::string::npos) << kind;
+  // The order range the help texts give is the program's own.
+  const std::string range = std::to_string(min_order) + " to " + std::to_string(max_order);
+  EXPECT_NE(scrtool({"--help"}).out.find("orders " + range + "."), std::string::npos);
+  EXPECT_NE(scrtool({"help", "gen"}).out.find("(" + range + ")"), std::string::npos);
 }
 
 TEST(ScrtoolCli, GenWritesTheSpectrum) {

@@ -1,16 +1,16 @@
-// Measurements for the record, not checks: run with
-//   blockeig_tests --gtest_also_run_disabled_tests --gtest_filter='*SolverMeasure*'
-// It times tred12 (mode 2) on random matrices up to order 1000 beside LAPACK
-// dsyev and prints the largest scaled residuals and LAPACK differences met;
-// and it times tred12 with 1 and 2 threads beside the straightforward
-// sequential solver kept as the tests' reference (wall and process CPU
-// time, which tell apart a busy machine from a slow program).
-#include <gtest/gtest.h>
-
+// Measurements for the record, not checks: times tred12 (mode 2) on random
+// matrices up to order 1000 beside LAPACK dsyev and prints the largest
+// scaled residuals and LAPACK differences met; and times tred12 with 1 and 2
+// threads beside the straightforward sequential solver kept as the tests'
+// reference (wall and process CPU time, which tell apart a busy machine
+// from a slow program).
+//
+//   solver_measure
 #include <algorithm>
 #include <chrono>
-#include <ctime>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "eigen/precision.hpp"
@@ -44,7 +44,7 @@ Measured run_tred12(const Square& a) {
   const auto t0 = Clock::now();
   tred12(a.n, a.data(), vec.data(), val.data(), 2, ierr);
   const double s = seconds_since(t0);
-  EXPECT_EQ(ierr, 0);
+  if (ierr != 0) std::printf("warning: ierr = %d at order %d\n", ierr, a.n);
   const double eps = ql_precision();
   return {s, test::eigen_residual(a, vec, val) / (a.n * test::norm1(a) * eps),
           test::orthogonality_residual(vec) / (a.n * eps), val};
@@ -64,7 +64,7 @@ Measured run_dsyev(Square a) {
   return {seconds_since(t0), 0, 0, w};
 }
 
-TEST(DISABLED_SolverMeasure, Tred12BesideDsyev) {
+void tred12_beside_dsyev() {
   double worst_residual = 0, worst_orthogonality = 0, worst_difference = 0;
   for (const int n : {1, 2, 3, 5, 10, 17, 32, 64, 100, 200, 500, 1000}) {
     const Square a = test::random_symmetric(n, 1000 + n);
@@ -102,11 +102,11 @@ Timed time_solver(Tred12 solver, const Square& a) {
   const std::clock_t c0 = std::clock();
   solver(a.n, a.data(), vec.data(), val.data(), 2, ierr);
   const Timed t{seconds_since(t0), static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC};
-  EXPECT_EQ(ierr, 0);
+  if (ierr != 0) std::printf("warning: ierr = %d at order %d\n", ierr, a.n);
   return t;
 }
 
-TEST(DISABLED_SolverMeasure, FastBesideTheSequentialReference) {
+void fast_beside_the_sequential_reference() {
   const int saved = thread_count();
   for (const int n : {500, 1000, 2000}) {
     const Square a = test::random_symmetric(n, 1000 + n);
@@ -124,3 +124,10 @@ TEST(DISABLED_SolverMeasure, FastBesideTheSequentialReference) {
 
 }  // namespace
 }  // namespace blockeig
+
+int main() {
+#ifdef BLOCKEIG_HAVE_LAPACK
+  blockeig::tred12_beside_dsyev();
+#endif
+  blockeig::fast_beside_the_sequential_reference();
+}
