@@ -6,9 +6,9 @@
 #include <string>
 
 #include "driver/block_iteration.hpp"
+#include "driver/direct_solve.hpp"
 #include "driver/progress.hpp"
 #include "driver/statement_numbers.hpp"
-#include "eigen/solver.hpp"
 #include "io/statements.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/locus.hpp"
@@ -63,7 +63,7 @@ void run_sequence() {
   char label[48];
   std::snprintf(label, sizeof label, "direct solve of order %d", static_cast<int>(N));
   progress_show(label);
-  tred12(N, A.data(), C.data(), E.data(), 2, IERR);
+  direct_solve(N, A.data(), C.data(), E.data(), IERR);
   progress_hide();
   at(statement::write_direct_ierr);
   io::write_list(console, {"diagonalized - direct, IERR: ", IERR});
