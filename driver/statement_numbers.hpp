@@ -27,6 +27,7 @@ inline constexpr int allocate_layout = 32;
 inline constexpr int write_table_heading = 40;
 inline constexpr int write_table_row = 42;
 inline constexpr int allocate_block_work = 60;
+inline constexpr int allocate_solver_work = 169;  // the block solve's work vectors
 inline constexpr int write_block_line = 72;
 inline constexpr int release_block_work = 86;
 inline constexpr int write_sweep_line = 92;

@@ -11,8 +11,11 @@
 // columns) are in eigen/householder_kernels.cpp, split across the thread
 // pool by whole sums and whole elements; the O(n) sequential parts of a step
 // stay here.
+#include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 
 #include "eigen/extended.hpp"
 #include "eigen/householder_kernels.hpp"
@@ -131,24 +134,12 @@ void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d, d
   }
 }
 
-}  // namespace
-
-void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
-  ierr = 0;
-  if (n < 1) return;
-
-  runtime::Array<double> offdiag;
-  runtime::Array<double> row;
-  runtime::Array<ext> sums;
-  runtime::at(offdiag_statement);
-  runtime::allocate(offdiag, {n});
-  runtime::allocate(row, {n});
-  runtime::allocate(sums, {n});
-  const Work work{row.data(), sums.data()};
-
+// tred12 with its work vectors given: offdiag (n doubles) and the Work.
+void reduce_and_solve(int n, const double* a, double* vec, double* val, int mode, int& ierr, double* offdiag,
+                      const Work& work) {
   const MatrixView<double> z{vec, n};
   const VectorView<double> d{val};
-  const VectorView<double> e{offdiag.data()};
+  const VectorView<double> e{offdiag};
   const bool vectors = std::abs(mode) == 2;
 
   if (mode >= 0) copy_lower(n, a, z);
@@ -162,10 +153,49 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
     for (int i = 1; i <= n; ++i) d(i) = z(i, i);
   }
 
-  tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
+  tql12(n, vec, val, ierr, std::abs(mode), offdiag);
+}
+
+}  // namespace
+
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
+  ierr = 0;
+  if (n < 1) return;
+
+  runtime::Array<double> offdiag;
+  runtime::Array<double> row;
+  runtime::Array<ext> sums;
+  runtime::at(offdiag_statement);
+  runtime::allocate(offdiag, {n});
+  runtime::allocate(row, {n});
+  runtime::allocate(sums, {n});
+  reduce_and_solve(n, a, vec, val, mode, ierr, offdiag.data(), Work{row.data(), sums.data()});
   runtime::deallocate(sums);
   runtime::deallocate(row);
   runtime::deallocate(offdiag);
+}
+
+bool Tred12Work::obtain(int n) noexcept {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 1));
+  offdiag_.reset(new (std::nothrow) double[size]);
+  row_.reset(new (std::nothrow) double[size]);
+  sums_.reset(new (std::nothrow) ext[size]);
+  if (offdiag_ && row_ && sums_) {
+    order_ = n;
+    return true;
+  }
+  offdiag_.reset();
+  row_.reset();
+  sums_.reset();
+  order_ = 0;
+  return false;
+}
+
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work) {
+  ierr = 0;
+  if (n < 1) return;
+  assert(work.order_ >= n);
+  reduce_and_solve(n, a, vec, val, mode, ierr, work.offdiag_.get(), Work{work.row_.get(), work.sums_.get()});
 }
 
 }  // namespace blockeig
