@@ -50,6 +50,7 @@ struct ProgramRun {
   double cpu = 0;         // user + system seconds of the child, all threads
   long peak_kib = 0;      // ru_maxrss
   std::string transcript; // standard output
+  std::string errors;     // standard error
   std::string eigenvalues;  // C.SCR.TXT
 };
 
@@ -58,7 +59,7 @@ struct ProgramRun {
 inline ProgramRun run_program(const std::string& binary, const std::string& dir, int threads,
                               const std::string& input) {
   ProgramRun result;
-  const std::string in_path = dir + "/stdin.txt", out_path = dir + "/stdout.txt";
+  const std::string in_path = dir + "/stdin.txt", out_path = dir + "/stdout.txt", err_path = dir + "/stderr.txt";
   {
     std::ofstream in(in_path, std::ios::trunc);
     in << input;
@@ -82,7 +83,10 @@ inline ProgramRun run_program(const std::string& binary, const std::string& dir,
   if (pid == 0) {
     const int in = open(in_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(dir.c_str()) != 0)
+      _exit(127);
     execve(binary.c_str(), argv, envp.data());
     _exit(127);
   }
@@ -96,6 +100,7 @@ inline ProgramRun run_program(const std::string& binary, const std::string& dir,
                double(usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_stime.tv_usec);
   result.peak_kib = usage.ru_maxrss;
   result.transcript = read_file(out_path);
+  result.errors = read_file(err_path);
   result.eigenvalues = read_file(dir + "/C.SCR.TXT");
   return result;
 }
