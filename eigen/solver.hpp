@@ -41,8 +41,9 @@ namespace blockeig {
 //                 magnitude 2 computes eigenvectors, any other eigenvalues only.
 //   ierr [out]    0, or the position at which the QL iteration gave up
 //                 (val and vec then as tql12 leaves them, unsorted).
-// Allocates its work vectors per call: offdiag and a row buffer of n doubles
-// and n extended sums (statement 169 on failure), and tql12's rotation log.
+// Allocates its work vectors per call: offdiag, two rows of n doubles, two
+// sets of n extended sums and a few ints (statement 169 on failure), and
+// tql12's rotation log.
 // The O(n^3) loops run on the thread pool; every result is the same to the
 // bit for every thread count.
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
@@ -60,8 +61,9 @@ class Tred12Work {
  private:
   friend void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
   std::unique_ptr<double[]> offdiag_;
-  std::unique_ptr<double[]> row_;
+  std::unique_ptr<double[]> rows_;
   std::unique_ptr<ext[]> sums_;
+  std::unique_ptr<int[]> progress_;
   int order_ = 0;
 };
 
