@@ -352,6 +352,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   blockeig::runtime::set_floating_point_environment();
+  blockeig::runtime::keep_released_memory();  // the replays allocate as the program does
   if (opt.quick) opt.seconds = std::min(opt.seconds, 0.1);
   ::mkdir(opt.work.c_str(), 0755);
   const double load_start = load_average();
