@@ -53,7 +53,7 @@ void bench_block(int n, int m, double bound) {
 
   const Kernel kernels[] = {
       {"T = A*C_b", double(n) * n * m, [&](std::vector<double>& out) { blockeig::block_times(n, a.data(), c_b, m, out.data()); }},
-      {"H = C_b'*T", double(m) * m * n, [&](std::vector<double>& out) { blockeig::block_projection(n, m, c_b, t.data(), out.data()); }},
+      {"H = C_b'*T", double(m) * (m + 1) / 2 * n, [&](std::vector<double>& out) { blockeig::block_projection(n, m, c_b, t.data(), out.data()); }},
       {"CNEW = C_b*U", double(n) * m * m, [&](std::vector<double>& out) { blockeig::block_rotation(n, m, c_b, u.data(), out.data()); }},
   };
   for (const Kernel& k : kernels) {

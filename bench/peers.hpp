@@ -12,6 +12,8 @@ extern "C" {
 // whose flavour depends on the system's alternatives.
 void openblas_set_num_threads(int count);
 int openblas_get_num_threads(void);
+char* openblas_get_corename(void);
+char* openblas_get_config(void);
 void cblas_dgemm(int order, int trans_a, int trans_b, int m, int n, int k, double alpha, const double* a, int lda,
                  const double* b, int ldb, double beta, double* c, int ldc);
 }
@@ -26,6 +28,14 @@ inline constexpr int cblas_trans = 112;
 inline void dgemm(bool transpose_a, int m, int n, int k, const double* a, const double* b, double* c) {
   cblas_dgemm(cblas_col_major, transpose_a ? cblas_trans : cblas_no_trans, cblas_no_trans, m, n, k, 1.0, a,
               transpose_a ? k : m, b, k, 0.0, c, m);
+}
+
+// Eigenvalues (ascending) of the symmetric n x n matrix a (lower triangle)
+// by LAPACK's dsyev with jobz = 'N': the peer of blockeig's direct phase.
+// Returns LAPACK's info.
+inline int lapack_dsyev_values(int n, const std::vector<double>& a, std::vector<double>& val) {
+  std::vector<double> work = a;
+  return LAPACKE_dsyev(LAPACK_COL_MAJOR, 'N', 'L', n, work.data(), n, val.data());
 }
 
 // Eigenvalues (ascending) and eigenvectors of the symmetric n x n matrix a

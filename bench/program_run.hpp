@@ -25,6 +25,7 @@ struct ProgramRun {
   double cpu = 0;         // user + system seconds of the child, all threads
   long peak_kib = 0;      // ru_maxrss
   std::string transcript; // standard output
+  std::string errors;     // standard error
   std::string eigenvalues;  // C.SCR.TXT
 };
 
@@ -46,6 +47,7 @@ inline ProgramRun run_program(const std::string& binary, const std::string& dir,
   result.peak_kib = child.peak_kib;
   result.transcript = child.out;
   result.eigenvalues = testing::read_file(dir + "/C.SCR.TXT");
+  result.errors = child.err;
   return result;
 }
 

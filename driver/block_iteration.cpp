@@ -1,8 +1,13 @@
 #include "driver/block_iteration.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
 
 #include "driver/console_texts.hpp"
 #include "driver/progress.hpp"
@@ -11,9 +16,29 @@
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
 #include "eigen/solver.hpp"
+#include "eigen/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
+#include "runtime/report.hpp"
+
+// Within a sweep the blocks are independent: block IB reads A and its own
+// columns of C, and writes only those columns and its own positions of E.
+// So consecutive blocks run side by side on the pool's threads, each on one
+// thread, and every block's results are the bits it gets alone. What a user
+// sees stays as the blocks one at a time give it:
+//
+// - The first block of a group takes its arrays as the program does, at
+//   statement 60, and its solver's work at statement 169, with nothing else
+//   held. A block joins the group only if its arrays and work can be had
+//   beside those (no report when they cannot); otherwise it waits and starts
+//   the next group. No allocation that can end the run is made while a
+//   joining block holds memory, so no run fails that would succeed one block
+//   at a time.
+// - The group's arrays are released (statement 86) before its block lines
+//   are written (statement 72), in block order, so a line is never written
+//   with more memory held than one block at a time holds.
+// - IERR is the last block's code.
 
 namespace blockeig {
 
@@ -24,6 +49,12 @@ using runtime::at;
 constexpr std::int64_t console = io::stdout_unit;
 constexpr std::int64_t keyboard = io::stdin_unit;
 constexpr std::int32_t max_sweeps = 101;
+// Blocks whose product A * C_b has fewer terms than this run one at a time:
+// handing them to other threads would cost more than it saves.
+constexpr double side_by_side_terms = 32768;
+// The most blocks that run side by side; more threads than that work inside
+// the blocks of a group one at a time.
+constexpr int max_group = 16;
 
 // Every block needs at least two positions (its line shows W(1), W(2),
 // W(M-1) and W(M)), so the count runs from 1 to N/2. A count outside that
@@ -71,43 +102,171 @@ void set_identity(std::int32_t N, double* C) {
   for (std::size_t k = 0; k < n; ++k) C[k + k * n] = 1.0;
 }
 
-// One block of one sweep: project A onto the block's columns of C, solve
-// the projected matrix, rotate the columns onto its eigenvectors.
-void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int32_t& IERR, std::int32_t ITER,
-                 std::int32_t IB, std::int32_t NBLOCKS, std::int32_t M, std::int32_t s) {
-  runtime::Array<double> H, T, U, W, CNEW;
+// What every block of a sweep works on: A, the basis C and its values E.
+struct Basis {
+  std::int32_t N;
+  const double* A;
+  double* C;
+  double* E;
+};
+
+// Block IB: positions start .. start + size - 1, that is BSTART(IB) and
+// BDIM(IB).
+struct Block {
+  std::int32_t IB;
+  std::int32_t start;
+  std::int32_t size;
+};
+
+// One block of one sweep: its work arrays, its solve's code and the values
+// its line shows. The arrays are the program's own (ALLOCATE, DEALLOCATE)
+// for a block that runs first in its group, one spare buffer for a block
+// that joins it.
+struct BlockRun {
+  Block block{};
+  double* H = nullptr;
+  double* T = nullptr;
+  double* U = nullptr;
+  double* W = nullptr;
+  double* CNEW = nullptr;
+  Tred12Work solver;
+  std::int32_t IERR = 0;
+  double line[4] = {};  // W(1), W(2), W(M-1), W(M)
+
+  runtime::Array<double> allocated_H, allocated_T, allocated_U, allocated_W, allocated_CNEW;
+  std::unique_ptr<double[]> spare;
+};
+
+// The block's arrays as the program allocates them, then the block solve's
+// work; a refusal ends the run with the allocation report.
+void allocate_block_work(std::int32_t N, BlockRun& run) {
+  const std::int32_t M = run.block.size;
   at(statement::allocate_block_work);
-  runtime::allocate(H, {M, M});
-  runtime::allocate(T, {N, M});
-  runtime::allocate(U, {M, M});
-  runtime::allocate(W, {M});
-  runtime::allocate(CNEW, {N, M});
-
-  const std::size_t n = static_cast<std::size_t>(N);
-  const std::size_t m = static_cast<std::size_t>(M);
-  double* C_b = C + static_cast<std::size_t>(s - 1) * n;
-  char label[64];
-  std::snprintf(label, sizeof label, "sweep %d, block %d of %d", static_cast<int>(ITER), static_cast<int>(IB),
-                static_cast<int>(NBLOCKS));
-  progress_show(label);
-  block_times(N, A, C_b, M, T.data());
-  block_projection(N, M, C_b, T.data(), H.data());
+  runtime::allocate(run.allocated_H, {M, M});
+  runtime::allocate(run.allocated_T, {N, M});
+  runtime::allocate(run.allocated_U, {M, M});
+  runtime::allocate(run.allocated_W, {M});
+  runtime::allocate(run.allocated_CNEW, {N, M});
+  run.H = run.allocated_H.data();
+  run.T = run.allocated_T.data();
+  run.U = run.allocated_U.data();
+  run.W = run.allocated_W.data();
+  run.CNEW = run.allocated_CNEW.data();
   at(statement::allocate_tred12_work);
-  tred12(M, H.data(), U.data(), W.data(), 2, IERR);
-  progress_hide();
-  at(statement::write_block_line);
-  io::write_formatted(console, console_text::iteration_format, {IB, W[0], W[1], W[m - 2], W[m - 1]});
-  record_block(IB, {W.data(), W.size()});
-  block_rotation(N, M, C_b, U.data(), CNEW.data());
-  for (std::size_t k = 0; k < n * m; ++k) C_b[k] = CNEW[k];
-  for (std::size_t j = 0; j < m; ++j) E[static_cast<std::size_t>(s - 1) + j] = W[j];
+  if (!run.solver.obtain(M)) runtime::allocation_failure(ENOMEM);
+}
 
+// The same storage for a block that joins a group, if memory allows:
+// false, holding nothing, when it does not (or when ALLOCATE would refuse
+// an array by its size).
+bool take_spare_work(std::int32_t N, BlockRun& run) {
+  const std::int32_t M = run.block.size;
+  const std::int64_t sizes[] = {runtime::allocation_size(sizeof(double), {M, M}),
+                                runtime::allocation_size(sizeof(double), {N, M}),
+                                runtime::allocation_size(sizeof(double), {M, M}),
+                                runtime::allocation_size(sizeof(double), {M}),
+                                runtime::allocation_size(sizeof(double), {N, M})};
+  std::size_t total = 0;
+  for (const std::int64_t bytes : sizes) {
+    if (bytes < 0) return false;
+    total += static_cast<std::size_t>(bytes) / sizeof(double);
+  }
+  run.spare.reset(new (std::nothrow) double[std::max<std::size_t>(total, 1)]);
+  if (!run.spare || !run.solver.obtain(M)) {
+    run.spare.reset();
+    return false;
+  }
+  double* next = run.spare.get();
+  double** arrays[] = {&run.H, &run.T, &run.U, &run.W, &run.CNEW};
+  for (std::size_t i = 0; i < std::size(arrays); ++i) {
+    *arrays[i] = next;
+    next += static_cast<std::size_t>(sizes[i]) / sizeof(double);
+  }
+  return true;
+}
+
+void release_block_work(BlockRun& run) {
+  run.solver = Tred12Work();
+  if (run.spare) {
+    run.spare.reset();
+    return;
+  }
   at(statement::release_block_work);
-  runtime::deallocate(H);
-  runtime::deallocate(T);
-  runtime::deallocate(U);
-  runtime::deallocate(W);
-  runtime::deallocate(CNEW);
+  runtime::deallocate(run.allocated_H);
+  runtime::deallocate(run.allocated_T);
+  runtime::deallocate(run.allocated_U);
+  runtime::deallocate(run.allocated_W);
+  runtime::deallocate(run.allocated_CNEW);
+}
+
+// One block of one sweep: project A onto the block's columns of C, solve
+// the projected matrix, rotate the columns onto its eigenvectors and put
+// its values into E.
+void solve_block(const Basis& basis, BlockRun& run) {
+  const std::size_t n = static_cast<std::size_t>(basis.N);
+  const std::int32_t M = run.block.size;
+  const std::size_t m = static_cast<std::size_t>(M);
+  double* C_b = basis.C + static_cast<std::size_t>(run.block.start - 1) * n;
+  block_times(basis.N, basis.A, C_b, M, run.T);
+  block_projection(basis.N, M, C_b, run.T, run.H);
+  tred12(M, run.H, run.U, run.W, 2, run.IERR, run.solver);
+  block_rotation(basis.N, M, C_b, run.U, run.CNEW);
+  std::copy(run.CNEW, run.CNEW + n * m, C_b);
+  std::copy(run.W, run.W + m, basis.E + (run.block.start - 1));
+  const double line[4] = {run.W[0], run.W[1], run.W[m - 2], run.W[m - 1]};
+  std::copy(std::begin(line), std::end(line), run.line);
+}
+
+// Takes blocks IB, IB+1, ... into a group as far as threads and memory
+// allow; returns how many.
+int form_group(std::int32_t N, std::int32_t IB, std::int32_t NBLOCKS, const std::int32_t* BDIM,
+               const std::int32_t* BSTART, BlockRun* group) {
+  group[0].block = {IB, BSTART[IB - 1], BDIM[IB - 1]};
+  allocate_block_work(N, group[0]);
+  const double terms = static_cast<double>(N) * N * BDIM[IB - 1];
+  const int most = terms < side_by_side_terms ? 1 : std::min({thread_count(), max_group, NBLOCKS - IB + 1});
+  int count = 1;
+  for (; count < most; ++count) {
+    const std::int32_t b = IB + count;
+    group[count].block = {b, BSTART[b - 1], BDIM[b - 1]};
+    if (!take_spare_work(N, group[count])) break;
+  }
+  return count;
+}
+
+// Blocks IB, IB+1, ... of sweep ITER, side by side where they can be;
+// returns the number of blocks solved.
+int solve_group(const Basis& basis, std::int32_t ITER, std::int32_t IB, std::int32_t NBLOCKS,
+                const std::int32_t* BDIM, const std::int32_t* BSTART, std::int32_t& IERR) {
+  BlockRun group[max_group];
+  const int count = form_group(basis.N, IB, NBLOCKS, BDIM, BSTART, group);
+
+  char label[64];
+  if (count == 1)
+    std::snprintf(label, sizeof label, "sweep %d, block %d of %d", static_cast<int>(ITER), static_cast<int>(IB),
+                  static_cast<int>(NBLOCKS));
+  else
+    std::snprintf(label, sizeof label, "sweep %d, blocks %d to %d of %d", static_cast<int>(ITER),
+                  static_cast<int>(IB), static_cast<int>(IB + count - 1), static_cast<int>(NBLOCKS));
+  progress_show(label);
+  if (count == 1)
+    solve_block(basis, group[0]);
+  else
+    parallel_for(static_cast<std::size_t>(count), [&](std::size_t i) { solve_block(basis, group[i]); });
+  progress_hide();
+
+  // The results file takes every block's W before the arrays go.
+  for (int i = 0; i < count; ++i) record_block(group[i].block.IB, {group[i].W, static_cast<std::size_t>(group[i].block.size)});
+  for (int i = 0; i < count; ++i) {
+    IERR = group[i].IERR;
+    release_block_work(group[i]);
+  }
+  for (int i = 0; i < count; ++i) {
+    const double* w = group[i].line;
+    at(statement::write_block_line);
+    io::write_formatted(console, console_text::iteration_format, {group[i].block.IB, w[0], w[1], w[2], w[3]});
+  }
+  return count;
 }
 
 }  // namespace
@@ -123,14 +282,15 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   record_layout(NBLOCKS, {BDIM.data(), BDIM.size()}, {BSTART.data(), BSTART.size()});
 
   set_identity(N, C.data());
+  const Basis basis{N, A.data(), C.data(), E.data()};
   const double TOL = 1.0e-6;
   double EPREV = 1.0e12;
   double DELTA = 0.0;
   std::int32_t ITER = 0;
   do {
     ++ITER;
-    for (std::int32_t IB = 1; IB <= NBLOCKS; ++IB)
-      solve_block(N, A.data(), C.data(), E.data(), IERR, ITER, IB, NBLOCKS, BDIM[IB - 1], BSTART[IB - 1]);
+    for (std::int32_t IB = 1; IB <= NBLOCKS;)
+      IB += solve_group(basis, ITER, IB, NBLOCKS, BDIM.data(), BSTART.data(), IERR);
     at(statement::allocate_reporder2_buffer);
     reporder2(N, E.data(), C.data(), NBLOCKS, BSTART.data());
     DELTA = std::fabs(static_cast<ext>(E[0]) - static_cast<ext>(EPREV));

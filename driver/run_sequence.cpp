@@ -5,11 +5,11 @@
 
 #include "driver/block_iteration.hpp"
 #include "driver/console_texts.hpp"
+#include "driver/direct_solve.hpp"
 #include "driver/matrix_file.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_record.hpp"
 #include "driver/statement_numbers.hpp"
-#include "eigen/solver.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/allocate.hpp"
@@ -38,7 +38,7 @@ void run_sequence() {
   std::snprintf(label, sizeof label, "direct solve of order %d", static_cast<int>(N));
   progress_show(label);
   at(statement::allocate_tred12_work);
-  tred12(N, A.data(), C.data(), E.data(), 2, IERR);
+  direct_solve(N, A.data(), C.data(), E.data(), IERR);
   progress_hide();
   record_direct(IERR, {E.data(), E.size()});
   at(statement::write_direct_ierr);

@@ -37,7 +37,8 @@ inline constexpr int release_block_work = 86;
 inline constexpr int write_sweep_line = 92;
 
 // Inside the solver's routines, which do not set a locus of their own: the
-// driver sets these before each call, for a refused work allocation.
+// driver sets these before each call (or before obtaining a block solve's
+// work itself), for a refused work allocation.
 inline constexpr int allocate_reporder2_buffer = 126;
 inline constexpr int allocate_tred12_work = 169;
 

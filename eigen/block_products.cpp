@@ -56,6 +56,7 @@ struct Product {
   std::size_t ldy;
   double* out;  // out(i,j) = out[i + j*ldo]
   std::size_t ldo;
+  bool lower_only = false;  // form only out(i,j) with i >= j
 };
 
 // The panel value of v. Converting a signalling NaN to ext quiets it, and a
@@ -95,10 +96,12 @@ void pack_block(const Left& x, std::size_t i0, std::size_t rows, std::size_t k0,
   }
 }
 
-// sum[r] += panel[k*R + r] * y[k] for k = 0, 1, ..., len-1, each product and
-// partial sum in ext.
-template <int R>
+// sum[r] += panel[k*S + r] * y[k] for r < R and k = 0, 1, ..., len-1, each
+// product and partial sum in ext. S is the panel's width; R < S takes the
+// first R rows of a panel (offset by the caller).
+template <int R, int S = R>
 void accumulate(std::size_t len, const double* panel, const double* y, ext* sum) {
+  static_assert(R <= S);
   ext s[R];
   for (int r = 0; r < R; ++r) s[r] = sum[r];
   for (std::size_t k = 0; k < len; ++k) {
@@ -107,45 +110,70 @@ void accumulate(std::size_t len, const double* panel, const double* y, ext* sum)
     // would otherwise be free to multiply by y[k] as a memory operand.
     asm("" : "+t"(yk));
 #pragma GCC unroll 8
-    for (int r = 0; r < R; ++r) s[r] += static_cast<ext>(panel[k * R + r]) * yk;
+    for (int r = 0; r < R; ++r) s[r] += static_cast<ext>(panel[k * S + r]) * yk;
   }
   for (int r = 0; r < R; ++r) sum[r] = s[r];
+}
+
+// The last `rows` rows (1 <= rows < S) of a panel of width S, for a tile
+// that the diagonal of a lower-triangle product cuts.
+template <int S>
+void accumulate_last_rows(int rows, std::size_t len, const double* panel, const double* y, ext* sum) {
+  const int skip = S - rows;
+  if constexpr (S >= 2) {
+    if (rows == 1) return accumulate<1, S>(len, panel + skip, y, sum + skip);
+  }
+  if constexpr (S >= 3) {
+    if (rows == 2) return accumulate<2, S>(len, panel + skip, y, sum + skip);
+  }
+  if constexpr (S >= 4) {
+    if (rows == 3) return accumulate<3, S>(len, panel + skip, y, sum + skip);
+  }
 }
 
 // The running sums of one block, by column then row.
 using BlockSums = ext[group_cols][block_rows];
 
-// One chunk of one tile of width R for columns j0..j1-1.
+// One chunk of one tile of width R (output rows i..i+R-1) for columns
+// j0..j1-1. For a lower-triangle product only the elements with row >= column
+// are formed: a tile is skipped for the columns right of its last row and cut
+// for the columns among its rows.
 template <int R>
-void multiply_tile(const Product& p, std::size_t r0, std::size_t k0, std::size_t len, std::size_t j0, std::size_t j1,
-                   const double* panel, BlockSums& sums) {
-  for (std::size_t j = j0; j < j1; ++j) accumulate<R>(len, panel, p.y + j * p.ldy + k0, &sums[j - j0][r0]);
+void multiply_tile(const Product& p, std::size_t i, std::size_t r0, std::size_t k0, std::size_t len, std::size_t j0,
+                   std::size_t j1, const double* panel, BlockSums& sums) {
+  std::size_t full_end = j1;  // columns j0..full_end-1 take the whole tile
+  if (p.lower_only) full_end = std::min(j1, std::max(j0, i + 1));
+  for (std::size_t j = j0; j < full_end; ++j) accumulate<R>(len, panel, p.y + j * p.ldy + k0, &sums[j - j0][r0]);
+  for (std::size_t j = full_end; j < std::min(j1, i + R); ++j)
+    accumulate_last_rows<R>(static_cast<int>(i + R - j), len, panel, p.y + j * p.ldy + k0, &sums[j - j0][r0]);
 }
 
 // The same for a tile of width w <= R, chosen at run time.
 template <int R>
-void multiply_narrow_tile(const Product& p, std::size_t w, std::size_t r0, std::size_t k0, std::size_t len,
-                          std::size_t j0, std::size_t j1, const double* panel, BlockSums& sums) {
+void multiply_narrow_tile(const Product& p, std::size_t w, std::size_t i, std::size_t r0, std::size_t k0,
+                          std::size_t len, std::size_t j0, std::size_t j1, const double* panel, BlockSums& sums) {
   if constexpr (R > 0) {
-    if (w == R) return multiply_tile<R>(p, r0, k0, len, j0, j1, panel, sums);
-    multiply_narrow_tile<R - 1>(p, w, r0, k0, len, j0, j1, panel, sums);
+    if (w == R) return multiply_tile<R>(p, i, r0, k0, len, j0, j1, panel, sums);
+    multiply_narrow_tile<R - 1>(p, w, i, r0, k0, len, j0, j1, panel, sums);
   }
 }
 
 // Output rows i0..i1-1 (at most block_rows), columns j0..j1-1 (at most
 // group_cols), walking the depth chunk by chunk.
+// A lower-triangle product stores +0 above the diagonal.
 void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
   const std::size_t rows = i1 - i0;
   BlockSums sums;
   for (auto& column : sums)
     for (ext& s : column) s = 0.0L;
   double panels[block_rows * depth_chunk];
-  for (std::size_t k0 = 0; k0 < p.depth; k0 += depth_chunk) {
+  const bool empty = p.lower_only && i1 <= j0;  // every element above the diagonal
+  for (std::size_t k0 = 0; k0 < p.depth && !empty; k0 += depth_chunk) {
     const std::size_t len = std::min(depth_chunk, p.depth - k0);
     pack_block(p.x, i0, rows, k0, len, panels);
     for (std::size_t r0 = 0; r0 < rows; r0 += tile_rows) {
       const std::size_t w = std::min<std::size_t>(tile_rows, rows - r0);
-      multiply_narrow_tile<tile_rows>(p, w, r0, k0, len, j0, j1, panels + r0 * len, sums);
+      multiply_narrow_tile<tile_rows>(p, w, i0 + r0, r0, k0, len, j0, j1, panels + r0 * len, sums);
     }
   }
   for (std::size_t j = j0; j < j1; ++j)
@@ -194,7 +222,7 @@ void block_projection(int n, int m, const double* c_b, const double* t, double* 
   if (n < 1 || m < 1) return;
   const auto depth = static_cast<std::size_t>(n);
   const auto order = static_cast<std::size_t>(m);
-  multiply({order, order, depth, {c_b, depth, true}, t, depth, h, order});
+  multiply({order, order, depth, {c_b, depth, true}, t, depth, h, order, true});
 }
 
 void block_rotation(int n, int m, const double* c_b, const double* u, double* cnew) {

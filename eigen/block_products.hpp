@@ -25,13 +25,16 @@ namespace blockeig {
 // t   [out] n x m: on exit the product. Must not overlap a or c_b.
 void block_times(int n, const double* a, const double* c_b, int m, double* t);
 
-// H = C_b^T * T:  H(l,j) = sum over k = 1..n of C_b(k,l) * T(k,j), all m*m
-// elements (H is not assumed symmetric).
+// H = C_b^T * T, its lower triangle with the diagonal: H(l,j) = sum over
+// k = 1..n of C_b(k,l) * T(k,j) for l >= j, the elements the block solve
+// reads. The strict upper triangle is set to +0 (H is not assumed symmetric,
+// and those sums are never formed).
 // n   [in]  number of rows of C_b and T.
 // m   [in]  number of block columns; order of H.
 // c_b [in]  n x m: the block's columns of C.
 // t   [in]  n x m: A * C_b from block_times.
-// h   [out] m x m: on exit the projected block matrix. Must not overlap c_b or t.
+// h   [out] m x m: on exit the projected block matrix's lower triangle with
+//           the diagonal, +0 above. Must not overlap c_b or t.
 void block_projection(int n, int m, const double* c_b, const double* t, double* h);
 
 // CNEW = C_b * U:  CNEW(i,j) = sum over k = 1..m of C_b(i,k) * U(k,j).

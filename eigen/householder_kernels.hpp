@@ -30,6 +30,22 @@ void reflect_products(MatrixView<const double> z, int l, const double* u, ext* g
 void rank_two_update(MatrixView<double> z, int l, const double* u, const double* e,
                      const ext* g);
 
+// The rank-two update of one step fused with the sums of the next, in one
+// pass over the leading l x l lower triangle: every element is updated as
+// rank_two_update does it, and the sums g2(j), j = 1..l, are formed from the
+// updated elements exactly as reflect_products(z, l, v, g2) would form them
+// after the update (each one sum from 0, its terms in the same order).
+//   z [in,out] order-n matrix; exactly its leading l x l lower triangle is
+//              written.
+//   u, e, g [in] as for rank_two_update (at least l of each).
+//   v  [in]  l doubles: the next step's Householder row.
+//   g2 [out] l sums.
+//   progress [scratch] fused_progress_size(l) ints.
+void update_and_reflect(MatrixView<double> z, int l, const double* u, const double* e, const ext* g,
+                        const double* v, ext* g2, int* progress);
+// Scratch ints that update_and_reflect needs for order l.
+int fused_progress_size(int l);
+
 // One step of the accumulation: for every column j = 1..l, g = r(1)z(1,j) +
 // ... + r(l)z(l,j) (from 0, in this order), then z(k,j) = z(k,j) - g z(k,v)
 // for k = 1..l, where column v of z holds the reflection.

@@ -22,6 +22,10 @@
 // an eigenvalue whose sub-diagonal element never passes the convergence test
 // (a NaN never does) stops the call after 30 iterations with ierr = its
 // position. The values left behind are then meaningless NaNs or infinities.
+#include <memory>
+
+#include "eigen/extended.hpp"
+
 namespace blockeig {
 
 // Eigenvalues, and with |mode| = 2 eigenvectors, of the symmetric matrix a.
@@ -37,12 +41,37 @@ namespace blockeig {
 //                 magnitude 2 computes eigenvectors, any other eigenvalues only.
 //   ierr [out]    0, or the position at which the QL iteration gave up
 //                 (val and vec then as tql12 leaves them, unsorted).
-// Allocates its work vectors per call: offdiag and a row buffer of n doubles
-// and n extended sums, and tql12's rotation log. A refused allocation is
-// reported under the statement the caller set as the locus.
+// Allocates its work vectors per call: offdiag, two rows of n doubles, two
+// sets of n extended sums and a few ints, and tql12's rotation log. A
+// refused allocation is reported under the statement the caller set as the
+// locus.
 // The O(n^3) loops run on the thread pool; every result is the same to the
 // bit for every thread count.
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
+
+// The work vectors of tred12 for one order, obtained ahead of the call by a
+// caller that must not allocate during the solve (solves that run side by
+// side on the pool's threads, where a refusal could not be reported in
+// order). Not an array of the program: a refusal is no run-time failure.
+class Tred12Work {
+ public:
+  // Room for orders up to n. Returns false, holding nothing, when memory is
+  // short; never reports.
+  bool obtain(int n) noexcept;
+
+ private:
+  friend void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
+  std::unique_ptr<double[]> offdiag_;
+  std::unique_ptr<double[]> rows_;
+  std::unique_ptr<ext[]> sums_;
+  std::unique_ptr<int[]> progress_;
+  int order_ = 0;
+};
+
+// tred12 on work vectors obtained ahead (work.obtain(m) with m >= n): the
+// same results to the bit, and nothing allocated but tql12's rotation log,
+// whose refusal costs no result.
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
 
 // Eigenvalues, and with mode = 2 eigenvectors, of a symmetric tridiagonal
 // matrix, sorted ascending.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -13,6 +14,10 @@
 
 namespace blockeig {
 namespace {
+
+// How long a thread that waits for the next job, or for the end of its own,
+// keeps the processor before it sleeps.
+constexpr auto spin_time = std::chrono::microseconds(50);
 
 // True on a thread while it runs tasks of a job; a nested parallel_for then
 // runs inline instead of waiting for a pool that is busy with its parent.
@@ -53,16 +58,17 @@ class Pool {
       context_ = context;
       count_ = count;
       next_.store(0, std::memory_order_relaxed);
-      pending_ = workers_.size();
+      pending_.store(workers_.size(), std::memory_order_relaxed);
       std::fegetenv(&environment_);
-      ++generation_;
+      generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     running_tasks = true;
     drain(function, context, count);
     running_tasks = false;
+    if (spin_until([this] { return pending_.load(std::memory_order_acquire) == 0; })) return;
     std::unique_lock lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
+    done_.wait(lock, [this] { return pending_.load(std::memory_order_acquire) == 0; });
   }
 
  private:
@@ -87,11 +93,7 @@ class Pool {
   // Requires submit_ held and no job published since the last one ended.
   void start_workers() {
     const std::size_t helpers = static_cast<std::size_t>(wanted_ - 1);
-    std::uint64_t current;
-    {
-      std::lock_guard lock(mutex_);
-      current = generation_;
-    }
+    const std::uint64_t current = generation_.load(std::memory_order_acquire);
     // A platform that refuses a thread, or (where operator new throws) the
     // memory for one, leaves fewer helpers; the tasks and their results stay
     // the same.
@@ -117,29 +119,56 @@ class Pool {
 
   // A worker waits for the first job after generation `seen`, the one in
   // effect when it was started.
+  //
+  // A job's description is written before its generation is published and
+  // is not changed until every worker has finished the job, so a worker that
+  // sees the new generation may read it without the lock.
   void work(std::uint64_t seen) {
     for (;;) {
-      detail::task_function function;
-      void* context;
-      std::size_t count;
-      std::fenv_t environment;
-      {
+      const auto published = [&] { return generation_.load(std::memory_order_acquire) != seen; };
+      if (!spin_until(published)) {
         std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-        if (stop_) return;
-        seen = generation_;
-        function = function_;
-        context = context_;
-        count = count_;
-        environment = environment_;
+        wake_.wait(lock, [&] { return stop_ || published(); });
       }
-      std::fesetenv(&environment);
+      {
+        std::lock_guard lock(mutex_);
+        if (stop_) return;
+      }
+      seen = generation_.load(std::memory_order_acquire);
+      std::fesetenv(&environment_);
       running_tasks = true;
-      drain(function, context, count);
+      drain(function_, context_, count_);
       running_tasks = false;
-      std::lock_guard lock(mutex_);
-      if (--pending_ == 0) done_.notify_one();
+      if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        std::lock_guard lock(mutex_);
+        done_.notify_one();
+      }
     }
+  }
+
+  // Waits up to spin_time for `ready` before the caller sleeps: the loops
+  // that use the pool hand it one job after another with a few microseconds
+  // between them, much less than it takes to wake a sleeping thread (about
+  // 60 us here). The processor is offered to other threads between checks,
+  // so that on a busy machine the waiting costs them little. Returns whether
+  // `ready` came true.
+  template <class Ready>
+  static bool spin_until(Ready&& ready) {
+    const auto deadline = std::chrono::steady_clock::now() + spin_time;
+    for (;;) {
+      for (int i = 0; i < 64; ++i) {
+        if (ready()) return true;
+        spin_pause();
+      }
+      std::this_thread::yield();
+      if (std::chrono::steady_clock::now() >= deadline) return ready();
+    }
+  }
+
+  static void spin_pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
   }
 
   std::mutex submit_;  // one job at a time; guards changes of wanted_ and workers_
@@ -150,11 +179,11 @@ class Pool {
   std::condition_variable wake_;
   std::condition_variable done_;
   bool stop_ = false;
-  std::uint64_t generation_ = 0;
+  std::atomic<std::uint64_t> generation_{0};
   detail::task_function function_ = nullptr;
   void* context_ = nullptr;
   std::size_t count_ = 0;
-  std::size_t pending_ = 0;
+  std::atomic<std::size_t> pending_{0};
   std::fenv_t environment_{};
   std::atomic<std::size_t> next_{0};
 };

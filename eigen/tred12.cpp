@@ -11,8 +11,11 @@
 // columns) are in eigen/householder_kernels.cpp, split across the thread
 // pool by whole sums and whole elements; the O(n) sequential parts of a step
 // stay here.
+#include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 
 #include "eigen/extended.hpp"
 #include "eigen/householder_kernels.hpp"
@@ -38,42 +41,46 @@ void copy_lower(int n, const double* a, MatrixView<double> z) {
     for (int c = 1; c <= r; ++c) z(r, c) = A(r, c);
 }
 
-// Work arrays of one call besides offdiag: the Householder row of a step
-// (or the reflection row of the accumulation) as a contiguous vector, and
-// the step's sums in extended precision.
+// Work arrays of one call besides offdiag: the Householder rows of two
+// consecutive steps as contiguous vectors (one serves the accumulation as
+// its reflection row), their sums in extended precision, and the scratch of
+// the fused pass.
 struct Work {
-  double* row;
-  ext* sums;
+  double* rows[2];
+  ext* sums[2];
+  int* progress;
 };
 
-// Reduces row i (columns 1..l = i-1) by one Householder reflection, updating
-// the leading l x l lower triangle. Leaves d(i) = h, e(i) the new sub-diagonal
-// element, and with vectors the reflection in column i above the diagonal.
-//
-// The sums of the step are independent of each other and formed in parallel
-// (reflect_products); the running f is then accumulated in their order, all
-// new e(j) are formed, and only then the lower triangle is updated in
-// parallel, since the update of row j reads e(k) for k <= j, all new.
-void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i,
-                bool vectors, const Work& work) {
+// The doubles, extended sums and ints that Work needs for order n.
+struct WorkSize {
+  int rows, sums, progress;
+};
+WorkSize work_size(int n) { return {2 * n, 2 * n, fused_progress_size(n)}; }
+
+// The part of reduction step i (l = i-1) before its sums: scales row i,
+// forms the reflection into u (u[k-1] = z(i, k) while the row is scaled),
+// sets e(i) and with vectors stores the Householder vector in column i
+// above the diagonal. Returns false for a skipped row, which keeps its
+// elements and takes its sub-diagonal element as it is (e(i), d(i) = 0 set).
+bool start_step(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i, bool vectors, double* u,
+                ext& h, ext& scale) {
   const int l = i - 1;
-  // A skipped row keeps its elements; its sub-diagonal element is taken as is.
   auto skip = [&] {
     e(i) = z(i, l);
     d(i) = 0.0;
+    return false;
   };
   if (l < 2) return skip();
-  ext scale = 0.0L;
+  scale = 0.0L;
   for (int k = 1; k <= l; ++k) scale += std::fabs(static_cast<ext>(z(i, k)));
   if (!(scale > small_row)) return skip();  // also when scale is NaN
 
-  double* u = work.row;  // u[k-1] = z(i, k) while the row is scaled
-  ext h = 0.0L;
+  h = 0.0L;
   for (int k = 1; k <= l; ++k) {
     z(i, k) = z(i, k) / scale;
     h += static_cast<ext>(z(i, k)) * z(i, k);
   }
-  double f = z(i, l);
+  const double f = z(i, l);
   const double root = std::sqrt(h);
   const double g0 = -sign(root, f);
   e(i) = scale * g0;
@@ -83,11 +90,16 @@ void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e
 
   if (vectors)
     for (int j = 1; j <= l; ++j) z(j, i) = u[j - 1] / (h * scale);
+  return true;
+}
 
-  // p = A u / h into e(1..l), and f = u'p accumulated term by term.
-  ext* g = work.sums;
-  reflect_products(MatrixView<const double>{z.base, z.n}, l, u, g);
-  f = 0.0;
+// The part of step i after its sums g (p = A u / h): f = u'p accumulated
+// term by term, hh, and q = p - hh u into e(1..l), with g keeping q
+// unrounded for the update. Then row i is scaled back and d(i) = h.
+void complete_step(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i, const double* u, ext* g,
+                   ext h, ext scale) {
+  const int l = i - 1;
+  double f = 0.0;
   ext fsum = 0.0L;
   for (int j = 1; j <= l; ++j) {
     const ext q = g[j - 1] / h;
@@ -95,18 +107,58 @@ void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e
     fsum = static_cast<ext>(f) + q * u[j - 1];
     f = fsum;
   }
-
-  // q = p - hh u into e(1..l) (g keeps it unrounded), and the rank-two
-  // update A - u q' - q u'.
   const ext hh = fsum / (h + h);
   for (int j = 1; j <= l; ++j) {
     g[j - 1] = static_cast<ext>(e(j)) - hh * u[j - 1];
     e(j) = g[j - 1];
   }
-  rank_two_update(z, l, u, &e(1), g);
-
   for (int k = 1; k <= l; ++k) z(i, k) = scale * z(i, k);
   d(i) = h;
+}
+
+// Row i of the rank-two update of the step before (the last row of its
+// triangle), with that step's u, q (rounded in e, unrounded in g).
+void update_row(MatrixView<double> z, int i, const double* u, const double* e, const ext* g) {
+  for (int k = 1; k <= i; ++k)
+    z(i, k) = static_cast<ext>(z(i, k)) - static_cast<ext>(u[i - 1]) * e[k - 1] - g[i - 1] * u[k - 1];
+}
+
+// Householder reduction of rows n, n-1, ..., 2, each reflection applied to
+// the leading l x l lower triangle as the rank-two update A - u q' - q u'.
+//
+// A step's update and the next step's sums are one pass over the triangle
+// (update_and_reflect): the next step needs only the last row of the update
+// to form its reflection, so that row is updated first, and the rest of the
+// update is done while the next step's sums are formed from it. Each element
+// is updated and each sum formed exactly as in separate passes; the f of a
+// step is accumulated, and its q formed, only after all its sums, since the
+// update of row j reads q(k) for k <= j.
+void reduce(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int n, bool vectors,
+            const Work& work) {
+  bool pending = false;  // the step of row i+1 has its update still to come
+  int slot = 0;          // the rows[] and sums[] of step i; the other one holds step i+1's
+  for (int i = n; i >= 2; --i) {
+    const int l = i - 1;
+    const double* up = work.rows[1 - slot];
+    const ext* gp = work.sums[1 - slot];
+    if (pending) update_row(z, i, up, &e(1), gp);
+    double* u = work.rows[slot];
+    ext* g = work.sums[slot];
+    ext h = 0.0L, scale = 0.0L;
+    const bool reduced = start_step(z, d, e, i, vectors, u, h, scale);
+    if (reduced && pending) {
+      update_and_reflect(z, l, up, &e(1), gp, u, g, work.progress);
+    } else if (reduced) {
+      reflect_products(MatrixView<const double>{z.base, z.n}, l, u, g);
+    } else if (pending) {
+      rank_two_update(z, l, up, &e(1), gp);
+    }
+    pending = reduced;
+    if (reduced) {
+      complete_step(z, d, e, i, u, g, h, scale);
+      slot = 1 - slot;
+    }
+  }
 }
 
 // Multiplies the stored reflections together into z, leaving the diagonal of
@@ -128,40 +180,74 @@ void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d, d
   }
 }
 
+// tred12 with its work vectors given: offdiag (n doubles) and the Work.
+void reduce_and_solve(int n, const double* a, double* vec, double* val, int mode, int& ierr, double* offdiag,
+                      const Work& work) {
+  const MatrixView<double> z{vec, n};
+  const VectorView<double> d{val};
+  const VectorView<double> e{offdiag};
+  const bool vectors = std::abs(mode) == 2;
+
+  if (mode >= 0) copy_lower(n, a, z);
+  reduce(z, d, e, n, vectors, work);
+  d(1) = 0.0;
+  e(1) = 0.0;
+
+  if (vectors) {
+    accumulate_reflections(n, z, d, work.rows[0]);
+  } else {
+    for (int i = 1; i <= n; ++i) d(i) = z(i, i);
+  }
+
+  tql12(n, vec, val, ierr, std::abs(mode), offdiag);
+}
+
 }  // namespace
 
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
   ierr = 0;
   if (n < 1) return;
 
+  const WorkSize size = work_size(n);
   runtime::Array<double> offdiag;
-  runtime::Array<double> row;
+  runtime::Array<double> rows;
   runtime::Array<ext> sums;
+  runtime::Array<int> progress;
   runtime::allocate(offdiag, {n});
-  runtime::allocate(row, {n});
-  runtime::allocate(sums, {n});
-  const Work work{row.data(), sums.data()};
-
-  const MatrixView<double> z{vec, n};
-  const VectorView<double> d{val};
-  const VectorView<double> e{offdiag.data()};
-  const bool vectors = std::abs(mode) == 2;
-
-  if (mode >= 0) copy_lower(n, a, z);
-  for (int i = n; i >= 2; --i) reduce_row(z, d, e, i, vectors, work);
-  d(1) = 0.0;
-  e(1) = 0.0;
-
-  if (vectors) {
-    accumulate_reflections(n, z, d, work.row);
-  } else {
-    for (int i = 1; i <= n; ++i) d(i) = z(i, i);
-  }
-
-  tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
+  runtime::allocate(rows, {size.rows});
+  runtime::allocate(sums, {size.sums});
+  runtime::allocate(progress, {size.progress});
+  const Work work{{rows.data(), rows.data() + n}, {sums.data(), sums.data() + n}, progress.data()};
+  reduce_and_solve(n, a, vec, val, mode, ierr, offdiag.data(), work);
+  runtime::deallocate(progress);
   runtime::deallocate(sums);
-  runtime::deallocate(row);
+  runtime::deallocate(rows);
   runtime::deallocate(offdiag);
+}
+
+bool Tred12Work::obtain(int n) noexcept {
+  const int order = std::max(n, 1);
+  const WorkSize size = work_size(order);
+  offdiag_.reset(new (std::nothrow) double[static_cast<std::size_t>(order)]);
+  rows_.reset(new (std::nothrow) double[static_cast<std::size_t>(size.rows)]);
+  sums_.reset(new (std::nothrow) ext[static_cast<std::size_t>(size.sums)]);
+  progress_.reset(new (std::nothrow) int[static_cast<std::size_t>(size.progress)]);
+  if (offdiag_ && rows_ && sums_ && progress_) {
+    order_ = n;
+    return true;
+  }
+  *this = Tred12Work();
+  return false;
+}
+
+void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work) {
+  ierr = 0;
+  if (n < 1) return;
+  assert(work.order_ >= n);
+  double* rows = work.rows_.get();
+  ext* sums = work.sums_.get();
+  reduce_and_solve(n, a, vec, val, mode, ierr, work.offdiag_.get(),
+                   Work{{rows, rows + n}, {sums, sums + n}, work.progress_.get()});
 }
 
 }  // namespace blockeig

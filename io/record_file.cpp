@@ -66,7 +66,12 @@ std::int64_t record_buffer_growth(std::int64_t capacity, std::int64_t needed, st
   return needed > step ? needed : step;
 }
 
-void read_next_record(Unit& unit) {
+namespace {
+
+// The start of an unformatted READ up to the record's data: the leading
+// marker and its checks. Returns the data length, or -1 when the file holds
+// no further record (eof_seen is then set and the statement fails later).
+std::int64_t begin_record(Unit& unit) {
   unit.record_length = 0;
   unit.record_position = 0;
   if (unit.eof_seen) raise(end_of_file);
@@ -74,21 +79,57 @@ void read_next_record(Unit& unit) {
   const std::int64_t got = read_or_raise(unit, marker, marker_size);
   if (got == 0) {
     unit.eof_seen = true;
-    return;
+    return -1;
   }
   if (got < static_cast<std::int64_t>(marker_size)) raise(corrupt_record);
   const auto length = load_item<std::int32_t>(marker, unit.swap_bytes);
   // A negative length cannot come from a record writer: the record is damaged.
   if (length < 0) raise(corrupt_record);
   if (length > unit.recl) raise(read_past_recl);
-  // Data and trailing marker in one request; the trailing marker is consumed
-  // but not compared. A marker that promises more than the file still holds
-  // is a damaged record, known before any memory is asked for its buffer.
-  const std::int64_t wanted = std::int64_t{length} + static_cast<std::int64_t>(marker_size);
-  if (!file_holds(unit, wanted)) raise(corrupt_record);
+  // A marker that promises more than the file still holds is a damaged
+  // record, known before any memory is asked for its data.
+  if (!file_holds(unit, std::int64_t{length} + static_cast<std::int64_t>(marker_size))) raise(corrupt_record);
+  return length;
+}
+
+// Consumes `count` bytes of the current record (data the statement does not
+// take, and the trailing marker, which is not compared); a file that ends
+// first holds a damaged record.
+void skip_record_bytes(Unit& unit, std::int64_t count) {
+  char scratch[4096];
+  while (count > 0) {
+    const std::int64_t piece = count < std::int64_t{sizeof scratch} ? count : std::int64_t{sizeof scratch};
+    if (read_or_raise(unit, scratch, piece) < piece) raise(corrupt_record);
+    count -= piece;
+  }
+}
+
+}  // namespace
+
+void read_next_record(Unit& unit) {
+  const std::int64_t length = begin_record(unit);
+  if (length < 0) return;
+  // Data and trailing marker in one request.
+  const std::int64_t wanted = length + static_cast<std::int64_t>(marker_size);
   reserve_record(unit, length);
   if (read_or_raise(unit, unit.record_buffer.get(), wanted) < wanted) raise(corrupt_record);
   unit.record_length = length;
+}
+
+void read_record_into(Unit& unit, void* items, std::size_t size, std::size_t count) {
+  const std::int64_t length = begin_record(unit);
+  if (length < 0) return unformatted_read_array(unit, items, size, count);
+  const std::uint64_t fitting = static_cast<std::uint64_t>(length) / size;
+  const std::size_t taken = fitting < count ? static_cast<std::size_t>(fitting) : count;
+  const auto bytes = static_cast<std::int64_t>(taken * size);
+  char* into = static_cast<char*>(items);
+  if (read_or_raise(unit, into, bytes) < bytes) raise(corrupt_record);
+  skip_record_bytes(unit, length - bytes + static_cast<std::int64_t>(marker_size));
+  unit.record_length = length;
+  unit.record_position = bytes;
+  if (unit.swap_bytes)
+    for (std::size_t i = 0; i < taken; ++i) reverse_bytes(into + i * size, size);
+  if (taken < count) raise_short_record(unit);
 }
 
 void unformatted_read(Unit& unit, void* item, std::size_t size) {

@@ -13,6 +13,12 @@ namespace blockeig::io {
 // record sets eof_seen (the statement fails later); a damaged record raises
 // 214, a record longer than recl 215.
 void read_next_record(Unit& unit);
+// An unformatted READ of one record into `count` items of `size` bytes each
+// (a whole array), the record's data read straight into the items rather
+// than through the record buffer. Fails as read_next_record followed by
+// unformatted_read_array would, with the same reports in the same order; the
+// items hold whatever the file gave when a damaged record is found.
+void read_record_into(Unit& unit, void* items, std::size_t size, std::size_t count);
 // Takes one item of `size` bytes from the current record into `item`,
 // reversed when the unit reverses bytes. Raises "End of file" when the
 // statement found no record, 215 when the record holds too few bytes; the

@@ -17,8 +17,7 @@ void read_record(std::int64_t number, std::int32_t& item) {
 void read_record(std::int64_t number, std::span<double> items) {
   Unit& unit = begin_transfer(number, Form::unformatted);
   check_readable(unit);
-  read_next_record(unit);
-  unformatted_read_array(unit, items.data(), sizeof(double), items.size());
+  read_record_into(unit, items.data(), sizeof(double), items.size());
   end_unformatted_read(unit, items.size());
   end_read();
 }

@@ -8,9 +8,9 @@
 namespace blockeig::runtime {
 
 // Reads the run-time settings (a bad value ends the run with a report and
-// exit status 2), keeps the three standard descriptors open, loads the
-// floating-point control words and installs the processor-exception
-// handler. Prints nothing. `source_file` names the program's main source
+// exit status 2), keeps the three standard descriptors open and released
+// memory in the heap, loads the floating-point control words and installs
+// the processor-exception handler. Prints nothing. `source_file` names the program's main source
 // file in reports. The standard units are connected by io afterwards.
 // `from_command_line` holds the settings given as options; they win over the
 // environment.
@@ -19,5 +19,8 @@ void start_up(std::string_view source_file, std::span<const CommandLineSetting> 
 // SSE: all exceptions masked, round to nearest, flush-to-zero and
 // denormals-are-zero off. Pending exception flags are cleared first.
 void set_floating_point_environment();
+// Arrays released by one block are kept by the heap for the next instead of
+// being given back to the system (unless GLIBC_TUNABLES tunes the allocator).
+void keep_released_memory();
 
 }  // namespace blockeig::runtime

@@ -40,9 +40,12 @@ void reference_times(int n, const double* a, const double* c_b, int m, double* t
     }
 }
 
+// The lower triangle with the diagonal; +0 above it.
 void reference_projection(int n, int m, const double* c_b, const double* t, double* h) {
   for (int j = 0; j < m; ++j)
     for (int l = 0; l < m; ++l) {
+      h[l + std::size_t(j) * m] = 0.0;
+      if (l < j) continue;
       ext sum = 0;
       for (int k = 0; k < n; ++k)
         sum += widen(c_b[k + std::size_t(l) * n]) * widen(t[k + std::size_t(j) * n]);

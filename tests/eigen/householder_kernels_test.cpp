@@ -92,6 +92,37 @@ TEST(HouseholderKernels, RankTwoUpdateWritesTheLowerTriangleOnly) {
   }
 }
 
+// The update fused with the next step's sums: the bits of the two passes,
+// for orders around the edges of its 64-column bands and 128-row chunks.
+TEST(HouseholderKernels, FusedUpdateAndSumsMatchTheTwoPasses) {
+  const ThreadCountGuard guard;
+  for (const int l : {1, 2, 5, 63, 64, 65, 127, 128, 129, 200, 300}) {
+    const int n = l + spare;
+    const Square start = random_matrix(n, 70 + l);
+    const std::vector<double> u = random_vector(l, 80 + l);
+    const std::vector<double> e = random_vector(l, 90 + l);
+    const std::vector<double> v = random_vector(l, 100 + l);
+    std::vector<ext> g(l);
+    for (int j = 0; j < l; ++j) g[j] = static_cast<ext>(e[j]) / 3.0L;
+    Square want = start;
+    std::vector<ext> want_sums(l);
+    set_thread_count(1);
+    rank_two_update(MatrixView<double>{want.data(), n}, l, u.data(), e.data(), g.data());
+    reflect_products(MatrixView<const double>{want.data(), n}, l, v.data(), want_sums.data());
+    for (const int threads : thread_counts) {
+      SCOPED_TRACE(testing::Message() << "l = " << l << ", threads " << threads);
+      set_thread_count(threads);
+      Square got = start;
+      std::vector<ext> sums(l, -1.0L);
+      std::vector<int> progress(fused_progress_size(l));
+      update_and_reflect(MatrixView<double>{got.data(), n}, l, u.data(), e.data(), g.data(), v.data(), sums.data(),
+                         progress.data());
+      EXPECT_TRUE(same_bits(got.a, want.a));
+      for (int j = 0; j < l; ++j) EXPECT_TRUE(same_ext(sums[j], want_sums[j])) << "j = " << j + 1;
+    }
+  }
+}
+
 TEST(HouseholderKernels, ApplyReflectionMatchesColumnByColumn) {
   const ThreadCountGuard guard;
   for (const int l : orders) {

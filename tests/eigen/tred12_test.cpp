@@ -282,6 +282,20 @@ TEST(Tred12Scale, TinyMatricesAreSeenByTheirTridiagonalPart) {
   expect_eigenpairs(big, solve(big));
 }
 
+// Work obtained ahead, for a larger order and used twice: the same bits as
+// the call that allocates its own, also where the QL iteration gives up.
+TEST(Tred12Work, WorkObtainedAheadGivesTheSameBits) {
+  Square failing = test::random_symmetric(9, 2);
+  failing(5, 4) = failing(4, 5) = nan;
+  Tred12Work work;
+  ASSERT_TRUE(work.obtain(20));
+  for (const Square& a : {test::random_symmetric(17, 4), failing}) {
+    const Solved own = solve(a);
+    Solved ahead{std::vector<double>(a.n), Square(a.n)};
+    tred12(a.n, a.data(), ahead.vec.data(), ahead.val.data(), 2, ahead.ierr, work);
+    expect_same_bits(ahead, own);
+  }
+}
 
 // ---- NaN and infinity --------------------------------------------------
 

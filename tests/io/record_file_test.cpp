@@ -69,6 +69,8 @@ TEST(RecordFile, TolerantReads) {
   const Case cases[] = {
       {"record 1 longer than N", record(le32(2) + le32(99)) + record(matrix_data(2)), "N = 2\n1\n2\n3\n4\n"},
       {"record 2 longer than the matrix", record(le32(1)) + record(matrix_data(2)), "N = 1\n1\n"},
+      {"record 2 longer than the matrix by more than a buffer and part of an element",
+       record(le32(1)) + record(le64(5) + std::string(5000, 'x') + "abc"), "N = 1\n5\n"},
       {"trailing marker not compared", le32(4) + le32(1) + le32(77) + record(le64(5)), "N = 1\n5\n"},
       {"records after record 2 ignored", record(le32(1)) + record(le64(5)) + "junk", "N = 1\n5\n"},
       {"an array of no elements consumes an empty record", record(le32(0)) + record(""), "N = 0\n"},
@@ -101,6 +103,7 @@ TEST(RecordFile, DamagedFiles) {
       {"no record left for an array of no elements", 15, eof, "N = 0\n"},
       {"record 1 too short", 11, recl, ""},
       {"record 2 too short", 15, recl, "N = 2\n"},
+      {"record 2 short of the matrix by part of an element", 15, recl, "N = 2\n"},
       {"stray bytes where a marker belongs", 15, corrupt, "N = 2\n"},
       {"file ends inside the data", 15, corrupt, "N = 2\n"},
       {"file ends inside the trailing marker", 15, corrupt, "N = 1\n"},

@@ -33,6 +33,8 @@ const std::map<std::string, std::string>& damaged_matrix_files() {
       {"record 2 too short", scr_record(le32(2)) + scr_record(doubles({1}))},
       {"record 2 three doubles short", scr_record(le32(3)) + scr_record(doubles({1, 2}))},
       {"record 2 one double short", scr_record(le32(2)) + scr_record(doubles({1, 2, 3}))},
+      {"record 2 short of the matrix by part of an element",
+       scr_record(le32(2)) + scr_record(doubles({1, 2, 3, 4}).substr(0, 29))},
       {"stray bytes where a marker belongs", scr_record(le32(2)) + "\x01\x02"},
       {"file ends inside the data", scr_record(le32(2)) + le32(32) + le64(1)},
       {"file ends inside the trailing marker", scr_record(le32(1)) + le32(8) + le64(1) + "\x08"},
