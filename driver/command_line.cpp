@@ -1,8 +1,9 @@
 #include "driver/command_line.hpp"
 
-#include <cstdio>
+#include <string>
 #include <string_view>
 
+#include "io/statements.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
@@ -42,6 +43,16 @@ Options:
   --settings  the settings in effect and where each comes from
 )";
 
+// One line of the settings table: name, value and source in fixed columns.
+std::string settings_row(std::string_view name, std::string_view value, std::string_view source) {
+  const auto padded = [](std::string_view text, std::size_t width) {
+    std::string field(text);
+    if (field.size() < width) field.append(width - field.size(), ' ');
+    return field;
+  };
+  return padded(name, 18) + " " + padded(value, 14) + " " + std::string(source) + "\n";
+}
+
 }  // namespace
 
 Request command_line_request(int argc, const char* const* argv) {
@@ -54,14 +65,15 @@ Request command_line_request(int argc, const char* const* argv) {
   return Request::run;
 }
 
-void print_help() { std::fwrite(help_text.data(), 1, help_text.size(), stdout); }
+void print_help() { io::write_standard_output(help_text); }
 
-void print_version() { std::printf("blockeig %s\n", BLOCKEIG_VERSION); }
+void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
 
 void print_settings() {
-  std::printf("%-18s %-14s %s\n", "SETTING", "VALUE", "FROM");
+  std::string table = settings_row("SETTING", "VALUE", "FROM");
   for (const runtime::SettingReport& setting : runtime::describe_settings())
-    std::printf("%-18s %-14s %s\n", setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
+    table += settings_row(setting.name, setting.value, setting.source);
+  io::write_standard_output(table);
 }
 
 }  // namespace blockeig

@@ -1,7 +1,6 @@
 // blockeig: the eigenvalues of a symmetric matrix from A.SCR, computed
 // directly and by block Rayleigh-Ritz sweeps.
 #include <cerrno>
-#include <cstdio>
 #include <new>
 
 #include "driver/command_line.hpp"
@@ -14,14 +13,16 @@
 
 int main(int argc, char** argv) {
   const blockeig::Request request = blockeig::command_line_request(argc, argv);
-  if (request == blockeig::Request::help) return blockeig::print_help(), 0;
-  if (request == blockeig::Request::version) return blockeig::print_version(), 0;
+  if (request == blockeig::Request::help || request == blockeig::Request::version) {
+    blockeig::runtime::report_file_size_refusals();
+    request == blockeig::Request::help ? blockeig::print_help() : blockeig::print_version();
+    return 0;
+  }
   try {
     blockeig::runtime::start_up("main.cpp");
     blockeig::io::connect_standard_units();
     if (request == blockeig::Request::settings) {
       blockeig::print_settings();
-      std::fflush(stdout);
       blockeig::io::close_down();
     }
     blockeig::set_thread_count(blockeig::runtime::settings().threads);

@@ -44,8 +44,8 @@ void FileStream::attach(int fd, bool owned, bool unbuffered) {
 
 int FileStream::write(std::string_view bytes) {
   if (unbuffered_) {
-    write_all(fd_, bytes.data(), bytes.size());  // refusals on standard units are not reported
-    return 0;
+    const int error = write_all(fd_, bytes.data(), bytes.size());
+    return error == EPIPE ? 0 : error;
   }
   if (!out_) out_ = std::make_unique<char[]>(file_buffer_size);
   while (!bytes.empty()) {

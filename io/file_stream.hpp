@@ -28,8 +28,10 @@ class FileStream {
   bool unbuffered() const { return unbuffered_; }
 
   // Appends bytes at the current position. A buffered stream passes the
-  // buffer on whenever it fills; returns 0, or the errno of a refused write.
-  // An unbuffered stream ignores refusals.
+  // buffer on whenever it fills, an unbuffered one passes the bytes on at
+  // once; returns 0, or the errno of a refused write. For an unbuffered
+  // stream (a standard unit) a reader that went away (EPIPE, a closed pipe)
+  // is no refusal: the output has nowhere to go, and the run goes on.
   int write(std::string_view bytes);
   // Passes pending output to the platform; 0 or the errno of the refusal.
   int flush();

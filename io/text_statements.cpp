@@ -1,5 +1,7 @@
 // The formatted and list-directed statements: the text comes from the
 // editing routines, the record ends and the failures from the unit.
+#include <unistd.h>
+
 #include <string>
 
 #include "io/format.hpp"
@@ -91,6 +93,12 @@ void read_list(std::int64_t number, std::int32_t& item) {
       raise(bad_value, result.message);
   }
   end_read();
+}
+
+void write_standard_output(std::string_view text) {
+  FileStream out;
+  out.attach(STDOUT_FILENO, /*owned=*/false, /*unbuffered=*/true);
+  if (const int error = out.write(text)) raise_os_error(error);
 }
 
 }  // namespace blockeig::io

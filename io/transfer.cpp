@@ -37,16 +37,17 @@ void check_readable(const Unit& unit) {
 }
 
 void put_text_record(Unit& unit, std::string_view text) {
+  int error;
   if (unit.stream.unbuffered()) {
     // One request per record, so that console lines are never split.
     std::string line;
     line.reserve(text.size() + 1);
     line.append(text).push_back('\n');
-    unit.stream.write(line);
-    return;
+    error = unit.stream.write(line);
+  } else {
+    error = unit.stream.write(text);
+    if (error == 0) error = unit.stream.write("\n");
   }
-  int error = unit.stream.write(text);
-  if (error == 0) error = unit.stream.write("\n");
   if (error != 0) raise_os_error(error);
 }
 

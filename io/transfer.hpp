@@ -16,7 +16,10 @@ Unit& begin_transfer(std::int64_t number, Form form);
 void check_writable(const Unit& unit);
 // Raises 206 "Cannot read from file opened for WRITE" for a write-only unit.
 void check_readable(const Unit& unit);
-// Passes one formatted record and its line feed to the unit's stream.
+// Passes one formatted record and its line feed to the unit's stream. A
+// refused write is reported at the statement, on its unit, whether the unit
+// is a file or a standard stream: console lines that never arrive are output
+// lost, as much as lines of a file.
 void put_text_record(Unit& unit, std::string_view text);
 // End of a WRITE statement: the first record written after the connection
 // cuts the file at the current position. Clears the locus.

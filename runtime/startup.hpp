@@ -10,6 +10,10 @@ namespace blockeig::runtime {
 // handler. Prints nothing. `source_file` names the program's main source
 // file in reports. The standard units are connected by io afterwards.
 void start_up(std::string_view source_file);
+// A write beyond the file-size limit becomes a refused write like any other
+// (EFBIG, reported) instead of ending the process by signal with no report.
+// Part of start_up; the options that answer before it call it themselves.
+void report_file_size_refusals();
 // x87: all six exceptions masked, 64-bit significand, round to nearest even;
 // SSE: all exceptions masked, round to nearest, flush-to-zero and
 // denormals-are-zero off. Pending exception flags are cleared first.
