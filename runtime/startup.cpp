@@ -1,6 +1,7 @@
 #include "runtime/startup.hpp"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -55,6 +56,10 @@ void start_up(std::string_view source_file) {
   // comes back to the standard unit, which takes it as no refusal.
   signal(SIGPIPE, SIG_IGN);
   report_file_size_refusals();
+  // One malloc arena for every thread: a thread's own arena would reserve
+  // 64 MiB of address space at its first allocation, space that the
+  // matrices may need under an address-space limit.
+  mallopt(M_ARENA_MAX, 1);
   set_floating_point_environment();
   install_exception_handler();
   if (const std::string problem = load_settings(); !problem.empty()) raise(bad_value, problem);

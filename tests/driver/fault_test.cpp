@@ -297,8 +297,10 @@ TEST(Fault, UnreadableMatrixFile) {
 // footprint depends on the libraries of the machine.
 class AddressSpace {
  public:
-  AddressSpace(int n, std::string input) : n_(n), input_(std::move(input)) {
-    write_file(dir_ / "A.SCR", scr_file(n, one_two_one_matrix(n)));
+  AddressSpace(int n, std::string input) : AddressSpace(scr_file(n, one_two_one_matrix(n)), std::move(input), 1) {}
+  AddressSpace(const std::string& scr, std::string input, int threads)
+      : input_(std::move(input)), threads_("BLOCKEIG_THREADS=" + std::to_string(threads)) {
+    write_file(dir_ / "A.SCR", scr);
   }
 
   ChildResult run(rlim_t bytes) const {
@@ -308,7 +310,7 @@ class AddressSpace {
           const rlimit limit{bytes, bytes};
           ::setrlimit(RLIMIT_AS, &limit);
         },
-        {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=0", "BLOCKEIG_THREADS=1"});
+        {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=0", threads_});
   }
 
   // The smallest limit, in pages, at which `reached` holds for the run.
@@ -326,8 +328,8 @@ class AddressSpace {
 
  private:
   TempDir dir_;
-  int n_;
   std::string input_;
+  std::string threads_;
 };
 
 TEST(Fault, AllocationsRefusedByThePlatform) {
@@ -370,6 +372,64 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   // The direct phase finished before: its file is complete.
   const std::string eigenvalues = read_file(space.dir() / "C.SCR.TXT");
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
+}
+
+// Helper threads take address space for their stacks: a small fixed amount
+// each, whatever the stack limit, taken as the run starts. Two threads then
+// need hardly more than one, and a run that succeeds under a limit succeeds
+// under every larger one (helpers started later, with the platform's 8 MiB
+// stacks, once made a run fail under 20 MB that succeeded under 16 MB).
+TEST(Fault, HelperThreadsTakeLittleAddressSpace) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  // Nearly diagonal: the direct solve has full work for the helper, and the
+  // sweeps end after two.
+  const int n = 300;
+  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
+  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
+  const std::string scr = scr_file(n, matrix);
+  const AddressSpace one(scr, "3\n", 1), two(scr, "3\n", 2);
+  const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
+  const std::string plain = one.run(least).out;
+  constexpr rlim_t helper_allowance = 1 << 20;
+  bool succeeded = false;
+  for (rlim_t limit = least; limit <= least + (10 << 20); limit += 512 << 10) {
+    SCOPED_TRACE("two threads, " + std::to_string(limit - least) + " bytes above the least for one");
+    const ChildResult r = two.run(limit);
+    if (r.status == 0) {
+      EXPECT_EQ(r.out, plain);
+      succeeded = true;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_FALSE(succeeded) << "failed under a larger limit than one it succeeded under";
+    EXPECT_LT(limit, least + helper_allowance) << "the helper takes more than its stacks";
+  }
+}
+
+// Under a stack limit smaller than a tile of a block product, the main
+// thread overflows in its first tile, while a helper's own stack holds its
+// tiles and a fault of its own would be reported all the same: every run
+// ends with the whole processor-exception report and exit status 95.
+TEST(Fault, StackOverflowWithHelperThreads) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer handles stack overflows and sizes frames itself";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind gives the main thread a stack of its own";
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(200, one_two_one_matrix(200)));
+  const auto small_stack = [] {
+    const rlimit stack{64 << 10, 64 << 10};
+    ::setrlimit(RLIMIT_STACK, &stack);
+  };
+  for (int run = 1; run <= 4; ++run) {
+    SCOPED_TRACE(run);
+    const ChildResult r = run_in(dir, "2\n", small_stack, {"BLOCKEIG_THREADS=2"});
+    EXPECT_EQ(r.err, std::string("Exception: Stack overflow\nAt line 60 of file main.cpp\n") + traceback);
+    EXPECT_EQ(r.status, 95);
+  }
 }
 
 // The run-time's own structures (the standard units' records, the settings)
