@@ -24,6 +24,10 @@ struct Unit {
   Status status = Status::old;
   std::int64_t recl = default_recl;
   EndState end_state = EndState::before_end;
+  // A FIFO is opened at its first transfer, for that transfer's direction
+  // only: holding both ends, the program would never see the end of the
+  // data it reads, or would write into a pipe that nothing reads.
+  bool fifo_unopened = false;
 
   // Unformatted records.
   bool eof_seen = false;

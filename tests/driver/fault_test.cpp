@@ -3,6 +3,7 @@
 // sizes at the limit. Each run is a child process; the test checks its
 // console, its report, its exit status and what it leaves on disk.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -248,6 +249,114 @@ TEST(Fault, NonBlockingStandardStreamsAreWaitedFor) {
     const ChildResult r = run_in(empty, "20\n", slow_nonblocking_stream(2, 4096));
     EXPECT_EQ(r.err, std::string(4096, 'x') + report(11, matrix_unit, "End of file"));
     EXPECT_EQ(r.status, 2);
+  }
+}
+
+// A FIFO as A.SCR or C.SCR.TXT is opened at its first transfer, for that
+// direction alone. Read, it ends as a file of the same bytes would: whole,
+// short ("End of file", a damaged record), and a marker that promises more
+// than arrives costs no memory for what never came. Written, it passes the
+// lines to its reader; with no reader the first line is refused (nothing
+// would receive them) instead of vanishing into the pipe.
+namespace fifo {
+
+// A helper process, detached from the test's pipes, that writes `bytes` into
+// the FIFO once the run opens it for reading.
+std::function<void()> fed(std::string bytes) {
+  return [bytes] {
+    if (::fork() != 0) return;
+    ::close(1);
+    ::close(2);
+    const int fd = ::open("A.SCR", O_WRONLY);
+    if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) < 0) ::_exit(1);
+    ::_exit(0);
+  };
+}
+
+// A reader of C.SCR.TXT that is there before the run starts and copies
+// what it gets into C.copy.
+void read_into_copy() {
+  const int fd = ::open("C.SCR.TXT", O_RDONLY | O_NONBLOCK);  // present from now on
+  if (fd < 0) ::_exit(125);
+  if (::fork() != 0) {
+    ::close(fd);
+    return;
+  }
+  ::close(1);
+  ::close(2);
+  const int copy = ::open("C.copy", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  char buffer[4096];
+  for (;;) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 30'000) <= 0) ::_exit(1);
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) ::_exit(0);
+    if (n < 0 || ::write(copy, buffer, static_cast<std::size_t>(n)) != n) ::_exit(1);
+  }
+}
+
+}  // namespace fifo
+
+TEST(Fault, FifosAsMatrixAndEigenvalueFiles) {
+  const std::string scr = scr_file(6, one_two_one_matrix(6));
+  TempDir plain_dir;
+  write_file(plain_dir / "A.SCR", scr);
+  const ChildResult plain = run_in(plain_dir, "2\n");
+  ASSERT_EQ(plain.status, 0);
+  const std::string eigenvalues = read_file(plain_dir / "C.SCR.TXT");
+  const std::string record1 = scr_record(le32(6));
+  const auto limited = [](std::function<void()> then, rlim_t bytes) {
+    return [then, bytes] {
+      then();
+      const rlimit limit{bytes, bytes};
+      ::setrlimit(RLIMIT_AS, &limit);
+    };
+  };
+  struct Case {
+    const char* name;
+    const char* fifo;  // the file that is a FIFO
+    std::function<void()> before_exec;
+    std::string out;
+    std::string err;
+    int status;
+    const char* eigenvalues;  // where the eigenvalues end up, if anywhere
+  };
+  std::vector<Case> cases = {
+      {"A.SCR: the whole file", "A.SCR", fifo::fed(scr), plain.out, "", 0, "C.SCR.TXT"},
+      {"A.SCR: nothing", "A.SCR", fifo::fed(""), "", report(11, matrix_unit, "End of file"), 2, nullptr},
+      {"A.SCR: record 1 only", "A.SCR", fifo::fed(record1), " N =  6\n allocated\n",
+       report(15, matrix_unit, "End of file"), 2, nullptr},
+      {"A.SCR: record 2 cut short", "A.SCR", fifo::fed(scr.substr(0, scr.size() - 20)), " N =  6\n allocated\n",
+       report(15, matrix_unit, "Corrupt record in unformatted sequential-access file"), 2, nullptr},
+      {"C.SCR.TXT: no reader", "C.SCR.TXT", {}, direct_phase_lines(6),
+       report(22, eigenvalue_unit, "No process has the FIFO open for reading"), 2, nullptr},
+      {"C.SCR.TXT: a reader", "C.SCR.TXT", fifo::read_into_copy, plain.out, "", 0, "C.copy"},
+  };
+#ifndef BLOCKEIG_UNDER_ASAN
+  if (!running_under_valgrind())
+    cases.push_back({"A.SCR: a marker of 1,000,000,000 bytes, 256 MB of address space", "A.SCR",
+                     limited(fifo::fed(record1 + le32(1'000'000'000) + doubles({1, 2, 3, 4})), 256u << 20),
+                     " N =  6\n allocated\n",
+                     report(15, matrix_unit, "Corrupt record in unformatted sequential-access file"), 2, nullptr});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (std::string(c.fifo) != "A.SCR") write_file(dir / "A.SCR", scr);
+    ASSERT_EQ(::mkfifo((dir / c.fifo).c_str(), 0644), 0);
+    ChildOptions options;
+    options.directory = dir.path();
+    options.input = "2\n";
+    options.before_exec = c.before_exec;
+    options.timeout_seconds = 20;  // a run that holds both ends of its FIFO waits for ever
+    const ChildResult r = run_child(BLOCKEIG_BIN, {}, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+    if (c.eigenvalues != nullptr) {
+      for (int wait = 0; wait < 100 && read_file(dir / c.eigenvalues) != eigenvalues; ++wait) ::usleep(50'000);
+      EXPECT_EQ(read_file(dir / c.eigenvalues), eigenvalues);
+    }
   }
 }
 
