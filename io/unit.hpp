@@ -29,6 +29,10 @@ struct Unit {
   // data it reads, or would write into a pipe that nothing reads.
   bool fifo_unopened = false;
 
+  // List input: the last READ stopped inside a line, whose rest the next
+  // READ skips first.
+  bool input_mid_line = false;
+
   // Unformatted records.
   bool eof_seen = false;
   bool swap_bytes = false;

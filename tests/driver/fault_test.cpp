@@ -360,6 +360,78 @@ TEST(Fault, FifosAsMatrixAndEigenvalueFiles) {
   }
 }
 
+// Standard input whose line never ends: the block count is settled by the
+// first character that decides it, and nothing of the endless rest is held
+// (the address space is limited to make sure) or waited for.
+TEST(Fault, EndlessStandardInputLine) {
+  const std::string scr = scr_file(6, one_two_one_matrix(6));
+  TempDir plain_dir;
+  write_file(plain_dir / "A.SCR", scr);
+  const ChildResult plain = run_in(plain_dir, "3\n");
+  ASSERT_EQ(plain.status, 0);
+  const std::string prompted = plain.out.substr(0, plain.out.find(" Number of blocks:\n") + 19);
+  // Standard input from a helper that writes `head`, then bytes without a
+  // line end until the run goes away.
+  const auto endless = [](std::string head) {
+    return [head] {
+      int ends[2];
+      if (::pipe(ends) != 0) ::_exit(125);
+      if (::fork() == 0) {
+        ::close(ends[0]);
+        ::close(1);
+        ::close(2);
+        const std::string tail(65536, 'x');
+        if (::write(ends[1], head.data(), head.size()) < 0) ::_exit(0);
+        while (::write(ends[1], tail.data(), tail.size()) > 0) {
+        }
+        ::_exit(0);
+      }
+      ::close(ends[1]);
+      ::dup2(ends[0], 0);
+      ::close(ends[0]);
+    };
+  };
+  const auto zeros = [] {
+    const int fd = ::open("/dev/zero", O_RDONLY);
+    if (fd < 0) ::_exit(125);
+    ::dup2(fd, 0);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> input;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {"NUL bytes", zeros, prompted, report(31, " (Unit 5)", "Bad integer for item 1 in list input"), 2},
+      {"a count, then a line without end", endless("3 "), plain.out, "", 0},
+      {"a bad count, then a line without end", endless("3;"), prompted,
+       report(31, " (Unit 5)", "Bad integer for item 1 in list input"), 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "A.SCR", scr);
+    ChildOptions options;
+    options.directory = dir.path();
+    options.timeout_seconds = 20;
+    options.before_exec = [&c] {
+      c.input();
+#ifndef BLOCKEIG_UNDER_ASAN
+      if (!running_under_valgrind()) {
+        const rlimit space{256u << 20, 256u << 20};
+        ::setrlimit(RLIMIT_AS, &space);
+      }
+#endif
+    };
+    const ChildResult r = run_child(BLOCKEIG_BIN, {}, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
 TEST(Fault, MatrixFileThatCannotBeOpened) {
   {
     SCOPED_TRACE("a directory");

@@ -139,11 +139,14 @@ int run(int argc, char** argv) {
     Unit& u = begin_transfer(6, Form::formatted);
     put_text_record(u, " hello");
     end_write(u);
-  } else if (scenario == "read-lines") {  // echoes standard input line by line
-    std::string line;
-    int error = 0;
-    Unit& in = *find_unit(5);
-    while (in.stream.read_line(line, &error)) std::printf("[%s]\n", line.c_str());
+  } else if (scenario == "read-integers") {  // list-directed READs of unit 5 until the input ends
+    for (;;) {
+      std::int32_t value = -1;
+      at(31);
+      read_list(5, value);
+      std::printf("[%d]\n", value);
+      std::fflush(stdout);
+    }
   } else if (scenario == "allocate") {  // ALLOCATE a square matrix of doubles
     Array<double> a;
     at(13);
