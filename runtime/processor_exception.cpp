@@ -69,7 +69,7 @@ constexpr std::size_t main_guard_margin = 1 << 20;
 
 void prepare_main_thread() {
   // Never freed: the main thread's alternate stack lives as long as the process.
-  void* signal_stack = std::malloc(signal_stack_size);
+  static void* const signal_stack = std::malloc(signal_stack_size);
   const char* low = nullptr;
   const char* high = nullptr;
   pthread_attr_t attributes;
