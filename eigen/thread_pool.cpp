@@ -99,7 +99,12 @@ class Pool {
   };
 
   // Requires submit_ held and no job published since the last one ended.
+  // Tries once for the current thread count: helpers refused at the start of
+  // a run are not asked for again later, when they would take space from
+  // the run's arrays.
   void start_workers() {
+    if (workers_tried_) return;
+    workers_tried_ = true;
     const std::size_t helpers = static_cast<std::size_t>(wanted_ - 1);
     std::uint64_t current;
     {
@@ -131,6 +136,7 @@ class Pool {
     wake_.notify_all();
     for (const auto& worker : workers_) worker->thread.join();
     workers_.clear();
+    workers_tried_ = false;
     std::lock_guard lock(mutex_);
     stop_ = false;
   }
@@ -165,6 +171,7 @@ class Pool {
   std::mutex submit_;  // one job at a time; guards changes of wanted_ and workers_
   std::atomic<int> wanted_;
   std::vector<std::unique_ptr<Worker>> workers_;
+  bool workers_tried_ = false;  // start_workers has run for this thread count
 
   std::mutex mutex_;  // guards the job description below
   std::condition_variable wake_;
