@@ -1,5 +1,5 @@
 #pragma once
-// List-directed input of one 32-bit integer from lines of text.
+// List-directed input of one 32-bit integer from the bytes of a text.
 #include <cstdint>
 #include <string>
 
