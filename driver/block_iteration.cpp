@@ -154,6 +154,9 @@ void allocate_block_work(std::int32_t N, BlockRun& run) {
   run.CNEW = run.allocated_CNEW.data();
   at(statement::allocate_tred12_work);
   if (!run.solver.obtain(M)) runtime::allocation_failure(ENOMEM);
+  // The products run under the block's own statement, as they do when the
+  // solver takes its work only once they are done.
+  at(statement::allocate_block_work);
 }
 
 // The same storage for a block that joins a group, if memory allows:
@@ -202,13 +205,17 @@ void release_block_work(BlockRun& run) {
 // One block of one sweep: project A onto the block's columns of C, solve
 // the projected matrix, rotate the columns onto its eigenvectors and put
 // its values into E.
-void solve_block(const Basis& basis, BlockRun& run) {
+// `on_caller`: the block runs alone on the thread that sets the locus, which
+// then shows the solve's statement while the solve runs, as a block alone
+// does; blocks side by side leave the locus at the group's statement 60.
+void solve_block(const Basis& basis, BlockRun& run, bool on_caller) {
   const std::size_t n = static_cast<std::size_t>(basis.N);
   const std::int32_t M = run.block.size;
   const std::size_t m = static_cast<std::size_t>(M);
   double* C_b = basis.C + static_cast<std::size_t>(run.block.start - 1) * n;
   block_times(basis.N, basis.A, C_b, M, run.T);
   block_projection(basis.N, M, C_b, run.T, run.H);
+  if (on_caller) at(statement::allocate_tred12_work);
   tred12(M, run.H, run.U, run.W, 2, run.IERR, run.solver);
   block_rotation(basis.N, M, C_b, run.U, run.CNEW);
   std::copy(run.CNEW, run.CNEW + n * m, C_b);
@@ -250,9 +257,9 @@ int solve_group(const Basis& basis, std::int32_t ITER, std::int32_t IB, std::int
                   static_cast<int>(IB), static_cast<int>(IB + count - 1), static_cast<int>(NBLOCKS));
   progress_show(label);
   if (count == 1)
-    solve_block(basis, group[0]);
+    solve_block(basis, group[0], /*on_caller=*/true);
   else
-    parallel_for(static_cast<std::size_t>(count), [&](std::size_t i) { solve_block(basis, group[i]); });
+    parallel_for(static_cast<std::size_t>(count), [&](std::size_t i) { solve_block(basis, group[i], /*on_caller=*/false); });
   progress_hide();
 
   // The results file takes every block's W before the arrays go.

@@ -1,8 +1,9 @@
 #include "driver/command_line.hpp"
 
-#include <cstdio>
+#include <string>
 #include <string_view>
 
+#include "io/statements.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
@@ -57,6 +58,17 @@ constexpr SettingOption setting_options[] = {
     {"--results", "BLOCKEIG_RESULTS", "a file name"},
 };
 
+// One line of the settings table: name, value and source in fixed columns;
+// a long value (a results file's path) pushes its source to the right.
+std::string settings_row(std::string_view name, std::string_view value, std::string_view source) {
+  const auto padded = [](std::string_view text, std::size_t width) {
+    std::string field(text);
+    if (field.size() < width) field.append(width - field.size(), ' ');
+    return field;
+  };
+  return padded(name, 18) + " " + padded(value, 14) + " " + std::string(source) + "\n";
+}
+
 }  // namespace
 
 CommandLine read_command_line(int argc, const char* const* argv) {
@@ -86,15 +98,15 @@ CommandLine read_command_line(int argc, const char* const* argv) {
   return line;
 }
 
-void print_help() { std::fwrite(help_text.data(), 1, help_text.size(), stdout); }
+void print_help() { io::write_standard_output(help_text); }
 
-void print_version() { std::printf("blockeig %s\n", BLOCKEIG_VERSION); }
+void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
 
 void print_settings() {
-  std::printf("%-18s %-14s %s\n", "SETTING", "VALUE", "FROM");
-  // A long value (a results file's path) pushes its source to the right.
+  std::string table = settings_row("SETTING", "VALUE", "FROM");
   for (const runtime::SettingReport& setting : runtime::describe_settings())
-    std::printf("%-18s %-14s %s\n", setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
+    table += settings_row(setting.name, setting.value, setting.source);
+  io::write_standard_output(table);
 }
 
 }  // namespace blockeig

@@ -22,11 +22,12 @@ struct CommandLine {
 // The first of -h/--help, -V/--version, --settings (else run), and every setting
 // option, as `--results FILE` or `--results=FILE`; the last one given wins.
 CommandLine read_command_line(int argc, const char* const* argv);
-// The text of --help and --version.
+// The text of --help and --version. Output that standard output refuses
+// ends the process with a report and exit status 2.
 void print_help();
 void print_version();
 // Every run-time setting with its value and where it came from (start-up
-// must have read them).
+// must have read them); refusals as above.
 void print_settings();
 
 }  // namespace blockeig

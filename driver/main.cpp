@@ -1,7 +1,6 @@
 // blockeig: the eigenvalues of a symmetric matrix from A.SCR, computed
 // directly and by block Rayleigh-Ritz sweeps.
 #include <cerrno>
-#include <cstdio>
 #include <new>
 
 #include "driver/command_line.hpp"
@@ -17,15 +16,17 @@
 
 int main(int argc, char** argv) {
   const blockeig::CommandLine command_line = blockeig::read_command_line(argc, argv);
-  if (command_line.request == blockeig::Request::help) return blockeig::print_help(), 0;
-  if (command_line.request == blockeig::Request::version) return blockeig::print_version(), 0;
+  if (command_line.request == blockeig::Request::help || command_line.request == blockeig::Request::version) {
+    blockeig::runtime::report_file_size_refusals();
+    command_line.request == blockeig::Request::help ? blockeig::print_help() : blockeig::print_version();
+    return 0;
+  }
   try {
     blockeig::runtime::start_up(blockeig::statement::source_file, command_line.settings);
     if (!command_line.problem.empty()) blockeig::runtime::raise(blockeig::runtime::bad_option, command_line.problem);
     blockeig::io::connect_standard_units();
     if (command_line.request == blockeig::Request::settings) {
       blockeig::print_settings();
-      std::fflush(stdout);
       blockeig::io::close_down();
     }
     blockeig::set_thread_count(blockeig::runtime::settings().threads);

@@ -6,11 +6,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "runtime/worker_thread.hpp"
 
 namespace blockeig {
 namespace {
@@ -38,9 +39,15 @@ class Pool {
   void set_thread_count(int count) {
     count = std::max(count, 1);
     std::lock_guard submit(submit_);
-    if (count == wanted_) return;
-    stop_workers();
-    wanted_ = count;
+    if (count != wanted_) {
+      stop_workers();
+      wanted_ = count;
+    }
+    // Started now, before the caller's large arrays: the helpers' stacks
+    // then come out of the address space first, and a run has them from the
+    // start or not at all. Later they would take space the arrays need, and
+    // a larger address-space limit could turn success into failure.
+    start_workers();
   }
 
   void run(std::size_t count, detail::task_function function, void* context) {
@@ -90,18 +97,36 @@ class Pool {
     }
   }
 
+  // A helper thread and the job generation in effect when it was started.
+  struct Worker {
+    Pool* pool;
+    std::uint64_t seen;
+    runtime::WorkerThread thread;
+  };
+
   // Requires submit_ held and no job published since the last one ended.
+  // Tries once for the current thread count: helpers refused at the start of
+  // a run are not asked for again later, when they would take space from
+  // the run's arrays.
   void start_workers() {
+    if (workers_tried_) return;
+    workers_tried_ = true;
     const std::size_t helpers = static_cast<std::size_t>(wanted_ - 1);
     const std::uint64_t current = generation_.load(std::memory_order_acquire);
-    // A platform that refuses a thread, or (where operator new throws) the
-    // memory for one, leaves fewer helpers; the tasks and their results stay
-    // the same.
-    try {
-      while (workers_.size() < helpers) workers_.emplace_back([this, current] { work(current); });
-    } catch (const std::system_error&) {
-    } catch (const std::bad_alloc&) {
+    // A platform that refuses a thread, or the address space for its stacks,
+    // leaves fewer helpers; the tasks and their results stay the same.
+    while (workers_.size() < helpers) {
+      auto worker = std::make_unique<Worker>();
+      worker->pool = this;
+      worker->seen = current;
+      if (!worker->thread.start(run_worker, worker.get())) break;
+      workers_.push_back(std::move(worker));
     }
+  }
+
+  static void run_worker(void* argument) {
+    Worker* worker = static_cast<Worker*>(argument);
+    worker->pool->work(worker->seen);
   }
 
   // Requires submit_ held, so that no job is running.
@@ -111,8 +136,9 @@ class Pool {
       stop_ = true;
     }
     wake_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
+    for (const auto& worker : workers_) worker->thread.join();
     workers_.clear();
+    workers_tried_ = false;
     std::lock_guard lock(mutex_);
     stop_ = false;
   }
@@ -173,7 +199,8 @@ class Pool {
 
   std::mutex submit_;  // one job at a time; guards changes of wanted_ and workers_
   std::atomic<int> wanted_;
-  std::vector<std::thread> workers_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  bool workers_tried_ = false;  // start_workers has run for this thread count
 
   std::mutex mutex_;  // guards the job description below
   std::condition_variable wake_;

@@ -9,9 +9,12 @@
 //
 // The calling thread takes part in the work. With a thread count of 1 every
 // task runs inline on the caller, in ascending order, and no thread is ever
-// started. Worker threads are started on the first parallel_for that needs
-// them, run each job under the floating-point environment of the thread that
-// submitted it, and are joined when the thread count changes or at exit.
+// started. Worker threads are started by set_thread_count (or, without it,
+// by the first parallel_for that needs them), run each job under the
+// floating-point environment of the thread that submitted it, and are joined
+// when the thread count changes or at exit. Their stacks have a fixed size
+// (runtime::worker_stack_size) whatever the process's stack limit: a task
+// must fit in it.
 #include <cstddef>
 #include <type_traits>
 #include <utility>
@@ -22,10 +25,10 @@ namespace blockeig {
 int default_thread_count();
 
 // Sets the number of threads (caller included) used by later parallel_for
-// calls. Counts below 1 are taken as 1; there is no upper limit (the caller
-// bounds the count, as the run-time's settings do). Waits for a running job
-// to end and joins idle workers when the count changes. Must not be called
-// from inside a task.
+// calls and starts the helper threads. Counts below 1 are taken as 1; there
+// is no upper limit (the caller bounds the count, as the run-time's settings
+// do). Waits for a running job to end and joins idle workers when the count
+// changes. Must not be called from inside a task.
 void set_thread_count(int count);
 
 // The thread count in effect: default_thread_count() until set.

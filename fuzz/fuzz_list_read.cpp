@@ -1,6 +1,7 @@
 // List-directed read of one integer from arbitrary standard-input bytes,
 // checked against a straightforward model of the rules that works on the
-// raw byte stream (the line source works line by line).
+// whole input at once (the reader takes one byte at a time): the same
+// outcome, and no byte taken beyond the one that settles the item.
 //
 // Input: byte 0 picks the item number quoted in messages; the rest is the
 // text of standard input.
@@ -16,43 +17,27 @@
 
 namespace {
 
-using blockeig::io::LineSource;
+using blockeig::io::ByteSource;
 using blockeig::io::ListReadResult;
 using Status = ListReadResult::Status;
 
-// The lines of standard input as the unit delivers them: split at line
-// feeds, a carriage return directly before a line feed dropped, a last line
-// without a line feed kept.
-class BytesLines final : public LineSource {
+// Standard input as the unit delivers it, counting the bytes taken.
+class Bytes final : public ByteSource {
  public:
-  explicit BytesLines(std::string_view bytes) : bytes_(bytes) {}
-  bool next_line(std::string_view& line) override {
-    if (pos_ == bytes_.size()) return false;
-    const std::size_t lf = bytes_.find('\n', pos_);
-    if (lf == std::string_view::npos) {
-      line = bytes_.substr(pos_);
-      pos_ = bytes_.size();
-    } else {
-      line = bytes_.substr(pos_, lf - pos_);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      pos_ = lf + 1;
-    }
-    ++taken_;
-    return true;
-  }
-  int taken() const { return taken_; }
+  explicit Bytes(std::string_view bytes) : bytes_(bytes) {}
+  int next_byte() override { return taken_ < bytes_.size() ? static_cast<unsigned char>(bytes_[taken_++]) : end; }
+  std::size_t taken() const { return taken_; }
 
  private:
   std::string_view bytes_;
-  std::size_t pos_ = 0;
-  int taken_ = 0;
+  std::size_t taken_ = 0;
 };
 
 struct Expected {
   Status status;
   std::int32_t value = 0;
   std::string message;
-  int lines_taken = 0;
+  std::size_t bytes_taken = 0;  // through the byte that settles the item
 };
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -80,47 +65,47 @@ std::uint64_t digit_value(std::string_view s, std::size_t& pos) {
 Expected model(std::string_view s, int item) {
   // Characters past the end read as a line end.
   auto at = [&](std::size_t p) { return p < s.size() ? s[p] : '\n'; };
+  // The item is settled by the byte at p (or by the end of the input).
+  auto settled_at = [&](Expected& e, std::size_t p) {
+    e.bytes_taken = p < s.size() ? p + 1 : s.size();
+    return e;
+  };
   std::size_t pos = 0;
   while (pos < s.size() && is_space(s[pos])) ++pos;
   Expected e{Status::null, 0, {}, 0};
   if (pos == s.size()) {
     e.status = Status::end_of_file;
-    std::size_t lines = 0;
-    for (char c : s) lines += c == '\n';
-    e.lines_taken = static_cast<int>(lines + (!s.empty() && s.back() != '\n'));
-    return e;
+    return settled_at(e, pos);
   }
-  for (std::size_t p = 0; p < pos; ++p) e.lines_taken += s[p] == '\n';
-  e.lines_taken += 1;
-  auto fail = [&](const char* format) {
+  auto fail = [&](const char* format, std::size_t p) {
     e.status = Status::error;
     e.message = message(format, item);
-    return e;
+    return settled_at(e, p);
   };
   auto value = [&](std::size_t p) {
     bool negative = false;
     if (at(p) == '+' || at(p) == '-') negative = at(p++) == '-';
-    if (!is_digit(at(p))) return fail("Bad integer for item %d in list input");
+    if (!is_digit(at(p))) return fail("Bad integer for item %d in list input", p);
     const std::uint64_t magnitude = digit_value(s, p);
-    if (!ends_value(at(p))) return fail("Bad integer for item %d in list input");
-    if (magnitude > 2147483647u) return fail("Integer overflow while reading item %d");
+    if (!ends_value(at(p))) return fail("Bad integer for item %d in list input", p);
+    if (magnitude > 2147483647u) return fail("Integer overflow while reading item %d", p);
     e.status = Status::value;
     e.value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude));
-    return e;
+    return settled_at(e, p);
   };
   const char c = s[pos];
-  if (c == ',' || c == '/') return e;
+  if (c == ',' || c == '/') return settled_at(e, pos);
   if (c == '+' || c == '-') return value(pos);
-  if (!is_digit(c)) return fail("Bad integer for item %d in list input");
+  if (!is_digit(c)) return fail("Bad integer for item %d in list input", pos);
   std::size_t p = pos;
   const std::uint64_t number = digit_value(s, p);
   if (at(p) != '*') return value(pos);
-  if (number == 0) return fail("Zero repeat count in item %d of list input");
-  if (number > 200000000u) return fail("Repeat count overflow in item %d of list input");
+  if (number == 0) return fail("Zero repeat count in item %d of list input", p);
+  if (number > 200000000u) return fail("Repeat count overflow in item %d of list input", p);
   ++p;
-  if (ends_value(at(p))) return e;
+  if (ends_value(at(p))) return settled_at(e, p);
   if (at(p) == '+' || at(p) == '-' || is_digit(at(p))) return value(p);
-  return fail("Bad integer for item %d in list input");
+  return fail("Bad integer for item %d in list input", p);
 }
 
 [[noreturn]] void finding(std::string_view input, const char* what) {
@@ -134,12 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const int item = 1 + data[0] % 200;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  BytesLines lines(text);
-  const ListReadResult got = blockeig::io::read_list_integer(lines, item);
+  Bytes input(text);
+  const ListReadResult got = blockeig::io::read_list_integer(input, item);
   const Expected want = model(text, item);
   if (got.status != want.status) finding(text, "status");
   if (got.status == Status::value && got.value != want.value) finding(text, "value");
   if (got.status == Status::error && got.message != want.message) finding(text, "message");
-  if (lines.taken() != want.lines_taken) finding(text, "lines taken");
+  if (input.taken() != want.bytes_taken) finding(text, "bytes taken");
   return 0;
 }

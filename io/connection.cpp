@@ -94,7 +94,9 @@ void open(std::int64_t number, std::string_view file, Form form) {
   unit->action = exists && is_read_only(name, info) ? Action::read : Action::readwrite;
   unit->form = form;
   unit->swap_bytes = form == Form::unformatted && runtime::swap_unformatted_bytes();
-  unit->stream.attach(open_file(name, unit->action), /*owned=*/true, /*unbuffered=*/false);
+  unit->fifo_unopened = exists && S_ISFIFO(info.st_mode);
+  const int fd = unit->fifo_unopened ? -1 : open_file(name, unit->action);
+  unit->stream.attach(fd, /*owned=*/true, /*unbuffered=*/false);
   insert_unit(std::move(unit));
   clear_locus();
 }

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "runtime/ready_wait.hpp"
 
@@ -44,8 +43,8 @@ void FileStream::attach(int fd, bool owned, bool unbuffered) {
 
 int FileStream::write(std::string_view bytes) {
   if (unbuffered_) {
-    write_all(fd_, bytes.data(), bytes.size());  // refusals on standard units are not reported
-    return 0;
+    const int error = write_all(fd_, bytes.data(), bytes.size());
+    return error == EPIPE ? 0 : error;
   }
   if (!out_) out_ = std::make_unique<char[]>(file_buffer_size);
   while (!bytes.empty()) {
@@ -95,43 +94,26 @@ std::int64_t FileStream::read(char* into, std::int64_t count) {
   return done;
 }
 
-bool FileStream::read_line(std::string& line, int* error) {
-  line.clear();
+int FileStream::read_byte(int* error) {
   *error = 0;
-  if (!in_) in_ = std::make_unique<char[]>(input_piece_size);
-  bool got_any = false;
-  for (;;) {
-    if (in_begin_ == in_end_) {
-      if (in_exhausted_) break;
-      ssize_t n;
-      do n = ::read(fd_, in_.get(), input_piece_size);
-      while (n < 0 && (errno == EINTR || wait_if_not_ready(fd_, POLLIN)));
-      if (n < 0) {
-        *error = errno;
-        return true;
-      }
-      if (n == 0) {
-        in_exhausted_ = true;
-        break;
-      }
-      in_begin_ = 0;
-      in_end_ = static_cast<std::size_t>(n);
+  if (in_begin_ == in_end_) {
+    if (in_exhausted_) return -1;
+    if (!in_) in_ = std::make_unique<char[]>(input_piece_size);
+    ssize_t n;
+    do n = ::read(fd_, in_.get(), input_piece_size);
+    while (n < 0 && (errno == EINTR || wait_if_not_ready(fd_, POLLIN)));
+    if (n < 0) {
+      *error = errno;
+      return -1;
     }
-    got_any = true;
-    const char* begin = in_.get() + in_begin_;
-    const void* lf = std::memchr(begin, '\n', in_end_ - in_begin_);
-    if (lf == nullptr) {
-      line.append(begin, in_end_ - in_begin_);
-      in_begin_ = in_end_;
-      continue;
+    if (n == 0) {
+      in_exhausted_ = true;
+      return -1;
     }
-    const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
-    line.append(begin, n);
-    in_begin_ += n + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    in_begin_ = 0;
+    in_end_ = static_cast<std::size_t>(n);
   }
-  return got_any;
+  return static_cast<unsigned char>(in_[in_begin_++]);
 }
 
 int FileStream::close() {

@@ -3,7 +3,7 @@
 // units collect output in a 16,384-byte buffer; standard units pass every
 // record to the platform at once. Reads are plain requests that report how
 // many bytes they found; standard input keeps a small read-ahead so that
-// lines can be taken from it one at a time.
+// it can be taken a byte at a time.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,8 +28,10 @@ class FileStream {
   bool unbuffered() const { return unbuffered_; }
 
   // Appends bytes at the current position. A buffered stream passes the
-  // buffer on whenever it fills; returns 0, or the errno of a refused write.
-  // An unbuffered stream ignores refusals.
+  // buffer on whenever it fills, an unbuffered one passes the bytes on at
+  // once; returns 0, or the errno of a refused write. For an unbuffered
+  // stream (a standard unit) a reader that went away (EPIPE, a closed pipe)
+  // is no refusal: the output has nowhere to go, and the run goes on.
   int write(std::string_view bytes);
   // Passes pending output to the platform; 0 or the errno of the refusal.
   int flush();
@@ -39,11 +41,10 @@ class FileStream {
   // Reads up to `count` bytes; returns the number found (fewer at the end of
   // the file), or -1 with errno set.
   std::int64_t read(char* into, std::int64_t count);
-  // Reads one line of standard input without its line feed (and without a
-  // carriage return directly before it). Returns false when the stream is
-  // exhausted before a single byte; a last line without a line feed counts.
-  // Returns true with *error set to errno when the platform refuses.
-  bool read_line(std::string& line, int* error);
+  // The next byte of the stream (0 to 255), taken from a read-ahead of up
+  // to input_piece_size bytes; -1 when the stream is exhausted, or with
+  // *error set to errno when the platform refuses.
+  int read_byte(int* error);
   // Flushes and, for an owned stream, closes; 0 or the errno of the first
   // refusal.
   int close();

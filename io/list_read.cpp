@@ -11,42 +11,32 @@ constexpr std::int64_t max_magnitude = 2'147'483'647;
 constexpr std::int64_t digits_ceiling = max_magnitude + 1;
 static_assert(max_list_repeat_count < digits_ceiling);
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_space(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
-// The cursor over the lines of the source. The end of a line reads as a
-// line feed.
+// The cursor over the input: the byte at the cursor has been taken from the
+// source, the ones after it not yet.
 class ListScanner {
  public:
-  explicit ListScanner(LineSource& source) : source_(source) {}
+  explicit ListScanner(ByteSource& source) : source_(source), c_(source.next_byte()) {}
 
-  static constexpr char line_end = '\n';
-
-  // Skips blanks, tabs, carriage returns and line ends, across lines.
+  // Skips blanks, tabs, carriage returns and line feeds, across lines.
   // Returns false when the input ends first.
   bool skip_to_item() {
-    while (true) {
-      if (!have_line_ || pos_ == line_.size()) {
-        if (!source_.next_line(line_)) return false;
-        have_line_ = true;
-        pos_ = 0;
-        continue;
-      }
-      if (!is_space(line_[pos_])) return true;
-      ++pos_;
-    }
+    while (is_space(c_)) advance();
+    return c_ != ByteSource::end;
   }
 
-  // The character at the cursor; the line's end reads as a line feed.
-  char peek() const { return pos_ < line_.size() ? line_[pos_] : line_end; }
-  void advance() { ++pos_; }
+  // The byte at the cursor, or ByteSource::end.
+  int peek() const { return c_; }
+  void advance() { c_ = source_.next_byte(); }
 
   // Reads a digit string (at least one digit at the cursor), saturating at
   // digits_ceiling.
   std::int64_t take_digits() {
     std::int64_t value = 0;
-    while (is_digit(peek())) {
-      value = value * 10 + (peek() - '0');
+    while (is_digit(c_)) {
+      value = value * 10 + (c_ - '0');
       if (value > digits_ceiling) value = digits_ceiling;
       advance();
     }
@@ -54,13 +44,11 @@ class ListScanner {
   }
 
  private:
-  LineSource& source_;
-  std::string_view line_;
-  std::size_t pos_ = 0;
-  bool have_line_ = false;
+  ByteSource& source_;
+  int c_;
 };
 
-bool ends_value(char c) { return is_space(c) || c == ',' || c == '/'; }
+bool ends_value(int c) { return is_space(c) || c == ',' || c == '/' || c == ByteSource::end; }
 
 ListReadResult failure(const char* format, int item_number) {
   ListReadResult result;
@@ -99,7 +87,7 @@ ListReadResult read_value(ListScanner& scan, int item_number) {
 
 // After "r*": a value, or r null values when a separator follows.
 ListReadResult read_after_repeat(ListScanner& scan, int item_number) {
-  const char c = scan.peek();
+  const int c = scan.peek();
   if (ends_value(c)) return null_value();
   if (c == '+' || c == '-' || is_digit(c)) return read_value(scan, item_number);
   return bad_integer(item_number);
@@ -107,14 +95,14 @@ ListReadResult read_after_repeat(ListScanner& scan, int item_number) {
 
 }  // namespace
 
-ListReadResult read_list_integer(LineSource& source, int item_number) {
+ListReadResult read_list_integer(ByteSource& source, int item_number) {
   ListScanner scan(source);
   if (!scan.skip_to_item()) {
     ListReadResult result;
     result.status = ListReadResult::Status::end_of_file;
     return result;
   }
-  const char c = scan.peek();
+  const int c = scan.peek();
   if (c == ',' || c == '/') return null_value();
   if (c == '+' || c == '-') return read_value(scan, item_number);
   if (!is_digit(c)) return bad_integer(item_number);

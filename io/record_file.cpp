@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -39,13 +40,13 @@ std::int64_t read_or_raise(Unit& unit, char* into, std::int64_t count) {
   return got;
 }
 
-// Whether a regular file still holds `wanted` bytes from its current
-// position (other streams are taken at their word).
-bool file_holds(const Unit& unit, std::int64_t wanted) {
+// The bytes a regular file still holds from its current position; -1 for a
+// stream whose size is not known (a FIFO, a device).
+std::int64_t bytes_left(const Unit& unit) {
   struct stat info;
-  if (::fstat(unit.stream.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  if (::fstat(unit.stream.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   const off_t here = ::lseek(unit.stream.fd(), 0, SEEK_CUR);
-  return here < 0 || info.st_size - here >= wanted;
+  return here < 0 ? -1 : info.st_size - here;
 }
 
 [[noreturn]] void raise_short_record(Unit& unit) {
@@ -88,7 +89,8 @@ std::int64_t begin_record(Unit& unit) {
   if (length > unit.recl) raise(read_past_recl);
   // A marker that promises more than the file still holds is a damaged
   // record, known before any memory is asked for its data.
-  if (!file_holds(unit, std::int64_t{length} + static_cast<std::int64_t>(marker_size))) raise(corrupt_record);
+  const std::int64_t left = bytes_left(unit);
+  if (left >= 0 && left < std::int64_t{length} + static_cast<std::int64_t>(marker_size)) raise(corrupt_record);
   return length;
 }
 
@@ -109,10 +111,24 @@ void skip_record_bytes(Unit& unit, std::int64_t count) {
 void read_next_record(Unit& unit) {
   const std::int64_t length = begin_record(unit);
   if (length < 0) return;
-  // Data and trailing marker in one request.
+  // Data and trailing marker in one request; the trailing marker is consumed
+  // but not compared. A stream of unknown size is read into a buffer that
+  // grows as the data arrives, so that a marker that promises more than
+  // comes costs no more memory than what came.
   const std::int64_t wanted = length + static_cast<std::int64_t>(marker_size);
-  reserve_record(unit, length);
-  if (read_or_raise(unit, unit.record_buffer.get(), wanted) < wanted) raise(corrupt_record);
+  const bool size_known = bytes_left(unit) >= 0;
+  std::int64_t have = 0;
+  while (have < wanted) {
+    reserve_record(unit, size_known ? length
+                                    : std::min<std::int64_t>(length, record_buffer_growth(unit.record_capacity, have + 1,
+                                                                                          unit.recl)));
+    // The buffer keeps its content when it grows only up to its capacity.
+    const std::int64_t fits = unit.record_capacity + static_cast<std::int64_t>(marker_size);
+    const std::int64_t room = (wanted <= fits ? wanted : unit.record_capacity) - have;
+    const std::int64_t arrived = read_or_raise(unit, unit.record_buffer.get() + have, room);
+    have += arrived;
+    if (arrived < room) raise(corrupt_record);
+  }
   unit.record_length = length;
 }
 

@@ -58,6 +58,12 @@ void write_list(std::int64_t unit, std::initializer_list<Item> items);
 // List-directed READ of one 32-bit integer; a null value leaves it unchanged.
 void read_list(std::int64_t unit, std::int32_t& item);
 
+// Writes `text` as it stands to standard output: the texts of the options
+// that answer instead of a run, which are no statements of the program.
+// Needs no connected unit. A refusal is reported (no locus, the platform's
+// text); a closed pipe is not.
+void write_standard_output(std::string_view text);
+
 // Refuses the value that the last READ on `unit` delivered: reports it like
 // a failed read on that unit (code 208 with `message`, the locus as set by
 // the caller). Never returns.

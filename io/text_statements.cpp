@@ -1,5 +1,7 @@
 // The formatted and list-directed statements: the text comes from the
 // editing routines, the record ends and the failures from the unit.
+#include <unistd.h>
+
 #include <string>
 
 #include "io/format.hpp"
@@ -28,24 +30,28 @@ class UnitSink final : public RecordSink {
   Unit& unit_;
 };
 
-// Lines of a unit's input; the first exhausted request marks the unit.
-class UnitLines final : public LineSource {
+// The bytes of a unit's input; reaching its end marks the unit. Text after
+// an item on its line is ignored: the next READ skips it first, so that a
+// READ itself stops at the byte that settles its item, however long the
+// line goes on.
+class UnitBytes final : public ByteSource {
  public:
-  explicit UnitLines(Unit& unit) : unit_(unit) {}
-  bool next_line(std::string_view& line) override {
+  explicit UnitBytes(Unit& unit) : unit_(unit) {}
+  int next_byte() override {
     int error = 0;
-    if (!unit_.stream.read_line(line_, &error)) {
-      unit_.eof_seen = true;
-      return false;
-    }
+    const int c = unit_.stream.read_byte(&error);
     if (error != 0) raise_os_error(error);
-    line = line_;
-    return true;
+    if (c == end) unit_.eof_seen = true;
+    unit_.input_mid_line = c != '\n' && c != end;
+    return c;
+  }
+  // Skips what the last READ left of its line, through the line feed.
+  void skip_rest_of_line() {
+    while (unit_.input_mid_line) next_byte();
   }
 
  private:
   Unit& unit_;
-  std::string line_;
 };
 
 }  // namespace
@@ -76,8 +82,9 @@ void write_list(std::int64_t number, std::initializer_list<Item> items) {
 void read_list(std::int64_t number, std::int32_t& item) {
   Unit& unit = begin_transfer(number, Form::formatted);
   check_readable(unit);
-  UnitLines lines(unit);
-  const ListReadResult result = read_list_integer(lines, 1);
+  UnitBytes bytes(unit);
+  bytes.skip_rest_of_line();
+  const ListReadResult result = read_list_integer(bytes, 1);
   switch (result.status) {
     case ListReadResult::Status::value:
       item = result.value;
@@ -90,6 +97,12 @@ void read_list(std::int64_t number, std::int32_t& item) {
       raise(bad_value, result.message);
   }
   end_read();
+}
+
+void write_standard_output(std::string_view text) {
+  FileStream out;
+  out.attach(STDOUT_FILENO, /*owned=*/false, /*unbuffered=*/true);
+  if (const int error = out.write(text)) raise_os_error(error);
 }
 
 }  // namespace blockeig::io

@@ -1,5 +1,9 @@
 #include "io/transfer.hpp"
 
+#include <fcntl.h>
+
+#include <cerrno>
+
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/error_codes.hpp"
@@ -28,25 +32,48 @@ Unit& begin_transfer(std::int64_t number, Form form) {
   return *unit;
 }
 
-void check_writable(const Unit& unit) {
-  if (unit.action == Action::read) raise(incorrect_action, "Cannot write to file opened for READ");
+namespace {
+
+// Opens a unit's FIFO for `direction` alone, which the unit keeps from then
+// on. A reader waits for a writer; a writer that finds no reader is refused
+// at once rather than waiting for ever.
+void open_fifo(Unit& unit, Action direction) {
+  const int flags = direction == Action::read ? O_RDONLY : O_WRONLY | O_NONBLOCK;
+  int fd;
+  do fd = ::open(unit.file_name.c_str(), flags | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENXIO) raise(os_error, "No process has the FIFO open for reading");
+  if (fd < 0) raise_os_error(errno);
+  if (direction == Action::write) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  unit.stream.attach(fd, /*owned=*/true, /*unbuffered=*/false);
+  unit.action = direction;
+  unit.fifo_unopened = false;
 }
 
-void check_readable(const Unit& unit) {
+}  // namespace
+
+void check_writable(Unit& unit) {
+  if (unit.action == Action::read) raise(incorrect_action, "Cannot write to file opened for READ");
+  if (unit.fifo_unopened) open_fifo(unit, Action::write);
+}
+
+void check_readable(Unit& unit) {
   if (unit.action == Action::write) raise(incorrect_action, "Cannot read from file opened for WRITE");
+  if (unit.fifo_unopened) open_fifo(unit, Action::read);
 }
 
 void put_text_record(Unit& unit, std::string_view text) {
+  int error;
   if (unit.stream.unbuffered()) {
     // One request per record, so that console lines are never split.
     std::string line;
     line.reserve(text.size() + 1);
     line.append(text).push_back('\n');
-    unit.stream.write(line);
-    return;
+    error = unit.stream.write(line);
+  } else {
+    error = unit.stream.write(text);
+    if (error == 0) error = unit.stream.write("\n");
   }
-  int error = unit.stream.write(text);
-  if (error == 0) error = unit.stream.write("\n");
   if (error != 0) raise_os_error(error);
 }
 

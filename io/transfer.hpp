@@ -13,10 +13,17 @@ namespace blockeig::io {
 // current unit. A unit connected for the other form raises 200.
 Unit& begin_transfer(std::int64_t number, Form form);
 // Raises 206 "Cannot write to file opened for READ" for a read-only unit.
-void check_writable(const Unit& unit);
+// A FIFO not opened yet is opened for writing now; with no process reading
+// it, the write is refused (nothing would receive the data).
+void check_writable(Unit& unit);
 // Raises 206 "Cannot read from file opened for WRITE" for a write-only unit.
-void check_readable(const Unit& unit);
-// Passes one formatted record and its line feed to the unit's stream.
+// A FIFO not opened yet is opened for reading now, waiting for a writer as
+// any reader of a FIFO does.
+void check_readable(Unit& unit);
+// Passes one formatted record and its line feed to the unit's stream. A
+// refused write is reported at the statement, on its unit, whether the unit
+// is a file or a standard stream: console lines that never arrive are output
+// lost, as much as lines of a file.
 void put_text_record(Unit& unit, std::string_view text);
 // End of a WRITE statement: the first record written after the connection
 // cuts the file at the current position. Clears the locus.

@@ -22,6 +22,14 @@ struct Unit {
   // The first WRITE after the connection sets the end of the file at its
   // position (the truncation rule); the standard output streams are exempt.
   bool end_pending = true;
+  // A FIFO is opened at its first transfer, for that transfer's direction
+  // only: holding both ends, the program would never see the end of the
+  // data it reads, or would write into a pipe that nothing reads.
+  bool fifo_unopened = false;
+
+  // List input: the last READ stopped inside a line, whose rest the next
+  // READ skips first.
+  bool input_mid_line = false;
 
   // Unformatted records.
   bool eof_seen = false;

@@ -57,28 +57,37 @@ constexpr SignalMapping signal_mappings[] = {
 };
 
 constexpr std::uint32_t stack_overflow_code = 0xC00000FD;
-constexpr std::size_t alternate_stack_size = 64 * 1024;
 
-// The main thread's stack, and the guard region beyond its lowest page.
-char* stack_low = nullptr;
-char* stack_high = nullptr;
-constexpr std::size_t guard_margin = 1 << 20;
+// The calling thread's stack and the guard region below it: a fault in
+// there is an overflow. Thread-local, so that every thread knows its own.
+thread_local const char* overflow_low = nullptr;
+thread_local const char* stack_high = nullptr;
 
-void find_stack() {
+// Below the main thread's lowest page the platform keeps a gap of this much
+// unmapped address space.
+constexpr std::size_t main_guard_margin = 1 << 20;
+
+void prepare_main_thread() {
+  // Never freed: the main thread's alternate stack lives as long as the process.
+  static void* const signal_stack = std::malloc(signal_stack_size);
+  const char* low = nullptr;
+  const char* high = nullptr;
   pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
-  void* base = nullptr;
-  std::size_t size = 0;
-  if (pthread_attr_getstack(&attributes, &base, &size) == 0) {
-    stack_low = static_cast<char*>(base);
-    stack_high = stack_low + size;
+  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+    void* base = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attributes, &base, &size) == 0) {
+      low = static_cast<const char*>(base) - main_guard_margin;
+      high = static_cast<const char*>(base) + size;
+    }
+    pthread_attr_destroy(&attributes);
   }
-  pthread_attr_destroy(&attributes);
+  prepare_thread_for_faults(signal_stack, low, high);
 }
 
 bool in_stack_guard(const void* address) {
   const char* a = static_cast<const char*>(address);
-  return stack_low != nullptr && a < stack_high && a + guard_margin >= stack_low;
+  return stack_high != nullptr && a >= overflow_low && a < stack_high;
 }
 
 void on_processor_exception(int signal_number, siginfo_t* info, void*) {
@@ -111,15 +120,19 @@ std::string_view exception_name(std::uint32_t code, char* buffer) {
   return {buffer, length};
 }
 
-void install_exception_handler() {
-  find_stack();
-  static char* alternate_stack = static_cast<char*>(std::malloc(alternate_stack_size));
-  if (alternate_stack != nullptr) {
+void prepare_thread_for_faults(void* signal_stack, const void* low, const void* high) {
+  if (signal_stack != nullptr) {
     stack_t stack{};
-    stack.ss_sp = alternate_stack;
-    stack.ss_size = alternate_stack_size;
+    stack.ss_sp = signal_stack;
+    stack.ss_size = signal_stack_size;
     sigaltstack(&stack, nullptr);
   }
+  overflow_low = static_cast<const char*>(low);
+  stack_high = static_cast<const char*>(high);
+}
+
+void install_exception_handler() {
+  prepare_main_thread();
   struct sigaction action {};
   action.sa_sigaction = on_processor_exception;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -17,8 +18,11 @@ namespace {
 constexpr std::string_view traceback_line =
     "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
-// Set once the first report begins; a failure after that is nested.
-volatile bool reporting = false;
+// Set once the first report begins. A failure after that on the reporting
+// thread is nested; one on another thread waits for the report to end the
+// process.
+std::atomic<bool> reporting{false};
+thread_local bool reporting_here = false;
 void (*before_report)() = nullptr;
 void (*unit_closer)() = nullptr;
 void (*after_report)(std::string_view, int) = nullptr;
@@ -91,8 +95,13 @@ void write_stderr(std::string_view s) { ReportLine().text(s).write_to_stderr(); 
 }
 
 void begin_report() {
-  if (reporting) ::_exit(exit_nested_failure);
-  reporting = true;
+  if (reporting_here) ::_exit(exit_nested_failure);
+  if (reporting.exchange(true)) {
+    // Two threads that fail at once (an overflow in each, say) give one
+    // whole report, not two interleaved ones or a nested-failure exit.
+    for (;;) ::pause();
+  }
+  reporting_here = true;
   if (before_report != nullptr) before_report();
 }
 

@@ -8,7 +8,8 @@
 //   Fortran runtime error: MESSAGE        exit status 2
 //
 // A second failure while a report is being written ends the process at once
-// with exit status 4.
+// with exit status 4; a failure of another thread meanwhile waits for the
+// report to end the process.
 #include <string_view>
 
 namespace blockeig::runtime {

@@ -60,17 +60,20 @@ void keep_released_memory() {
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
+void report_file_size_refusals() { signal(SIGXFSZ, SIG_IGN); }
+
 void start_up(std::string_view source_file, std::span<const CommandLineSetting> from_command_line) {
   set_source_file(source_file);
   keep_released_memory();
   keep_standard_descriptors_open();
-  // Refused writes on the standard units are not reported: a closed pipe
-  // must not kill the run either.
+  // A reader that went away (a closed pipe) must not end the run: its EPIPE
+  // comes back to the standard unit, which takes it as no refusal.
   signal(SIGPIPE, SIG_IGN);
-  // A write beyond the file-size limit is a refused write like any other:
-  // it comes back as EFBIG and is reported, instead of ending the run by
-  // signal with no report.
-  signal(SIGXFSZ, SIG_IGN);
+  report_file_size_refusals();
+  // One malloc arena for every thread: a thread's own arena would reserve
+  // 64 MiB of address space at its first allocation, space that the
+  // matrices may need under an address-space limit.
+  mallopt(M_ARENA_MAX, 1);
   set_floating_point_environment();
   install_exception_handler();
   if (const std::string problem = load_settings(from_command_line); !problem.empty()) raise(bad_value, problem);

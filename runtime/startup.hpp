@@ -10,11 +10,15 @@ namespace blockeig::runtime {
 // Reads the run-time settings (a bad value ends the run with a report and
 // exit status 2), keeps the three standard descriptors open and released
 // memory in the heap, loads the floating-point control words and installs
-// the processor-exception handler. Prints nothing. `source_file` names the program's main source
-// file in reports. The standard units are connected by io afterwards.
+// the processor-exception handler. Prints nothing. `source_file` names the
+// program's main source file in reports. The standard units are connected by io afterwards.
 // `from_command_line` holds the settings given as options; they win over the
 // environment.
 void start_up(std::string_view source_file, std::span<const CommandLineSetting> from_command_line = {});
+// A write beyond the file-size limit becomes a refused write like any other
+// (EFBIG, reported) instead of ending the process by signal with no report.
+// Part of start_up; the options that answer before it call it themselves.
+void report_file_size_refusals();
 // x87: all six exceptions masked, 64-bit significand, round to nearest even;
 // SSE: all exceptions masked, round to nearest, flush-to-zero and
 // denormals-are-zero off. Pending exception flags are cleared first.

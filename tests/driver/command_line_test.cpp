@@ -1,5 +1,12 @@
 // blockeig's own options, and the arguments it ignores.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -53,6 +60,45 @@ TEST(CommandLine, HelpVersionAndSettings) {
   EXPECT_NE(results.out.find("BLOCKEIG_RESULTS   b.json         command line\n"), std::string::npos) << results.out;
   const ChildResult environment = run_with({"--settings"}, {"BLOCKEIG_RESULTS=c.json"});
   EXPECT_NE(environment.out.find("BLOCKEIG_RESULTS   c.json         environment\n"), std::string::npos);
+}
+
+// The options' texts are output like any other: refused, they are reported
+// (no statement, so no locus line) with exit status 2, never lost quietly.
+TEST(CommandLine, RefusedOutputIsReported) {
+  struct Case {
+    const char* option;
+    const char* device;
+    std::function<void()> limit;
+    const char* message;
+  };
+  const auto no_file_growth = [] {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+  };
+  const Case cases[] = {
+      {"--help", "/dev/full", {}, "No space left on device"},
+      {"--version", "/dev/full", {}, "No space left on device"},
+      {"--settings", "/dev/full", {}, "No space left on device"},
+      {"--help", "out.txt", no_file_growth, "File too large"},
+      {"--version", "out.txt", no_file_growth, "File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " > " + c.device);
+    TempDir dir;
+    ChildOptions options;
+    options.directory = dir.path();
+    options.before_exec = [&c] {
+      const int fd = ::open(c.device, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) ::_exit(125);
+      ::dup2(fd, 1);
+      ::signal(SIGXFSZ, SIG_DFL);
+      if (c.limit) c.limit();
+    };
+    const ChildResult r = run_child(BLOCKEIG_BIN, {c.option}, options);
+    EXPECT_EQ(r.err, std::string("Traceback: not available, compile with -ftrace=frame or -ftrace=full\n") +
+                         "Fortran runtime error: " + c.message + "\n");
+    EXPECT_EQ(r.status, 2);
+  }
 }
 
 TEST(CommandLine, BadSettingsAreRefusedAtStartUp) {

@@ -93,21 +93,26 @@ TEST(Close, RefusedWritesAreReportedNotLost) {
   EXPECT_EQ(r.status, 2);
 }
 
-TEST(StandardInput, LinesEndsAndPieces) {
+// List-directed READs of standard input, one after the other: each takes
+// its item and leaves the rest of its line, which the next READ skips, in
+// pieces of any size; the end of the input ends the run.
+TEST(StandardInput, ReadsOneItemPerLine) {
+  const std::string eof = std::string("At line 31 of file probe.cpp (Unit 5)\n") + traceback + "Fortran runtime error: End of file\n";
   const std::pair<std::string, std::string> cases[] = {
       {"3\n", "[3]\n"},
-      {"7\r\n", "[7]\n"},
-      {"last line", "[last line]\n"},
-      {"a\n\nb\r\nc", "[a]\n[]\n[b]\n[c]\n"},
-      {"x\ry\n", "[x\ry]\n"},
-      {std::string(4500, 'q') + "\n1\n", "[" + std::string(4500, 'q') + "]\n[1]\n"},
+      {"7\r\n8", "[7]\n[8]\n"},
+      {"1 2 3\n\n  4 x\r\n5", "[1]\n[4]\n[5]\n"},
+      {"6 " + std::string(4500, 'q') + "\n9\n", "[6]\n[9]\n"},
+      {std::string(4500, ' ') + "2\n1\n", "[2]\n[1]\n"},
       {"", ""},
   };
   for (const auto& [input, echoed] : cases) {
+    SCOPED_TRACE(input.substr(0, 16));
     TempDir dir;
-    const ChildResult r = probe(dir, {"read-lines"}, input);
+    const ChildResult r = probe(dir, {"read-integers"}, input);
     EXPECT_EQ(r.out, echoed);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, eof);
+    EXPECT_EQ(r.status, 2);
   }
 }
 

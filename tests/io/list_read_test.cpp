@@ -3,36 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace blockeig::io {
 namespace {
 
-// The lines of a text split at its line feeds; a last line without one is
-// a line too.
-struct TextLines final : LineSource {
-  explicit TextLines(std::string_view text) {
-    while (!text.empty()) {
-      const std::size_t end = text.find('\n');
-      lines.emplace_back(text.substr(0, end));
-      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    }
-  }
-  bool next_line(std::string_view& line) override {
-    if (taken == lines.size()) return false;
-    line = lines[taken++];
-    return true;
-  }
-  std::vector<std::string> lines;
+// The bytes of a text, counting how many were taken.
+struct TextBytes final : ByteSource {
+  explicit TextBytes(std::string_view text) : text(text) {}
+  int next_byte() override { return taken < text.size() ? static_cast<unsigned char>(text[taken++]) : end; }
+  std::string_view text;
   std::size_t taken = 0;
 };
 
 using Status = ListReadResult::Status;
 
 // What the statement leaves: the integer held 7 before it.
-std::string outcome(std::string_view input) {
-  TextLines source(input);
-  const ListReadResult result = read_list_integer(source, 1);
+std::string outcome(const ListReadResult& result) {
   switch (result.status) {
     case Status::value: return std::to_string(result.value);
     case Status::null: return "7";
@@ -40,6 +27,11 @@ std::string outcome(std::string_view input) {
     case Status::error: return result.message;
   }
   return "?";
+}
+
+std::string outcome(std::string_view input) {
+  TextBytes source(input);
+  return outcome(read_list_integer(source, 1));
 }
 
 TEST(ListRead, Table) {
@@ -121,20 +113,41 @@ TEST(ListRead, MoreCases) {
 }
 
 TEST(ListRead, ItemNumberInMessages) {
-  TextLines source("x\n");
+  TextBytes source("x\n");
   EXPECT_EQ(read_list_integer(source, 3).message, "Bad integer for item 3 in list input");
-  TextLines zero("0*1\n");
+  TextBytes zero("0*1\n");
   EXPECT_EQ(read_list_integer(zero, 12).message, "Zero repeat count in item 12 of list input");
 }
 
-TEST(ListRead, RestOfTheLineIsSkipped) {
-  TextLines source("\n 4 5 6\n9\n");
-  EXPECT_EQ(read_list_integer(source, 1).value, 4);
-  EXPECT_EQ(source.taken, 2u);  // the blank line and the item's line, nothing more
-  const ListReadResult next = read_list_integer(source, 1);
-  EXPECT_EQ(next.status, Status::value);
-  EXPECT_EQ(next.value, 9);
-  EXPECT_EQ(read_list_integer(source, 1).status, Status::end_of_file);
+// The read stops at the byte that settles the item, whatever follows: the
+// rest of the line is never waited for nor held. A NUL is a character like
+// any other that cannot be part of an integer.
+TEST(ListRead, TakesNoByteBeyondTheOneThatSettles) {
+  const std::string endless_line(100'000, 'x');
+  struct Case {
+    std::string input;
+    const char* result;
+    std::size_t taken;
+  };
+  const Case cases[] = {
+      {"\n 4 5 6\n9\n", "4", 4},
+      {"12," + endless_line, "12", 3},
+      {"7" + std::string(1, '\0') + endless_line, "Bad integer for item 1 in list input", 2},
+      {std::string(1, '\0') + endless_line, "Bad integer for item 1 in list input", 1},
+      {"x" + endless_line, "Bad integer for item 1 in list input", 1},
+      {"2*" + endless_line, "Bad integer for item 1 in list input", 3},
+      {"2* " + endless_line, "7", 3},
+      {"/" + endless_line, "7", 1},
+      {"-" + endless_line, "Bad integer for item 1 in list input", 2},
+      {"99999999999999999999 " + endless_line, "Integer overflow while reading item 1", 21},
+      {"  \t\r\n", "end of file", 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 24));
+    TextBytes source(c.input);
+    EXPECT_EQ(outcome(read_list_integer(source, 1)), c.result);
+    EXPECT_EQ(source.taken, c.taken);
+  }
 }
 
 }  // namespace

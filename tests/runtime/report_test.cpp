@@ -1,5 +1,7 @@
 // The run-time's reports seen from outside: every form, its exit status,
 // processor exceptions and a failure during a report, one probe run each.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "support/frame_probe.hpp"
+#include "support/sanitizer.hpp"
 
 namespace blockeig::testing {
 namespace {
@@ -62,6 +65,45 @@ TEST(Report, ProcessorExceptionsByName) {
     const ChildResult r = probe(dir, {scenario, "mapped.bin"});
     EXPECT_EQ(r.err, std::string("Exception: ") + name + "\nAt line 60 of file probe.cpp\n" + traceback);
     EXPECT_EQ(r.status, 95);
+  }
+}
+
+// Helper threads have stacks of their own size, whatever the stack limit
+// says, and an alternate signal stack: a task deeper than a small limit
+// fits, and an overflow on a helper gives the whole report.
+TEST(Report, FaultsOnHelperThreads) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer handles stack overflows and sizes frames itself";
+#endif
+  const std::string overflow = std::string("Exception: Stack overflow\nAt line 60 of file probe.cpp\n") + traceback;
+  struct Case {
+    const char* scenario;
+    rlim_t stack_limit;  // 0: as inherited
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {"worker-stack", 0, "", overflow, 95},
+      {"worker-stack", 64 * 1024, "", overflow, 95},
+      {"worker-stack", RLIM_INFINITY, "", overflow, 95},
+      {"worker-deep-task", 64 * 1024, "task of 320 KiB done on a helper thread\n", "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.scenario) + ", stack limit " + std::to_string(c.stack_limit));
+    TempDir dir;
+    ChildOptions options;
+    options.directory = dir.path();
+    options.timeout_seconds = 30;
+    options.before_exec = [limit = c.stack_limit] {
+      if (limit == 0) return;
+      const rlimit stack{limit, limit};
+      ::setrlimit(RLIMIT_STACK, &stack);
+    };
+    const ChildResult r = run_child(FRAME_PROBE_BIN, {c.scenario}, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
   }
 }
 

@@ -5,6 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cfenv>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eigen/thread_pool.hpp"
 #include "io/file_stream.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
@@ -36,6 +40,31 @@ int recurse(int depth) {
   volatile char pad[4096];
   pad[0] = static_cast<char>(depth);
   return recurse(depth + 1) + pad[0];
+}
+
+// Uses about `depth` x 4 KiB of stack, then returns.
+int descend(int depth) {
+  volatile char pad[4096];
+  pad[0] = static_cast<char>(depth);
+  return depth == 0 ? pad[0] : descend(depth - 1) + pad[0];
+}
+
+// Two tasks on two threads: `on_worker` runs on the helper thread, while the
+// main thread, whichever task it takes, waits for it (or, when the worker
+// never returns, for ever).
+std::atomic<bool> worker_done{false};
+template <class Work>
+void on_worker(Work work) {
+  const pthread_t main_thread = pthread_self();
+  blockeig::set_thread_count(2);
+  blockeig::parallel_for(2, [&](std::size_t) {
+    if (pthread_equal(pthread_self(), main_thread)) {
+      while (!worker_done.load()) ::usleep(1000);
+      return;
+    }
+    work();
+    worker_done = true;
+  });
 }
 
 void write_lines(std::int64_t unit, int count) {
@@ -110,11 +139,14 @@ int run(int argc, char** argv) {
     Unit& u = begin_transfer(6, Form::formatted);
     put_text_record(u, " hello");
     end_write(u);
-  } else if (scenario == "read-lines") {  // echoes standard input line by line
-    std::string line;
-    int error = 0;
-    Unit& in = *find_unit(5);
-    while (in.stream.read_line(line, &error)) std::printf("[%s]\n", line.c_str());
+  } else if (scenario == "read-integers") {  // list-directed READs of unit 5 until the input ends
+    for (;;) {
+      std::int32_t value = -1;
+      at(31);
+      read_list(5, value);
+      std::printf("[%d]\n", value);
+      std::fflush(stdout);
+    }
   } else if (scenario == "allocate") {  // ALLOCATE a square matrix of doubles
     Array<double> a;
     at(13);
@@ -179,6 +211,12 @@ int run(int argc, char** argv) {
   } else if (scenario == "stack") {
     at(60);
     return recurse(0);
+  } else if (scenario == "worker-stack") {  // an overflow on a helper thread
+    at(60);
+    on_worker([] { recurse(0); });
+  } else if (scenario == "worker-deep-task") {  // a task deeper than a small stack limit, on a helper
+    on_worker([] { descend(80); });
+    std::printf("task of 320 KiB done on a helper thread\n");
   } else if (scenario == "float-trap") {
     at(60);
     feenableexcept(FE_DIVBYZERO);

@@ -2,6 +2,10 @@
 // bytes per call (when set), and every INTERRUPT_EVERY-th call fails with
 // EINTR before it moves anything (when set). Both are what pipes,
 // terminals and signals may do to any transfer; a run must not notice.
+//
+// REFUSE_WRITES="FD ERRNO AFTER" makes descriptor FD take AFTER bytes and
+// then refuse every write with ERRNO, as a full disk (ENOSPC) or a failing
+// device (EIO) would.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -39,6 +43,33 @@ std::size_t shortened(std::size_t count) {
   return limit > 0 && count > static_cast<std::size_t>(limit) ? static_cast<std::size_t>(limit) : count;
 }
 
+// REFUSE_WRITES, read once: the descriptor (-1: none), errno, bytes taken.
+struct Refusal {
+  bool read = false;
+  long fd = -1, error = 0, after = 0;
+  std::atomic<long> taken{0};
+} refusal;
+
+void read_refusal() {
+  if (refusal.read) return;
+  refusal.read = true;
+  const char* text = std::getenv("REFUSE_WRITES");
+  if (text == nullptr) return;
+  char* end = nullptr;
+  refusal.fd = std::strtol(text, &end, 10);
+  refusal.error = std::strtol(end, &end, 10);
+  refusal.after = std::strtol(end, &end, 10);
+}
+
+// How many of `count` bytes descriptor `fd` still takes (all of them when
+// it refuses nothing).
+std::size_t room_of(int fd, std::size_t count) {
+  read_refusal();
+  if (fd != refusal.fd) return count;
+  const long room = refusal.after - refusal.taken.load();
+  return room <= 0 ? 0 : count < static_cast<std::size_t>(room) ? count : static_cast<std::size_t>(room);
+}
+
 }  // namespace
 
 extern "C" ssize_t read(int fd, void* into, std::size_t count) {
@@ -56,5 +87,12 @@ extern "C" ssize_t write(int fd, const void* from, std::size_t count) {
     errno = EINTR;
     return -1;
   }
-  return real_write(fd, from, shortened(count));
+  const std::size_t allowed = room_of(fd, shortened(count));
+  if (count != 0 && allowed == 0) {
+    errno = static_cast<int>(refusal.error);
+    return -1;
+  }
+  const ssize_t n = real_write(fd, from, allowed);
+  if (n > 0 && fd == refusal.fd) refusal.taken += n;
+  return n;
 }
