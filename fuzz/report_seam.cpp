@@ -11,7 +11,12 @@
 
 namespace blockeig::runtime {
 
+void set_before_report(void (*)()) {}
+void set_after_report(void (*)(std::string_view, int)) {}
 void set_unit_closer(void (*)()) {}
+// A warning does not end the run; the in-process targets have no normal end.
+void warn(std::string_view) {}
+int normal_end_status() { return 0; }
 
 [[noreturn]] void raise(int code, std::string_view message) {
   const int saved_errno = errno;

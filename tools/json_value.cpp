@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
@@ -69,7 +71,7 @@ class Parser {
         if (at_ == text_.size() || text_[at_] != '"') fail("expected a member name");
         std::string key = parse_string();
         expect(':');
-        value.members.emplace_back(std::move(key), parse_value(depth + 1));
+        value.members.push_back({std::move(key), parse_value(depth + 1)});
       } while (take(','));
       expect('}');
     } else if (c == '[') {

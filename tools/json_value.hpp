@@ -5,10 +5,11 @@
 // exhaust the stack.
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace scrtool {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { null, boolean, number, string, array, object };
@@ -18,11 +19,18 @@ struct JsonValue {
   bool integral = false;  // a number written without fraction or exponent
   std::string text;   // a string's content
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // an object's members, in file order
 
   // The member named `key` of an object, or null when there is none (or this
   // is no object).
   const JsonValue* find(std::string_view key) const;
+};
+
+// One member of an object. (A std::pair would need JsonValue complete where
+// JsonValue itself is being declared.)
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses a whole document. Throws ToolError "NAME:LINE:COLUMN: what" for
