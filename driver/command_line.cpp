@@ -1,5 +1,6 @@
 #include "driver/command_line.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -10,7 +11,8 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view help_text =
-    R"(Usage: blockeig [--results FILE] [-h | --help | -V | --version | --settings]
+    R"(Usage: blockeig [--results FILE] [--checkpoint FILE]
+                [-h | --help | -V | --version | --settings]
 
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
 (Householder reduction and implicit-shift QL in extended precision) and by
@@ -27,8 +29,9 @@ table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
-bad setting or results file not written (report on standard error);
-3 internal error; 4 a second failure during a report; 95 processor exception.
+bad setting, results file or checkpoint not written, or a checkpoint that
+does not fit the run (report on standard error); 3 internal error; 4 a
+second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
@@ -37,12 +40,18 @@ Settings (environment):
   BLOCKEIG_PROGRESS  0 turns off the progress line shown on a terminal
   BLOCKEIG_RESULTS   FILE: also write every number at full precision to FILE,
                      a JSON document replaced after each phase and sweep
+  BLOCKEIG_CHECKPOINT  FILE: keep the state of the sweeps in FILE, replaced
+                     at the end of a sweep; started again the same way,
+                     blockeig resumes from it with the same output; a
+                     finished run removes it
+  BLOCKEIG_CHECKPOINT_SECONDS  least seconds between two checkpoints (60)
 
 Options:
-  --results FILE  the same as BLOCKEIG_RESULTS=FILE, and wins over it
-  -h, --help      this text
-  -V, --version   the version
-  --settings      the settings in effect and where each comes from
+  --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
+  --checkpoint FILE  the same as BLOCKEIG_CHECKPOINT=FILE, and wins over it
+  -h, --help         this text
+  -V, --version      the version
+  --settings         the settings in effect and where each comes from
 Any other argument is ignored.
 )";
 
@@ -55,6 +64,7 @@ struct SettingOption {
 
 constexpr SettingOption setting_options[] = {
     {"--results", "BLOCKEIG_RESULTS", "a file name"},
+    {"--checkpoint", "BLOCKEIG_CHECKPOINT", "a file name"},
 };
 
 }  // namespace
@@ -91,10 +101,14 @@ void print_help() { std::fwrite(help_text.data(), 1, help_text.size(), stdout); 
 void print_version() { std::printf("blockeig %s\n", BLOCKEIG_VERSION); }
 
 void print_settings() {
-  std::printf("%-18s %-14s %s\n", "SETTING", "VALUE", "FROM");
-  // A long value (a results file's path) pushes its source to the right.
-  for (const runtime::SettingReport& setting : runtime::describe_settings())
-    std::printf("%-18s %-14s %s\n", setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
+  const std::vector<runtime::SettingReport> settings = runtime::describe_settings();
+  int name_width = 0;
+  for (const runtime::SettingReport& setting : settings)
+    name_width = std::max(name_width, static_cast<int>(setting.name.size()));
+  std::printf("%-*s %-14s %s\n", name_width, "SETTING", "VALUE", "FROM");
+  // A long value (a file's path) pushes its source to the right.
+  for (const runtime::SettingReport& setting : settings)
+    std::printf("%-*s %-14s %s\n", name_width, setting.name.c_str(), setting.value.c_str(), setting.source.c_str());
 }
 
 }  // namespace blockeig
