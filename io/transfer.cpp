@@ -37,6 +37,7 @@ void check_readable(const Unit& unit) {
 }
 
 void put_text_record(Unit& unit, std::string_view text) {
+  if (unit.record_copy != nullptr) unit.record_copy->append(text).push_back('\n');
   if (unit.stream.unbuffered()) {
     // One request per record, so that console lines are never split.
     std::string line;

@@ -22,6 +22,9 @@ struct Unit {
   // The first WRITE after the connection sets the end of the file at its
   // position (the truncation rule); the standard output streams are exempt.
   bool end_pending = true;
+  // When set, every text record written also goes here, with its line feed
+  // (copy_records).
+  std::string* record_copy = nullptr;
 
   // Unformatted records.
   bool eof_seen = false;
