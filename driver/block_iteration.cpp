@@ -23,7 +23,6 @@ using runtime::at;
 
 constexpr std::int64_t console = io::stdout_unit;
 constexpr std::int64_t keyboard = io::stdin_unit;
-constexpr std::int32_t max_sweeps = 101;
 
 // Every block needs at least two positions (its line shows W(1), W(2),
 // W(M-1) and W(M)), so the count runs from 1 to N/2. A count outside that
@@ -115,6 +114,7 @@ void solve_block(std::int32_t N, const double* A, double* C, double* E, std::int
 void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::Array<double>& C, runtime::Array<double>& E,
                      std::int32_t& IERR, runtime::Array<std::int32_t>& BDIM, runtime::Array<std::int32_t>& BSTART) {
   const std::int32_t NBLOCKS = ask_block_count(N);
+  record_block_count(NBLOCKS);
   at(statement::allocate_layout);
   runtime::allocate(BDIM, {NBLOCKS});
   runtime::allocate(BSTART, {NBLOCKS});
@@ -127,6 +127,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   double EPREV = 1.0e12;
   double DELTA = 0.0;
   std::int32_t ITER = 0;
+  begin_sweeps({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV});
   do {
     ++ITER;
     for (std::int32_t IB = 1; IB <= NBLOCKS; ++IB)
@@ -138,7 +139,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
     io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];
     record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
-  } while (DELTA > TOL && ITER < max_sweeps);
+  } while (another_sweep_follows(DELTA, TOL, ITER));
   record_block_phase_end({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
 }
 
