@@ -37,7 +37,7 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
   const std::string& name = replacement_.path();
   do fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0 && errno != ENOENT)
+  if (fd_ < 0 && errno != ENOENT && errno != ENOTDIR)  // none there
     runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(errno));
   if (fd_ >= 0) {
     if (const std::string problem = check_checkpoint(fd_, found_); !problem.empty()) refuse(problem);

@@ -16,6 +16,7 @@
 #include "driver/results_file.hpp"
 #include "driver/sha256.hpp"
 #include "runtime/error_codes.hpp"
+#include "runtime/replace_file.hpp"
 #include "runtime/report.hpp"
 #include "runtime/settings.hpp"
 
@@ -130,6 +131,7 @@ void start_results() {
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option,
                    "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
+  runtime::FileReplacement(path).remove_stale_temporaries();
   static ResultsFile file(path);
   file.begin(BLOCKEIG_VERSION, runtime::settings().threads, runtime::convert_name(runtime::settings().convert));
   if (const int error = file.write(); error != 0)
