@@ -35,7 +35,8 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     : replacement_(std::move(path)), interval_(std::chrono::seconds(interval_seconds)) {
   current_.convert = runtime::settings().convert;
   const std::string& name = replacement_.path();
-  do fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO under the name is refused below, not waited on.
+  do fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0 && errno != ENOENT && errno != ENOTDIR)  // none there
     runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(errno));

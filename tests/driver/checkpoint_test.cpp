@@ -4,6 +4,7 @@
 // ends the run with its reason and stays as it was; a checkpoint that cannot
 // be written is reported, at start-up or when it happens.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -275,7 +276,10 @@ TEST(Checkpoint, FailuresToWriteTheCheckpoint) {
     std::vector<std::string> arguments;
     std::string message;
   };
-  const Case refused[] = {
+  std::filesystem::create_directory(dir / "read-only");
+  std::filesystem::permissions(dir / "read-only", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  ::mkfifo((dir / "fifo").c_str(), 0600);
+  std::vector<Case> refused = {
       {{"--checkpoint", "missing/ck"}, "Cannot write checkpoint \"missing/ck\": No such file or directory"},
       {{"--checkpoint", "A.SCR/ck"}, "Cannot write checkpoint \"A.SCR/ck\": Not a directory"},
       {{"--checkpoint", "taken/../A.SCR"}, "Cannot write checkpoint \"taken/../A.SCR\": it would replace the run's own A.SCR"},
@@ -284,7 +288,12 @@ TEST(Checkpoint, FailuresToWriteTheCheckpoint) {
        "Cannot write checkpoint \"./run.json\": it is the results file too"},
       {{"--checkpoint", "taken"},
        "Checkpoint \"taken\" is not a regular file (the file is left as it is; remove it to start afresh)"},
+      {{"--checkpoint", "fifo"},
+       "Checkpoint \"fifo\" is not a regular file (the file is left as it is; remove it to start afresh)"},
   };
+  // The superuser writes in a directory without write permission.
+  if (::geteuid() != 0)
+    refused.push_back({{"--checkpoint", "read-only/ck"}, "Cannot write checkpoint \"read-only/ck\": Permission denied"});
   for (const Case& c : refused) {
     SCOPED_TRACE(c.message);
     const ChildResult r = run_in(dir, {c.arguments});
