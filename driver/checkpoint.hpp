@@ -50,9 +50,11 @@ class Checkpoint {
   void write(const SweepEnd& sweep, std::string_view results_state);
   // The run has finished: the checkpoint is removed.
   void finish();
+  // Ends the run with the report of a checkpoint that cannot be used:
+  // `problem` ends the sentence that begins with the file's name.
+  [[noreturn]] void refuse(std::string_view problem) const;
 
  private:
-  [[noreturn]] void refuse(std::string_view problem) const;
 
   runtime::FileReplacement replacement_;
   std::chrono::steady_clock::duration interval_;

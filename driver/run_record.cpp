@@ -198,9 +198,7 @@ void begin_sweeps(const SweepStart& start) {
   std::string results_state;
   if (!checkpoint->resume(start, results_state) || results == nullptr) return;
   if (!results->restore_state(results_state))
-    runtime::raise(runtime::bad_value, "Checkpoint \"" + runtime::settings().checkpoint +
-                                           "\" holds a results file's document that this blockeig cannot continue "
-                                           "(the file is left as it is; remove it to start afresh)");
+    checkpoint->refuse("holds a results file's document that this blockeig cannot continue");
   write_results(("after sweep " + std::to_string(start.ITER)).c_str());
   mark = Clock::now();
 }
