@@ -38,8 +38,8 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
   // O_NONBLOCK: a FIFO under the name is refused below, not waited on.
   do fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0 && errno != ENOENT && errno != ENOTDIR)  // none there
-    runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(errno));
+  if (const int error = fd_ < 0 ? errno : 0; error != 0 && error != ENOENT && error != ENOTDIR)  // else none there
+    runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(error));
   if (fd_ >= 0) {
     if (const std::string problem = check_checkpoint(fd_, found_); !problem.empty()) refuse(problem);
     if (reads_big_endian(found_.convert) != reads_big_endian(current_.convert))
@@ -129,9 +129,11 @@ void Checkpoint::write(const SweepEnd& sweep, std::string_view results_state) {
 void Checkpoint::finish() {
   io::copy_records(io::stdout_unit, nullptr);
   if (!touched_) return;  // the path held nothing of this run's
-  if (::unlink(replacement_.path().c_str()) != 0 && errno != ENOENT)
+  if (::unlink(replacement_.path().c_str()) != 0 && errno != ENOENT) {
+    const int error = errno;
     runtime::warn("Cannot remove checkpoint \"" + replacement_.path() + "\" at the end of the run: " +
-                  std::strerror(errno));
+                  std::strerror(error));
+  }
 }
 
 }  // namespace blockeig
