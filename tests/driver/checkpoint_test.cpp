@@ -35,11 +35,11 @@ constexpr const char* answers = "99\n5\n";
 constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
 struct Invocation {
-  std::vector<std::string> arguments;
-  std::vector<std::string> environment;
+  std::vector<std::string> arguments = {};
+  std::vector<std::string> environment = {};
   std::string input = answers;
   long kill_after_microseconds = 0;
-  std::function<void()> before_exec;
+  std::function<void()> before_exec = {};
 };
 
 ChildResult run_in(const TempDir& dir, const Invocation& run) {
