@@ -48,7 +48,6 @@ using runtime::at;
 
 constexpr std::int64_t console = io::stdout_unit;
 constexpr std::int64_t keyboard = io::stdin_unit;
-constexpr std::int32_t max_sweeps = 101;
 // Blocks whose product A * C_b has fewer terms than this run one at a time:
 // handing them to other threads would cost more than it saves.
 constexpr double side_by_side_terms = 32768;
@@ -281,6 +280,7 @@ int solve_group(const Basis& basis, std::int32_t ITER, std::int32_t IB, std::int
 void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::Array<double>& C, runtime::Array<double>& E,
                      std::int32_t& IERR, runtime::Array<std::int32_t>& BDIM, runtime::Array<std::int32_t>& BSTART) {
   const std::int32_t NBLOCKS = ask_block_count(N);
+  record_block_count(NBLOCKS);
   at(statement::allocate_layout);
   runtime::allocate(BDIM, {NBLOCKS});
   runtime::allocate(BSTART, {NBLOCKS});
@@ -294,6 +294,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   double EPREV = 1.0e12;
   double DELTA = 0.0;
   std::int32_t ITER = 0;
+  begin_sweeps({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV});
   do {
     ++ITER;
     for (std::int32_t IB = 1; IB <= NBLOCKS;)
@@ -305,7 +306,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
     io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];
     record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
-  } while (DELTA > TOL && ITER < max_sweeps);
+  } while (another_sweep_follows(DELTA, TOL, ITER));
   record_block_phase_end({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
 }
 

@@ -1,7 +1,9 @@
 #include "driver/command_line.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/statements.hpp"
 #include "runtime/settings.hpp"
@@ -11,7 +13,8 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view help_text =
-    R"(Usage: blockeig [--results FILE] [-h | --help | -V | --version | --settings]
+    R"(Usage: blockeig [--results FILE] [--checkpoint FILE]
+                [-h | --help | -V | --version | --settings]
 
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
 (Householder reduction and implicit-shift QL in extended precision) and by
@@ -28,8 +31,9 @@ table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
-bad setting or results file not written (report on standard error);
-3 internal error; 4 a second failure during a report; 95 processor exception.
+bad setting, results file or checkpoint not written, or a checkpoint that
+does not fit the run (report on standard error); 3 internal error; 4 a
+second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
@@ -38,12 +42,18 @@ Settings (environment):
   BLOCKEIG_PROGRESS  0 turns off the progress line shown on a terminal
   BLOCKEIG_RESULTS   FILE: also write every number at full precision to FILE,
                      a JSON document replaced after each phase and sweep
+  BLOCKEIG_CHECKPOINT  FILE: keep the state of the sweeps in FILE, replaced
+                     at the end of a sweep; started again the same way,
+                     blockeig resumes from it with the same output; a
+                     finished run removes it
+  BLOCKEIG_CHECKPOINT_SECONDS  least seconds between two checkpoints (60)
 
 Options:
-  --results FILE  the same as BLOCKEIG_RESULTS=FILE, and wins over it
-  -h, --help      this text
-  -V, --version   the version
-  --settings      the settings in effect and where each comes from
+  --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
+  --checkpoint FILE  the same as BLOCKEIG_CHECKPOINT=FILE, and wins over it
+  -h, --help         this text
+  -V, --version      the version
+  --settings         the settings in effect and where each comes from
 Any other argument is ignored.
 )";
 
@@ -56,17 +66,20 @@ struct SettingOption {
 
 constexpr SettingOption setting_options[] = {
     {"--results", "BLOCKEIG_RESULTS", "a file name"},
+    {"--checkpoint", "BLOCKEIG_CHECKPOINT", "a file name"},
 };
 
-// One line of the settings table: name, value and source in fixed columns;
-// a long value (a results file's path) pushes its source to the right.
-std::string settings_row(std::string_view name, std::string_view value, std::string_view source) {
+// One line of the settings table: name, value and source in columns, the
+// names as wide as the longest; a long value (a file's path) pushes its
+// source to the right.
+std::string settings_row(std::string_view name, std::string_view value, std::string_view source,
+                         std::size_t name_width) {
   const auto padded = [](std::string_view text, std::size_t width) {
     std::string field(text);
     if (field.size() < width) field.append(width - field.size(), ' ');
     return field;
   };
-  return padded(name, 18) + " " + padded(value, 14) + " " + std::string(source) + "\n";
+  return padded(name, name_width) + " " + padded(value, 14) + " " + std::string(source) + "\n";
 }
 
 }  // namespace
@@ -103,9 +116,12 @@ void print_help() { io::write_standard_output(help_text); }
 void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
 
 void print_settings() {
-  std::string table = settings_row("SETTING", "VALUE", "FROM");
-  for (const runtime::SettingReport& setting : runtime::describe_settings())
-    table += settings_row(setting.name, setting.value, setting.source);
+  const std::vector<runtime::SettingReport> settings = runtime::describe_settings();
+  std::size_t name_width = 0;
+  for (const runtime::SettingReport& setting : settings) name_width = std::max(name_width, setting.name.size());
+  std::string table = settings_row("SETTING", "VALUE", "FROM", name_width);
+  for (const runtime::SettingReport& setting : settings)
+    table += settings_row(setting.name, setting.value, setting.source, name_width);
   io::write_standard_output(table);
 }
 

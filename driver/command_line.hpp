@@ -1,7 +1,8 @@
 #pragma once
 // The few options blockeig answers before (or instead of) a run, and the
 // settings that may be given as options (`--results FILE` for
-// BLOCKEIG_RESULTS). Any other argument is ignored, as it always has been.
+// BLOCKEIG_RESULTS, `--checkpoint FILE` for BLOCKEIG_CHECKPOINT). Any other
+// argument is ignored, as it always has been.
 #include <string>
 #include <vector>
 

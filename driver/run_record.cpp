@@ -3,15 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <bit>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "driver/block_iteration.hpp"
+#include "driver/checkpoint.hpp"
 #include "driver/results_file.hpp"
 #include "driver/sha256.hpp"
 #include "runtime/error_codes.hpp"
+#include "runtime/replace_file.hpp"
 #include "runtime/report.hpp"
 #include "runtime/settings.hpp"
 
@@ -21,6 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The checkpoint of this run, if one was asked for.
+Checkpoint* checkpoint = nullptr;
 // The results file of this run, if one was asked for. Process-wide because
 // a report, which may come from a signal handler, writes its last document.
 ResultsFile* results = nullptr;
@@ -63,12 +70,6 @@ void write_results(const char* when, bool always_warn = false) {
 
 void keep_report(std::string_view report, int exit_status) { results->write_failure(report, exit_status); }
 
-std::string byte_order_setting() {
-  for (const runtime::SettingReport& setting : runtime::describe_settings())
-    if (setting.name == "BLOCKEIG_CONVERT") return setting.value;
-  return "native";
-}
-
 std::string matrix_file_path() {
   char directory[4096];
   if (::getcwd(directory, sizeof directory) == nullptr) return "A.SCR";
@@ -83,40 +84,56 @@ std::int64_t matrix_file_bytes() {
 
 // The matrix as the run holds it, each double as its 8 bytes little-endian:
 // for a little-endian A.SCR, exactly the bytes of its matrix record.
-std::string matrix_digest(std::span<const double> A) {
+std::array<std::uint8_t, 32> matrix_digest(std::span<const double> A) {
   static_assert(std::endian::native == std::endian::little);
   Sha256 digest;
   digest.update({reinterpret_cast<const std::uint8_t*>(A.data()), A.size_bytes()});
-  return hex_digest(digest.finish());
+  return digest.finish();
 }
 
-// The results file replaces the directory entry it names: A.SCR or
-// C.SCR.TXT of the working directory would be the run's own input or output
-// replaced. Returns that name, or null.
-const char* own_file_named(const std::string& path) {
+std::pair<std::string, std::string> directory_and_name(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  for (const char* own : {"A.SCR", "C.SCR.TXT"}) {
-    if (base != own) continue;
-    struct stat there {}, here {};
-    if (::stat(directory.c_str(), &there) == 0 && ::stat(".", &here) == 0 && there.st_dev == here.st_dev &&
-        there.st_ino == here.st_ino)
-      return own;
-  }
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Whether the two paths name the same directory entry.
+bool same_entry(const std::string& path, const std::string& other) {
+  const auto [directory, name] = directory_and_name(path);
+  const auto [other_directory, other_name] = directory_and_name(other);
+  struct stat there {}, here {};
+  return name == other_name && ::stat(directory.c_str(), &there) == 0 &&
+         ::stat(other_directory.c_str(), &here) == 0 && there.st_dev == here.st_dev && there.st_ino == here.st_ino;
+}
+
+// A record replaces the directory entry it names: A.SCR or C.SCR.TXT of the
+// working directory would be the run's own input or output replaced.
+// Returns that name, or null.
+const char* own_file_named(const std::string& path) {
+  for (const char* own : {"A.SCR", "C.SCR.TXT"})
+    if (same_entry(path, own)) return own;
   return nullptr;
 }
 
-}  // namespace
+void start_checkpoint() {
+  const runtime::Settings& settings = runtime::settings();
+  const std::string& path = settings.checkpoint;
+  if (const char* own = own_file_named(path))
+    runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it would replace the run's own " + own);
+  if (!settings.results.empty() && same_entry(path, settings.results))
+    runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it is the results file too");
+  static Checkpoint file(path, settings.checkpoint_seconds, !settings.results.empty());
+  checkpoint = &file;
+}
 
-void start_run_record() {
+void start_results() {
   const std::string& path = runtime::settings().results;
-  if (path.empty()) return;
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option,
                    "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
+  runtime::FileReplacement(path).remove_stale_temporaries();
   static ResultsFile file(path);
-  file.begin(BLOCKEIG_VERSION, runtime::settings().threads, byte_order_setting());
+  file.begin(BLOCKEIG_VERSION, runtime::settings().threads, runtime::convert_name(runtime::settings().convert));
   if (const int error = file.write(); error != 0)
     runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + std::strerror(error));
   results = &file;
@@ -125,13 +142,22 @@ void start_run_record() {
   mark = Clock::now();
 }
 
+}  // namespace
+
+void start_run_record() {
+  if (!runtime::settings().checkpoint.empty()) start_checkpoint();
+  if (!runtime::settings().results.empty()) start_results();
+}
+
 void record_input(std::int32_t N, std::span<const double> A) {
-  if (results == nullptr) return;
+  if (results == nullptr && checkpoint == nullptr) return;
   const double seconds = seconds_between(mark, Clock::now());
-  {
-    WritingTime timer;
-    results->input(matrix_file_path(), N, matrix_file_bytes(), matrix_digest(A), seconds);
-  }
+  const Clock::time_point start = Clock::now();
+  const std::array<std::uint8_t, 32> digest = matrix_digest(A);
+  if (checkpoint != nullptr) checkpoint->check_input(N, digest);
+  if (results == nullptr) return;
+  results->input(matrix_file_path(), N, matrix_file_bytes(), hex_digest(digest), seconds);
+  results->add_writing_time(seconds_between(start, Clock::now()));
   mark = Clock::now();
 }
 
@@ -146,6 +172,10 @@ void record_direct_phase_end() {
   if (results == nullptr) return;
   WritingTime timer;
   write_results("after the direct phase");
+}
+
+void record_block_count(std::int32_t NBLOCKS) {
+  if (checkpoint != nullptr) checkpoint->check_block_count(NBLOCKS);
 }
 
 void record_layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM, std::span<const std::int32_t> BSTART) {
@@ -163,22 +193,38 @@ void record_block(std::int32_t IB, std::span<const double> W) {
   results->block(IB, W);
 }
 
-void record_sweep(const SweepEnd& sweep) {
-  if (results == nullptr) return;
-  const double seconds = seconds_between(mark, Clock::now());
-  {
-    WritingTime timer;
-    results->sweep(sweep.ITER, {sweep.E, static_cast<std::size_t>(sweep.N)}, sweep.DELTA, seconds);
-    write_results(("after sweep " + std::to_string(sweep.ITER)).c_str());
-  }
+void begin_sweeps(const SweepStart& start) {
+  if (checkpoint == nullptr) return;
+  std::string results_state;
+  if (!checkpoint->resume(start, results_state) || results == nullptr) return;
+  if (!results->restore_state(results_state))
+    checkpoint->refuse("holds a results file's document that this blockeig cannot continue");
+  write_results(("after sweep " + std::to_string(start.ITER)).c_str());
   mark = Clock::now();
 }
 
+void record_sweep(const SweepEnd& sweep) {
+  if (results != nullptr) {
+    const double seconds = seconds_between(mark, Clock::now());
+    {
+      WritingTime timer;
+      results->sweep(sweep.ITER, {sweep.E, static_cast<std::size_t>(sweep.N)}, sweep.DELTA, seconds);
+      write_results(("after sweep " + std::to_string(sweep.ITER)).c_str());
+    }
+    mark = Clock::now();
+  }
+  // The last sweep needs no checkpoint: the run ends and removes it.
+  if (checkpoint != nullptr && another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
+    checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+}
+
 void record_block_phase_end(const SweepEnd& sweep) {
-  if (results == nullptr) return;
-  const double seconds = seconds_between(block_phase_start, Clock::now());
-  results->end(sweep.ITER, sweep.DELTA, sweep.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
-  write_results("at the end of the run", true);
+  if (results != nullptr) {
+    const double seconds = seconds_between(block_phase_start, Clock::now());
+    results->end(sweep.ITER, sweep.DELTA, sweep.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
+    write_results("at the end of the run", true);
+  }
+  if (checkpoint != nullptr) checkpoint->finish();
 }
 
 }  // namespace blockeig

@@ -10,6 +10,7 @@
 #include "io/list_write.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"
+#include "io/unit_table.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
 
@@ -77,6 +78,18 @@ void write_list(std::int64_t number, std::initializer_list<Item> items) {
   if (!result.ok()) raise(format_error, result.error);
   put_text_record(unit, record);
   end_write(unit);
+}
+
+void write_lines(std::int64_t number, std::string_view lines) {
+  Unit& unit = begin_transfer(number, Form::formatted);
+  check_writable(unit);
+  if (unit.record_copy != nullptr) unit.record_copy->append(lines);
+  if (const int error = unit.stream.write(lines)) raise_os_error(error);
+  end_write(unit);
+}
+
+void copy_records(std::int64_t number, std::string* copy) {
+  if (Unit* unit = find_unit(number)) unit->record_copy = copy;
 }
 
 void read_list(std::int64_t number, std::int32_t& item) {

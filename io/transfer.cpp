@@ -63,6 +63,7 @@ void check_readable(Unit& unit) {
 }
 
 void put_text_record(Unit& unit, std::string_view text) {
+  if (unit.record_copy != nullptr) unit.record_copy->append(text).push_back('\n');
   int error;
   if (unit.stream.unbuffered()) {
     // One request per record, so that console lines are never split.

@@ -30,6 +30,9 @@ struct Unit {
   // List input: the last READ stopped inside a line, whose rest the next
   // READ skips first.
   bool input_mid_line = false;
+  // When set, every text record written also goes here, with its line feed
+  // (copy_records).
+  std::string* record_copy = nullptr;
 
   // Unformatted records.
   bool eof_seen = false;

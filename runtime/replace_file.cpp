@@ -1,9 +1,12 @@
 #include "runtime/replace_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 
 namespace blockeig::runtime {
 
@@ -43,9 +46,37 @@ int flush_directory(const char* directory) noexcept {
 
 FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {
   const std::size_t slash = path_.rfind('/');
-  const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  base_ = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   directory_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-  temporary_ = directory_ + "/." + base + "." + std::to_string(::getpid()) + ".tmp";
+  temporary_ = directory_ + "/." + base_ + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+void FileReplacement::remove_stale_temporaries() const {
+  DIR* directory = ::opendir(directory_.c_str());
+  if (directory == nullptr) return;
+  const std::string prefix = "." + base_ + ".";
+  const std::string_view suffix = ".tmp";
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
+    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // running, or not ours to tell
+    ::unlinkat(::dirfd(directory), entry->d_name, 0);
+  }
+  ::closedir(directory);
+}
+
+int FileReplacement::probe() const noexcept {
+  int fd;
+  do fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  ::close(fd);
+  ::unlink(temporary_.c_str());
+  return 0;
 }
 
 int FileReplacement::replace(std::span<const std::string_view> pieces) const noexcept {

@@ -25,10 +25,20 @@ class FileReplacement {
   // as it was and the temporary file is removed. Safe in a signal handler.
   int replace(std::span<const std::string_view> pieces) const noexcept;
 
+  // Creates the temporary file and removes it again, leaving the file itself
+  // alone: 0 when the directory takes a replacement now, or the errno of the
+  // refusal.
+  int probe() const noexcept;
+  // Removes the temporary files ".NAME.PID.tmp" beside the file whose
+  // process is no longer running: what a run killed in the middle of a
+  // replacement left behind.
+  void remove_stale_temporaries() const;
+
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
+  std::string base_;
   std::string temporary_;
   std::string directory_;
 };

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 namespace blockeig::runtime {
@@ -96,6 +97,31 @@ std::string load_results() {
   return {};
 }
 
+std::string load_checkpoint() {
+  const Given checkpoint = given("BLOCKEIG_CHECKPOINT");
+  current.checkpoint = checkpoint.value;
+  reports.push_back({"BLOCKEIG_CHECKPOINT", checkpoint.found() ? checkpoint.value : "none", checkpoint.source});
+  return {};
+}
+
+std::string load_checkpoint_seconds() {
+  const char* value = environment("BLOCKEIG_CHECKPOINT_SECONDS");
+  if (value == nullptr) {
+    reports.push_back({"BLOCKEIG_CHECKPOINT_SECONDS", std::to_string(current.checkpoint_seconds), "default"});
+    return {};
+  }
+  const std::string_view text(value);
+  int seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 0)
+    return std::string("BLOCKEIG_CHECKPOINT_SECONDS=") + value +
+           " is not a number of seconds; use a whole number from 0 to " +
+           std::to_string(std::numeric_limits<int>::max());
+  current.checkpoint_seconds = seconds;
+  reports.push_back({"BLOCKEIG_CHECKPOINT_SECONDS", value, "environment"});
+  return {};
+}
+
 }  // namespace
 
 std::string load_settings(std::span<const CommandLineSetting> from_command_line) {
@@ -103,7 +129,7 @@ std::string load_settings(std::span<const CommandLineSetting> from_command_line)
   reports.clear();
   command_line = from_command_line;
   std::string message;
-  for (auto load : {load_convert, load_threads, load_progress, load_results}) {
+  for (auto load : {load_convert, load_threads, load_progress, load_results, load_checkpoint, load_checkpoint_seconds}) {
     message = load();
     if (!message.empty()) break;
   }
@@ -114,6 +140,8 @@ std::string load_settings(std::span<const CommandLineSetting> from_command_line)
 const Settings& settings() { return current; }
 
 std::vector<SettingReport> describe_settings() { return reports; }
+
+std::string_view convert_name(Convert convert) { return convert_names[static_cast<std::size_t>(convert)]; }
 
 bool swap_unformatted_bytes() {
   // This machine is little-endian: native and little_endian read as stored.

@@ -11,6 +11,10 @@
 //                      (default 1)
 //   BLOCKEIG_RESULTS   the results file to write beside the normal output
 //                      (default: none)
+//   BLOCKEIG_CHECKPOINT the checkpoint file to write during the sweeps and
+//                      resume from (default: none)
+//   BLOCKEIG_CHECKPOINT_SECONDS  the least time between two checkpoints
+//                      (default 60)
 //
 // A setting given on the command line wins over the environment.
 #include <span>
@@ -30,7 +34,9 @@ struct Settings {
   Convert convert = Convert::native;
   int threads = 1;
   bool progress = true;
-  std::string results;  // empty: no results file
+  std::string results;     // empty: no results file
+  std::string checkpoint;  // empty: no checkpoint
+  int checkpoint_seconds = 60;
 };
 
 // A setting given on the command line: its NAME and VALUE.
@@ -54,5 +60,7 @@ const Settings& settings();
 std::vector<SettingReport> describe_settings();
 // Whether unformatted units reverse bytes under the current setting.
 bool swap_unformatted_bytes();
+// The setting's own word for a byte order: "native", "big_endian", ...
+std::string_view convert_name(Convert convert);
 
 }  // namespace blockeig::runtime

@@ -33,7 +33,8 @@ TEST(CommandLine, HelpVersionAndSettings) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
     for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
-                              "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS", "BLOCKEIG_RESULTS", "--results"})
+                              "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS", "BLOCKEIG_RESULTS", "--results",
+                              "BLOCKEIG_CHECKPOINT", "BLOCKEIG_CHECKPOINT_SECONDS", "--checkpoint"})
       EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
   }
   for (const char* argument : {"--version", "-V"}) {
@@ -46,20 +47,27 @@ TEST(CommandLine, HelpVersionAndSettings) {
   EXPECT_EQ(settings.status, 0);
   EXPECT_EQ(settings.err, "");
   EXPECT_EQ(settings.out,
-            "SETTING            VALUE          FROM\n"
-            "BLOCKEIG_CONVERT   big_endian     environment\n"
-            "BLOCKEIG_THREADS   3              environment\n"
-            "BLOCKEIG_PROGRESS  1              default\n"
-            "BLOCKEIG_RESULTS   none           default\n");
+            "SETTING                     VALUE          FROM\n"
+            "BLOCKEIG_CONVERT            big_endian     environment\n"
+            "BLOCKEIG_THREADS            3              environment\n"
+            "BLOCKEIG_PROGRESS           1              default\n"
+            "BLOCKEIG_RESULTS            none           default\n"
+            "BLOCKEIG_CHECKPOINT         none           default\n"
+            "BLOCKEIG_CHECKPOINT_SECONDS 60             default\n");
 
-  // The command line wins over the environment, and lists no file for
+  // The command line wins over the environment, and makes no file for
   // --settings, which does no run.
-  const ChildResult results = run_with({"--results", "a.json", "--settings", "--results=b.json"},
-                                       {"BLOCKEIG_RESULTS=c.json"});
-  EXPECT_EQ(results.status, 0);
-  EXPECT_NE(results.out.find("BLOCKEIG_RESULTS   b.json         command line\n"), std::string::npos) << results.out;
-  const ChildResult environment = run_with({"--settings"}, {"BLOCKEIG_RESULTS=c.json"});
-  EXPECT_NE(environment.out.find("BLOCKEIG_RESULTS   c.json         environment\n"), std::string::npos);
+  const std::pair<std::string, std::string> file_settings[] = {{"--results", "BLOCKEIG_RESULTS"},
+                                                               {"--checkpoint", "BLOCKEIG_CHECKPOINT"}};
+  for (const auto& [option, name] : file_settings) {
+    const std::string listed = name + std::string(28 - name.size(), ' ');
+    const ChildResult given = run_with({option, "a.json", "--settings", option + "=b.json"}, {name + "=c.json"});
+    EXPECT_EQ(given.status, 0);
+    EXPECT_NE(given.out.find(listed + "b.json         command line\n"), std::string::npos) << given.out;
+    const ChildResult environment = run_with({"--settings"}, {name + "=c.json", "BLOCKEIG_CHECKPOINT_SECONDS=0"});
+    EXPECT_NE(environment.out.find(listed + "c.json         environment\n"), std::string::npos);
+    EXPECT_NE(environment.out.find("BLOCKEIG_CHECKPOINT_SECONDS 0              environment\n"), std::string::npos);
+  }
 }
 
 // The options' texts are output like any other: refused, they are reported
@@ -106,6 +114,10 @@ TEST(CommandLine, BadSettingsAreRefusedAtStartUp) {
       {"BLOCKEIG_THREADS=0", "BLOCKEIG_THREADS=0 is not a thread count; use a whole number from 1 to 1024"},
       {"BLOCKEIG_THREADS=2x", "BLOCKEIG_THREADS=2x is not a thread count; use a whole number from 1 to 1024"},
       {"BLOCKEIG_PROGRESS=yes", "BLOCKEIG_PROGRESS=yes is not a switch; use 0 (off) or 1 (on)"},
+      {"BLOCKEIG_CHECKPOINT_SECONDS=-1",
+       "BLOCKEIG_CHECKPOINT_SECONDS=-1 is not a number of seconds; use a whole number from 0 to 2147483647"},
+      {"BLOCKEIG_CHECKPOINT_SECONDS=1.5",
+       "BLOCKEIG_CHECKPOINT_SECONDS=1.5 is not a number of seconds; use a whole number from 0 to 2147483647"},
       {"", "--results needs a file name"},
   };
   for (const auto& [setting, message] : cases) {

@@ -2,6 +2,9 @@
 // failure the old file as it was, and never a temporary file left behind.
 #include "runtime/replace_file.hpp"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,6 +56,28 @@ TEST(ReplaceFile, NewContentOrTheOldFile) {
   EXPECT_EQ(runtime::FileReplacement("old.json").replace(pieces), 0);
   std::filesystem::current_path(here);
   EXPECT_EQ(read_file(dir / "old.json"), "{\n \"a\": 1\n}\n");
+}
+
+// The probe leaves nothing behind; the clean-up takes only the temporary
+// files of processes that have ended, and only of this file.
+TEST(ReplaceFile, ProbeAndTemporariesOfEndedRuns) {
+  TempDir dir;
+  EXPECT_EQ(runtime::FileReplacement((dir / "ck").string()).probe(), 0);
+  EXPECT_EQ(runtime::FileReplacement((dir / "missing" / "ck").string()).probe(), ENOENT);
+  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string gone = std::to_string(ended), running = std::to_string(::getppid());
+  for (const std::string& name : {".ck." + gone + ".tmp", ".ck." + running + ".tmp", ".ck.x" + gone + ".tmp",
+                                  ".ck.json." + gone + ".tmp", ".ck." + gone + ".tmp.1", std::string("ck")})
+    write_file(dir / name, "x");
+  runtime::FileReplacement((dir / "ck").string()).remove_stale_temporaries();
+  std::vector<std::string> kept = {".ck." + running + ".tmp", ".ck.x" + gone + ".tmp", ".ck.json." + gone + ".tmp",
+                                   ".ck." + gone + ".tmp.1", "ck"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(names_in(dir.path()), kept);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -113,7 +114,19 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     if (out_open) fds[count++] = {out_pipe[0], POLLIN, 0};
     if (err_open) fds[count++] = {err_pipe[0], POLLIN, 0};
     if (in_open) fds[count++] = {in_pipe[1], POLLOUT, 0};
-    if (::poll(fds, static_cast<nfds_t>(count), 1000) < 0 && errno != EINTR) break;
+    auto wait = std::chrono::microseconds(1'000'000);
+    if (options.kill_after_microseconds > 0 && !result.killed) {
+      const auto kill_at = started + std::chrono::microseconds(options.kill_after_microseconds);
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= kill_at) {
+        result.killed = ::kill(pid, SIGKILL) == 0;
+        wait = std::chrono::microseconds(0);
+      } else {
+        wait = std::min(wait, std::chrono::duration_cast<std::chrono::microseconds>(kill_at - now));
+      }
+    }
+    const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000), static_cast<long>(wait.count() % 1'000'000) * 1000};
+    if (::ppoll(fds, static_cast<nfds_t>(count), &timeout, nullptr) < 0 && errno != EINTR) break;
     for (int i = 0; i < count; ++i) {
       if (fds[i].revents == 0) continue;
       if (fds[i].fd == out_pipe[0]) drain(out_pipe[0], result.out, out_open);
@@ -141,6 +154,8 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // A child that ended by itself just before the kill was not killed.
+  result.killed = result.killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
   result.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   result.peak_kib = usage.ru_maxrss;

@@ -15,6 +15,7 @@ struct ChildResult {
   std::string err;
   int status = -1;         // exit status, or 128 + signal number
   bool timed_out = false;  // killed at the time limit
+  bool killed = false;     // killed at kill_after_microseconds, before it ended
   double wall_seconds = 0;
   double cpu_seconds = 0;  // user and system time of the child, all threads
   long peak_kib = 0;       // peak resident memory (ru_maxrss)
@@ -29,6 +30,8 @@ struct ChildOptions {
   std::vector<std::string> environment;
   std::function<void()> before_exec;          // runs in the child (limits, ...)
   int timeout_seconds = 120;
+  // SIGKILL the child this many microseconds after it started (0: never).
+  long kill_after_microseconds = 0;
 };
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,

@@ -1,0 +1,88 @@
+#pragma once
+// The checkpoint file: the state of the block phase at the end of a sweep,
+// from which a stopped run resumes and prints the very bytes it would have
+// printed. Layout of format version 1 (numbers in the writer's byte order,
+// which the mark shows; doubles as their 8 bytes):
+//
+//   offset        bytes  content
+//   0             16     magic "blockeig chkpnt\n"
+//   16            4      byte-order mark 0x01020304
+//   20            4      format version
+//   24            8      size of the whole file in bytes
+//   32            32     SHA-256 of the input matrix (its identity, as the
+//                        results file's matrix_sha256)
+//   64            4      N
+//   68            4      NBLOCKS
+//   72            4      ITER, the last sweep done
+//   76            4      IERR
+//   80            8      EPREV
+//   88            4      BLOCKEIG_CONVERT under which A.SCR was read
+//   92            4      0
+//   96            8      L, bytes of console lines
+//   104           8      R, bytes of the results file's state (0: none)
+//   112           8N^2   C, column by column
+//                 8N     E
+//                 L      the console lines of sweeps 1 to ITER
+//                 R      the results file's state
+//   size - 32     32     SHA-256 of every byte before it
+//
+// The first 32 bytes and the last 32 keep their meaning in every version,
+// so that a reader tells a damaged or cut file from a newer one.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "runtime/settings.hpp"
+
+namespace blockeig {
+
+inline constexpr int checkpoint_format_version = 1;
+inline constexpr std::size_t checkpoint_header_size = 112;
+inline constexpr std::size_t checkpoint_digest_size = 32;
+
+// The fixed part of a checkpoint.
+struct CheckpointFields {
+  std::array<std::uint8_t, 32> matrix_sha256{};
+  std::int32_t N = 0;
+  std::int32_t NBLOCKS = 0;
+  std::int32_t ITER = 0;
+  std::int32_t IERR = 0;
+  double EPREV = 0;
+  runtime::Convert convert = runtime::Convert::native;
+  std::uint64_t output_bytes = 0;   // set by CheckpointImage
+  std::uint64_t results_bytes = 0;  // set by CheckpointImage
+};
+
+// A checkpoint's bytes, as the pieces of a file replacement. The image views
+// C, E, the output and the state; they must not change while it is in use.
+class CheckpointImage {
+ public:
+  // C: N x N doubles, E: N doubles.
+  CheckpointImage(CheckpointFields fields, const double* C, const double* E, std::string_view output,
+                  std::string_view results_state);
+  CheckpointImage(const CheckpointImage&) = delete;
+  CheckpointImage& operator=(const CheckpointImage&) = delete;
+  std::span<const std::string_view> pieces() const { return pieces_; }
+
+ private:
+  char header_[checkpoint_header_size];
+  std::array<std::uint8_t, checkpoint_digest_size> digest_;
+  std::string_view pieces_[6];
+};
+
+// Checks the whole checkpoint open on `fd`: its magic, byte order, digest,
+// size, version and fields. Returns "" and sets `fields`, or says what is
+// wrong, as the end of a sentence that begins with the file's name: "is
+// truncated: ...", "is damaged: ...", "has format version 2, ...".
+std::string check_checkpoint(int fd, CheckpointFields& fields);
+
+// Reads the checkpoint open on `fd`, found sound with `fields` before, into
+// C (N x N), E (N), the console lines and the results file's state, and
+// checks its digest again. Returns "", or what is wrong, as above: a file
+// that is no longer the one checked "has changed since the run began".
+std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, std::string& output,
+                            std::string& results_state);
+
+}  // namespace blockeig

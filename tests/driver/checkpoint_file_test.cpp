@@ -1,0 +1,233 @@
+// The checkpoint file in-process: what is written is read back to the bit;
+// a file cut at any length, a byte changed anywhere, a file from a
+// big-endian machine or a newer format is refused with its own reason; and
+// a file changed between its check and its loading is caught.
+#include "driver/checkpoint_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/sha256.hpp"
+#include "runtime/replace_file.hpp"
+#include "support/child_process.hpp"
+
+namespace blockeig::testing {
+namespace {
+
+constexpr std::int32_t N = 4;
+
+struct Saved {
+  CheckpointFields fields;
+  std::vector<double> C, E;
+  std::string output, results;
+};
+
+Saved sample(std::string results = "results state\n") {
+  Saved saved;
+  for (std::size_t k = 0; k < 32; ++k) saved.fields.matrix_sha256[k] = static_cast<std::uint8_t>(k * 7);
+  saved.fields.N = N;
+  saved.fields.NBLOCKS = 2;
+  saved.fields.ITER = 3;
+  saved.fields.IERR = 1;
+  saved.fields.EPREV = -0.0;
+  saved.fields.convert = runtime::Convert::swap;
+  for (int k = 0; k < N * N; ++k) saved.C.push_back(k % 5 == 0 ? 1.0 / (k + 3) : -5e-324 * k);
+  saved.E = {-1.5, std::bit_cast<double>(0x7ff8000000000123u), 1e300, 0.25};
+  saved.output = "    1   -1.50        0.250        1.00        2.00    \n";
+  saved.results = std::move(results);
+  return saved;
+}
+
+std::string bytes_of(const Saved& saved) {
+  const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+  std::string bytes;
+  for (std::string_view piece : image.pieces()) bytes += piece;
+  return bytes;
+}
+
+// A new digest over the changed bytes: what a writer of that content would
+// have made.
+void reseal(std::string& bytes) {
+  Sha256 sha;
+  sha.update({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size() - 32});
+  const auto digest = sha.finish();
+  std::memcpy(bytes.data() + bytes.size() - 32, digest.data(), 32);
+}
+
+template <typename T>
+void put(std::string& bytes, std::size_t offset, T value) {
+  std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+std::string check_file(const std::filesystem::path& path, CheckpointFields& fields) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << path;
+  std::string problem = check_checkpoint(fd, fields);
+  ::close(fd);
+  return problem;
+}
+
+std::string check_bytes(const TempDir& dir, const std::string& bytes) {
+  write_file(dir / "ck", bytes);
+  CheckpointFields fields;
+  return check_file(dir / "ck", fields);
+}
+
+TEST(CheckpointFile, ReadBackToTheBit) {
+  TempDir dir;
+  for (const std::string& results : {std::string("results state\n"), std::string()}) {
+    const Saved saved = sample(results);
+    const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+    ASSERT_EQ(runtime::FileReplacement((dir / "ck").string()).replace(image.pieces()), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir / "ck"),
+              checkpoint_header_size + 8 * (N * N + N) + saved.output.size() + saved.results.size() + 32);
+
+    const int fd = ::open((dir / "ck").c_str(), O_RDONLY);
+    CheckpointFields fields;
+    ASSERT_EQ(check_checkpoint(fd, fields), "");
+    EXPECT_EQ(fields.matrix_sha256, saved.fields.matrix_sha256);
+    EXPECT_EQ(fields.N, N);
+    EXPECT_EQ(fields.NBLOCKS, 2);
+    EXPECT_EQ(fields.ITER, 3);
+    EXPECT_EQ(fields.IERR, 1);
+    EXPECT_TRUE(std::signbit(fields.EPREV));
+    EXPECT_EQ(fields.convert, runtime::Convert::swap);
+    EXPECT_EQ(fields.output_bytes, saved.output.size());
+    EXPECT_EQ(fields.results_bytes, saved.results.size());
+
+    std::vector<double> C(N * N), E(N);
+    std::string output = "old", state = "old";
+    ASSERT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "");
+    ::close(fd);
+    const auto bits = [](const std::vector<double>& v) {
+      std::vector<std::uint64_t> b;
+      for (double x : v) b.push_back(std::bit_cast<std::uint64_t>(x));
+      return b;
+    };
+    EXPECT_EQ(bits(C), bits(saved.C));
+    EXPECT_EQ(bits(E), bits(saved.E));
+    EXPECT_EQ(output, saved.output);
+    EXPECT_EQ(state, saved.results);
+  }
+}
+
+TEST(CheckpointFile, CutAtEveryLength) {
+  TempDir dir;
+  const std::string whole = bytes_of(sample());
+  for (std::size_t length = 0; length < whole.size(); ++length) {
+    SCOPED_TRACE(length);
+    const std::string expected =
+        length == 0  ? "is empty"
+        : length < 64 ? "is truncated: it has " + std::to_string(length) + " bytes, fewer than any checkpoint"
+                      : "is truncated: it has " + std::to_string(length) + " of the " + std::to_string(whole.size()) +
+                            " bytes its header gives";
+    EXPECT_EQ(check_bytes(dir, whole.substr(0, length)), expected);
+  }
+}
+
+TEST(CheckpointFile, EveryChangedByteIsFound) {
+  TempDir dir;
+  const std::string whole = bytes_of(sample());
+  for (std::size_t offset = 0; offset < whole.size(); ++offset) {
+    SCOPED_TRACE(offset);
+    std::string changed = whole;
+    changed[offset] = static_cast<char>(changed[offset] ^ 0x20);
+    const std::string problem = check_bytes(dir, changed);
+    if (offset < 16) {
+      EXPECT_EQ(problem, "is not a blockeig checkpoint");
+    } else if (offset < 20) {
+      EXPECT_EQ(problem, "is damaged: its byte-order mark is neither little- nor big-endian");
+    } else if (offset >= 24 && offset < 32) {
+      // The file's size as its header gives it: more than there is reads
+      // as a cut file.
+      EXPECT_TRUE(problem.starts_with("is truncated: it has ") ||
+                  problem == "is damaged: its checksum does not match its content")
+          << problem;
+    } else {
+      EXPECT_EQ(problem, "is damaged: its checksum does not match its content");
+    }
+  }
+  EXPECT_EQ(check_bytes(dir, whole + '\n'), "is damaged: its checksum does not match its content");
+}
+
+// Files that are whole, with a sound digest, that this program still does
+// not take.
+TEST(CheckpointFile, RefusedWithTheirReason) {
+  TempDir dir;
+  const std::string whole = bytes_of(sample());
+  struct Case {
+    const char* name;
+    void (*change)(std::string&);
+    const char* problem;
+  };
+  const char* const unsound = "is damaged: its fields are not those of any checkpoint";
+  const Case cases[] = {
+      {"big-endian", [](std::string& b) { put(b, 16, std::uint32_t{0x04030201}); },
+       "was written in big-endian byte order, which this blockeig (little-endian) does not read"},
+      {"newer format", [](std::string& b) { put(b, 20, std::uint32_t{2}); },
+       "has format version 2, newer than this blockeig reads (version 1)"},
+      {"format 0", [](std::string& b) { put(b, 20, std::uint32_t{0}); }, unsound},
+      {"N = 1", [](std::string& b) { put(b, 64, std::int32_t{1}); }, unsound},
+      {"more blocks than N/2", [](std::string& b) { put(b, 68, std::int32_t{3}); }, unsound},
+      {"no blocks", [](std::string& b) { put(b, 68, std::int32_t{0}); }, unsound},
+      {"ITER 0", [](std::string& b) { put(b, 72, std::int32_t{0}); }, unsound},
+      {"ITER 101, the last sweep", [](std::string& b) { put(b, 72, std::int32_t{101}); }, unsound},
+      {"no byte order", [](std::string& b) { put(b, 88, std::int32_t{4}); }, unsound},
+      {"reserved", [](std::string& b) { put(b, 92, std::int32_t{1}); }, unsound},
+      {"more console lines than fit", [](std::string& b) { put(b, 96, std::uint64_t{1} << 40); }, unsound},
+      {"sizes whose sum wraps around to the right one",
+       [](std::string& b) {
+         const Saved s = sample();
+         put(b, 96, std::uint64_t{0} - 8);
+         put(b, 104, std::uint64_t{s.output.size() + s.results.size() + 8});
+       },
+       unsound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = whole;
+    c.change(bytes);
+    reseal(bytes);
+    EXPECT_EQ(check_bytes(dir, bytes), c.problem);
+  }
+  EXPECT_EQ(check_bytes(dir, "N = 4\n"), "is not a blockeig checkpoint");
+  CheckpointFields fields;
+  EXPECT_EQ(check_file(dir.path(), fields), "is not a regular file");
+}
+
+// Between the check at start-up and the loading before the first sweep the
+// file must stay what it was.
+TEST(CheckpointFile, ChangeAfterTheCheckIsCaught) {
+  TempDir dir;
+  Saved later = sample();
+  later.fields.ITER = 4;
+  const std::string changes[] = {bytes_of(later), bytes_of(sample()).substr(0, 200),
+                                 [] {
+                                   std::string b = bytes_of(sample());
+                                   b[130] ^= 1;  // in C
+                                   return b;
+                                 }()};
+  for (const std::string& changed : changes) {
+    write_file(dir / "ck", bytes_of(sample()));
+    const int fd = ::open((dir / "ck").c_str(), O_RDWR);
+    CheckpointFields fields;
+    ASSERT_EQ(check_checkpoint(fd, fields), "");
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    ASSERT_EQ(::pwrite(fd, changed.data(), changed.size(), 0), static_cast<ssize_t>(changed.size()));
+    std::vector<double> C(N * N), E(N);
+    std::string output, state;
+    EXPECT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "has changed since the run began");
+    ::close(fd);
+  }
+}
+
+}  // namespace
+}  // namespace blockeig::testing
