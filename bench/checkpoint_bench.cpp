@@ -19,11 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.hpp"
+#include "bench/block_sweep.hpp"
 #include "driver/checkpoint_file.hpp"
 #include "driver/results_file.hpp"
-#include "eigen/block_products.hpp"
-#include "eigen/solver.hpp"
 #include "eigen/thread_pool.hpp"
 #include "runtime/replace_file.hpp"
 #include "runtime/startup.hpp"
@@ -32,8 +30,6 @@ using namespace blockeig;
 using blockeig::bench::Clock;
 
 namespace {
-
-double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 // A console line of the block phase, as long as the real ones.
 std::string console_line(int number) {
@@ -58,26 +54,11 @@ int main(int argc, char** argv) {
 
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> uniform(-1, 1);
-  std::vector<double> A(static_cast<std::size_t>(N) * N), C(A.size()), E(static_cast<std::size_t>(N));
-  for (int j = 0; j < N; ++j)
-    for (int i = j; i < N; ++i) A[i + static_cast<std::size_t>(j) * N] = A[j + static_cast<std::size_t>(i) * N] = uniform(random);
-  for (double& c : C) c = uniform(random);
+  const std::vector<double> A = bench::random_symmetric(N, 7);
+  std::vector<double> C = bench::random_matrix(A.size(), 8), E(static_cast<std::size_t>(N));
   for (double& e : E) e = uniform(random) * 100;
 
-  // One sweep of the block phase: per block the three products and the
-  // block solve.
-  std::vector<double> T(static_cast<std::size_t>(N) * M), H(static_cast<std::size_t>(M) * M), U(H.size()),
-      W(static_cast<std::size_t>(M)), CNEW(T.size());
-  const auto t_sweep = Clock::now();
-  for (int b = 0; b < NBLOCKS; ++b) {
-    const double* C_b = C.data() + static_cast<std::size_t>(b) * M * N;
-    int ierr = 0;
-    block_times(N, A.data(), C_b, M, T.data());
-    block_projection(N, M, C_b, T.data(), H.data());
-    tred12(M, H.data(), U.data(), W.data(), 2, ierr);
-    block_rotation(N, M, C_b, U.data(), CNEW.data());
-  }
-  const double sweep_seconds = since(t_sweep);
+  const double sweep_seconds = bench::one_sweep_seconds(N, NBLOCKS, A, C);
   std::printf("one sweep of the block phase: %.3f s\n", sweep_seconds);
 
   // The results file's document after 100 sweeps, and their console lines.
@@ -134,11 +115,11 @@ int main(int argc, char** argv) {
   const int fd = ::open(path.c_str(), O_RDONLY);
   CheckpointFields found;
   std::string problem = check_checkpoint(fd, found);
-  const double check_seconds = since(t_resume);
+  const double check_seconds = bench::seconds_since(t_resume);
   std::string lines, state;
   if (problem.empty()) problem = load_checkpoint(fd, found, C.data(), E.data(), lines, state);
   ::close(fd);
-  const double resume_seconds = since(t_resume);
+  const double resume_seconds = bench::seconds_since(t_resume);
   std::filesystem::remove(path);
   if (!problem.empty()) {
     std::printf("the checkpoint %s\n", problem.c_str());

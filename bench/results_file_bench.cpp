@@ -17,22 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.hpp"
+#include "bench/block_sweep.hpp"
 #include "driver/results_file.hpp"
 #include "driver/sha256.hpp"
-#include "eigen/block_products.hpp"
-#include "eigen/solver.hpp"
 #include "eigen/thread_pool.hpp"
 #include "runtime/startup.hpp"
 
 using namespace blockeig;
 using blockeig::bench::Clock;
-
-namespace {
-
-double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const int N = argc > 1 ? std::atoi(argv[1]) : 2000;
@@ -47,26 +39,10 @@ int main(int argc, char** argv) {
 
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> uniform(-1, 1);
-  std::vector<double> A(static_cast<std::size_t>(N) * N), C(A.size());
-  for (int j = 0; j < N; ++j)
-    for (int i = j; i < N; ++i) A[i + static_cast<std::size_t>(j) * N] = A[j + static_cast<std::size_t>(i) * N] = uniform(random);
-  for (double& c : C) c = uniform(random);
+  const std::vector<double> A = bench::random_symmetric(N, 7);
+  const std::vector<double> C = bench::random_matrix(A.size(), 8);
 
-  // One sweep of the block phase: per block the three products and the
-  // block solve (the reordering and copies are left out, which makes the
-  // sweep look cheaper and the file dearer).
-  std::vector<double> T(static_cast<std::size_t>(N) * M), H(static_cast<std::size_t>(M) * M), U(H.size()),
-      W(static_cast<std::size_t>(M)), CNEW(T.size());
-  const auto t_sweep = Clock::now();
-  for (int b = 0; b < NBLOCKS; ++b) {
-    const double* C_b = C.data() + static_cast<std::size_t>(b) * M * N;
-    int ierr = 0;
-    block_times(N, A.data(), C_b, M, T.data());
-    block_projection(N, M, C_b, T.data(), H.data());
-    tred12(M, H.data(), U.data(), W.data(), 2, ierr);
-    block_rotation(N, M, C_b, U.data(), CNEW.data());
-  }
-  const double sweep_seconds = since(t_sweep);
+  const double sweep_seconds = bench::one_sweep_seconds(N, NBLOCKS, A, C);
   std::printf("one sweep of the block phase: %.3f s\n", sweep_seconds);
 
   // The writer, on values with 16 and 17 significant digits, as a run's are.
@@ -85,7 +61,7 @@ int main(int argc, char** argv) {
   for (double& e : E) e = uniform(random) * 100;
   file.direct(0, E, 15.0);
   file.write();
-  const double start_seconds = since(t_start);
+  const double start_seconds = bench::seconds_since(t_start);
   std::vector<std::int32_t> BDIM(static_cast<std::size_t>(NBLOCKS), M), BSTART(static_cast<std::size_t>(NBLOCKS));
   for (int b = 0; b < NBLOCKS; ++b) BSTART[static_cast<std::size_t>(b)] = 1 + b * M;
   file.layout(NBLOCKS, BDIM, BSTART);
@@ -102,14 +78,14 @@ int main(int argc, char** argv) {
       std::printf("cannot write %s: %s\n", path.c_str(), std::strerror(error));
       return 1;
     }
-    const double spent = since(t0);
+    const double spent = bench::seconds_since(t0);
     total += spent;
     largest = std::max(largest, spent);
   }
   const auto t_end = Clock::now();
   file.end(sweeps, 1.0, 1.0e-6, E, 101 * sweep_seconds);
   file.write();
-  const double end_seconds = since(t_end);
+  const double end_seconds = bench::seconds_since(t_end);
   const auto size = std::filesystem::file_size(path);
   std::filesystem::remove(path);
 
