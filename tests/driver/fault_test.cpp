@@ -176,25 +176,34 @@ TEST(Fault, RefusedConsoleOutput) {
   }
 }
 
+// In the child, before exec: standard input becomes a pipe that a helper
+// process of the child feeds through `feed(fd)` and then leaves.
+template <class Feed>
+void input_from_helper(Feed feed) {
+  int ends[2];
+  if (::pipe(ends) != 0) ::_exit(125);
+  if (::fork() == 0) {
+    ::close(ends[0]);
+    ::close(1);
+    ::close(2);
+    feed(ends[1]);
+    ::_exit(0);
+  }
+  ::close(ends[1]);
+  ::dup2(ends[0], 0);
+  ::close(ends[0]);
+}
+
 // Standard streams that whoever started the program left non-blocking (a
 // shared terminal, a harness's socket) answer "not now" instead of waiting.
 // That is no refusal: the run waits, as with a blocking stream, and loses
 // nothing. The other end is served late by a helper process of the child.
 std::function<void()> late_nonblocking_input(std::string text) {
   return [text] {
-    int ends[2];
-    if (::pipe(ends) != 0) ::_exit(125);
-    if (::fork() == 0) {
-      ::close(ends[0]);
-      ::close(1);
-      ::close(2);
+    input_from_helper([&text](int fd) {
       ::usleep(300'000);
-      if (::write(ends[1], text.data(), text.size()) < 0) ::_exit(1);
-      ::_exit(0);
-    }
-    ::close(ends[1]);
-    ::dup2(ends[0], 0);
-    ::close(ends[0]);
+      if (::write(fd, text.data(), text.size()) < 0) ::_exit(1);
+    });
     ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
   };
 }
@@ -374,21 +383,12 @@ TEST(Fault, EndlessStandardInputLine) {
   // line end until the run goes away.
   const auto endless = [](std::string head) {
     return [head] {
-      int ends[2];
-      if (::pipe(ends) != 0) ::_exit(125);
-      if (::fork() == 0) {
-        ::close(ends[0]);
-        ::close(1);
-        ::close(2);
+      input_from_helper([&head](int fd) {
         const std::string tail(65536, 'x');
-        if (::write(ends[1], head.data(), head.size()) < 0) ::_exit(0);
-        while (::write(ends[1], tail.data(), tail.size()) > 0) {
+        if (::write(fd, head.data(), head.size()) < 0) ::_exit(0);
+        while (::write(fd, tail.data(), tail.size()) > 0) {
         }
-        ::_exit(0);
-      }
-      ::close(ends[1]);
-      ::dup2(ends[0], 0);
-      ::close(ends[0]);
+      });
     };
   };
   const auto zeros = [] {
