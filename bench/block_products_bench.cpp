@@ -25,7 +25,7 @@
 #include "bench/bench_support.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace {
 

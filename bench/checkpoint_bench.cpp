@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench/block_sweep.hpp"
-#include "driver/checkpoint_file.hpp"
-#include "driver/results_file.hpp"
-#include "eigen/thread_pool.hpp"
+#include "records/checkpoint_file.hpp"
+#include "records/results_file.hpp"
+#include "runtime/thread_pool.hpp"
 #include "runtime/replace_file.hpp"
 #include "runtime/startup.hpp"
 

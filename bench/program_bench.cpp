@@ -7,7 +7,7 @@
 
 #include "eigen/block_products.hpp"
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "reference_solver.hpp"
 
 namespace blockeig::bench {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "bench/block_sweep.hpp"
-#include "driver/results_file.hpp"
-#include "driver/sha256.hpp"
-#include "eigen/thread_pool.hpp"
+#include "records/results_file.hpp"
+#include "records/sha256.hpp"
+#include "runtime/thread_pool.hpp"
 #include "runtime/startup.hpp"
 
 using namespace blockeig;

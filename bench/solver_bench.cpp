@@ -39,7 +39,7 @@
 #include "bench/program_run.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "runtime/startup.hpp"
 
 namespace {

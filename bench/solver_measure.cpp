@@ -15,7 +15,7 @@
 
 #include "eigen/precision.hpp"
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "tests/eigen/lapack_peer.hpp"
 #include "tests/eigen/matrices.hpp"
 #include "tests/eigen/reference_solver.hpp"

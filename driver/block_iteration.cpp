@@ -11,16 +11,17 @@
 
 #include "driver/console_texts.hpp"
 #include "driver/progress.hpp"
-#include "driver/run_record.hpp"
+#include "records/run_record.hpp"
 #include "driver/statement_numbers.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/extended.hpp"
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
 #include "runtime/report.hpp"
+#include "runtime/run_constants.hpp"
 
 // Within a sweep the blocks are independent: block IB reads A and its own
 // columns of C, and writes only those columns and its own positions of E.
@@ -290,8 +291,8 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
 
   set_identity(N, C.data());
   const Basis basis{N, A.data(), C.data(), E.data()};
-  const double TOL = 1.0e-6;
-  double EPREV = 1.0e12;
+  const double TOL = run::TOL;
+  double EPREV = run::EPREV_start;
   double DELTA = 0.0;
   std::int32_t ITER = 0;
   begin_sweeps({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV});
@@ -306,7 +307,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
     io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];
     record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
-  } while (another_sweep_follows(DELTA, TOL, ITER));
+  } while (run::another_sweep_follows(DELTA, TOL, ITER));
   record_block_phase_end({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
 }
 

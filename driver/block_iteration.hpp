@@ -5,12 +5,6 @@
 
 namespace blockeig {
 
-// The sweeps go on while E(1) moves by more than TOL, up to 101 sweeps.
-inline constexpr std::int32_t max_sweeps = 101;
-inline bool another_sweep_follows(double DELTA, double TOL, std::int32_t ITER) {
-  return DELTA > TOL && ITER < max_sweeps;
-}
-
 // The block phase: asks for the number of blocks, lays the blocks out in
 // BDIM and BSTART (left allocated for the caller to release), resets C to
 // the identity and runs block Rayleigh-Ritz sweeps until E(1) moves by no

@@ -4,10 +4,10 @@
 #include <new>
 
 #include "driver/command_line.hpp"
-#include "driver/run_record.hpp"
+#include "records/run_record.hpp"
 #include "driver/run_sequence.hpp"
 #include "driver/statement_numbers.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"

@@ -8,6 +8,7 @@
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -18,10 +19,10 @@ using runtime::at;
 // A smaller order is refused as soon as it is read, before anything is
 // allocated or written.
 void reject_small_order(std::int32_t N) {
-  if (N >= min_matrix_order) return;
+  if (N >= run::min_matrix_order) return;
   at(statement::read_order);
-  io::reject_read(file_unit, "Matrix order N = " + std::to_string(N) + " in " + std::string(matrix_file_name) +
-                                 " is too small: blockeig needs N of " + std::to_string(min_matrix_order) +
+  io::reject_read(file_unit, "Matrix order N = " + std::to_string(N) + " in " + std::string(run::matrix_file_name) +
+                                 " is too small: blockeig needs N of " + std::to_string(run::min_matrix_order) +
                                  " or more");
 }
 
@@ -30,7 +31,7 @@ void reject_small_order(std::int32_t N) {
 void read_matrix_file(std::int32_t& N, runtime::Array<double>& A, runtime::Array<double>& C,
                       runtime::Array<double>& E) {
   at(statement::open_matrix_file);
-  io::open(file_unit, matrix_file_name, io::Form::unformatted);
+  io::open(file_unit, run::matrix_file_name, io::Form::unformatted);
   at(statement::read_order);
   io::read_record(file_unit, N);
   reject_small_order(N);

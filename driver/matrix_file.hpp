@@ -8,14 +8,11 @@
 
 namespace blockeig {
 
-inline constexpr std::string_view matrix_file_name = "A.SCR";
 // The unit of A.SCR, and later of C.SCR.TXT.
 inline constexpr std::int64_t file_unit = 8;
-// The summary line and the sweep lines need E(1), E(2), E(N-1) and E(N).
-inline constexpr std::int32_t min_matrix_order = 2;
 
 // Statements 10 to 17: opens A.SCR, reads N (an order below
-// min_matrix_order is refused at once), writes "N = ", allocates A and C
+// run::min_matrix_order is refused at once), writes "N = ", allocates A and C
 // (N x N) and E (N), writes "allocated", reads A, closes the file and
 // writes "read". Ends the run with the report of the first statement that
 // fails.

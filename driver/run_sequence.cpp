@@ -8,12 +8,13 @@
 #include "driver/direct_solve.hpp"
 #include "driver/matrix_file.hpp"
 #include "driver/progress.hpp"
-#include "driver/run_record.hpp"
+#include "records/run_record.hpp"
 #include "driver/statement_numbers.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/locus.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -45,7 +46,7 @@ void run_sequence() {
   io::write_list(console, {console_text::direct_ierr, IERR});
 
   at(statement::open_eigenvalue_file);
-  io::open(file_unit, "C.SCR.TXT");
+  io::open(file_unit, run::eigenvalue_file_name);
   for (std::int32_t i = 1; i <= N; ++i) {
     at(statement::write_eigenvalue_line);
     io::write_formatted(file_unit, "(i12,F12.6)", {i, E[i - 1]});

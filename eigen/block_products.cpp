@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "eigen/extended.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 // All three products are out(i,j) = sum over k of X(i,k) * Y(k,j), with Y read
 // down its columns and X either as stored (A, C_b) or transposed (C_b^T).

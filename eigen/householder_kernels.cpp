@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <thread>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace blockeig {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <new>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace blockeig {
 

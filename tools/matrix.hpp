@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/matrix_file.hpp"
+#include "runtime/run_constants.hpp"
 #include "io/record_format.hpp"
 
 namespace scrtool {
 
 // Orders blockeig can read: the summary line needs E(2), and 8*N*N bytes
 // must fit one record.
-inline constexpr std::int64_t min_order = blockeig::min_matrix_order;
+inline constexpr std::int64_t min_order = blockeig::run::min_matrix_order;
 inline constexpr std::int64_t max_order = blockeig::io::max_matrix_order;
 
 struct Matrix {

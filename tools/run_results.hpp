@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/run_constants.hpp"
 #include "tools/transcript.hpp"
 
 namespace scrtool {
@@ -26,7 +27,7 @@ struct RunResults {
   std::vector<double> direct;  // C.SCR.TXT's order
   std::int32_t nblocks = 0;
   std::vector<SweepLine> sweeps;  // full precision; line is 0
-  double tol = 1.0e-6;
+  double tol = blockeig::run::TOL;
   std::optional<bool> converged;  // once the block phase has ended
   // From the end section, or, for a run that had not ended, from the last
   // finished sweep's W (the same values as its E), paired the same way.

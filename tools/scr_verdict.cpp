@@ -15,6 +15,7 @@
 
 #include "driver/matrix_file.hpp"
 #include "driver/statement_numbers.hpp"
+#include "runtime/run_constants.hpp"
 #include "io/statements.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/startup.hpp"
@@ -54,7 +55,7 @@ class WorkDirectory {
 // Makes `file` appear as A.SCR in `dir`: a link to the file itself, or a
 // copy of bytes held in memory.
 void place_matrix_file(const ByteSource& file, const fs::path& dir) {
-  const fs::path target = dir / blockeig::matrix_file_name;
+  const fs::path target = dir / blockeig::run::matrix_file_name;
   std::error_code error;
   if (const std::string path = file.file_path(); !path.empty()) {
     fs::create_symlink(fs::absolute(path), target, error);

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "runtime/run_constants.hpp"
 #include "tools/file_io.hpp"
 #include "tools/generators.hpp"
 #include "tools/matrix_market.hpp"
@@ -162,7 +163,7 @@ int run_import(std::span<const std::string> args, std::ostream& out, std::ostrea
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << import_help, exit_ok;
   require_operands(p, 1, "input file");
-  const std::string output = p.value("--output").value_or(std::string(blockeig::matrix_file_name));
+  const std::string output = p.value("--output").value_or(std::string(blockeig::run::matrix_file_name));
   const ByteOrder order = p.has("--big-endian") ? ByteOrder::big : ByteOrder::little;
   const std::optional<Symmetrize> rule = symmetrize_rule(p.value("--symmetrize"));
   Matrix m = read_any_matrix(p.positional[0]);
@@ -250,7 +251,7 @@ int run_gen(std::span<const std::string> args, std::ostream& out, std::ostream&)
   const std::optional<std::string> eigen_file = p.value("--eigenvalues");
   if (eigen_file && !kind->known_spectrum)
     throw UsageError("no exact spectrum is known for kind '" + std::string(kind->name) + "'");
-  const std::string output = p.value("--output").value_or(std::string(blockeig::matrix_file_name));
+  const std::string output = p.value("--output").value_or(std::string(blockeig::run::matrix_file_name));
   const Generated g = generate(kind->kind, static_cast<std::int32_t>(n), seed);
   std::vector<OutputFile> files{{output, [&](const ByteSink& sink) { emit_scr(g.matrix, ByteOrder::little, sink); }}};
   if (eigen_file) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "eigen/extended.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace blockeig {
 namespace {

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
 
 namespace blockeig {

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace blockeig::test {
 

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
 #include "tests/eigen/reference_solver.hpp"
 

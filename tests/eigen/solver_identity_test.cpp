@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "eigen/solver.hpp"
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "tests/eigen/matrices.hpp"
 #include "tests/eigen/reference_solver.hpp"
 

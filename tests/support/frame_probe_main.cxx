@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 #include "io/file_stream.hpp"
 #include "io/statements.hpp"
 #include "io/transfer.hpp"

@@ -1,4 +1,4 @@
-#include "driver/checkpoint_file.hpp"
+#include "records/checkpoint_file.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/block_iteration.hpp"
-#include "driver/sha256.hpp"
+#include "records/sha256.hpp"
 #include "io/record_format.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -140,8 +140,8 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   const std::int32_t convert = get<std::int32_t>(header, at_convert);
   fields.output_bytes = get<std::uint64_t>(header, at_output);
   fields.results_bytes = get<std::uint64_t>(header, at_results);
-  const bool sound = fields.N >= 2 && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
-                     fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < max_sweeps &&
+  const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
+                     fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
                      convert >= 0 && convert < convert_settings && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&
                      file_size(fields) == size;

@@ -1,4 +1,4 @@
-#include "eigen/thread_pool.hpp"
+#include "runtime/thread_pool.hpp"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/sha256.hpp"
+#include "records/sha256.hpp"
 #include "io/record_format.hpp"
 #include "support/child_process.hpp"
 #include "support/scr_file.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 // The run's checkpoint (BLOCKEIG_CHECKPOINT, --checkpoint FILE): at the end
 // of a sweep, once BLOCKEIG_CHECKPOINT_SECONDS have passed since the last
-// one, the state of the block phase replaces the file (driver/checkpoint_file.hpp
+// one, the state of the block phase replaces the file (records/checkpoint_file.hpp
 // has its layout). A run that finds the file at start-up resumes from it:
 // the direct phase and the prompt run as always, then the console lines of
 // the saved sweeps are written again and the sweeps go on from there, so that
@@ -18,8 +18,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/checkpoint_file.hpp"
-#include "driver/run_record.hpp"
+#include "records/checkpoint_file.hpp"
+#include "records/run_record.hpp"
 #include "runtime/replace_file.hpp"
 
 namespace blockeig {

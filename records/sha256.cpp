@@ -1,4 +1,4 @@
-#include "driver/sha256.hpp"
+#include "records/sha256.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The results writer in-process: its state saved at the end of a sweep and
 // restored into a fresh writer (as a resumed run does) continues the very
 // same document; a state that does not fit is refused.
-#include "driver/results_file.hpp"
+#include "records/results_file.hpp"
 
 #include <gtest/gtest.h>
 

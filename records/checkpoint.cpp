@@ -1,4 +1,4 @@
-#include "driver/checkpoint.hpp"
+#include "records/checkpoint.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "driver/matrix_file.hpp"
-#include "driver/sha256.hpp"
+#include "records/sha256.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
+#include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
@@ -67,7 +67,7 @@ void Checkpoint::check_input(std::int32_t N, const std::array<std::uint8_t, 32>&
   current_.N = N;
   current_.matrix_sha256 = matrix_sha256;
   if (fd_ < 0) return;
-  const std::string here(matrix_file_name);
+  const std::string here(run::matrix_file_name);
   if (found_.N != N)
     refuse("was made from another matrix: N = " + std::to_string(found_.N) + " there, N = " + std::to_string(N) +
            " in " + here);

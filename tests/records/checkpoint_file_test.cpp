@@ -2,7 +2,7 @@
 // a file cut at any length, a byte changed anywhere, a file from a
 // big-endian machine or a newer format is refused with its own reason; and
 // a file changed between its check and its loading is caught.
-#include "driver/checkpoint_file.hpp"
+#include "records/checkpoint_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/sha256.hpp"
+#include "records/sha256.hpp"
 #include "runtime/replace_file.hpp"
 #include "support/child_process.hpp"
 

@@ -1,4 +1,4 @@
-#include "driver/run_record.hpp"
+#include "records/run_record.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +11,13 @@
 #include <string>
 #include <utility>
 
-#include "driver/block_iteration.hpp"
-#include "driver/checkpoint.hpp"
-#include "driver/results_file.hpp"
-#include "driver/sha256.hpp"
+#include "records/checkpoint.hpp"
+#include "records/results_file.hpp"
+#include "records/sha256.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/replace_file.hpp"
 #include "runtime/report.hpp"
+#include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
@@ -72,14 +72,15 @@ void keep_report(std::string_view report, int exit_status) { results->write_fail
 
 std::string matrix_file_path() {
   char directory[4096];
-  if (::getcwd(directory, sizeof directory) == nullptr) return "A.SCR";
+  const std::string name(run::matrix_file_name);
+  if (::getcwd(directory, sizeof directory) == nullptr) return name;
   const std::string prefix(directory);
-  return prefix == "/" ? "/A.SCR" : prefix + "/A.SCR";
+  return prefix == "/" ? "/" + name : prefix + "/" + name;
 }
 
 std::int64_t matrix_file_bytes() {
   struct stat info {};
-  return ::stat("A.SCR", &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+  return ::stat(std::string(run::matrix_file_name).c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 // The matrix as the run holds it, each double as its 8 bytes little-endian:
@@ -110,8 +111,8 @@ bool same_entry(const std::string& path, const std::string& other) {
 // working directory would be the run's own input or output replaced.
 // Returns that name, or null.
 const char* own_file_named(const std::string& path) {
-  for (const char* own : {"A.SCR", "C.SCR.TXT"})
-    if (same_entry(path, own)) return own;
+  for (const std::string_view own : {run::matrix_file_name, run::eigenvalue_file_name})
+    if (same_entry(path, std::string(own))) return own.data();
   return nullptr;
 }
 
@@ -214,7 +215,7 @@ void record_sweep(const SweepEnd& sweep) {
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
-  if (checkpoint != nullptr && another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
+  if (checkpoint != nullptr && run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
     checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
 }
 

@@ -1,0 +1,28 @@
+#pragma once
+// The constants of a run, each written once: the files a run reads and
+// writes, the smallest order it takes, and the rule that ends the sweeps.
+// The program, its records (results file, checkpoint) and scrtool all take
+// them from here.
+#include <cstdint>
+#include <string_view>
+
+namespace blockeig::run {
+
+// The input matrix and the direct eigenvalues, in the working directory.
+inline constexpr std::string_view matrix_file_name = "A.SCR";
+inline constexpr std::string_view eigenvalue_file_name = "C.SCR.TXT";
+
+// The summary line and the sweep lines need E(1), E(2), E(N-1) and E(N).
+inline constexpr std::int32_t min_matrix_order = 2;
+
+// The sweeps go on while E(1) moves by more than TOL, up to max_sweeps
+// sweeps; EPREV, the E(1) of the sweep before, starts far from any value.
+inline constexpr double TOL = 1.0e-6;
+inline constexpr double EPREV_start = 1.0e12;
+inline constexpr std::int32_t max_sweeps = 101;
+
+inline bool another_sweep_follows(double DELTA, double TOL, std::int32_t ITER) {
+  return DELTA > TOL && ITER < max_sweeps;
+}
+
+}  // namespace blockeig::run
