@@ -51,6 +51,21 @@ TEST(Json, Strings) {
   EXPECT_FALSE(v.find("missing"));
 }
 
+// A surrogate that is not half of a pair is U+FFFD, and what follows it is
+// read on its own.
+TEST(Json, LoneSurrogates) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"("\uD800\u0041")", "\xef\xbf\xbd" "A"},
+      {R"("\uD800\uD83D\uDE00")", "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+      {R"("\uDC00\uD800")", "\xef\xbf\xbd\xef\xbf\xbd"},
+      {R"("\uD800\n")", "\xef\xbf\xbd\n"},
+  };
+  for (const auto& [text, decoded] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(parse_json(text, "t").text(), decoded);
+  }
+}
+
 TEST(Json, ErrorsNameTheirPlace) {
   const std::pair<std::string, const char*> cases[] = {
       {"[1,]", "t:1:4: expected a value"},
@@ -80,6 +95,8 @@ TEST(ResultsReader, RefusedDocuments) {
   const std::pair<const char*, const char*> cases[] = {
       {"[1]", "r.json: not a blockeig results file"},
       {R"({"format": 2, "program": {}, "state": "running"})", "r.json: results format 2 is newer than this scrtool reads (1)"},
+      {R"({"format": 0, "program": {}, "state": "running"})", "r.json: results format 0 is not a valid format number"},
+      {R"({"format": -5, "program": {}, "state": "running"})", "r.json: results format -5 is not a valid format number"},
       {R"({"format": 1, "program": {}})", "r.json: the document has no \"state\""},
       {R"j({"format": 1, "program": {}, "state": "running", "sweeps": [{"ITER": 1, "W": [], "E(1)": "x"}]})j",
        "r.json: sweep 1 \"E(1)\" is not a number"},
