@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <ranges>
 
 #include "eigen/extended.hpp"
 #include "records/results_schema.hpp"
@@ -83,8 +82,22 @@ std::vector<RankPair> pair_by_rank(const std::vector<double>& direct, const std:
     if (std::isnan(x) || std::isnan(y)) return std::isnan(x) == std::isnan(y) ? a < b : std::isnan(y);
     return x < y || (x == y && a < b);
   };
-  std::vector<std::size_t> order(std::min(direct.size(), final_values.size()));
-  std::ranges::partial_sort_copy(std::views::iota(std::size_t{0}, final_values.size()), order, before);
+  // The first k positions in that order, kept as a heap whose top is the
+  // last of them: memory for k positions, time N log k.
+  const std::size_t k = std::min(direct.size(), final_values.size());
+  std::vector<std::size_t> order;
+  order.reserve(k);
+  for (std::size_t position = 0; position < final_values.size() && k > 0; ++position) {
+    if (order.size() < k) {
+      order.push_back(position);
+      std::push_heap(order.begin(), order.end(), before);
+    } else if (before(position, order.front())) {
+      std::pop_heap(order.begin(), order.end(), before);
+      order.back() = position;
+      std::push_heap(order.begin(), order.end(), before);
+    }
+  }
+  std::sort_heap(order.begin(), order.end(), before);
   std::vector<RankPair> pairs;
   pairs.reserve(order.size());
   for (std::size_t k = 0; k < order.size(); ++k)
