@@ -1,5 +1,6 @@
 #include "tools/svg_writer.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,8 @@
 namespace scrtool {
 
 std::string xml_text(std::string_view text) {
+  const auto plain = [](char c) { return c >= 0x20 && c < 0x7f && c != '&' && c != '<' && c != '>' && c != '"'; };
+  if (std::all_of(text.begin(), text.end(), plain)) return std::string(text);
   std::string out;
   const std::string shown = printable(text);
   for (std::size_t k = 0; k < shown.size(); ++k) {
