@@ -6,11 +6,14 @@
 #include <cstring>
 #include <numeric>
 
+#include "records/results_schema.hpp"
+
 namespace blockeig {
 
 namespace {
 
-constexpr int format_version = 1;
+namespace schema = results_schema;
+using schema::format_version;
 
 // Longest shortest-form double: "-2.2250738585072014e-308" has 24
 // characters; 32 leave room for the ".0" added below.
@@ -21,10 +24,14 @@ constexpr std::size_t number_room = 32;
 // floating-point number (and keeps -0.0). JSON has no NaN or infinity:
 // those are the strings "NaN", "Infinity" and "-Infinity".
 std::size_t format_number(double value, char* out) {
-  if (std::isnan(value)) return std::string_view("\"NaN\"").copy(out, 5);
-  if (std::isinf(value)) {
-    const std::string_view text = value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-    return text.copy(out, text.size());
+  if (std::isnan(value) || std::isinf(value)) {
+    const std::string_view word = std::isnan(value) ? schema::number_word::nan
+                                  : value > 0       ? schema::number_word::infinity
+                                                    : schema::number_word::minus_infinity;
+    out[0] = '"';
+    word.copy(out + 1, word.size());
+    out[word.size() + 1] = '"';
+    return word.size() + 2;
   }
   char* end = std::to_chars(out, out + number_room, value).ptr;
   if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) end = std::copy_n(".0", 2, end);
@@ -99,6 +106,19 @@ void append_string(std::string& out, std::string_view text) {
   out += '"';
 }
 
+// `before`, then `"KEY": `. `put` takes the output piece by piece.
+template <typename Put>
+void put_key(Put&& put, std::string_view before, std::string_view key) {
+  put(before);
+  put("\"");
+  put(key);
+  put("\": ");
+}
+
+void append_key(std::string& out, std::string_view before, std::string_view key) {
+  put_key([&](std::string_view piece) { out += piece; }, before, key);
+}
+
 // The failure section, assembled without allocating: the report is at most
 // 4096 bytes, and no byte escapes to more than six.
 class FailureText {
@@ -168,13 +188,18 @@ std::string_view PublishedText::published() const noexcept {
 ResultsFile::ResultsFile(std::string path) : replacement_(std::move(path)) {}
 
 void ResultsFile::begin(std::string_view version, int threads, std::string_view byte_order) {
-  std::string text = "{\n \"format\": ";
+  std::string text = "{";
+  append_key(text, "\n ", schema::key::format);
   append_integer(text, format_version);
-  text += ",\n \"program\": {\"name\": \"blockeig\", \"version\": ";
+  append_key(text, ",\n ", schema::key::program);
+  append_key(text, "{", schema::program_key::name);
+  append_string(text, schema::program_name);
+  append_key(text, ", ", schema::program_key::version);
   append_string(text, version);
-  text += "},\n \"settings\": {\"threads\": ";
+  append_key(text, "},\n ", schema::key::settings);
+  append_key(text, "{", schema::settings_key::threads);
   append_integer(text, threads);
-  text += ", \"byte_order\": ";
+  append_key(text, ", ", schema::settings_key::byte_order);
   append_string(text, byte_order);
   text += "}";
   body_.clear();
@@ -184,15 +209,17 @@ void ResultsFile::begin(std::string_view version, int threads, std::string_view 
 
 void ResultsFile::input(std::string_view path, std::int32_t N, std::int64_t file_bytes,
                         std::string_view matrix_sha256, double seconds) {
-  std::string text = ",\n \"input\": {\"path\": ";
+  std::string text;
+  append_key(text, ",\n ", schema::key::input);
+  append_key(text, "{", schema::input_key::path);
   append_string(text, path);
-  text += ", \"N\": ";
+  append_key(text, ", ", schema::input_key::N);
   append_integer(text, N);
-  text += ", \"bytes\": ";
+  append_key(text, ", ", schema::input_key::bytes);
   append_integer(text, file_bytes);
-  text += ", \"matrix_sha256\": ";
+  append_key(text, ", ", schema::input_key::matrix_sha256);
   append_string(text, matrix_sha256);
-  text += ", \"seconds\": ";
+  append_key(text, ", ", schema::common_key::seconds);
   append_number(text, seconds);
   text += "}";
   body_.append(text);
@@ -201,11 +228,13 @@ void ResultsFile::input(std::string_view path, std::int32_t N, std::int64_t file
 
 void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double seconds) {
   direct_eigenvalues_.assign(E.begin(), E.end());
-  std::string text = ",\n \"direct\": {\"IERR\": ";
+  std::string text;
+  append_key(text, ",\n ", schema::key::direct);
+  append_key(text, "{", schema::direct_key::IERR);
   append_integer(text, IERR);
-  text += ", \"seconds\": ";
+  append_key(text, ", ", schema::common_key::seconds);
   append_number(text, seconds);
-  text += ",\n  \"eigenvalues\": ";
+  append_key(text, ",\n  ", schema::direct_key::eigenvalues);
   append_numbers(text, E);
   text += "}";
   body_.append(text);
@@ -214,21 +243,25 @@ void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double se
 
 void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM,
                          std::span<const std::int32_t> BSTART) {
-  std::string text = ",\n \"blocks\": {\"NBLOCKS\": ";
+  std::string text;
+  append_key(text, ",\n ", schema::key::blocks);
+  append_key(text, "{", schema::blocks_key::NBLOCKS);
   append_integer(text, NBLOCKS);
-  text += ", \"layout\": [";
+  append_key(text, ", ", schema::blocks_key::layout);
+  text += "[";
   for (std::size_t b = 0; b < BDIM.size(); ++b) {
-    text += b == 0 ? "\n  {\"block\": " : ",\n  {\"block\": ";
+    append_key(text, b == 0 ? "\n  {" : ",\n  {", schema::layout_key::block);
     append_integer(text, static_cast<std::int64_t>(b) + 1);
-    text += ", \"dimension\": ";
+    append_key(text, ", ", schema::layout_key::dimension);
     append_integer(text, BDIM[b]);
-    text += ", \"start\": ";
+    append_key(text, ", ", schema::layout_key::start);
     append_integer(text, BSTART[b]);
-    text += ", \"end\": ";
+    append_key(text, ", ", schema::layout_key::end);
     append_integer(text, std::int64_t{BSTART[b]} + BDIM[b] - 1);
     text += "}";
   }
-  text += "]},\n \"sweeps\": [";
+  append_key(text, "]},\n ", schema::key::sweeps);
+  text += "[";
   body_.append(text);
   stage_ = Stage::laid_out;
 }
@@ -237,9 +270,10 @@ void ResultsFile::block(std::int32_t IB, std::span<const double> W) {
   std::string text;
   if (IB == 1) {
     sweep_.clear();
-    text = "\n  {\"ITER\": ";
+    append_key(text, "\n  {", schema::sweep_key::ITER);
     append_integer(text, sweeps_ + 1);
-    text += ", \"W\": [";
+    append_key(text, ", ", schema::sweep_key::W);
+    text += "[";
   } else {
     text = ", ";
   }
@@ -251,17 +285,17 @@ void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DEL
   const std::size_t N = E.size();
   std::string text(sweeps_ > 0 ? "," : "");
   text += sweep_.published();
-  text += "], \"E(1)\": ";
+  append_key(text, "], ", schema::sweep_key::E1);
   append_number(text, E[0]);
-  text += ", \"E(2)\": ";
+  append_key(text, ", ", schema::sweep_key::E2);
   append_number(text, E[1]);
-  text += ", \"E(N-1)\": ";
+  append_key(text, ", ", schema::sweep_key::EN1);
   append_number(text, E[N - 2]);
-  text += ", \"E(N)\": ";
+  append_key(text, ", ", schema::sweep_key::EN);
   append_number(text, E[N - 1]);
-  text += ", \"DELTA\": ";
+  append_key(text, ", ", schema::sweep_key::DELTA);
   append_number(text, DELTA);
-  text += ", \"seconds\": ";
+  append_key(text, ", ", schema::common_key::seconds);
   append_number(text, seconds);
   text += "}";
   body_.append(text);
@@ -271,28 +305,31 @@ void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DEL
 
 void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<const double> E,
                       double block_seconds) {
-  std::string text = ",\n \"end\": {\"converged\": ";
+  std::string text;
+  append_key(text, ",\n ", schema::key::end);
+  append_key(text, "{", schema::end_key::converged);
   text += DELTA <= TOL ? "true" : "false";
-  text += ", \"sweeps\": ";
+  append_key(text, ", ", schema::end_key::sweeps);
   append_integer(text, ITER);
-  text += ", \"TOL\": ";
+  append_key(text, ", ", schema::end_key::TOL);
   append_number(text, TOL);
-  text += ", \"seconds\": ";
+  append_key(text, ", ", schema::common_key::seconds);
   append_number(text, block_seconds);
-  text += ", \"results_seconds\": ";
+  append_key(text, ", ", schema::end_key::results_seconds);
   append_number(text, writing_seconds_);
-  text += ",\n  \"E\": ";
+  append_key(text, ",\n  ", schema::end_key::E);
   append_numbers(text, E);
-  text += ",\n  \"by_rank\": [";
+  append_key(text, ",\n  ", schema::end_key::by_rank);
+  text += "[";
   const std::vector<std::size_t> order = positions_by_rank(E);
   for (std::size_t k = 0; k < order.size() && k < direct_eigenvalues_.size(); ++k) {
-    text += k == 0 ? "\n   {\"rank\": " : ",\n   {\"rank\": ";
+    append_key(text, k == 0 ? "\n   {" : ",\n   {", schema::pair_key::rank);
     append_integer(text, static_cast<std::int64_t>(k) + 1);
-    text += ", \"position\": ";
+    append_key(text, ", ", schema::pair_key::position);
     append_integer(text, static_cast<std::int64_t>(order[k]) + 1);
-    text += ", \"direct\": ";
+    append_key(text, ", ", schema::pair_key::direct);
     append_number(text, direct_eigenvalues_[k]);
-    text += ", \"block\": ";
+    append_key(text, ", ", schema::pair_key::block);
     append_number(text, E[order[k]]);
     text += "}";
   }
@@ -302,10 +339,14 @@ void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<con
   stage_ = Stage::ended;
 }
 
-std::string_view ResultsFile::state_word() const { return stage_ == Stage::ended ? "finished" : "running"; }
+std::string_view ResultsFile::state_word() const {
+  return stage_ == Stage::ended ? schema::state_word::finished : schema::state_word::running;
+}
 
 int ResultsFile::write() {
-  const std::string state = ",\n \"state\": \"" + std::string(state_word()) + "\"";
+  std::string state;
+  append_key(state, ",\n ", schema::key::state);
+  append_string(state, state_word());
   const std::string_view pieces[] = {body_.published(), stage_ >= Stage::laid_out ? "\n ]" : "", state,
                                      end_.published(), "\n}\n"};
   return replacement_.replace(pieces);
@@ -313,21 +354,35 @@ int ResultsFile::write() {
 
 void ResultsFile::write_failure(std::string_view report, int exit_status) noexcept {
   const auto put = [](std::string_view piece) { failure_text.put(piece); };
-  put(",\n \"failure\": {\"exit_status\": ");
+  // The state and the sweep in progress are assembled here too: the pieces
+  // below must not allocate.
+  const std::size_t start = failure_text.text().size();
+  put_key(put, ",\n ", schema::key::state);
+  put("\"");
+  put(schema::state_word::failed);
+  put("\"");
+  const std::size_t state_end = failure_text.text().size();
+  put_key(put, ",\n ", schema::key::sweep_in_progress);
+  const std::size_t sweep_key_end = failure_text.text().size();
+  put_key(put, ",\n ", schema::key::failure);
+  put("{");
+  put_key(put, "", schema::failure_key::exit_status);
   char digits[24];
   put(std::string_view(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, exit_status).ptr - digits)));
-  put(", \"report\": \"");
+  put_key(put, ", ", schema::failure_key::report);
+  put("\"");
   escape_json(report, put);
   put("\"}");
+  const std::string_view assembled = failure_text.text();
   const std::string_view sweep = sweep_.published();
   const std::string_view pieces[] = {body_.published(),
                                      stage_.load() >= Stage::laid_out ? "\n ]" : "",
-                                     ",\n \"state\": \"failed\"",
+                                     assembled.substr(start, state_end - start),
                                      end_.published(),
-                                     sweep.empty() ? "" : ",\n \"sweep_in_progress\": ",
+                                     sweep.empty() ? "" : assembled.substr(state_end, sweep_key_end - state_end),
                                      sweep,
                                      sweep.empty() ? "" : "]}",
-                                     failure_text.text(),
+                                     assembled.substr(sweep_key_end),
                                      "\n}\n"};
   replacement_.replace(pieces);
 }

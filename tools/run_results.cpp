@@ -3,50 +3,69 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
 
+#include "eigen/extended.hpp"
+#include "records/results_schema.hpp"
 #include "tools/json_value.hpp"
+#include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
 
 namespace scrtool {
 
 namespace {
 
+namespace schema = blockeig::results_schema;
+
+// A state longer than this is cut where it is shown.
+constexpr std::size_t most_state_bytes = 60;
+
+std::string quoted(std::string_view key) { return "\"" + std::string(key) + "\""; }
+
 class Reader {
  public:
   explicit Reader(std::string_view name) : name_(name) {}
 
-  [[noreturn]] void fail(const std::string& what) const {
-    throw ToolError(std::string(name_) + ": " + what);
-  }
+  [[noreturn]] void fail(const std::string& what) const { throw ToolError(printable(name_) + ": " + what); }
 
-  const JsonValue& member(const JsonValue& object, std::string_view key, std::string_view where) const {
-    const JsonValue* value = object.find(key);
-    if (value == nullptr) fail(std::string(where) + " has no \"" + std::string(key) + "\"");
+  JsonValue member(const std::optional<JsonValue>& value, std::string_view key, std::string_view where) const {
+    if (!value) fail(std::string(where) + " has no " + quoted(key));
     return *value;
   }
 
-  // A double: a number, or "NaN", "Infinity", "-Infinity".
+  JsonValue member(const JsonValue& object, std::string_view key, std::string_view where) const {
+    return member(object.find(key), key, where);
+  }
+
+  // A double: a number, or one of the words that stand for NaN and the
+  // infinities.
   double number(const JsonValue& value, std::string_view what) const {
-    if (value.kind == JsonValue::Kind::number) return value.number;
-    if (value.kind == JsonValue::Kind::string) {
-      if (value.text == "NaN") return std::numeric_limits<double>::quiet_NaN();
-      if (value.text == "Infinity") return std::numeric_limits<double>::infinity();
-      if (value.text == "-Infinity") return -std::numeric_limits<double>::infinity();
+    if (value.kind() == JsonValue::Kind::number) return value.number();
+    if (value.kind() == JsonValue::Kind::string) {
+      const std::string text = value.text();
+      if (text == schema::number_word::nan) return std::numeric_limits<double>::quiet_NaN();
+      if (text == schema::number_word::infinity) return std::numeric_limits<double>::infinity();
+      if (text == schema::number_word::minus_infinity) return -std::numeric_limits<double>::infinity();
     }
     fail(std::string(what) + " is not a number");
   }
 
   std::int64_t integer(const JsonValue& value, std::string_view what) const {
-    if (value.kind != JsonValue::Kind::number || !value.integral || std::fabs(value.number) > 2147483647.0)
+    if (value.kind() != JsonValue::Kind::number || !value.integral() || std::fabs(value.number()) > 2147483647.0)
       fail(std::string(what) + " is not an integer");
-    return static_cast<std::int64_t>(value.number);
+    return static_cast<std::int64_t>(value.number());
+  }
+
+  // An array of numbers, handed to `take` one by one.
+  template <typename Take>
+  void numbers(const JsonValue& value, std::string_view what, Take&& take) const {
+    if (value.kind() != JsonValue::Kind::array) fail(std::string(what) + " is not an array");
+    value.for_each_item([&](const JsonValue& item) { take(number(item, what)); });
   }
 
   std::vector<double> numbers(const JsonValue& value, std::string_view what) const {
-    if (value.kind != JsonValue::Kind::array) fail(std::string(what) + " is not an array");
     std::vector<double> out;
-    for (const JsonValue& item : value.items) out.push_back(number(item, what));
+    if (value.kind() == JsonValue::Kind::array) out.reserve(value.size());
+    numbers(value, what, [&](double v) { out.push_back(v); });
     return out;
   }
 
@@ -55,41 +74,66 @@ class Reader {
 };
 
 // Rank k: the k-th smallest value of `final_values` (NaN last, equal values
-// in position order) beside the k-th direct eigenvalue.
+// in position order) beside the k-th direct eigenvalue. Only as many values
+// as there are direct eigenvalues are ranked.
 std::vector<RankPair> pair_by_rank(const std::vector<double>& direct, const std::vector<double>& final_values) {
-  std::vector<std::size_t> order(final_values.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    if (std::isnan(final_values[a]) || std::isnan(final_values[b]))
-      return !std::isnan(final_values[a]) && std::isnan(final_values[b]);
-    return final_values[a] < final_values[b];
-  });
+  const auto before = [&](std::size_t a, std::size_t b) {
+    const double x = final_values[a], y = final_values[b];
+    if (std::isnan(x) || std::isnan(y)) return std::isnan(x) == std::isnan(y) ? a < b : std::isnan(y);
+    return x < y || (x == y && a < b);
+  };
+  // The first k positions in that order, kept as a heap whose top is the
+  // last of them: memory for k positions, time N log k.
+  const std::size_t k = std::min(direct.size(), final_values.size());
+  std::vector<std::size_t> order;
+  order.reserve(k);
+  for (std::size_t position = 0; position < final_values.size() && k > 0; ++position) {
+    if (order.size() < k) {
+      order.push_back(position);
+      std::push_heap(order.begin(), order.end(), before);
+    } else if (before(position, order.front())) {
+      std::pop_heap(order.begin(), order.end(), before);
+      order.back() = position;
+      std::push_heap(order.begin(), order.end(), before);
+    }
+  }
+  std::sort_heap(order.begin(), order.end(), before);
   std::vector<RankPair> pairs;
-  for (std::size_t k = 0; k < order.size() && k < direct.size(); ++k)
+  pairs.reserve(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k)
     pairs.push_back({static_cast<std::int64_t>(k + 1), static_cast<std::int64_t>(order[k] + 1), direct[k],
                      final_values[order[k]]});
   return pairs;
 }
 
-// E after a sweep from its blocks' W: the blocks' values in block order,
-// then the lowest value of every block brought to the front (block b's to
-// position b), as the sweep's reordering does.
-std::vector<double> values_after_sweep(const std::vector<std::vector<double>>& w) {
-  std::vector<double> E;
-  std::vector<std::size_t> starts;
-  for (const std::vector<double>& block : w) {
-    starts.push_back(E.size());
-    E.insert(E.end(), block.begin(), block.end());
-  }
-  for (std::size_t b = 1; b < starts.size(); ++b) {
-    if (starts[b] >= E.size() || b > starts[b]) continue;
-    std::rotate(E.begin() + static_cast<std::ptrdiff_t>(b), E.begin() + static_cast<std::ptrdiff_t>(starts[b]),
-                E.begin() + static_cast<std::ptrdiff_t>(starts[b]) + 1);
-  }
+// E after a sweep from its blocks' W (an array of arrays of numbers, read
+// already): the lowest value of every block brought to the front in block
+// order (block b's to position b), as the sweep's reordering does, then the
+// blocks' other values in block order.
+std::vector<double> values_after_sweep(const JsonValue& w, const Reader& r) {
+  std::size_t values = 0, heads = 0;
+  w.for_each_item([&](const JsonValue& block) {
+    const std::size_t size = block.size();
+    values += size;
+    heads += size > 0;
+  });
+  std::vector<double> E(values);
+  std::size_t head = 0, rest = heads;
+  w.for_each_item([&](const JsonValue& block) {
+    bool first = true;
+    r.numbers(block, "\"W\"", [&](double v) {
+      E[first ? head++ : rest++] = v;
+      first = false;
+    });
+  });
   return E;
 }
 
 }  // namespace
+
+double RankPair::difference() const {
+  return static_cast<double>(blockeig::ext(block) - blockeig::ext(direct));
+}
 
 bool looks_like_json(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
@@ -99,65 +143,90 @@ bool looks_like_json(std::string_view text) {
 RunResults read_results(std::string_view text, std::string_view name) {
   const JsonValue d = parse_json(text, name);
   const Reader r(name);
-  if (d.kind != JsonValue::Kind::object) r.fail("not a blockeig results file");
-  const JsonValue* format = d.find("format");
-  if (format == nullptr || d.find("program") == nullptr) r.fail("not a blockeig results file");
-  if (r.integer(*format, "\"format\"") != 1)
-    r.fail("results format " + std::to_string(r.integer(*format, "\"format\"")) + " is newer than this scrtool reads (1)");
+  if (d.kind() != JsonValue::Kind::object) r.fail("not a blockeig results file");
+  namespace key = schema::key;
+  const auto [format, program, state, input, direct, blocks, sweeps, end] =
+      d.find(std::array{key::format, key::program, key::state, key::input, key::direct, key::blocks, key::sweeps,
+                        key::end});
+  if (!format || !program) r.fail("not a blockeig results file");
+  const std::int64_t version = r.integer(*format, quoted(key::format));
+  if (version < 1) r.fail("results format " + std::to_string(version) + " is not a valid format number");
+  if (version != schema::format_version)
+    r.fail("results format " + std::to_string(version) + " is newer than this scrtool reads (" +
+           std::to_string(schema::format_version) + ")");
 
   RunResults results;
-  const JsonValue& state = r.member(d, "state", "the document");
-  if (state.kind != JsonValue::Kind::string) r.fail("\"state\" is not a string");
-  results.state = state.text;
-  if (const JsonValue* input = d.find("input"))
-    results.n = static_cast<std::int32_t>(r.integer(r.member(*input, "N", "\"input\""), "\"N\""));
-  if (const JsonValue* direct = d.find("direct")) {
-    results.ierr = static_cast<std::int32_t>(r.integer(r.member(*direct, "IERR", "\"direct\""), "\"IERR\""));
-    results.direct = r.numbers(r.member(*direct, "eigenvalues", "\"direct\""), "a direct eigenvalue");
+  const JsonValue state_value = r.member(state, key::state, "the document");
+  if (state_value.kind() != JsonValue::Kind::string) r.fail(quoted(key::state) + " is not a string");
+  results.state = state_value.text();
+  if (input) {
+    const std::string_view N = schema::input_key::N;
+    results.n = static_cast<std::int32_t>(r.integer(r.member(*input, N, quoted(key::input)), quoted(N)));
   }
-  if (const JsonValue* blocks = d.find("blocks"))
-    results.nblocks = static_cast<std::int32_t>(r.integer(r.member(*blocks, "NBLOCKS", "\"blocks\""), "\"NBLOCKS\""));
-  const JsonValue* end = d.find("end");
-  if (end != nullptr) {
-    results.tol = r.number(r.member(*end, "TOL", "\"end\""), "\"TOL\"");
-    const JsonValue& converged = r.member(*end, "converged", "\"end\"");
-    if (converged.kind != JsonValue::Kind::boolean) r.fail("\"converged\" is not true or false");
-    results.converged = converged.boolean;
+  if (direct) {
+    const std::string_view IERR = schema::direct_key::IERR, eigenvalues = schema::direct_key::eigenvalues;
+    results.ierr = static_cast<std::int32_t>(r.integer(r.member(*direct, IERR, quoted(key::direct)), quoted(IERR)));
+    results.direct = r.numbers(r.member(*direct, eigenvalues, quoted(key::direct)), "a direct eigenvalue");
   }
-  std::vector<std::vector<double>> last_w;
-  if (const JsonValue* sweeps = d.find("sweeps")) {
-    if (sweeps->kind != JsonValue::Kind::array) r.fail("\"sweeps\" is not an array");
-    for (const JsonValue& s : sweeps->items) {
+  if (blocks) {
+    const std::string_view NBLOCKS = schema::blocks_key::NBLOCKS;
+    results.nblocks = static_cast<std::int32_t>(r.integer(r.member(*blocks, NBLOCKS, quoted(key::blocks)), quoted(NBLOCKS)));
+  }
+  if (end) {
+    const std::string_view TOL = schema::end_key::TOL, converged = schema::end_key::converged;
+    results.tol = r.number(r.member(*end, TOL, quoted(key::end)), quoted(TOL));
+    const JsonValue converged_value = r.member(*end, converged, quoted(key::end));
+    if (converged_value.kind() != JsonValue::Kind::boolean) r.fail(quoted(converged) + " is not true or false");
+    results.converged = converged_value.boolean();
+  }
+  std::optional<JsonValue> last_w;
+  if (sweeps) {
+    if (sweeps->kind() != JsonValue::Kind::array) r.fail(quoted(key::sweeps) + " is not an array");
+    namespace sweep_key = schema::sweep_key;
+    sweeps->for_each_item([&](const JsonValue& s) {
       const std::string where = "sweep " + std::to_string(results.sweeps.size() + 1);
+      const auto [ITER, E1, E2, EN1, EN, DELTA, W] = s.find(std::array{
+          sweep_key::ITER, sweep_key::E1, sweep_key::E2, sweep_key::EN1, sweep_key::EN, sweep_key::DELTA, sweep_key::W});
+      const auto value = [&](const std::optional<JsonValue>& member, std::string_view key) {
+        return r.number(r.member(member, key, where), where + " " + quoted(key));
+      };
       SweepLine line;
-      line.iter = static_cast<std::int32_t>(r.integer(r.member(s, "ITER", where), where + " \"ITER\""));
+      line.iter = static_cast<std::int32_t>(r.integer(r.member(ITER, sweep_key::ITER, where), where + " " + quoted(sweep_key::ITER)));
       if (line.iter != static_cast<std::int32_t>(results.sweeps.size() + 1)) r.fail(where + " is numbered " + std::to_string(line.iter));
-      line.e1 = r.number(r.member(s, "E(1)", where), where + " \"E(1)\"");
-      line.e2 = r.number(r.member(s, "E(2)", where), where + " \"E(2)\"");
-      line.en1 = r.number(r.member(s, "E(N-1)", where), where + " \"E(N-1)\"");
-      line.en = r.number(r.member(s, "E(N)", where), where + " \"E(N)\"");
-      line.delta = r.number(r.member(s, "DELTA", where), where + " \"DELTA\"");
+      line.e1 = value(E1, sweep_key::E1);
+      line.e2 = value(E2, sweep_key::E2);
+      line.en1 = value(EN1, sweep_key::EN1);
+      line.en = value(EN, sweep_key::EN);
+      line.delta = value(DELTA, sweep_key::DELTA);
       line.tol = results.tol;
-      const JsonValue& w = r.member(s, "W", where);
-      if (w.kind != JsonValue::Kind::array) r.fail(where + " \"W\" is not an array");
-      last_w.clear();
-      for (const JsonValue& block : w.items) last_w.push_back(r.numbers(block, where + " \"W\""));
+      const JsonValue w = r.member(W, sweep_key::W, where);
+      const std::string what = where + " " + quoted(sweep_key::W);
+      if (w.kind() != JsonValue::Kind::array) r.fail(what + " is not an array");
+      // Every sweep's W is checked; only the last one's values are kept.
+      w.for_each_item([&](const JsonValue& block) { r.numbers(block, what, [](double) {}); });
+      last_w = w;
       results.sweeps.push_back(line);
-    }
+    });
   }
-  if (end != nullptr) {
-    const JsonValue& by_rank = r.member(*end, "by_rank", "\"end\"");
-    if (by_rank.kind != JsonValue::Kind::array) r.fail("\"by_rank\" is not an array");
-    for (const JsonValue& p : by_rank.items)
-      results.pairs.push_back({r.integer(r.member(p, "rank", "a pair"), "\"rank\""),
-                               r.integer(r.member(p, "position", "a pair"), "\"position\""),
-                               r.number(r.member(p, "direct", "a pair"), "\"direct\""),
-                               r.number(r.member(p, "block", "a pair"), "\"block\"")});
+  if (end) {
+    namespace pair_key = schema::pair_key;
+    const JsonValue by_rank = r.member(*end, schema::end_key::by_rank, quoted(key::end));
+    if (by_rank.kind() != JsonValue::Kind::array) r.fail(quoted(schema::end_key::by_rank) + " is not an array");
+    by_rank.for_each_item([&](const JsonValue& p) {
+      const auto [rank, position, direct_value, block] =
+          p.find(std::array{pair_key::rank, pair_key::position, pair_key::direct, pair_key::block});
+      results.pairs.push_back({r.integer(r.member(rank, pair_key::rank, "a pair"), quoted(pair_key::rank)),
+                               r.integer(r.member(position, pair_key::position, "a pair"), quoted(pair_key::position)),
+                               r.number(r.member(direct_value, pair_key::direct, "a pair"), quoted(pair_key::direct)),
+                               r.number(r.member(block, pair_key::block, "a pair"), quoted(pair_key::block))});
+    });
   } else {
-    results.pairs = pair_by_rank(results.direct, values_after_sweep(last_w));
+    results.pairs = pair_by_rank(results.direct, last_w ? values_after_sweep(*last_w, r) : std::vector<double>());
   }
   return results;
 }
+
+std::string shown_state(const RunResults& results) { return printable(results.state, most_state_bytes); }
 
 Transcript as_transcript(const RunResults& results) {
   Transcript t;

@@ -18,8 +18,13 @@ struct RankPair {
   std::int64_t position = 0;  // where the block value stands in E
   double direct = 0;
   double block = 0;
+  // block - direct: the exact difference, rounded once.
+  double difference() const;
 };
 
+// What a results file holds of a run: only what scrtool shows, so that a
+// file costs little more memory than its text (a few bytes for every
+// number that is kept), whatever else it holds.
 struct RunResults {
   std::string state;  // "running", "finished" or "failed"
   std::optional<std::int32_t> n;
@@ -39,8 +44,13 @@ bool looks_like_json(std::string_view text);
 
 // Reads a results file. Throws ToolError naming the file for what is not
 // JSON, a format other than 1, and numbers or sections that are missing or
-// of the wrong kind.
+// of the wrong kind. Takes time in proportion to the text (and N log N for
+// the pairing of a run that has not ended).
 RunResults read_results(std::string_view text, std::string_view name);
+
+// The run's state as a message or a picture may show it: its bytes made
+// printable and cut to a length that fits a line.
+std::string shown_state(const RunResults& results);
 
 // The sweeps and the direct summary in the shape of a transcript, at full
 // precision, for the sweep plot.

@@ -271,7 +271,8 @@ std::string sweep_count(std::size_t sweeps) { return std::to_string(sweeps) + (s
 // A results file that has at least one finished sweep.
 RunResults read_results_with_sweeps(const std::string& text, const std::string& input) {
   RunResults results = read_results(text, input);
-  if (results.sweeps.empty()) throw ToolError(input + ": the run has no finished sweep yet (state \"" + results.state + "\")");
+  if (results.sweeps.empty())
+    throw ToolError(printable(input) + ": the run has no finished sweep yet (state \"" + shown_state(results) + "\")");
   return results;
 }
 
@@ -305,7 +306,7 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   require_operands(p, 1, "results file");
   const std::string& input = p.positional[0];
   const std::string text = read_file(input);
-  if (!looks_like_json(text)) throw ToolError(input + ": not a results file (blockeig --results FILE writes one)");
+  if (!looks_like_json(text)) throw ToolError(printable(input) + ": not a results file (blockeig --results FILE writes one)");
   const RunResults results = read_results_with_sweeps(text, input);
   const std::optional<std::string> output = p.value("--output");
   if (!output || *output == "-") {

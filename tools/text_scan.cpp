@@ -1,5 +1,6 @@
 #include "tools/text_scan.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -128,22 +129,25 @@ std::size_t printable_character(std::string_view s) {
 
 }  // namespace
 
-std::string printable(std::string_view bytes) {
+std::string printable(std::string_view bytes) { return printable(bytes, std::string_view::npos); }
+
+std::string printable(std::string_view bytes, std::size_t most) {
   static constexpr char hex[] = "0123456789abcdef";
+  static constexpr std::string_view cut = "...";
   std::string out;
-  out.reserve(bytes.size());
+  out.reserve(std::min(bytes.size(), most));
+  std::size_t fits_with_cut = 0;  // the longest prefix of `out` that leaves room for the mark
   while (!bytes.empty()) {
-    std::size_t length = printable_character(bytes);
-    if (length > 0) {
-      out.append(bytes.substr(0, length));
-    } else {
-      const unsigned char b = static_cast<unsigned char>(bytes[0]);
-      out += "\\x";
-      out += hex[b >> 4];
-      out += hex[b & 15];
-      length = 1;
+    const std::size_t length = printable_character(bytes);
+    const char quoted[4] = {'\\', 'x', hex[static_cast<unsigned char>(bytes[0]) >> 4], hex[bytes[0] & 15]};
+    const std::string_view piece = length > 0 ? bytes.substr(0, length) : std::string_view(quoted, 4);
+    if (out.size() + piece.size() > most) {
+      out.resize(fits_with_cut);
+      return out += cut;
     }
-    bytes.remove_prefix(length);
+    out += piece;
+    if (out.size() + cut.size() <= most) fits_with_cut = out.size();
+    bytes.remove_prefix(std::max<std::size_t>(length, 1));
   }
   return out;
 }

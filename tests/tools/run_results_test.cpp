@@ -35,19 +35,35 @@ TEST(Json, NumbersAreTheNearestDouble) {
   };
   for (const auto& [text, value] : cases) {
     SCOPED_TRACE(text);
-    const JsonValue v = parse_json(std::string("[") + text + "]", "t");
-    ASSERT_EQ(v.items.size(), 1u);
-    EXPECT_EQ(bits(v.items[0].number), bits(value));
+    const std::string document = std::string("[") + text + "]";
+    const JsonValue v = parse_json(document, "t");
+    ASSERT_EQ(v.size(), 1u);
+    v.for_each_item([&](const JsonValue& item) { EXPECT_EQ(bits(item.number()), bits(value)); });
   }
-  EXPECT_TRUE(parse_json("7", "t").integral);
-  EXPECT_FALSE(parse_json("7.0", "t").integral);
+  EXPECT_TRUE(parse_json("7", "t").integral());
+  EXPECT_FALSE(parse_json("7.0", "t").integral());
 }
 
 TEST(Json, Strings) {
   const JsonValue v = parse_json(R"({"a\"b": "tab\there \u00e9 \ud83d\ude00 \/ \ud800"})", "t");
-  ASSERT_NE(v.find("a\"b"), nullptr);
-  EXPECT_EQ(v.find("a\"b")->text, "tab\there \xc3\xa9 \xf0\x9f\x98\x80 / \xef\xbf\xbd");
-  EXPECT_EQ(v.find("missing"), nullptr);
+  ASSERT_TRUE(v.find("a\"b"));
+  EXPECT_EQ(v.find("a\"b")->text(), "tab\there \xc3\xa9 \xf0\x9f\x98\x80 / \xef\xbf\xbd");
+  EXPECT_FALSE(v.find("missing"));
+}
+
+// A surrogate that is not half of a pair is U+FFFD, and what follows it is
+// read on its own.
+TEST(Json, LoneSurrogates) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"("\uD800\u0041")", "\xef\xbf\xbd" "A"},
+      {R"("\uD800\uD83D\uDE00")", "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+      {R"("\uDC00\uD800")", "\xef\xbf\xbd\xef\xbf\xbd"},
+      {R"("\uD800\n")", "\xef\xbf\xbd\n"},
+  };
+  for (const auto& [text, decoded] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(parse_json(text, "t").text(), decoded);
+  }
 }
 
 TEST(Json, ErrorsNameTheirPlace) {
@@ -79,6 +95,8 @@ TEST(ResultsReader, RefusedDocuments) {
   const std::pair<const char*, const char*> cases[] = {
       {"[1]", "r.json: not a blockeig results file"},
       {R"({"format": 2, "program": {}, "state": "running"})", "r.json: results format 2 is newer than this scrtool reads (1)"},
+      {R"({"format": 0, "program": {}, "state": "running"})", "r.json: results format 0 is not a valid format number"},
+      {R"({"format": -5, "program": {}, "state": "running"})", "r.json: results format -5 is not a valid format number"},
       {R"({"format": 1, "program": {}})", "r.json: the document has no \"state\""},
       {R"j({"format": 1, "program": {}, "state": "running", "sweeps": [{"ITER": 1, "W": [], "E(1)": "x"}]})j",
        "r.json: sweep 1 \"E(1)\" is not a number"},

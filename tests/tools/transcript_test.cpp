@@ -261,6 +261,23 @@ TEST(SweepPlot, ValuesSpanningMoreThanTheLargestDouble) {
   EXPECT_EQ(points_of(svg, "e1").size() + static_cast<std::size_t>(count_of(svg, "class=\"e1 outlier\"")), 6u);
 }
 
+// The sweep axis is numbered at whole multiples of one step: 2, 4, 6 and
+// not 1, 2, 4, 6.
+TEST(SweepPlot, SweepAxisTicksAreEvenlySpaced) {
+  const std::pair<int, const char*> cases[] = {{3, "1 2 3"}, {15, "2 4 6 8 10 12 14"}, {40, "5 10 15 20 25 30 35 40"}};
+  for (const auto& [sweeps, labels] : cases) {
+    SCOPED_TRACE(sweeps);
+    Transcript t;
+    for (int k = 1; k <= sweeps; ++k) t.sweeps.push_back({k, -1.0 / k, 0, 0, 0, 1.0 / k, 1e-6, k});
+    const std::string panel = panel_of(render_sweep_plot(t, "t.txt"), "e1");
+    std::string shown;
+    const std::regex tick("<text class=\"tick x\"[^>]*>(\\d+)</text>");
+    for (auto it = std::sregex_iterator(panel.begin(), panel.end(), tick); it != std::sregex_iterator(); ++it)
+      shown += (shown.empty() ? "" : " ") + (*it)[1].str();
+    EXPECT_EQ(shown, labels);
+  }
+}
+
 TEST(SweepPlot, NonFiniteValuesAreLeftOutAndNamesEscaped) {
   Transcript t = read_transcript(run, "run.txt");
   t.sweeps[1].e1 = std::numeric_limits<double>::quiet_NaN();
