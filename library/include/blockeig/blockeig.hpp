@@ -26,6 +26,7 @@
 #error "blockeig/blockeig.hpp needs C++20 (-std=c++20)"
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
