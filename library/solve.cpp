@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "blockeig/blockeig.hpp"
 #include "driver/direct_solve.hpp"
