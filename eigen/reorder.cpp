@@ -35,16 +35,19 @@ void move_pair_forward(VectorView<double> val, MatrixView<double> z, int n, int 
 void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart) {
   runtime::Array<double> buffer;
   runtime::allocate(buffer, {n});
+  reporder2(n, val, vec, nblocks, bstart, buffer.data());
+  runtime::deallocate(buffer);
+}
 
+void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart, double* buffer) {
   const VectorView<double> v{val};
   const MatrixView<double> z{vec, n};
   const VectorView<const int> start{bstart};
   // A leader outside the arrays cannot be moved; such a block is left alone.
   for (int b = 2; b <= nblocks && b <= n; ++b) {
     const int s = start(b);
-    if (s >= 1 && s <= n) move_pair_forward(v, z, n, b, s, buffer.data());
+    if (s >= 1 && s <= n) move_pair_forward(v, z, n, b, s, buffer);
   }
-  runtime::deallocate(buffer);
 }
 
 void reporder(int n, double* val, double* vec) {

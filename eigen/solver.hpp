@@ -110,6 +110,9 @@ void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag
 // Allocates a column buffer of n doubles per call; a refusal is reported
 // under the statement the caller set as the locus.
 void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart);
+// reporder2 with its column buffer given (n doubles, contents not read):
+// the same moves, and nothing allocated.
+void reporder2(int n, double* val, double* vec, int nblocks, const int* bstart, double* buffer);
 
 // Sorts the eigenpairs ascending by selection and exchange (the first of
 // equal minima is chosen; equal values may change their relative order).

@@ -112,6 +112,10 @@ class Pool {
     if (workers_tried_) return;
     workers_tried_ = true;
     const std::size_t helpers = static_cast<std::size_t>(wanted_ - 1);
+    // Room for every helper first: once a thread runs, keeping it must not
+    // fail (a caller whose operator new throws would unwind into joining a
+    // thread that waits for work).
+    workers_.reserve(helpers);
     const std::uint64_t current = generation_.load(std::memory_order_acquire);
     // A platform that refuses a thread, or the address space for its stacks,
     // leaves fewer helpers; the tasks and their results stay the same.

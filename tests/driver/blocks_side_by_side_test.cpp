@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/sweep_engine.hpp"
 #include "support/child_process.hpp"
 #include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"
@@ -68,8 +69,8 @@ TEST(BlocksSideBySide, EveryThreadCountGivesTheSameBytes) {
 }
 
 // Order 42 in two blocks of 21: the second block joins the first only with
-// one buffer for its five arrays, 2*21*21 + 2*42*21 + 21 doubles. Refused
-// every time, the block waits for the first and runs alone, in every sweep.
+// one buffer for its five arrays. Refused every time, the block waits for
+// the first and runs alone, in every sweep.
 TEST(BlocksSideBySide, BlockWithoutMemoryWaitsAndRunsAlone) {
 #ifdef BLOCKEIG_UNDER_ASAN
   GTEST_SKIP() << "AddressSanitizer owns malloc: a preloaded one is not called";
@@ -78,7 +79,7 @@ TEST(BlocksSideBySide, BlockWithoutMemoryWaitsAndRunsAlone) {
   const std::string scr = scr_file(42, random_symmetric_matrix(42, 6));
   const Outcome plain = run(scr, "2\n", {"BLOCKEIG_THREADS=2"});
   ASSERT_EQ(plain.result.status, 0);
-  const std::string spare_bytes = std::to_string((2 * 21 * 21 + 2 * 42 * 21 + 21) * sizeof(double));
+  const std::string spare_bytes = std::to_string(block_work_doubles(42, 21) * sizeof(double));
   const Outcome refused = run(scr, "2\n",
                               {"BLOCKEIG_THREADS=2", std::string("LD_PRELOAD=") + REFUSE_ALLOCATION_LIB,
                                "REFUSE_ALLOCATION_BYTES=" + spare_bytes});

@@ -1,0 +1,41 @@
+#include <string>
+
+#include "blockeig/blockeig.hpp"
+#include "eigen/extended.hpp"
+
+namespace blockeig {
+
+namespace {
+
+// What an error says when there was no memory for its own message.
+const char* plain_text(Errc code) {
+  switch (code) {
+    case Errc::bad_order: return "blockeig: bad order";
+    case Errc::bad_matrix: return "blockeig: bad matrix";
+    case Errc::bad_block_count: return "blockeig: bad block count";
+    case Errc::bad_thread_count: return "blockeig: bad thread count";
+    case Errc::out_of_memory: return "blockeig: memory refused";
+    case Errc::file_error: return "blockeig: file error";
+    case Errc::damaged_file: return "blockeig: damaged matrix file";
+  }
+  return "blockeig: error";
+}
+
+}  // namespace
+
+Error::Error(Errc code, std::string_view message, int system_error) noexcept
+    : code_(code), system_error_(system_error) {
+  try {
+    message_ = std::make_shared<const std::string>("blockeig: " + std::string(message));
+  } catch (...) {
+    // what() falls back to the plain text of the code.
+  }
+}
+
+const char* Error::what() const noexcept { return message_ ? message_->c_str() : plain_text(code_); }
+
+std::string_view version() noexcept { return BLOCKEIG_VERSION; }
+
+std::string_view arithmetic() noexcept { return extended_arithmetic; }
+
+}  // namespace blockeig

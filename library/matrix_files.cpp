@@ -1,0 +1,186 @@
+// Matrix files (A.SCR) for the library's callers: the program's acceptance
+// rules over a plain file descriptor, every refusal returned as an Error.
+// The record layout and its limits are io/record_format.hpp's.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "blockeig/blockeig.hpp"
+#include "io/record_format.hpp"
+#include "library/call.hpp"
+#include "runtime/replace_file.hpp"
+#include "runtime/run_constants.hpp"
+
+namespace blockeig {
+
+namespace {
+
+using io::marker_size;
+
+std::string number(std::int64_t value) { return std::to_string(value); }
+
+[[noreturn]] void refuse_file(const std::string& path, std::string_view doing, int error) {
+  throw Error(Errc::file_error, "cannot " + std::string(doing) + " " + path + ": " + std::strerror(error), error);
+}
+
+// A matrix file being read, front to back.
+class RecordReader {
+ public:
+  RecordReader(const std::string& path, bool reversed) : path_(path), reversed_(reversed) {
+    do fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) refuse_file(path_, "open", errno);
+  }
+  ~RecordReader() { ::close(fd_); }
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  // The leading marker of record `number`: its data length, checked as the
+  // program checks it (a record that cannot be whole is damaged before any
+  // memory is asked for its data).
+  std::int64_t begin_record(int record) {
+    char marker[marker_size];
+    const std::size_t got = read(marker, marker_size);
+    if (got == 0) damaged(record == 1 ? "the file is empty" : "the file holds record 1 only");
+    if (got < marker_size) damaged("the file ends inside the length marker of record " + number(record));
+    const auto length = io::load_item<std::int32_t>(marker, reversed_);
+    if (length < 0) damaged("the length marker of record " + number(record) + " is negative (" + number(length) + ")");
+    if (length > io::max_record_length)
+      damaged("the length marker of record " + number(record) + " (" + number(length) +
+              ") is above the record length limit " + number(io::max_record_length));
+    const std::int64_t left = bytes_left();
+    if (left >= 0 && left < std::int64_t{length} + static_cast<std::int64_t>(marker_size))
+      damaged("the file ends inside record " + number(record));
+    return length;
+  }
+
+  // The next `count` bytes into `into`; a file that ends first holds a
+  // damaged record.
+  void take(void* into, std::size_t count, int record) {
+    if (read(into, count) < count) damaged("the file ends inside record " + number(record));
+  }
+
+  // Passes over `count` bytes (the rest of a record and its trailing marker,
+  // which is not compared).
+  void pass(std::int64_t count, int record) {
+    char scratch[4096];
+    while (count > 0) {
+      const std::size_t piece = count < std::int64_t{sizeof scratch} ? static_cast<std::size_t>(count) : sizeof scratch;
+      take(scratch, piece, record);
+      count -= static_cast<std::int64_t>(piece);
+    }
+  }
+
+  [[noreturn]] void damaged(const std::string& what) const {
+    throw Error(Errc::damaged_file, path_ + ": " + what);
+  }
+
+ private:
+  // Up to `count` bytes; fewer only at the end of the file.
+  std::size_t read(void* into, std::size_t count) {
+    std::size_t got = 0;
+    while (got < count) {
+      const ssize_t n = ::read(fd_, static_cast<char*>(into) + got, count - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) refuse_file(path_, "read", errno);
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    return got;
+  }
+
+  // The bytes a regular file holds from here on; -1 for a stream.
+  std::int64_t bytes_left() const {
+    struct stat info;
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+    return here < 0 ? -1 : info.st_size - here;
+  }
+
+  std::string path_;
+  bool reversed_;
+  int fd_ = -1;
+};
+
+// Orders a matrix file can hold: from the smallest the program takes to
+// the largest whose matrix fits one record.
+void check_file_order(std::int64_t n, const std::string& path) {
+  if (n < run::min_matrix_order || n > io::max_matrix_order)
+    throw Error(Errc::bad_order, path + ": order " + number(n) + " is not from " + number(run::min_matrix_order) +
+                                     " to " + number(io::max_matrix_order) + " (a matrix file's record holds at most " +
+                                     number(io::max_record_length) + " bytes)");
+}
+
+// One writer at a time: a replacement's temporary file is named after the
+// process.
+std::mutex& writing() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+Matrix read_scr(const std::string& path, ByteOrder order) {
+  return library::guarded([&] {
+    RecordReader file(path, order == ByteOrder::big);
+    const std::int64_t order_bytes = file.begin_record(1);
+    if (order_bytes < 4) file.damaged("record 1 holds " + number(order_bytes) + " data bytes, too few for the order (4)");
+    char item[4];
+    file.take(item, sizeof item, 1);
+    file.pass(order_bytes - 4 + static_cast<std::int64_t>(marker_size), 1);
+    const auto n = io::load_item<std::int32_t>(item, order == ByteOrder::big);
+    check_file_order(n, path);
+
+    const std::int64_t matrix_bytes = file.begin_record(2);
+    const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    const auto needed = static_cast<std::int64_t>(count * sizeof(double));
+    if (matrix_bytes < needed)
+      file.damaged("record 2 holds " + number(matrix_bytes) + " data bytes; order " + number(n) + " needs " +
+                   number(needed));
+    Matrix m;
+    m.n = n;
+    m.elements.resize(count);
+    file.take(m.elements.data(), static_cast<std::size_t>(needed), 2);
+    file.pass(matrix_bytes - needed + static_cast<std::int64_t>(marker_size), 2);
+    if (order == ByteOrder::big)
+      for (double& x : m.elements) io::reverse_bytes(&x, sizeof x);
+    return m;
+  });
+}
+
+void write_scr(const std::string& path, MatrixRef a, ByteOrder order) {
+  const std::int32_t n = library::checked_order(a);
+  check_file_order(n, path);
+  library::guarded([&] {
+    const bool reversed = order == ByteOrder::big;
+    const std::size_t count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    const std::int32_t order_items[] = {n};
+    const std::string head = io::record_bytes(io::item_bytes<std::int32_t>(order_items, reversed), reversed);
+    char marker[marker_size];
+    io::store_item(static_cast<std::int32_t>(count * sizeof(double)), reversed, marker);
+    // The caller's matrix goes out as it lies when it is stored column by
+    // column in this machine's order; otherwise it is laid out so first.
+    std::string laid_out;
+    std::string_view matrix(reinterpret_cast<const char*>(a.data), count * sizeof(double));
+    if (reversed || a.row_stride != 1 || a.ld != a.n) {
+      laid_out.resize(count * sizeof(double));
+      char* out = laid_out.data();
+      for (std::int64_t j = 0; j < n; ++j)
+        for (std::int64_t i = 0; i < n; ++i, out += sizeof(double))
+          io::store_item(a.data[i * a.row_stride + j * a.ld], reversed, out);
+      matrix = laid_out;
+    }
+    const std::string_view pieces[] = {head, {marker, marker_size}, matrix, {marker, marker_size}};
+    const std::lock_guard lock(writing());
+    if (const int error = runtime::FileReplacement(path).replace(pieces); error != 0) refuse_file(path, "write", error);
+  });
+}
+
+}  // namespace blockeig

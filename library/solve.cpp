@@ -1,0 +1,138 @@
+// The direct solve and the block sweeps, on the engine the program runs.
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "blockeig/blockeig.hpp"
+#include "driver/direct_solve.hpp"
+#include "driver/sweep_engine.hpp"
+#include "eigen/solver.hpp"
+#include "library/call.hpp"
+#include "runtime/run_constants.hpp"
+
+namespace blockeig {
+
+namespace {
+
+using library::refuse_memory;
+
+MatrixInPlace in_place(const MatrixRef& a) {
+  return {a.data, library::checked_order(a), static_cast<std::ptrdiff_t>(a.row_stride),
+          static_cast<std::ptrdiff_t>(a.ld)};
+}
+
+std::unique_ptr<double[]> doubles(std::size_t count) {
+  std::unique_ptr<double[]> p(new (std::nothrow) double[count]);
+  if (!p) refuse_memory();
+  return p;
+}
+
+std::size_t square(std::int32_t n) { return static_cast<std::size_t>(n) * static_cast<std::size_t>(n); }
+
+DirectSolution solve_directly(const MatrixRef& a, const Options& options, bool vectors) {
+  const MatrixInPlace A = in_place(a);
+  return library::guarded([&] {
+    library::Call call(options.threads);
+    DirectSolution result;
+    result.values.resize(static_cast<std::size_t>(A.N));
+    std::unique_ptr<double[]> scratch;
+    double* C = nullptr;
+    if (vectors) {
+      result.vectors.resize(square(A.N));
+      C = result.vectors.data();
+    } else {
+      scratch = doubles(square(A.N));
+      C = scratch.get();
+    }
+    Tred12Work work;
+    if (!work.obtain(A.N)) refuse_memory();
+    direct_solve(A, C, result.values.data(), result.IERR, work, vectors);
+    return result;
+  });
+}
+
+// The block sweeps' memory from the heap, a refusal thrown; every block's W
+// kept for the observer.
+class LibraryBlocks final : public BlockHost {
+ public:
+  explicit LibraryBlocks(double* W) : W_(W) {}
+  void obtain_work(std::int32_t N, BlockRun& run) override {
+    if (!take_block_work(N, run)) refuse_memory();
+  }
+  void release_work(BlockRun& run) override { give_back_block_work(run); }
+  void block_solved(const Block& block, std::span<const double> W) override {
+    std::copy(W.begin(), W.end(), W_ + (block.start - 1));
+  }
+
+ private:
+  double* W_;
+};
+
+// A as the engine reads it: column by column with leading dimension N. A
+// matrix the caller holds otherwise is copied so.
+const double* column_major(const MatrixRef& a, const MatrixInPlace& A, std::unique_ptr<double[]>& copy) {
+  if (a.row_stride == 1 && a.ld == a.n) return a.data;
+  copy = doubles(square(A.N));
+  const std::size_t n = static_cast<std::size_t>(A.N);
+  for (std::int32_t c = 1; c <= A.N; ++c)
+    for (std::int32_t r = 1; r <= A.N; ++r) copy[static_cast<std::size_t>(r - 1) + static_cast<std::size_t>(c - 1) * n] = A(r, c);
+  return copy.get();
+}
+
+}  // namespace
+
+DirectSolution eigenvalues(MatrixRef a, const Options& options) { return solve_directly(a, options, false); }
+
+DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_directly(a, options, true); }
+
+BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer, const Options& options) {
+  const MatrixInPlace A = in_place(a);
+  const std::int32_t N = A.N;
+  if (nblocks < 1 || nblocks > N / 2)
+    throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
+                                           std::to_string(N / 2) + " (every block needs at least 2 positions)");
+  return library::guarded([&] {
+    library::Call call(options.threads);
+    std::unique_ptr<double[]> copy;
+    const double* A_data = column_major(a, A, copy);
+    BlockResult result;
+    result.BDIM.resize(static_cast<std::size_t>(nblocks));
+    result.BSTART.resize(static_cast<std::size_t>(nblocks));
+    lay_out_blocks(N, nblocks, result.BDIM.data(), result.BSTART.data());
+    const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
+    const std::unique_ptr<double[]> C = doubles(square(N));
+    result.E.resize(static_cast<std::size_t>(N));
+    double* E = result.E.data();
+    std::vector<double> W(static_cast<std::size_t>(N));
+    const std::unique_ptr<double[]> column = doubles(static_cast<std::size_t>(N));
+    LibraryBlocks blocks(W.data());
+
+    set_identity(N, C.get());
+    double EPREV = run::EPREV_start;
+    double DELTA = 0.0;
+    std::int32_t ITER = 0;
+    std::int32_t IERR = 0;
+    bool stop = false;
+    do {
+      ++ITER;
+      solve_blocks(layout, A_data, C.get(), E, ITER, IERR, blocks);
+      reporder2(N, E, C.get(), nblocks, result.BSTART.data(), column.get());
+      DELTA = sweep_delta(E[0], EPREV);
+      if (observer) {
+        const Sweep sweep{ITER, result.BDIM, result.BSTART, W, result.E, DELTA};
+        stop = call.as_caller([&] { return observer(sweep); }) == Decision::stop;
+      }
+      EPREV = E[0];
+    } while (!stop && run::another_sweep_follows(DELTA, run::TOL, ITER));
+    result.sweeps = ITER;
+    result.DELTA = DELTA;
+    result.converged = DELTA <= run::TOL;
+    result.stopped = stop;
+    return result;
+  });
+}
+
+}  // namespace blockeig

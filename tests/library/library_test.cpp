@@ -1,0 +1,330 @@
+// The library against the program: the same bits on every end-to-end case,
+// whatever the thread count and the way the caller stores the matrix; the
+// program's matrix files read and written; every error returned to the
+// caller, none ending the process or touching its signals.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfenv>
+#include <fenv.h>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "blockeig/blockeig.hpp"
+#include "io/record_format.hpp"
+#include "support/child_process.hpp"
+#include "support/end_to_end_matrices.hpp"
+#include "support/scr_file.hpp"
+
+namespace blockeig::testing {
+namespace {
+
+using nlohmann::json;
+
+// The results file writes every NaN as "NaN": NaNs match as NaNs, every
+// other double by its bits.
+bool same(double a, double b) {
+  return std::isnan(a) ? std::isnan(b) : std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+double number(const json& j) {
+  if (!j.is_string()) return j.get<double>();
+  const std::string word = j.get<std::string>();
+  if (word == "NaN") return std::numeric_limits<double>::quiet_NaN();
+  return word == "Infinity" ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
+}
+
+void expect_same(std::span<const double> got, const json& want, const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (std::size_t k = 0; k < got.size(); ++k)
+    EXPECT_TRUE(same(got[k], number(want[k]))) << what << "[" << k << "]: " << got[k] << " vs " << want[k];
+}
+
+json program_results(const EndToEndCase& c) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(c.n, c.matrix));
+  ChildOptions options;
+  options.directory = dir.path();
+  options.input = std::to_string(c.nblocks) + "\n";
+  const ChildResult r = run_child(BLOCKEIG_BIN, {"--results", "run.json"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return json::parse(read_file(dir / "run.json"));
+}
+
+// The same matrix stored row by row (element (i, j) at i * n + j).
+std::vector<double> row_by_row(const EndToEndCase& c) {
+  const std::size_t n = static_cast<std::size_t>(c.n);
+  std::vector<double> t(n * n);
+  for (std::size_t j = 0; j < n; ++j)
+    for (std::size_t i = 0; i < n; ++i) t[i * n + j] = c.matrix[i + j * n];
+  return t;
+}
+
+// Sweep by sweep, the Python tests hold the same calls to the results file
+// (tests/python); here the direct values and the final E, from both ways of
+// storing the matrix and with 1 to 3 threads.
+TEST(Library, SameBitsAsTheProgramOnEveryEndToEndCase) {
+  int index = 0;
+  for (const EndToEndCase& c : end_to_end_cases()) {
+    SCOPED_TRACE(c.name);
+    const json run = program_results(c);
+    const Options options{1 + index++ % 3};
+    const std::vector<double> rows = row_by_row(c);
+    for (const MatrixRef& a : {MatrixRef{c.matrix.data(), c.n, c.n}, MatrixRef{rows.data(), c.n, 1, c.n}}) {
+      const DirectSolution direct = eigenvalues(a, options);
+      EXPECT_EQ(direct.IERR, run["direct"]["IERR"].get<int>());
+      expect_same(direct.values, run["direct"]["eigenvalues"], "direct");
+      const BlockResult blocks = block_sweeps(a, c.nblocks, {}, options);
+      EXPECT_EQ(blocks.sweeps, run["end"]["sweeps"].get<int>());
+      EXPECT_EQ(blocks.converged, run["end"]["converged"].get<bool>());
+      expect_same(blocks.E, run["end"]["E"], "final E");
+    }
+  }
+}
+
+// A random matrix with a spread diagonal: the sweeps end within a few.
+std::vector<double> spread_matrix(int n) {
+  std::vector<double> a = random_symmetric_matrix(n, 21);
+  for (int i = 0; i < n; ++i) a[static_cast<std::size_t>(i + i * n)] += 2 * i;
+  return a;
+}
+
+TEST(Library, EigensystemsAndThreadCounts) {
+  const int n = 90;
+  const std::vector<double> a = spread_matrix(n);
+  const MatrixRef ref{a.data(), n, n};
+  const DirectSolution one = eigensystem(ref, {1});
+  ASSERT_EQ(one.vectors.size(), static_cast<std::size_t>(n * n));
+  EXPECT_EQ(eigenvalues(ref, {1}).values, one.values);
+  // Any thread count, any caller's thread, calls side by side: one answer.
+  const BlockResult reference = block_sweeps(ref, 3, {}, {1});
+  std::vector<BlockResult> results(4);
+  std::vector<DirectSolution> solutions(4);
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t)
+    callers.emplace_back([&, t] {
+      results[static_cast<std::size_t>(t)] = block_sweeps(ref, 3, {}, {t + 1});
+      solutions[static_cast<std::size_t>(t)] = eigensystem(ref, {4 - t});
+    });
+  for (std::thread& caller : callers) caller.join();
+  for (int t = 0; t < 4; ++t) {
+    EXPECT_EQ(results[static_cast<std::size_t>(t)].E, reference.E) << t;
+    EXPECT_EQ(results[static_cast<std::size_t>(t)].sweeps, reference.sweeps) << t;
+    EXPECT_EQ(solutions[static_cast<std::size_t>(t)].vectors, one.vectors) << t;
+  }
+}
+
+TEST(Library, ObserversStopThrowAndCallBack) {
+  const int n = 40;
+  const std::vector<double> a = spread_matrix(n);
+  const MatrixRef ref{a.data(), n, n};
+  const BlockResult full = block_sweeps(ref, 4, {}, {2});
+  ASSERT_GT(full.sweeps, 3);
+
+  int calls = 0;
+  const BlockResult stopped =
+      block_sweeps(ref, 4, [&](const Sweep&) { return ++calls == 2 ? Decision::stop : Decision::go_on; }, {2});
+  EXPECT_EQ(stopped.sweeps, 2);
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_FALSE(stopped.converged);
+
+  EXPECT_THROW(block_sweeps(ref, 4, [](const Sweep&) -> Decision { throw std::runtime_error("enough"); }, {2}),
+               std::runtime_error);
+
+  // A call from inside an observer runs at once, with its own thread count,
+  // and the outer call goes on as it would have.
+  const DirectSolution direct = eigenvalues(ref, {1});
+  const BlockResult outer = block_sweeps(ref, 4, [&](const Sweep&) {
+    EXPECT_EQ(eigenvalues(ref, {3}).values, direct.values);
+    return Decision::go_on;
+  }, {2});
+  EXPECT_EQ(outer.E, full.E);
+}
+
+std::vector<double> set_nan(std::vector<double> a, int n) {
+  a[static_cast<std::size_t>(7 + 3 * n)] = a[static_cast<std::size_t>(3 + 7 * n)] = std::numeric_limits<double>::quiet_NaN();
+  return a;
+}
+
+// A caller computing upward with the x87 unit at double precision, and
+// trapping invalid operations: the library computes as always, NaN included,
+// gives the caller's environment to its observer and back at the end.
+TEST(Library, CallersFloatingPointEnvironmentIsKept) {
+  const int n = 12;
+  const std::vector<double> a = set_nan(random_symmetric_matrix(n, 1), n);
+  const std::vector<double> b = spread_matrix(n);
+  const DirectSolution plain_nan = eigenvalues({a.data(), n, n});
+  const BlockResult plain = block_sweeps({b.data(), n, n}, 2);
+
+  std::fenv_t saved;
+  std::fegetenv(&saved);
+  std::fesetround(FE_UPWARD);
+#if defined(__x86_64__) || defined(__i386__)
+  std::fenv_t changed;
+  std::fegetenv(&changed);
+  changed.__control_word = static_cast<unsigned short>((changed.__control_word & ~0x300) | 0x200);
+  std::fesetenv(&changed);
+#endif
+  feenableexcept(FE_INVALID);
+  std::fenv_t caller;
+  std::fegetenv(&caller);
+  int rounding_seen = -1;
+  const DirectSolution with_nan = eigenvalues({a.data(), n, n});
+  const BlockResult sweeps = block_sweeps({b.data(), n, n}, 2, [&](const Sweep&) {
+    rounding_seen = std::fegetround();
+    return Decision::go_on;
+  });
+  std::fenv_t after;
+  std::fegetenv(&after);
+  std::fesetenv(&saved);
+
+  EXPECT_EQ(with_nan.IERR, plain_nan.IERR);
+  for (std::size_t k = 0; k < with_nan.values.size(); ++k) EXPECT_TRUE(same(with_nan.values[k], plain_nan.values[k]));
+  EXPECT_EQ(sweeps.E, plain.E);
+  EXPECT_EQ(rounding_seen, FE_UPWARD);
+  EXPECT_EQ(std::memcmp(&after, &caller, sizeof after), 0);
+}
+
+TEST(Library, BadArgumentsAreErrors) {
+  const std::vector<double> a = random_symmetric_matrix(6, 2);
+  struct Case {
+    const char* name;
+    MatrixRef matrix;
+    std::int32_t nblocks;
+    int threads;
+    Errc expected;
+  };
+  const Case cases[] = {
+      {"order 1", {a.data(), 1, 6}, 1, 1, Errc::bad_order},
+      {"order 0", {a.data(), 0, 6}, 1, 1, Errc::bad_order},
+      {"order -6", {a.data(), -6, 6}, 1, 1, Errc::bad_order},
+      {"no data", {nullptr, 6, 6}, 1, 1, Errc::bad_matrix},
+      {"leading dimension below the order", {a.data(), 6, 5}, 1, 1, Errc::bad_matrix},
+      {"order beyond 32 bits", {a.data(), std::int64_t{1} << 32, std::int64_t{1} << 32}, 1, 1, Errc::bad_order},
+      {"no blocks", {a.data(), 6, 6}, 0, 1, Errc::bad_block_count},
+      {"a block of one position", {a.data(), 6, 6}, 4, 1, Errc::bad_block_count},
+      {"negative threads", {a.data(), 6, 6}, 1, -1, Errc::bad_thread_count},
+      {"too many threads", {a.data(), 6, 6}, 1, 1025, Errc::bad_thread_count},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      block_sweeps(c.matrix, c.nblocks, {}, {c.threads});
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), c.expected) << e.what();
+      EXPECT_TRUE(std::string(e.what()).starts_with("blockeig: ")) << e.what();
+    }
+    if (c.expected != Errc::bad_block_count) {
+      try {
+        eigenvalues(c.matrix, {c.threads});
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.code(), c.expected) << e.what();
+      }
+    }
+  }
+}
+
+Errc read_error(const std::string& path, ByteOrder order = ByteOrder::little) {
+  try {
+    read_scr(path, order);
+  } catch (const Error& e) {
+    return e.code();
+  }
+  return Errc{};
+}
+
+TEST(Library, ReadsWhatTheProgramReads) {
+  TempDir dir;
+  const std::string path = (dir / "A.SCR").string();
+  for (const auto& [name, bytes] : damaged_matrix_files()) {
+    SCOPED_TRACE(name);
+    write_file(path, bytes);
+    const Errc code = read_error(path);
+    EXPECT_TRUE(code == Errc::damaged_file || code == Errc::bad_order) << static_cast<int>(code);
+  }
+  const std::vector<double> a = random_symmetric_matrix(3, 5);
+  for (const std::string& tolerated : {scr_record(le32(3) + le32(77)) + scr_record(doubles(a)),
+                                       scr_record(le32(3)) + scr_record(doubles(a) + doubles({9, 9})),
+                                       scr_file(3, a) + scr_record(doubles({1})) + "xy"}) {
+    write_file(path, tolerated);
+    const Matrix m = read_scr(path);
+    EXPECT_EQ(m.n, 3);
+    EXPECT_EQ(m.elements, a);
+  }
+  EXPECT_EQ(read_error((dir / "none").string()), Errc::file_error);
+}
+
+TEST(Library, WritesTheProgramsFiles) {
+  TempDir dir;
+  const std::string path = (dir / "A.SCR").string();
+  const int n = 5;
+  const std::vector<double> a = random_symmetric_matrix(n, 4);
+  std::vector<double> padded(static_cast<std::size_t>(7 * n), -1.0);  // leading dimension 7
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) padded[static_cast<std::size_t>(i + 7 * j)] = a[static_cast<std::size_t>(i + n * j)];
+
+  write_scr(path, {a.data(), n, n});
+  EXPECT_EQ(read_file(path), scr_file(n, a));
+  write_scr(path, {padded.data(), n, 7});
+  EXPECT_EQ(read_file(path), scr_file(n, a));
+  write_scr(path, {a.data(), n, n}, ByteOrder::big);
+  EXPECT_EQ(read_file(path), io::matrix_file_bytes(n, a, /*reversed=*/true));
+  EXPECT_EQ(read_scr(path, ByteOrder::big).elements, a);
+  EXPECT_EQ(read_error(path, ByteOrder::little), Errc::damaged_file);
+
+  // A refused write leaves what was there.
+  write_scr(path, {a.data(), n, n});
+  try {
+    write_scr((dir / "missing" / "A.SCR").string(), {a.data(), n, n});
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), Errc::file_error);
+    EXPECT_EQ(e.system_error(), ENOENT);
+  }
+  EXPECT_EQ(read_file(path), scr_file(n, a));
+  EXPECT_THROW(write_scr(path, {a.data(), 1, 1}), Error);
+}
+
+// A fresh program's first calls (the probe's) leave every signal's
+// disposition as the program found it.
+TEST(Library, LeavesSignalsAlone) {
+  TempDir dir;
+  ChildOptions options;
+  options.directory = dir.path();
+  const ChildResult r = run_child(LIBRARY_PROBE_BIN, {}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(r.out.ends_with("\nsignals unchanged\n")) << r.out;
+}
+
+// After calls that started helper threads, a forked child computes too.
+TEST(Library, ForkedChildComputes) {
+  const int n = 120;
+  const std::vector<double> a = spread_matrix(n);
+  const DirectSolution parent = eigenvalues({a.data(), n, n}, {3});
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    alarm(60);
+    const bool same_values = eigenvalues({a.data(), n, n}, {2}).values == parent.values;
+    ::_exit(same_values ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace
+}  // namespace blockeig::testing
