@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
@@ -48,10 +49,25 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
       refuse("holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)");
     if (found_.results_bytes == 0 && with_results)
       refuse("holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)");
+    check_content();
   }
   if (const int error = replacement_.probe(); error != 0)
     runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + std::strerror(error));
   replacement_.remove_stale_temporaries();
+}
+
+// A checkpoint is input like any other: its parts must agree with each
+// other and with the rules of a run before any of it is believed.
+void Checkpoint::check_content() const {
+  if (const std::string problem = check_checkpoint_content(fd_, found_); !problem.empty()) refuse(problem);
+  if (found_.results_bytes == 0) return;
+  ResultsStateCheck state(found_.ITER, found_.N);
+  if (const std::string problem = read_piecewise(fd_, results_state_offset(found_), found_.results_bytes,
+                                                 [&](std::string_view piece) { state.feed(piece); });
+      !problem.empty())
+    refuse(problem);
+  if (!state.finish())
+    refuse("is damaged: its results file's document does not fit ITER = " + std::to_string(found_.ITER));
 }
 
 Checkpoint::~Checkpoint() {

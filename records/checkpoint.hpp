@@ -55,6 +55,7 @@ class Checkpoint {
   [[noreturn]] void refuse(std::string_view problem) const;
 
  private:
+  void check_content() const;
 
   runtime::FileReplacement replacement_;
   std::chrono::steady_clock::duration interval_;

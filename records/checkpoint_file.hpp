@@ -30,6 +30,7 @@
 // so that a reader tells a damaged or cut file from a newer one.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -53,6 +54,7 @@ struct CheckpointFields {
   runtime::Convert convert = runtime::Convert::native;
   std::uint64_t output_bytes = 0;   // set by CheckpointImage
   std::uint64_t results_bytes = 0;  // set by CheckpointImage
+  std::array<std::uint8_t, 32> digest{};  // the file's own, set by check_checkpoint
 };
 
 // A checkpoint's bytes, as the pieces of a file replacement. The image views
@@ -77,6 +79,21 @@ class CheckpointImage {
 // wrong, as the end of a sentence that begins with the file's name: "is
 // truncated: ...", "is damaged: ...", "has format version 2, ...".
 std::string check_checkpoint(int fd, CheckpointFields& fields);
+
+// Checks that the content of the checkpoint open on `fd`, found sound with
+// `fields` before, is what a run leaves at the end of sweep ITER: the
+// console lines of sweeps 1 to ITER, each as the program prints it, the last
+// one showing the saved E; and EPREV that E(1). Returns "" or what is wrong,
+// as above.
+std::string check_checkpoint_content(int fd, const CheckpointFields& fields);
+
+// Where the results file's state lies in a checkpoint with these fields.
+std::uint64_t results_state_offset(const CheckpointFields& fields);
+
+// Hands `length` bytes of the file open on `fd`, from `offset`, to `take` a
+// piece at a time. Returns "" or what is wrong, as above.
+std::string read_piecewise(int fd, std::uint64_t offset, std::uint64_t length,
+                           const std::function<void(std::string_view)>& take);
 
 // Reads the checkpoint open on `fd`, found sound with `fields` before, into
 // C (N x N), E (N), the console lines and the results file's state, and

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "runtime/run_constants.hpp"
+
 namespace blockeig {
 
 namespace {
@@ -130,8 +132,79 @@ std::vector<std::size_t> positions_by_rank(std::span<const double> E) {
 }
 
 constexpr std::string_view state_magic = "blockeig results state";
+// What closes the sweeps of a document that is still running.
+constexpr std::string_view sweeps_end = "\n ]";
+constexpr std::string_view running_state = ",\n \"state\": \"running\"";
+constexpr std::string_view document_end = "\n}\n";
+
+// The first line of a state: "blockeig results state FORMAT SWEEPS N
+// BODY_BYTES WRITING_SECONDS".
+struct StateLine {
+  std::int64_t format = 0, sweeps = 0, count = 0, body_bytes = 0;
+  double writing_seconds = 0;
+};
+
+bool parse_state_line(std::string_view line, StateLine& fields) {
+  if (!line.starts_with(state_magic)) return false;
+  const char* p = line.data() + state_magic.size();
+  const char* const last = line.data() + line.size();
+  for (std::int64_t* field : {&fields.format, &fields.sweeps, &fields.count, &fields.body_bytes}) {
+    if (p == last || *p != ' ') return false;
+    const auto [next, error] = std::from_chars(p + 1, last, *field);
+    if (error != std::errc() || *field < 0) return false;
+    p = next;
+  }
+  if (p == last || *p != ' ') return false;
+  const auto [next, error] = std::from_chars(p + 1, last, fields.writing_seconds);
+  return error == std::errc() && next == last && std::isfinite(fields.writing_seconds) &&
+         fields.writing_seconds >= 0 && fields.format == format_version;
+}
 
 }  // namespace
+
+ResultsStateCheck::ResultsStateCheck(std::int32_t ITER, std::int32_t N) : ITER_(ITER), N_(N) {}
+
+void ResultsStateCheck::feed(std::string_view bytes) {
+  while (!bytes.empty() && !broken_) {
+    if (!line_done_) {
+      const std::size_t end = bytes.find('\n');
+      const std::string_view piece = bytes.substr(0, end);
+      if (piece.size() > sizeof line_ - line_length_) {
+        broken_ = true;
+        return;
+      }
+      std::memcpy(line_ + line_length_, piece.data(), piece.size());
+      line_length_ += piece.size();
+      if (end == std::string_view::npos) return;
+      bytes.remove_prefix(end + 1);
+      StateLine fields;
+      line_done_ = true;
+      broken_ = !parse_state_line({line_, line_length_}, fields) || fields.sweeps != ITER_ || fields.count != N_;
+      eigenvalue_bytes_ = static_cast<std::uint64_t>(fields.count) * sizeof(double);
+      body_bytes_ = static_cast<std::uint64_t>(fields.body_bytes);
+      continue;
+    }
+    if (eigenvalue_bytes_ > 0) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(eigenvalue_bytes_, bytes.size()));
+      eigenvalue_bytes_ -= n;
+      bytes.remove_prefix(n);
+      continue;
+    }
+    if (bytes.size() > body_bytes_) {
+      broken_ = true;
+      return;
+    }
+    body_bytes_ -= bytes.size();
+    body_.feed(bytes);
+    return;
+  }
+}
+
+bool ResultsStateCheck::finish() {
+  if (broken_ || !line_done_ || eigenvalue_bytes_ > 0 || body_bytes_ > 0) return false;
+  for (const std::string_view end : {sweeps_end, running_state, document_end}) body_.feed(end);
+  return body_.finish() && body_.counted() == static_cast<std::uint64_t>(ITER_);
+}
 
 PublishedText::~PublishedText() { delete[] data_; }
 
@@ -302,12 +375,10 @@ void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<con
   stage_ = Stage::ended;
 }
 
-std::string_view ResultsFile::state_word() const { return stage_ == Stage::ended ? "finished" : "running"; }
-
 int ResultsFile::write() {
-  const std::string state = ",\n \"state\": \"" + std::string(state_word()) + "\"";
-  const std::string_view pieces[] = {body_.published(), stage_ >= Stage::laid_out ? "\n ]" : "", state,
-                                     end_.published(), "\n}\n"};
+  const std::string_view pieces[] = {body_.published(), stage_ >= Stage::laid_out ? sweeps_end : "",
+                                     stage_ == Stage::ended ? ",\n \"state\": \"finished\"" : running_state,
+                                     end_.published(), document_end};
   return replacement_.replace(pieces);
 }
 
@@ -321,14 +392,14 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
   put("\"}");
   const std::string_view sweep = sweep_.published();
   const std::string_view pieces[] = {body_.published(),
-                                     stage_.load() >= Stage::laid_out ? "\n ]" : "",
+                                     stage_.load() >= Stage::laid_out ? sweeps_end : "",
                                      ",\n \"state\": \"failed\"",
                                      end_.published(),
                                      sweep.empty() ? "" : ",\n \"sweep_in_progress\": ",
                                      sweep,
                                      sweep.empty() ? "" : "]}",
                                      failure_text.text(),
-                                     "\n}\n"};
+                                     document_end};
   replacement_.replace(pieces);
 }
 
@@ -364,25 +435,14 @@ std::string ResultsFile::save_state() const {
 }
 
 bool ResultsFile::restore_state(std::string_view state) {
-  if (stage_ != Stage::laid_out || !state.starts_with(state_magic)) return false;
   const std::size_t line_end = state.find('\n');
-  if (line_end == std::string_view::npos) return false;
-  std::int64_t fields[4] = {};
-  double writing_seconds = 0;
-  const char* p = state.data() + state_magic.size();
-  const char* const last = state.data() + line_end;
-  for (std::int64_t& field : fields) {
-    if (p == last || *p != ' ') return false;
-    const auto [next, error] = std::from_chars(p + 1, last, field);
-    if (error != std::errc() || field < 0) return false;
-    p = next;
-  }
-  if (p == last || *p != ' ') return false;
-  const auto [next, error] = std::from_chars(p + 1, last, writing_seconds);
-  if (error != std::errc() || next != last) return false;
-  const auto [version, sweeps, count, body_bytes] = fields;
+  StateLine fields;
+  if (stage_ != Stage::laid_out || line_end == std::string_view::npos ||
+      !parse_state_line(state.substr(0, line_end), fields))
+    return false;
+  const auto [version, sweeps, count, body_bytes, writing_seconds] = fields;
   const std::string_view rest = state.substr(line_end + 1);
-  if (version != format_version || sweeps < 1 || sweeps > 1000000 || static_cast<std::size_t>(count) != direct_eigenvalues_.size() ||
+  if (sweeps < 1 || sweeps >= run::max_sweeps || static_cast<std::size_t>(count) != direct_eigenvalues_.size() ||
       rest.size() != static_cast<std::size_t>(count) * sizeof(double) + static_cast<std::size_t>(body_bytes))
     return false;
   if (!direct_eigenvalues_.empty())

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/json_syntax.hpp"
 #include "runtime/replace_file.hpp"
 
 namespace blockeig {
@@ -78,7 +79,6 @@ class ResultsFile {
 
  private:
   enum class Stage : std::int32_t { begun, input, direct, laid_out, ended };
-  std::string_view state_word() const;
 
   runtime::FileReplacement replacement_;
   std::atomic<Stage> stage_{Stage::begun};  // read by write_failure
@@ -90,6 +90,27 @@ class ResultsFile {
   PublishedText body_;
   PublishedText sweep_;
   PublishedText end_;
+};
+
+// Whether a results file's state, as a checkpoint keeps it and read a piece
+// at a time, is one that this program saved at the end of sweep ITER of an
+// order-N run: its first line, the N direct eigenvalues, and a document
+// that the end of a running one closes into one JSON text with ITER sweeps.
+class ResultsStateCheck {
+ public:
+  ResultsStateCheck(std::int32_t ITER, std::int32_t N);
+  void feed(std::string_view bytes);
+  bool finish();
+
+ private:
+  std::int32_t ITER_, N_;
+  char line_[160] = {};
+  std::size_t line_length_ = 0;
+  bool line_done_ = false;
+  bool broken_ = false;
+  std::uint64_t eigenvalue_bytes_ = 0;
+  std::uint64_t body_bytes_ = 0;
+  JsonSyntax body_{"sweeps"};
 };
 
 }  // namespace blockeig
