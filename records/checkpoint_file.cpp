@@ -295,21 +295,44 @@ std::string check_checkpoint_content(int fd, const CheckpointFields& fields) {
   return {};
 }
 
-CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const double* E, std::string_view output,
-                                 std::string_view results_state) {
-  fields.output_bytes = output.size();
-  fields.results_bytes = results_state.size();
+namespace {
+
+// The digest of pieces of content, those that lie in files read a piece at
+// a time: 0 or the errno of a read.
+int digest_of(std::span<const runtime::Piece> pieces, std::array<std::uint8_t, 32>& digest) {
+  Sha256 sha;
+  for (const runtime::Piece& piece : pieces) {
+    if (piece.fd < 0) {
+      sha.update(bytes_of(piece.bytes.data(), piece.bytes.size()));
+      continue;
+    }
+    const std::string problem = read_piecewise(piece.fd, piece.offset, piece.length, [&](std::string_view bytes) {
+      sha.update(bytes_of(bytes.data(), bytes.size()));
+    });
+    if (!problem.empty()) return EIO;
+  }
+  digest = sha.finish();
+  return 0;
+}
+
+}  // namespace
+
+CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const double* E, runtime::Piece output,
+                                 std::span<const runtime::Piece> results_state) {
+  const auto size_of = [](const runtime::Piece& piece) { return piece.fd < 0 ? piece.bytes.size() : piece.length; };
+  fields.output_bytes = size_of(output);
+  fields.results_bytes = 0;
+  for (const runtime::Piece& piece : results_state) fields.results_bytes += size_of(piece);
   encode_header(fields, header_);
   const std::size_t n = static_cast<std::size_t>(fields.N);
-  pieces_[0] = {header_, sizeof header_};
-  pieces_[1] = {reinterpret_cast<const char*>(C), n * n * sizeof(double)};
-  pieces_[2] = {reinterpret_cast<const char*>(E), n * sizeof(double)};
-  pieces_[3] = output;
-  pieces_[4] = results_state;
-  Sha256 sha;
-  for (std::size_t k = 0; k < 5; ++k) sha.update(bytes_of(pieces_[k].data(), pieces_[k].size()));
-  digest_ = sha.finish();
-  pieces_[5] = {reinterpret_cast<const char*>(digest_.data()), digest_.size()};
+  pieces_[count_++] = std::string_view(header_, sizeof header_);
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(C), n * n * sizeof(double));
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(E), n * sizeof(double));
+  pieces_[count_++] = output;
+  for (const runtime::Piece& piece : results_state.first(std::min<std::size_t>(results_state.size(), 3)))
+    pieces_[count_++] = piece;
+  error_ = digest_of({pieces_, count_}, digest_);
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(digest_.data()), digest_.size());
 }
 
 std::string check_checkpoint(int fd, CheckpointFields& fields) {
@@ -355,8 +378,8 @@ std::string check_checkpoint(int fd, CheckpointFields& fields) {
   return decode_fields(header, size, fields);
 }
 
-std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, std::string& output,
-                            std::string& results_state) {
+std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, TextStore& output,
+                            TextStore& results_state) {
   constexpr std::string_view changed = "has changed since the run began";
   struct stat info {};
   if (::fstat(fd, &info) != 0) return cannot_read(errno);
@@ -367,23 +390,23 @@ std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, d
   if (std::memcmp(header, expected, sizeof header) != 0) return std::string(changed);
 
   const std::size_t n = static_cast<std::size_t>(fields.N);
-  output.resize(fields.output_bytes);
-  results_state.resize(fields.results_bytes);
-  struct Part {
-    void* into;
-    std::size_t bytes;
-  };
-  const Part parts[] = {{C, n * n * sizeof(double)},
-                        {E, n * sizeof(double)},
-                        {output.data(), output.size()},
-                        {results_state.data(), results_state.size()}};
   Sha256 sha;
   sha.update(bytes_of(header, sizeof header));
   std::uint64_t offset = sizeof header;
-  for (const Part& part : parts) {
-    if (const int error = read_at(fd, offset, part.into, part.bytes)) return cannot_read(error);
-    sha.update(bytes_of(part.into, part.bytes));
-    offset += part.bytes;
+  for (const auto& [into, bytes] : {std::pair<void*, std::size_t>{C, n * n * sizeof(double)}, {E, n * sizeof(double)}}) {
+    if (const int error = read_at(fd, offset, into, bytes)) return cannot_read(error);
+    sha.update(bytes_of(into, bytes));
+    offset += bytes;
+  }
+  for (const auto& [store, bytes] : {std::pair<TextStore*, std::uint64_t>{&output, fields.output_bytes},
+                                     {&results_state, fields.results_bytes}}) {
+    const std::string problem = read_piecewise(fd, offset, bytes, [&, store = store](std::string_view piece) {
+      sha.update(bytes_of(piece.data(), piece.size()));
+      store->append(piece);
+    });
+    if (!problem.empty()) return problem;
+    if (const int error = store->commit()) return std::string("cannot be taken up: ") + std::strerror(error);
+    offset += bytes;
   }
   std::array<std::uint8_t, 32> stored{};
   if (const int error = read_at(fd, offset, stored.data(), stored.size())) return cannot_read(error);

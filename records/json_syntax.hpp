@@ -18,6 +18,12 @@ class JsonSyntax {
   bool finish();
   // The elements of the counted array (0 when the key is absent).
   std::uint64_t counted() const { return counted_; }
+  // Whether what was fed so far ends inside the counted array, between its
+  // elements.
+  bool in_counted_array() const {
+    return counted_depth_ != 0 && depth_ == counted_depth_ &&
+           (expect_ == Expect::after_value || expect_ == Expect::first_value);
+  }
 
  private:
   enum class Expect : std::uint8_t {

@@ -4,8 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <numeric>
 
+#include "records/message_text.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -33,23 +36,23 @@ std::size_t format_number(double value, char* out) {
   return static_cast<std::size_t>(end - out);
 }
 
-void append_number(std::string& out, double value) {
+void append_number(TextStore& out, double value) {
   char text[number_room];
-  out.append(text, format_number(value, text));
+  out.append({text, format_number(value, text)});
 }
 
-void append_integer(std::string& out, std::int64_t value) {
+void append_integer(TextStore& out, std::int64_t value) {
   char text[24];
-  out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+  out.append({text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text)});
 }
 
-void append_numbers(std::string& out, std::span<const double> values) {
-  out += '[';
+void append_numbers(TextStore& out, std::span<const double> values) {
+  out.append("[");
   for (std::size_t k = 0; k < values.size(); ++k) {
-    if (k > 0) out += ", ";
+    if (k > 0) out.append(", ");
     append_number(out, values[k]);
   }
-  out += ']';
+  out.append("]");
 }
 
 // The length of the valid UTF-8 sequence at the start of `s`, or 0.
@@ -95,10 +98,10 @@ void escape_json(std::string_view text, Put&& put) {
   }
 }
 
-void append_string(std::string& out, std::string_view text) {
-  out += '"';
-  escape_json(text, [&](std::string_view piece) { out += piece; });
-  out += '"';
+void append_string(TextStore& out, std::string_view text) {
+  out.append("\"");
+  escape_json(text, [&](std::string_view piece) { out.append(piece); });
+  out.append("\"");
 }
 
 // The failure section, assembled without allocating: the report is at most
@@ -120,11 +123,14 @@ class FailureText {
 FailureText failure_text;
 
 // Positions 1..N ordered by their final value, NaN last, equal values in
-// position order.
-std::vector<std::size_t> positions_by_rank(std::span<const double> E) {
-  std::vector<std::size_t> order(E.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+// position order; null when the memory for them is refused.
+std::unique_ptr<std::uint32_t[]> positions_by_rank(std::span<const double> E) {
+  std::unique_ptr<std::uint32_t[]> order(new (std::nothrow) std::uint32_t[std::max<std::size_t>(E.size(), 1)]);
+  if (!order) return order;
+  std::iota(order.get(), order.get() + E.size(), std::uint32_t{0});
+  // The merge buffer of a stable sort is taken without throwing, and the
+  // sort does without it when it is refused.
+  std::stable_sort(order.get(), order.get() + E.size(), [&](std::uint32_t a, std::uint32_t b) {
     if (std::isnan(E[a]) || std::isnan(E[b])) return !std::isnan(E[a]) && std::isnan(E[b]);
     return E[a] < E[b];
   });
@@ -201,188 +207,184 @@ void ResultsStateCheck::feed(std::string_view bytes) {
 }
 
 bool ResultsStateCheck::finish() {
-  if (broken_ || !line_done_ || eigenvalue_bytes_ > 0 || body_bytes_ > 0) return false;
+  // The document's end closes the sweeps, so they are the array left open.
+  if (broken_ || !line_done_ || eigenvalue_bytes_ > 0 || body_bytes_ > 0 || !body_.in_counted_array()) return false;
   for (const std::string_view end : {sweeps_end, running_state, document_end}) body_.feed(end);
   return body_.finish() && body_.counted() == static_cast<std::uint64_t>(ITER_);
 }
 
-PublishedText::~PublishedText() { delete[] data_; }
-
-void PublishedText::reserve(std::size_t capacity) {
-  char* grown = new char[capacity];
-  if (size_ > 0) std::memcpy(grown, data_, size_);
-  char* old = data_;
-  data_ = grown;
-  capacity_ = capacity;
-  // The new buffer is published before the old one goes.
-  published_data_.store(data_);
-  delete[] old;
+ResultsFile::ResultsFile(std::string path) : replacement_(std::move(path)) {
+  for (TextStore* store : {&body_, &sweep_, &end_, &direct_eigenvalues_})
+    if (const int error = store->open(); error != 0 && lost_ == 0) lost_ = error;
 }
 
-void PublishedText::append(std::string_view text) {
-  if (text.empty()) return;
-  if (text.size() > capacity_ - size_) reserve(std::max(2 * capacity_, size_ + text.size() + 4096));
-  std::memcpy(data_ + size_, text.data(), text.size());
-  size_ += text.size();
-  published_size_.store(size_);
+void ResultsFile::settle(TextStore& store) {
+  const int error = lost_ != 0 ? lost_.load() : store.commit();
+  if (error == 0) return;
+  store.discard();
+  lost_ = error;
 }
-
-void PublishedText::clear() {
-  size_ = 0;
-  published_size_.store(0);
-}
-
-std::string_view PublishedText::published() const noexcept {
-  const std::size_t size = published_size_.load();
-  const char* data = published_data_.load();
-  return data == nullptr ? std::string_view() : std::string_view(data, size);
-}
-
-ResultsFile::ResultsFile(std::string path) : replacement_(std::move(path)) {}
 
 void ResultsFile::begin(std::string_view version, int threads, std::string_view byte_order) {
-  std::string text = "{\n \"format\": ";
-  append_integer(text, format_version);
-  text += ",\n \"program\": {\"name\": \"blockeig\", \"version\": ";
-  append_string(text, version);
-  text += "},\n \"settings\": {\"threads\": ";
-  append_integer(text, threads);
-  text += ", \"byte_order\": ";
-  append_string(text, byte_order);
-  text += "}";
   body_.clear();
-  body_.append(text);
+  body_.append("{\n \"format\": ");
+  append_integer(body_, format_version);
+  body_.append(",\n \"program\": {\"name\": \"blockeig\", \"version\": ");
+  append_string(body_, version);
+  body_.append("},\n \"settings\": {\"threads\": ");
+  append_integer(body_, threads);
+  body_.append(", \"byte_order\": ");
+  append_string(body_, byte_order);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::begun;
 }
 
 void ResultsFile::input(std::string_view path, std::int32_t N, std::int64_t file_bytes,
                         std::string_view matrix_sha256, double seconds) {
-  std::string text = ",\n \"input\": {\"path\": ";
-  append_string(text, path);
-  text += ", \"N\": ";
-  append_integer(text, N);
-  text += ", \"bytes\": ";
-  append_integer(text, file_bytes);
-  text += ", \"matrix_sha256\": ";
-  append_string(text, matrix_sha256);
-  text += ", \"seconds\": ";
-  append_number(text, seconds);
-  text += "}";
-  body_.append(text);
+  body_.append(",\n \"input\": {\"path\": ");
+  append_string(body_, path);
+  body_.append(", \"N\": ");
+  append_integer(body_, N);
+  body_.append(", \"bytes\": ");
+  append_integer(body_, file_bytes);
+  body_.append(", \"matrix_sha256\": ");
+  append_string(body_, matrix_sha256);
+  body_.append(", \"seconds\": ");
+  append_number(body_, seconds);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::input;
 }
 
 void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double seconds) {
-  direct_eigenvalues_.assign(E.begin(), E.end());
-  std::string text = ",\n \"direct\": {\"IERR\": ";
-  append_integer(text, IERR);
-  text += ", \"seconds\": ";
-  append_number(text, seconds);
-  text += ",\n  \"eigenvalues\": ";
-  append_numbers(text, E);
-  text += "}";
-  body_.append(text);
+  direct_eigenvalues_.clear();
+  direct_eigenvalues_.append({reinterpret_cast<const char*>(E.data()), E.size_bytes()});
+  settle(direct_eigenvalues_);
+  body_.append(",\n \"direct\": {\"IERR\": ");
+  append_integer(body_, IERR);
+  body_.append(", \"seconds\": ");
+  append_number(body_, seconds);
+  body_.append(",\n  \"eigenvalues\": ");
+  append_numbers(body_, E);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::direct;
 }
 
 void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM,
                          std::span<const std::int32_t> BSTART) {
-  std::string text = ",\n \"blocks\": {\"NBLOCKS\": ";
-  append_integer(text, NBLOCKS);
-  text += ", \"layout\": [";
+  body_.append(",\n \"blocks\": {\"NBLOCKS\": ");
+  append_integer(body_, NBLOCKS);
+  body_.append(", \"layout\": [");
   for (std::size_t b = 0; b < BDIM.size(); ++b) {
-    text += b == 0 ? "\n  {\"block\": " : ",\n  {\"block\": ";
-    append_integer(text, static_cast<std::int64_t>(b) + 1);
-    text += ", \"dimension\": ";
-    append_integer(text, BDIM[b]);
-    text += ", \"start\": ";
-    append_integer(text, BSTART[b]);
-    text += ", \"end\": ";
-    append_integer(text, std::int64_t{BSTART[b]} + BDIM[b] - 1);
-    text += "}";
+    body_.append(b == 0 ? "\n  {\"block\": " : ",\n  {\"block\": ");
+    append_integer(body_, static_cast<std::int64_t>(b) + 1);
+    body_.append(", \"dimension\": ");
+    append_integer(body_, BDIM[b]);
+    body_.append(", \"start\": ");
+    append_integer(body_, BSTART[b]);
+    body_.append(", \"end\": ");
+    append_integer(body_, std::int64_t{BSTART[b]} + BDIM[b] - 1);
+    body_.append("}");
   }
-  text += "]},\n \"sweeps\": [";
-  body_.append(text);
+  body_.append("]},\n \"sweeps\": [");
+  settle(body_);
   stage_ = Stage::laid_out;
 }
 
 void ResultsFile::block(std::int32_t IB, std::span<const double> W) {
-  std::string text;
   if (IB == 1) {
     sweep_.clear();
-    text = "\n  {\"ITER\": ";
-    append_integer(text, sweeps_ + 1);
-    text += ", \"W\": [";
+    sweep_.append("\n  {\"ITER\": ");
+    append_integer(sweep_, sweeps_ + 1);
+    sweep_.append(", \"W\": [");
   } else {
-    text = ", ";
+    sweep_.append(", ");
   }
-  append_numbers(text, W);
-  sweep_.append(text);
+  append_numbers(sweep_, W);
+  settle(sweep_);
 }
 
 void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DELTA, double seconds) {
   const std::size_t N = E.size();
-  std::string text(sweeps_ > 0 ? "," : "");
-  text += sweep_.published();
-  text += "], \"E(1)\": ";
-  append_number(text, E[0]);
-  text += ", \"E(2)\": ";
-  append_number(text, E[1]);
-  text += ", \"E(N-1)\": ";
-  append_number(text, E[N - 2]);
-  text += ", \"E(N)\": ";
-  append_number(text, E[N - 1]);
-  text += ", \"DELTA\": ";
-  append_number(text, DELTA);
-  text += ", \"seconds\": ";
-  append_number(text, seconds);
-  text += "}";
-  body_.append(text);
+  if (sweeps_ > 0) body_.append(",");
+  body_.append_from(sweep_, 0, sweep_.size());
+  body_.append("], \"E(1)\": ");
+  append_number(body_, E[0]);
+  body_.append(", \"E(2)\": ");
+  append_number(body_, E[1]);
+  body_.append(", \"E(N-1)\": ");
+  append_number(body_, E[N - 2]);
+  body_.append(", \"E(N)\": ");
+  append_number(body_, E[N - 1]);
+  body_.append(", \"DELTA\": ");
+  append_number(body_, DELTA);
+  body_.append(", \"seconds\": ");
+  append_number(body_, seconds);
+  body_.append("}");
+  settle(body_);
   sweep_.clear();
   sweeps_ = ITER;
 }
 
 void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<const double> E,
                       double block_seconds) {
-  std::string text = ",\n \"end\": {\"converged\": ";
-  text += DELTA <= TOL ? "true" : "false";
-  text += ", \"sweeps\": ";
-  append_integer(text, ITER);
-  text += ", \"TOL\": ";
-  append_number(text, TOL);
-  text += ", \"seconds\": ";
-  append_number(text, block_seconds);
-  text += ", \"results_seconds\": ";
-  append_number(text, writing_seconds_);
-  text += ",\n  \"E\": ";
-  append_numbers(text, E);
-  text += ",\n  \"by_rank\": [";
-  const std::vector<std::size_t> order = positions_by_rank(E);
-  for (std::size_t k = 0; k < order.size() && k < direct_eigenvalues_.size(); ++k) {
-    text += k == 0 ? "\n   {\"rank\": " : ",\n   {\"rank\": ";
-    append_integer(text, static_cast<std::int64_t>(k) + 1);
-    text += ", \"position\": ";
-    append_integer(text, static_cast<std::int64_t>(order[k]) + 1);
-    text += ", \"direct\": ";
-    append_number(text, direct_eigenvalues_[k]);
-    text += ", \"block\": ";
-    append_number(text, E[order[k]]);
-    text += "}";
-  }
-  text += "]}";
   end_.clear();
-  end_.append(text);
+  end_.append(",\n \"end\": {\"converged\": ");
+  end_.append(DELTA <= TOL ? "true" : "false");
+  end_.append(", \"sweeps\": ");
+  append_integer(end_, ITER);
+  end_.append(", \"TOL\": ");
+  append_number(end_, TOL);
+  end_.append(", \"seconds\": ");
+  append_number(end_, block_seconds);
+  end_.append(", \"results_seconds\": ");
+  append_number(end_, writing_seconds_);
+  end_.append(",\n  \"E\": ");
+  append_numbers(end_, E);
+  end_.append(",\n  \"by_rank\": [");
+  const std::unique_ptr<std::uint32_t[]> order = positions_by_rank(E);
+  if (!order && lost_ == 0) lost_ = ENOMEM;
+  // The direct eigenvalues are read back in rank order, a piece at a time.
+  double direct[512];
+  const std::size_t pairs = order ? std::min<std::size_t>(E.size(), direct_eigenvalues_.size() / sizeof(double)) : 0;
+  for (std::size_t k = 0; k < pairs; ++k) {
+    const std::size_t at = k % std::size(direct);
+    if (at == 0) {
+      const std::size_t n = std::min(std::size(direct), pairs - k);
+      if (const int error = direct_eigenvalues_.read(k * sizeof(double), direct, n * sizeof(double)); error != 0) {
+        if (lost_ == 0) lost_ = error;
+        break;
+      }
+    }
+    end_.append(k == 0 ? "\n   {\"rank\": " : ",\n   {\"rank\": ");
+    append_integer(end_, static_cast<std::int64_t>(k) + 1);
+    end_.append(", \"position\": ");
+    append_integer(end_, static_cast<std::int64_t>(order[k]) + 1);
+    end_.append(", \"direct\": ");
+    append_number(end_, direct[at]);
+    end_.append(", \"block\": ");
+    append_number(end_, E[order[k]]);
+    end_.append("}");
+  }
+  end_.append("]}");
+  settle(end_);
   stage_ = Stage::ended;
 }
 
 int ResultsFile::write() {
-  const std::string_view pieces[] = {body_.published(), stage_ >= Stage::laid_out ? sweeps_end : "",
-                                     stage_ == Stage::ended ? ",\n \"state\": \"finished\"" : running_state,
-                                     end_.published(), document_end};
+  if (lost_ != 0) return lost_;
+  const runtime::Piece pieces[] = {body_.text(), stage_ >= Stage::laid_out ? sweeps_end : "",
+                                   stage_ == Stage::ended ? ",\n \"state\": \"finished\"" : running_state,
+                                   end_.text(), document_end};
   return replacement_.replace(pieces);
 }
 
 void ResultsFile::write_failure(std::string_view report, int exit_status) noexcept {
+  // A document with a part missing is not written: the file keeps the last
+  // whole one.
+  if (lost_.load() != 0) return;
   const auto put = [](std::string_view piece) { failure_text.put(piece); };
   put(",\n \"failure\": {\"exit_status\": ");
   char digits[24];
@@ -390,25 +392,31 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
   put(", \"report\": \"");
   escape_json(report, put);
   put("\"}");
-  const std::string_view sweep = sweep_.published();
-  const std::string_view pieces[] = {body_.published(),
-                                     stage_.load() >= Stage::laid_out ? sweeps_end : "",
-                                     ",\n \"state\": \"failed\"",
-                                     end_.published(),
-                                     sweep.empty() ? "" : ",\n \"sweep_in_progress\": ",
-                                     sweep,
-                                     sweep.empty() ? "" : "]}",
-                                     failure_text.text(),
-                                     document_end};
+  const runtime::Piece sweep = sweep_.text();
+  const bool in_sweep = sweep.length > 0;
+  const runtime::Piece pieces[] = {body_.text(),
+                                   stage_.load() >= Stage::laid_out ? sweeps_end : "",
+                                   ",\n \"state\": \"failed\"",
+                                   end_.text(),
+                                   in_sweep ? ",\n \"sweep_in_progress\": " : "",
+                                   sweep,
+                                   in_sweep ? "]}" : "",
+                                   failure_text.text(),
+                                   document_end};
   replacement_.replace(pieces);
 }
 
-std::string ResultsFile::progress() const {
+std::string_view ResultsFile::progress() const {
   switch (stage_.load()) {
     case Stage::begun:
     case Stage::input: return "start-up";
     case Stage::direct: return "the direct phase";
-    case Stage::laid_out: return sweeps_ == 0 ? "the block table" : "sweep " + std::to_string(sweeps_);
+    case Stage::laid_out: {
+      if (sweeps_ == 0) return "the block table";
+      MessageText text;
+      text << "sweep " << sweeps_;
+      return {progress_, text.view().copy(progress_, sizeof progress_)};
+    }
     case Stage::ended: return "the end of the run";
   }
   return {};
@@ -417,41 +425,43 @@ std::string ResultsFile::progress() const {
 // The state: a line "blockeig results state FORMAT SWEEPS N BODY_BYTES
 // WRITING_SECONDS", the N direct eigenvalues as 8-byte doubles in this
 // machine's order, then the document's body.
-std::string ResultsFile::save_state() const {
-  std::string state(state_magic);
-  for (const std::int64_t field : {std::int64_t{format_version}, std::int64_t{sweeps_},
-                                   static_cast<std::int64_t>(direct_eigenvalues_.size()),
-                                   static_cast<std::int64_t>(body_.published().size())}) {
-    state += ' ';
-    append_integer(state, field);
-  }
-  state += ' ';
-  append_number(state, writing_seconds_);
-  state += '\n';
-  if (!direct_eigenvalues_.empty())
-    state.append(reinterpret_cast<const char*>(direct_eigenvalues_.data()), direct_eigenvalues_.size() * sizeof(double));
-  state += body_.published();
+ResultsFile::State ResultsFile::save_state() const {
+  State state;
+  MessageText line;
+  line << state_magic;
+  for (const std::uint64_t field : {std::uint64_t{format_version}, static_cast<std::uint64_t>(sweeps_),
+                                    direct_eigenvalues_.size() / sizeof(double), body_.size()})
+    line << " " << field;
+  char seconds[number_room];
+  line << " " << std::string_view(seconds, format_number(writing_seconds_, seconds)) << "\n";
+  state.line_length_ = line.view().copy(state.line_, sizeof state.line_);
+  state.eigenvalues_ = direct_eigenvalues_.text();
+  state.body_ = body_.text();
+  state.error_ = lost_;
   return state;
 }
 
-bool ResultsFile::restore_state(std::string_view state) {
-  const std::size_t line_end = state.find('\n');
+bool ResultsFile::restore_state(const TextStore& state) {
+  char first[sizeof State::line_];
+  const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(state.size(), sizeof first));
+  if (stage_ != Stage::laid_out || state.read(0, first, head) != 0) return false;
+  const std::string_view text(first, head);
+  const std::size_t line_end = text.find('\n');
   StateLine fields;
-  if (stage_ != Stage::laid_out || line_end == std::string_view::npos ||
-      !parse_state_line(state.substr(0, line_end), fields))
+  if (line_end == std::string_view::npos || !parse_state_line(text.substr(0, line_end), fields)) return false;
+  const std::uint64_t eigenvalue_bytes = static_cast<std::uint64_t>(fields.count) * sizeof(double);
+  if (fields.sweeps < 1 || fields.sweeps >= run::max_sweeps || eigenvalue_bytes != direct_eigenvalues_.size() ||
+      state.size() != line_end + 1 + eigenvalue_bytes + static_cast<std::uint64_t>(fields.body_bytes))
     return false;
-  const auto [version, sweeps, count, body_bytes, writing_seconds] = fields;
-  const std::string_view rest = state.substr(line_end + 1);
-  if (sweeps < 1 || sweeps >= run::max_sweeps || static_cast<std::size_t>(count) != direct_eigenvalues_.size() ||
-      rest.size() != static_cast<std::size_t>(count) * sizeof(double) + static_cast<std::size_t>(body_bytes))
-    return false;
-  if (!direct_eigenvalues_.empty())
-    std::memcpy(direct_eigenvalues_.data(), rest.data(), direct_eigenvalues_.size() * sizeof(double));
+  direct_eigenvalues_.clear();
+  direct_eigenvalues_.append_from(state, line_end + 1, eigenvalue_bytes);
+  settle(direct_eigenvalues_);
   body_.clear();
-  body_.append(rest.substr(direct_eigenvalues_.size() * sizeof(double)));
+  body_.append_from(state, line_end + 1 + eigenvalue_bytes, static_cast<std::uint64_t>(fields.body_bytes));
+  settle(body_);
   sweep_.clear();
-  sweeps_ = static_cast<std::int32_t>(sweeps);
-  writing_seconds_ = writing_seconds;
+  sweeps_ = static_cast<std::int32_t>(fields.sweeps);
+  writing_seconds_ = fields.writing_seconds;
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "records/sha256.hpp"
 #include "runtime/replace_file.hpp"
 #include "support/child_process.hpp"
+#include "support/pieces.hpp"
 
 namespace blockeig::testing {
 namespace {
@@ -46,10 +47,27 @@ Saved sample(std::string results = "results state\n") {
   return saved;
 }
 
+// The results state as a writer hands it over: its first half in memory,
+// the rest in a memory file.
+struct StatePieces {
+  TextStore rest;
+  runtime::Piece pieces[2];
+  explicit StatePieces(const Saved& saved) {
+    const std::string_view text = saved.results;
+    EXPECT_EQ(rest.open(), 0);
+    rest.append(text.substr(text.size() / 2));
+    EXPECT_EQ(rest.commit(), 0);
+    pieces[0] = text.substr(0, text.size() / 2);
+    pieces[1] = rest.text();
+  }
+};
+
 std::string bytes_of(const Saved& saved) {
-  const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+  const StatePieces state(saved);
+  const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), std::string_view(saved.output),
+                              state.pieces);
   std::string bytes;
-  for (std::string_view piece : image.pieces()) bytes += piece;
+  for (const runtime::Piece& piece : image.pieces()) bytes += testing::bytes_of(piece);
   return bytes;
 }
 
@@ -89,7 +107,9 @@ TEST(CheckpointFile, ReadBackToTheBit) {
   TempDir dir;
   for (const std::string& results : {std::string("results state\n"), std::string()}) {
     const Saved saved = sample(results);
-    const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+    const StatePieces pieces(saved);
+    const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), std::string_view(saved.output),
+                                pieces.pieces);
     ASSERT_EQ(runtime::FileReplacement((dir / "ck").string()).replace(image.pieces()), 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "ck"),
               checkpoint_header_size + 8 * (N * N + N) + saved.output.size() + saved.results.size() + 32);
@@ -108,7 +128,9 @@ TEST(CheckpointFile, ReadBackToTheBit) {
     EXPECT_EQ(fields.results_bytes, saved.results.size());
 
     std::vector<double> C(N * N), E(N);
-    std::string output = "old", state = "old";
+    TextStore output, state;
+    ASSERT_EQ(output.open(), 0);
+    ASSERT_EQ(state.open(), 0);
     ASSERT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "");
     ::close(fd);
     const auto bits = [](const std::vector<double>& v) {
@@ -118,8 +140,8 @@ TEST(CheckpointFile, ReadBackToTheBit) {
     };
     EXPECT_EQ(bits(C), bits(saved.C));
     EXPECT_EQ(bits(E), bits(saved.E));
-    EXPECT_EQ(output, saved.output);
-    EXPECT_EQ(state, saved.results);
+    EXPECT_EQ(testing::bytes_of(output), saved.output);
+    EXPECT_EQ(testing::bytes_of(state), saved.results);
   }
 }
 
@@ -265,7 +287,9 @@ TEST(CheckpointFile, ChangeAfterTheCheckIsCaught) {
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, changed.data(), changed.size(), 0), static_cast<ssize_t>(changed.size()));
     std::vector<double> C(N * N), E(N);
-    std::string output, state;
+    TextStore output, state;
+    ASSERT_EQ(output.open(), 0);
+    ASSERT_EQ(state.open(), 0);
     EXPECT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "has changed since the run began");
     ::close(fd);
   }

@@ -343,6 +343,8 @@ TEST(Checkpoint, ContentThatDisagreesIsRefused) {
                                          state_problem}},
       {"a results document of a million sweeps",
        {with_state(state_line(1'000'000, body.size()), body), state_problem}},
+      {"a results document that goes on after its sweeps",
+       {with_state(state_line(ITER, body.size() + 9), body + "], \"x\": ["), state_problem}},
       {"a results document a sweep short",
        {with_state(state_line(ITER, last_sweep), body.substr(0, last_sweep)), state_problem}},
   };

@@ -46,6 +46,13 @@ TEST(JsonSyntax, CountsTheArrayUnderItsKeyAtTheTop) {
     EXPECT_TRUE(check.finish());
     EXPECT_EQ(check.counted(), count);
   }
+  // A text cut between the counted array's elements, and cut elsewhere.
+  for (const auto& [text, open] : {std::pair<std::string, bool>{"{\"sweeps\": [", true}, {"{\"sweeps\": [{}", true},
+                                   {"{\"sweeps\": [{}, [1", false}, {"{\"sweeps\": [], \"x\": [", false}}) {
+    JsonSyntax check("sweeps");
+    check.feed(text);
+    EXPECT_EQ(check.in_counted_array(), open) << text;
+  }
 }
 
 }  // namespace
