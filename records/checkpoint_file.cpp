@@ -178,6 +178,24 @@ bool read_real(std::string_view token, double& value) {
   return error == std::errc() && end == text + length;
 }
 
+// The digest of pieces of content, those that lie in files read a piece at
+// a time: 0 or the errno of a read.
+int digest_of(std::span<const runtime::Piece> pieces, std::array<std::uint8_t, 32>& digest) {
+  Sha256 sha;
+  for (const runtime::Piece& piece : pieces) {
+    if (piece.fd < 0) {
+      sha.update(bytes_of(piece.bytes.data(), piece.bytes.size()));
+      continue;
+    }
+    const std::string problem = read_piecewise(piece.fd, piece.offset, piece.length, [&](std::string_view bytes) {
+      sha.update(bytes_of(bytes.data(), bytes.size()));
+    });
+    if (!problem.empty()) return EIO;
+  }
+  digest = sha.finish();
+  return 0;
+}
+
 // The console lines of sweeps 1 to ITER, read a piece at a time: for each
 // sweep NBLOCKS block lines (numbered 1 to NBLOCKS) and its sweep line
 // (numbered with the sweep), each the very bytes the program prints for the
@@ -294,28 +312,6 @@ std::string check_checkpoint_content(int fd, const CheckpointFields& fields) {
     return "is damaged: its EPREV is not its E(1)";
   return {};
 }
-
-namespace {
-
-// The digest of pieces of content, those that lie in files read a piece at
-// a time: 0 or the errno of a read.
-int digest_of(std::span<const runtime::Piece> pieces, std::array<std::uint8_t, 32>& digest) {
-  Sha256 sha;
-  for (const runtime::Piece& piece : pieces) {
-    if (piece.fd < 0) {
-      sha.update(bytes_of(piece.bytes.data(), piece.bytes.size()));
-      continue;
-    }
-    const std::string problem = read_piecewise(piece.fd, piece.offset, piece.length, [&](std::string_view bytes) {
-      sha.update(bytes_of(bytes.data(), bytes.size()));
-    });
-    if (!problem.empty()) return EIO;
-  }
-  digest = sha.finish();
-  return 0;
-}
-
-}  // namespace
 
 CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const double* E, runtime::Piece output,
                                  std::span<const runtime::Piece> results_state) {
