@@ -71,6 +71,24 @@ std::string bytes_of(const Saved& saved) {
   return bytes;
 }
 
+// What load_checkpoint takes from a file: C, E, the texts of its two
+// stores, and what is wrong.
+struct Loaded {
+  std::vector<double> C, E;
+  std::string output, state, problem;
+};
+
+Loaded load(int fd, const CheckpointFields& fields) {
+  Loaded loaded{std::vector<double>(N * N), std::vector<double>(N), "", "", ""};
+  TextStore output, state;
+  EXPECT_EQ(output.open(), 0);
+  EXPECT_EQ(state.open(), 0);
+  loaded.problem = load_checkpoint(fd, fields, loaded.C.data(), loaded.E.data(), output, state);
+  loaded.output = testing::bytes_of(output);
+  loaded.state = testing::bytes_of(state);
+  return loaded;
+}
+
 // A new digest over the changed bytes: what a writer of that content would
 // have made.
 void reseal(std::string& bytes) {
@@ -127,21 +145,18 @@ TEST(CheckpointFile, ReadBackToTheBit) {
     EXPECT_EQ(fields.output_bytes, saved.output.size());
     EXPECT_EQ(fields.results_bytes, saved.results.size());
 
-    std::vector<double> C(N * N), E(N);
-    TextStore output, state;
-    ASSERT_EQ(output.open(), 0);
-    ASSERT_EQ(state.open(), 0);
-    ASSERT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "");
+    const Loaded loaded = load(fd, fields);
+    ASSERT_EQ(loaded.problem, "");
     ::close(fd);
     const auto bits = [](const std::vector<double>& v) {
       std::vector<std::uint64_t> b;
       for (double x : v) b.push_back(std::bit_cast<std::uint64_t>(x));
       return b;
     };
-    EXPECT_EQ(bits(C), bits(saved.C));
-    EXPECT_EQ(bits(E), bits(saved.E));
-    EXPECT_EQ(testing::bytes_of(output), saved.output);
-    EXPECT_EQ(testing::bytes_of(state), saved.results);
+    EXPECT_EQ(bits(loaded.C), bits(saved.C));
+    EXPECT_EQ(bits(loaded.E), bits(saved.E));
+    EXPECT_EQ(loaded.output, saved.output);
+    EXPECT_EQ(loaded.state, saved.results);
   }
 }
 
@@ -286,11 +301,7 @@ TEST(CheckpointFile, ChangeAfterTheCheckIsCaught) {
     ASSERT_EQ(check_checkpoint(fd, fields), "");
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, changed.data(), changed.size(), 0), static_cast<ssize_t>(changed.size()));
-    std::vector<double> C(N * N), E(N);
-    TextStore output, state;
-    ASSERT_EQ(output.open(), 0);
-    ASSERT_EQ(state.open(), 0);
-    EXPECT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "has changed since the run began");
+    EXPECT_EQ(load(fd, fields).problem, "has changed since the run began");
     ::close(fd);
   }
 }
