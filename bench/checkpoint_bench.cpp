@@ -20,10 +20,13 @@
 #include <vector>
 
 #include "bench/block_sweep.hpp"
+#include "driver/console_texts.hpp"
+#include "io/format_control.hpp"
 #include "records/checkpoint_file.hpp"
 #include "records/results_file.hpp"
 #include "runtime/thread_pool.hpp"
 #include "runtime/replace_file.hpp"
+#include "runtime/run_constants.hpp"
 #include "runtime/startup.hpp"
 
 using namespace blockeig;
@@ -31,11 +34,16 @@ using blockeig::bench::Clock;
 
 namespace {
 
-// A console line of the block phase, as long as the real ones.
-std::string console_line(int number) {
-  char line[96];
-  std::snprintf(line, sizeof line, "%5d %11.3E %11.3E %11.3E %11.3E\n", number, -1.5 * number, 2.25, 3.5, 4.75);
-  return line;
+// A console line of the block phase as the program prints it: a block's
+// number and four values, or a sweep's and six.
+std::string console_line(std::initializer_list<io::Item> items) {
+  struct Line : io::RecordSink {
+    std::string text;
+    void record(std::string_view record) override { text = std::string(record) + "\n"; }
+  } line;
+  std::string record;
+  io::write_formatted_records(io::parse_format(console_text::iteration_format).format, items, record, line);
+  return line.text;
 }
 
 }  // namespace
@@ -73,10 +81,11 @@ int main(int argc, char** argv) {
   for (int s = 1; s <= sweeps; ++s) {
     for (int b = 0; b < NBLOCKS; ++b) {
       results.block(b + 1, std::span<const double>(E).subspan(static_cast<std::size_t>(b) * M, static_cast<std::size_t>(M)));
-      output += console_line(b + 1);
+      output += console_line({b + 1, -1.5 * (b + 1), 2.25, 3.5, 4.75});
     }
-    results.sweep(s, E, uniform(random), sweep_seconds);
-    output += console_line(s);
+    const double DELTA = uniform(random);
+    results.sweep(s, E, DELTA, sweep_seconds);
+    output += console_line({s, E[0], E[1], E[N - 2], E[N - 1], DELTA, run::TOL});
   }
 
   CheckpointFields fields;
@@ -90,9 +99,10 @@ int main(int argc, char** argv) {
   double state_total = 0, digest_total = 0, write_total = 0, largest = 0;
   for (int k = 0; k < writes; ++k) {
     const auto t0 = Clock::now();
-    const std::string state = results.save_state();
+    const ResultsFile::State state = results.save_state();
+    const auto pieces = state.pieces();
     const auto t1 = Clock::now();
-    const CheckpointImage image(fields, C.data(), E.data(), output, state);
+    const CheckpointImage image(fields, C.data(), E.data(), std::string_view(output), pieces);
     const auto t2 = Clock::now();
     if (const int error = replacement.replace(image.pieces()); error != 0) {
       std::printf("cannot write %s: %s\n", path.c_str(), std::strerror(error));
@@ -110,13 +120,22 @@ int main(int argc, char** argv) {
               "write and flushes %.3f s\n",
               double(size) / 1e6, mean, largest, state_total / writes, digest_total / writes, write_total / writes);
 
-  // A resume: the whole file checked at start-up, then loaded.
+  // A resume: the whole file checked at start-up (its digest, then its
+  // content as input), then loaded.
   const auto t_resume = Clock::now();
   const int fd = ::open(path.c_str(), O_RDONLY);
   CheckpointFields found;
   std::string problem = check_checkpoint(fd, found);
+  if (problem.empty()) problem = check_checkpoint_content(fd, found);
+  ResultsStateCheck state_check(found.ITER, found.N);
+  if (problem.empty())
+    problem = read_piecewise(fd, results_state_offset(found), found.results_bytes,
+                             [&](std::string_view piece) { state_check.feed(piece); });
+  if (problem.empty() && !state_check.finish()) problem = "holds a results state that does not fit";
   const double check_seconds = bench::seconds_since(t_resume);
-  std::string lines, state;
+  TextStore lines, state;
+  lines.open();
+  state.open();
   if (problem.empty()) problem = load_checkpoint(fd, found, C.data(), E.data(), lines, state);
   ::close(fd);
   const double resume_seconds = bench::seconds_since(t_resume);

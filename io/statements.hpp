@@ -59,10 +59,10 @@ void write_list(std::int64_t unit, std::initializer_list<Item> items);
 // them before, to `unit` as they stand: a resumed run replays the console
 // lines of the run it continues.
 void write_lines(std::int64_t unit, std::string_view lines);
-// From now on every text record written to `unit` is also appended, with its
+// From now on every text record written to `unit` is also handed, with its
 // line feed, to `*copy` (which must outlive the connection or the next
 // call); null ends the copying. No effect on a unit not connected.
-void copy_records(std::int64_t unit, std::string* copy);
+void copy_records(std::int64_t unit, RecordCopy* copy);
 // List-directed READ of one 32-bit integer; a null value leaves it unchanged.
 void read_list(std::int64_t unit, std::int32_t& item);
 

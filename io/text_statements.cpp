@@ -83,12 +83,12 @@ void write_list(std::int64_t number, std::initializer_list<Item> items) {
 void write_lines(std::int64_t number, std::string_view lines) {
   Unit& unit = begin_transfer(number, Form::formatted);
   check_writable(unit);
-  if (unit.record_copy != nullptr) unit.record_copy->append(lines);
+  if (unit.record_copy != nullptr) unit.record_copy->copy(lines);
   if (const int error = unit.stream.write(lines)) raise_os_error(error);
   end_write(unit);
 }
 
-void copy_records(std::int64_t number, std::string* copy) {
+void copy_records(std::int64_t number, RecordCopy* copy) {
   if (Unit* unit = find_unit(number)) unit->record_copy = copy;
 }
 

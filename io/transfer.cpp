@@ -63,7 +63,10 @@ void check_readable(Unit& unit) {
 }
 
 void put_text_record(Unit& unit, std::string_view text) {
-  if (unit.record_copy != nullptr) unit.record_copy->append(text).push_back('\n');
+  if (unit.record_copy != nullptr) {
+    unit.record_copy->copy(text);
+    unit.record_copy->copy("\n");
+  }
   int error;
   if (unit.stream.unbuffered()) {
     // One request per record, so that console lines are never split.

@@ -3,11 +3,22 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "io/file_stream.hpp"
 #include "io/record_format.hpp"
 
 namespace blockeig::io {
+
+// Takes a copy of the text records written to a unit (copy_records): the
+// console lines that a checkpoint keeps. It must not fail the statement.
+class RecordCopy {
+ public:
+  virtual void copy(std::string_view text) noexcept = 0;
+
+ protected:
+  ~RecordCopy() = default;
+};
 
 enum class Action { read, write, readwrite };
 enum class Form { formatted, unformatted };
@@ -32,7 +43,7 @@ struct Unit {
   bool input_mid_line = false;
   // When set, every text record written also goes here, with its line feed
   // (copy_records).
-  std::string* record_copy = nullptr;
+  RecordCopy* record_copy = nullptr;
 
   // Unformatted records.
   bool eof_seen = false;

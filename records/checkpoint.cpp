@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include "records/message_text.hpp"
+#include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
@@ -48,10 +52,31 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
       refuse("holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)");
     if (found_.results_bytes == 0 && with_results)
       refuse("holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)");
+    check_content();
   }
   if (const int error = replacement_.probe(); error != 0)
     runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + std::strerror(error));
+  // Where the console lines (and a saved results state) will be kept, taken
+  // now: a refusal stops the run before any work.
+  for (TextStore* store : {&output_, &saved_results_state_})
+    if (const int error = store->open(); error != 0)
+      runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + std::strerror(error));
+  line_copy_.store = &output_;
   replacement_.remove_stale_temporaries();
+}
+
+// A checkpoint is input like any other: its parts must agree with each
+// other and with the rules of a run before any of it is believed.
+void Checkpoint::check_content() const {
+  if (const std::string problem = check_checkpoint_content(fd_, found_); !problem.empty()) refuse(problem);
+  if (found_.results_bytes == 0) return;
+  ResultsStateCheck state(found_.ITER, found_.N);
+  if (const std::string problem = read_piecewise(fd_, results_state_offset(found_), found_.results_bytes,
+                                                 [&](std::string_view piece) { state.feed(piece); });
+      !problem.empty())
+    refuse(problem);
+  if (!state.finish())
+    refuse("is damaged: its results file's document does not fit ITER = " + std::to_string(found_.ITER));
 }
 
 Checkpoint::~Checkpoint() {
@@ -82,15 +107,15 @@ void Checkpoint::check_block_count(std::int32_t NBLOCKS) {
     refuse("was made with " + std::to_string(found_.NBLOCKS) + " blocks, this run has " + std::to_string(NBLOCKS));
 }
 
-bool Checkpoint::resume(const SweepStart& start, std::string& results_state) {
+bool Checkpoint::resume(const SweepStart& start) {
   last_ = Clock::now();
   const bool resuming = fd_ >= 0;
   if (resuming) {
-    const std::string problem = load_checkpoint(fd_, found_, start.C, start.E, output_, results_state);
+    const std::string problem = load_checkpoint(fd_, found_, start.C, start.E, output_, saved_results_state_);
     if (!problem.empty()) refuse(problem);
     ::close(fd_);
     fd_ = -1;
-    io::write_lines(io::stdout_unit, output_);
+    write_saved_lines();
     start.ITER = found_.ITER;
     start.IERR = found_.IERR;
     start.EPREV = found_.EPREV;
@@ -98,31 +123,65 @@ bool Checkpoint::resume(const SweepStart& start, std::string& results_state) {
     touched_ = true;
     last_ = Clock::now();
   }
-  io::copy_records(io::stdout_unit, &output_);
+  io::copy_records(io::stdout_unit, &line_copy_);
   return resuming;
+}
+
+// The saved console lines go out again a piece at a time, each piece whole
+// lines.
+void Checkpoint::write_saved_lines() const {
+  char piece[1 << 14];
+  std::size_t kept = 0;
+  for (std::uint64_t offset = 0; offset < output_.size();) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(output_.size() - offset, sizeof piece - kept));
+    if (const int error = output_.read(offset, piece + kept, n); error != 0)
+      refuse(std::string("cannot be taken up: ") + std::strerror(error));
+    offset += n;
+    const std::string_view text(piece, kept + n);
+    const std::size_t line_end = text.rfind('\n');
+    const std::size_t whole = offset == output_.size() || line_end == std::string_view::npos ? text.size() : line_end + 1;
+    io::write_lines(io::stdout_unit, text.substr(0, whole));
+    kept = text.size() - whole;
+    std::memmove(piece, piece + whole, kept);
+  }
 }
 
 bool Checkpoint::due() const { return Clock::now() - last_ >= interval_; }
 
-void Checkpoint::write(const SweepEnd& sweep, std::string_view results_state) {
+int Checkpoint::replace(const SweepEnd& sweep, const ResultsFile* results) {
+  if (const int error = output_.commit(); error != 0) return error;
   CheckpointFields fields = current_;
   fields.ITER = sweep.ITER;
   fields.IERR = sweep.IERR;
   fields.EPREV = sweep.EPREV;
-  const CheckpointImage image(fields, sweep.C, sweep.E, output_, results_state);
+  // The results file's state, which the image views while it lives.
+  const std::optional<ResultsFile::State> saved =
+      results != nullptr ? std::optional(results->save_state()) : std::nullopt;
+  if (saved && saved->error() != 0) return saved->error();
+  const std::array<runtime::Piece, 3> state = saved ? saved->pieces() : std::array<runtime::Piece, 3>{};
+  const CheckpointImage image(fields, sweep.C, sweep.E, output_.text(), std::span(state).first(saved ? 3 : 0));
+  return image.error() != 0 ? image.error() : replacement_.replace(image.pieces());
+}
+
+void Checkpoint::write(const SweepEnd& sweep, const ResultsFile* results) {
   touched_ = true;
-  const int error = replacement_.replace(image.pieces());
+  const int error = replace(sweep, results);
   if (error == 0) {
     last_ = Clock::now();
     on_disk_ = sweep.ITER;
     failing_ = false;
     return;
   }
-  if (!failing_)
-    runtime::warn("Cannot write checkpoint \"" + replacement_.path() + "\" after sweep " +
-                  std::to_string(sweep.ITER) + ": " + std::strerror(error) +
-                  (on_disk_ > 0 ? " (the file holds sweep " + std::to_string(on_disk_) + ")"
-                                : std::string(" (there is no checkpoint yet)")));
+  if (!failing_) {
+    MessageText message;
+    message << "Cannot write checkpoint \"" << replacement_.path() << "\" after sweep " << sweep.ITER << ": "
+            << std::strerror(error);
+    if (on_disk_ > 0)
+      message << " (the file holds sweep " << on_disk_ << ")";
+    else
+      message << " (there is no checkpoint yet)";
+    runtime::warn(message.view());
+  }
   failing_ = true;
 }
 
@@ -131,8 +190,10 @@ void Checkpoint::finish() {
   if (!touched_) return;  // the path held nothing of this run's
   if (::unlink(replacement_.path().c_str()) != 0 && errno != ENOENT) {
     const int error = errno;
-    runtime::warn("Cannot remove checkpoint \"" + replacement_.path() + "\" at the end of the run: " +
-                  std::strerror(error));
+    MessageText message;
+    message << "Cannot remove checkpoint \"" << replacement_.path() << "\" at the end of the run: "
+            << std::strerror(error);
+    runtime::warn(message.view());
   }
 }
 

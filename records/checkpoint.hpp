@@ -18,8 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "io/unit.hpp"
 #include "records/checkpoint_file.hpp"
+#include "records/results_file.hpp"
 #include "records/run_record.hpp"
+#include "records/text_store.hpp"
 #include "runtime/replace_file.hpp"
 
 namespace blockeig {
@@ -40,14 +43,17 @@ class Checkpoint {
   void check_block_count(std::int32_t NBLOCKS);
   // Before the first sweep: from here on the console lines are kept for the
   // checkpoint. A resumed run writes the saved lines again and takes ITER,
-  // IERR, C, E and EPREV from the file; it returns true and the results
-  // file's saved state (empty when there is none).
-  bool resume(const SweepStart& start, std::string& results_state);
+  // IERR, C, E and EPREV from the file, and returns true.
+  bool resume(const SweepStart& start);
+  // The results file's state that a resumed run took from the file (empty
+  // when there is none).
+  const TextStore& saved_results_state() const { return saved_results_state_; }
   // Whether a checkpoint is due at the end of this sweep.
   bool due() const;
-  // Replaces the file with the state at the end of `sweep`. A failure is
-  // warned about (once while it lasts) and the run goes on.
-  void write(const SweepEnd& sweep, std::string_view results_state);
+  // Replaces the file with the state at the end of `sweep` (and the results
+  // file's, when there is one). A failure is warned about (once while it
+  // lasts) and the run goes on.
+  void write(const SweepEnd& sweep, const ResultsFile* results);
   // The run has finished: the checkpoint is removed.
   void finish();
   // Ends the run with the report of a checkpoint that cannot be used:
@@ -55,6 +61,16 @@ class Checkpoint {
   [[noreturn]] void refuse(std::string_view problem) const;
 
  private:
+  void check_content() const;
+  void write_saved_lines() const;
+  // Writes the checkpoint: 0 or errno.
+  int replace(const SweepEnd& sweep, const ResultsFile* results);
+
+  // The console lines, as they are written, go to output_.
+  struct LineCopy final : io::RecordCopy {
+    TextStore* store = nullptr;
+    void copy(std::string_view text) noexcept override { store->append(text); }
+  };
 
   runtime::FileReplacement replacement_;
   std::chrono::steady_clock::duration interval_;
@@ -62,7 +78,9 @@ class Checkpoint {
   int fd_ = -1;                 // the checkpoint found at start-up, until resumed
   CheckpointFields found_;      // its fields
   CheckpointFields current_;    // this run's identity
-  std::string output_;          // the console lines of the sweeps
+  TextStore output_;            // the console lines of the sweeps
+  LineCopy line_copy_;
+  TextStore saved_results_state_;
   std::int32_t on_disk_ = 0;    // the sweep the file holds (0: none)
   bool touched_ = false;        // resumed from the file, or tried to write it
   bool failing_ = false;

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <limits>
 #include <vector>
 
+#include "driver/console_texts.hpp"
 #include "records/sha256.hpp"
+#include "io/format_control.hpp"
 #include "io/record_format.hpp"
 #include "runtime/run_constants.hpp"
 
@@ -140,8 +144,11 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   const std::int32_t convert = get<std::int32_t>(header, at_convert);
   fields.output_bytes = get<std::uint64_t>(header, at_output);
   fields.results_bytes = get<std::uint64_t>(header, at_results);
+  // IERR is the code of a block solve: 0, or the position (of at most N)
+  // whose value did not settle.
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
                      fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
+                     fields.IERR >= 0 && fields.IERR <= fields.N &&
                      convert >= 0 && convert < convert_settings && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&
                      file_size(fields) == size;
@@ -150,23 +157,178 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   return {};
 }
 
+std::uint64_t output_offset(const CheckpointFields& fields) { return checkpoint_header_size + array_bytes(fields.N); }
+
+// A field of a console line read back: "-1.50", "0.100E+13", "0.494-323"
+// (an exponent of three digits drops its E), "NaN", "+Inf", "-Inf".
+bool read_real(std::string_view token, double& value) {
+  if (token == "NaN") return value = std::numeric_limits<double>::quiet_NaN(), true;
+  if (token == "+Inf" || token == "-Inf")
+    return value = token[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity(),
+           true;
+  const std::size_t exponent = token.find_first_of("E+-", 1);
+  char text[64];
+  if (token.size() + 1 > sizeof text) return false;
+  std::size_t length = token.copy(text, exponent == std::string_view::npos ? token.size() : exponent);
+  if (exponent != std::string_view::npos) {
+    text[length++] = 'e';
+    length += token.copy(text + length, std::string_view::npos, token[exponent] == 'E' ? exponent + 1 : exponent);
+  }
+  const auto [end, error] = std::from_chars(text, text + length, value);
+  return error == std::errc() && end == text + length;
+}
+
+// The digest of pieces of content, those that lie in files read a piece at
+// a time: 0 or the errno of a read.
+int digest_of(std::span<const runtime::Piece> pieces, std::array<std::uint8_t, 32>& digest) {
+  Sha256 sha;
+  for (const runtime::Piece& piece : pieces) {
+    if (piece.fd < 0) {
+      sha.update(bytes_of(piece.bytes.data(), piece.bytes.size()));
+      continue;
+    }
+    const std::string problem = read_piecewise(piece.fd, piece.offset, piece.length, [&](std::string_view bytes) {
+      sha.update(bytes_of(bytes.data(), bytes.size()));
+    });
+    if (!problem.empty()) return EIO;
+  }
+  digest = sha.finish();
+  return 0;
+}
+
+// The console lines of sweeps 1 to ITER, read a piece at a time: for each
+// sweep NBLOCKS block lines (numbered 1 to NBLOCKS) and its sweep line
+// (numbered with the sweep), each the very bytes the program prints for the
+// numbers it shows, and the last sweep line showing the saved E(1), E(2),
+// E(N-1), E(N) and TOL.
+class ConsoleLinesCheck {
+ public:
+  ConsoleLinesCheck(const CheckpointFields& fields, const double (&last_E)[4])
+      : fields_(fields), last_E_(last_E), format_(io::parse_format(console_text::iteration_format)) {}
+
+  void feed(std::string_view bytes) {
+    while (!bytes.empty() && !broken_) {
+      const std::size_t end = bytes.find('\n');
+      const std::string_view piece = bytes.substr(0, end);
+      if (piece.size() > sizeof line_ - length_) {
+        broken_ = true;
+        return;
+      }
+      std::memcpy(line_ + length_, piece.data(), piece.size());
+      length_ += piece.size();
+      if (end == std::string_view::npos) return;
+      bytes.remove_prefix(end + 1);
+      broken_ = !line_is_sound({line_, length_});
+      length_ = 0;
+      ++lines_;
+    }
+  }
+  bool finish() const {
+    return !broken_ && length_ == 0 && lines_ == std::int64_t{fields_.ITER} * (fields_.NBLOCKS + 1);
+  }
+
+ private:
+  struct Shown : io::RecordSink {
+    std::string text;
+    void record(std::string_view record) override { text = record; }
+  };
+
+  bool line_is_sound(std::string_view line) const {
+    const std::int64_t per_sweep = fields_.NBLOCKS + 1;
+    const std::int64_t sweep = lines_ / per_sweep + 1;
+    const bool sweep_line = lines_ % per_sweep == fields_.NBLOCKS;
+    if (sweep > fields_.ITER) return false;
+    const std::int32_t number = static_cast<std::int32_t>(sweep_line ? sweep : lines_ % per_sweep + 1);
+    std::vector<io::Item> items = {number};
+    std::size_t at = line.find_first_not_of(' ');
+    for (bool first = true; at != std::string_view::npos; first = false) {
+      const std::size_t end = std::min(line.find(' ', at), line.size());
+      const std::string_view token = line.substr(at, end - at);
+      double value = 0;
+      if (first) {
+        if (token != std::to_string(number)) return false;
+      } else {
+        if (!read_real(token, value)) return false;
+        items.push_back(value);
+      }
+      at = line.find_first_not_of(' ', end);
+    }
+    if (items.size() != (sweep_line ? 7u : 5u)) return false;
+    if (sweep_line && sweep == fields_.ITER) {
+      for (std::size_t k = 0; k < 4; ++k) items[k + 1] = last_E_[k];
+      items[6] = run::TOL;
+    }
+    std::string record;
+    Shown shown;
+    return format_.ok() && io::write_formatted_records(format_.format, items, record, shown).ok() &&
+           shown.text == line;
+  }
+
+  const CheckpointFields& fields_;
+  const double (&last_E_)[4];
+  const io::FormatParse format_;
+  char line_[128] = {};
+  std::size_t length_ = 0;
+  std::int64_t lines_ = 0;
+  bool broken_ = false;
+};
+
 }  // namespace
 
-CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const double* E, std::string_view output,
-                                 std::string_view results_state) {
-  fields.output_bytes = output.size();
-  fields.results_bytes = results_state.size();
+std::uint64_t results_state_offset(const CheckpointFields& fields) {
+  return output_offset(fields) + fields.output_bytes;
+}
+
+std::string read_piecewise(int fd, std::uint64_t offset, std::uint64_t length,
+                           const std::function<void(std::string_view)>& take) {
+  char piece[1 << 16];
+  while (length > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, sizeof piece));
+    if (const int error = read_at(fd, offset, piece, n)) return cannot_read(error);
+    take({piece, n});
+    offset += n;
+    length -= n;
+  }
+  return {};
+}
+
+std::string check_checkpoint_content(int fd, const CheckpointFields& fields) {
+  const std::uint64_t E_offset = checkpoint_header_size + 8 * static_cast<std::uint64_t>(fields.N) * fields.N;
+  const std::uint64_t last = static_cast<std::uint64_t>(fields.N) - 1;
+  double last_E[4];
+  const std::uint64_t positions[4] = {0, 1, last - 1, last};
+  for (std::size_t k = 0; k < 4; ++k)
+    if (const int error = read_at(fd, E_offset + 8 * positions[k], &last_E[k], sizeof(double)))
+      return cannot_read(error);
+  ConsoleLinesCheck lines(fields, last_E);
+  if (std::string problem = read_piecewise(fd, output_offset(fields), fields.output_bytes,
+                                           [&](std::string_view piece) { lines.feed(piece); });
+      !problem.empty())
+    return problem;
+  if (!lines.finish())
+    return "is damaged: its console lines do not fit ITER = " + std::to_string(fields.ITER) +
+           " and NBLOCKS = " + std::to_string(fields.NBLOCKS);
+  if (std::bit_cast<std::uint64_t>(fields.EPREV) != std::bit_cast<std::uint64_t>(last_E[0]))
+    return "is damaged: its EPREV is not its E(1)";
+  return {};
+}
+
+CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const double* E, runtime::Piece output,
+                                 std::span<const runtime::Piece> results_state) {
+  const auto size_of = [](const runtime::Piece& piece) { return piece.fd < 0 ? piece.bytes.size() : piece.length; };
+  fields.output_bytes = size_of(output);
+  fields.results_bytes = 0;
+  for (const runtime::Piece& piece : results_state) fields.results_bytes += size_of(piece);
   encode_header(fields, header_);
   const std::size_t n = static_cast<std::size_t>(fields.N);
-  pieces_[0] = {header_, sizeof header_};
-  pieces_[1] = {reinterpret_cast<const char*>(C), n * n * sizeof(double)};
-  pieces_[2] = {reinterpret_cast<const char*>(E), n * sizeof(double)};
-  pieces_[3] = output;
-  pieces_[4] = results_state;
-  Sha256 sha;
-  for (std::size_t k = 0; k < 5; ++k) sha.update(bytes_of(pieces_[k].data(), pieces_[k].size()));
-  digest_ = sha.finish();
-  pieces_[5] = {reinterpret_cast<const char*>(digest_.data()), digest_.size()};
+  pieces_[count_++] = std::string_view(header_, sizeof header_);
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(C), n * n * sizeof(double));
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(E), n * sizeof(double));
+  pieces_[count_++] = output;
+  for (const runtime::Piece& piece : results_state.first(std::min<std::size_t>(results_state.size(), 3)))
+    pieces_[count_++] = piece;
+  error_ = digest_of({pieces_, count_}, digest_);
+  pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(digest_.data()), digest_.size());
 }
 
 std::string check_checkpoint(int fd, CheckpointFields& fields) {
@@ -187,30 +349,33 @@ std::string check_checkpoint(int fd, CheckpointFields& fields) {
     return "was written in big-endian byte order, which this blockeig (little-endian) does not read";
   if (mark != byte_order_mark) return "is damaged: its byte-order mark is neither little- nor big-endian";
 
+  // Every version gives its size here: a file of another size is told from
+  // a whole one before its bytes are read (it may be gigabytes of nothing).
   const std::uint64_t announced = get<std::uint64_t>(header, at_size);
+  if (announced > size)
+    return "is truncated: it has " + std::to_string(size) + " of the " + std::to_string(announced) +
+           " bytes its header gives";
+  if (announced < size)
+    return "is damaged: it has " + std::to_string(size) + " bytes, more than the " + std::to_string(announced) +
+           " its header gives";
   std::array<std::uint8_t, 32> computed{}, stored{};
   if (const int error = digest_of_prefix(fd, size - checkpoint_digest_size, computed)) return cannot_read(error);
   if (const int error = read_at(fd, size - checkpoint_digest_size, stored.data(), stored.size()))
     return cannot_read(error);
-  if (computed != stored) {
-    if (announced > size)
-      return "is truncated: it has " + std::to_string(size) + " of the " + std::to_string(announced) +
-             " bytes its header gives";
-    return "is damaged: its checksum does not match its content";
-  }
+  if (computed != stored) return "is damaged: its checksum does not match its content";
+  fields.digest = stored;
 
   const std::uint32_t version = get<std::uint32_t>(header, at_version);
   if (version > checkpoint_format_version)
     return "has format version " + std::to_string(version) + ", newer than this blockeig reads (version " +
            std::to_string(checkpoint_format_version) + ")";
-  if (version != checkpoint_format_version || announced != size ||
-      size < checkpoint_header_size + checkpoint_digest_size)
+  if (version != checkpoint_format_version || size < checkpoint_header_size + checkpoint_digest_size)
     return std::string(not_written_by_blockeig);
   return decode_fields(header, size, fields);
 }
 
-std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, std::string& output,
-                            std::string& results_state) {
+std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, TextStore& output,
+                            TextStore& results_state) {
   constexpr std::string_view changed = "has changed since the run began";
   struct stat info {};
   if (::fstat(fd, &info) != 0) return cannot_read(errno);
@@ -221,27 +386,29 @@ std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, d
   if (std::memcmp(header, expected, sizeof header) != 0) return std::string(changed);
 
   const std::size_t n = static_cast<std::size_t>(fields.N);
-  output.resize(fields.output_bytes);
-  results_state.resize(fields.results_bytes);
-  struct Part {
-    void* into;
-    std::size_t bytes;
-  };
-  const Part parts[] = {{C, n * n * sizeof(double)},
-                        {E, n * sizeof(double)},
-                        {output.data(), output.size()},
-                        {results_state.data(), results_state.size()}};
   Sha256 sha;
   sha.update(bytes_of(header, sizeof header));
   std::uint64_t offset = sizeof header;
-  for (const Part& part : parts) {
-    if (const int error = read_at(fd, offset, part.into, part.bytes)) return cannot_read(error);
-    sha.update(bytes_of(part.into, part.bytes));
-    offset += part.bytes;
+  for (const auto& [into, bytes] : {std::pair<void*, std::size_t>{C, n * n * sizeof(double)}, {E, n * sizeof(double)}}) {
+    if (const int error = read_at(fd, offset, into, bytes)) return cannot_read(error);
+    sha.update(bytes_of(into, bytes));
+    offset += bytes;
+  }
+  for (const auto& [store, bytes] : {std::pair<TextStore*, std::uint64_t>{&output, fields.output_bytes},
+                                     {&results_state, fields.results_bytes}}) {
+    const std::string problem = read_piecewise(fd, offset, bytes, [&, store = store](std::string_view piece) {
+      sha.update(bytes_of(piece.data(), piece.size()));
+      store->append(piece);
+    });
+    if (!problem.empty()) return problem;
+    if (const int error = store->commit()) return std::string("cannot be taken up: ") + std::strerror(error);
+    offset += bytes;
   }
   std::array<std::uint8_t, 32> stored{};
   if (const int error = read_at(fd, offset, stored.data(), stored.size())) return cannot_read(error);
-  if (sha.finish() != stored) return std::string(changed);
+  // The very bytes that were checked: a file replaced by another sound one
+  // in between is caught too.
+  if (stored != fields.digest || sha.finish() != stored) return std::string(changed);
   return {};
 }
 

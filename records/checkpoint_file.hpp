@@ -30,10 +30,13 @@
 // so that a reader tells a damaged or cut file from a newer one.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "records/text_store.hpp"
+#include "runtime/replace_file.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
@@ -53,23 +56,29 @@ struct CheckpointFields {
   runtime::Convert convert = runtime::Convert::native;
   std::uint64_t output_bytes = 0;   // set by CheckpointImage
   std::uint64_t results_bytes = 0;  // set by CheckpointImage
+  std::array<std::uint8_t, 32> digest{};  // the file's own, set by check_checkpoint
 };
 
 // A checkpoint's bytes, as the pieces of a file replacement. The image views
-// C, E, the output and the state; they must not change while it is in use.
+// C, E, the output and the state's pieces (which may lie in files); they
+// must not change while it is in use.
 class CheckpointImage {
  public:
-  // C: N x N doubles, E: N doubles.
-  CheckpointImage(CheckpointFields fields, const double* C, const double* E, std::string_view output,
-                  std::string_view results_state);
+  // C: N x N doubles, E: N doubles; at most three pieces of state.
+  CheckpointImage(CheckpointFields fields, const double* C, const double* E, runtime::Piece output,
+                  std::span<const runtime::Piece> results_state);
   CheckpointImage(const CheckpointImage&) = delete;
   CheckpointImage& operator=(const CheckpointImage&) = delete;
-  std::span<const std::string_view> pieces() const { return pieces_; }
+  std::span<const runtime::Piece> pieces() const { return {pieces_, count_}; }
+  // 0, or the errno of a piece that could not be read for the digest.
+  int error() const { return error_; }
 
  private:
   char header_[checkpoint_header_size];
   std::array<std::uint8_t, checkpoint_digest_size> digest_;
-  std::string_view pieces_[6];
+  runtime::Piece pieces_[8];
+  std::size_t count_ = 0;
+  int error_ = 0;
 };
 
 // Checks the whole checkpoint open on `fd`: its magic, byte order, digest,
@@ -78,11 +87,27 @@ class CheckpointImage {
 // truncated: ...", "is damaged: ...", "has format version 2, ...".
 std::string check_checkpoint(int fd, CheckpointFields& fields);
 
+// Checks that the content of the checkpoint open on `fd`, found sound with
+// `fields` before, is what a run leaves at the end of sweep ITER: the
+// console lines of sweeps 1 to ITER, each as the program prints it, the last
+// one showing the saved E; and EPREV that E(1). Returns "" or what is wrong,
+// as above.
+std::string check_checkpoint_content(int fd, const CheckpointFields& fields);
+
+// Where the results file's state lies in a checkpoint with these fields.
+std::uint64_t results_state_offset(const CheckpointFields& fields);
+
+// Hands `length` bytes of the file open on `fd`, from `offset`, to `take` a
+// piece at a time. Returns "" or what is wrong, as above.
+std::string read_piecewise(int fd, std::uint64_t offset, std::uint64_t length,
+                           const std::function<void(std::string_view)>& take);
+
 // Reads the checkpoint open on `fd`, found sound with `fields` before, into
-// C (N x N), E (N), the console lines and the results file's state, and
-// checks its digest again. Returns "", or what is wrong, as above: a file
-// that is no longer the one checked "has changed since the run began".
-std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, std::string& output,
-                            std::string& results_state);
+// C (N x N), E (N), and the console lines and the results file's state
+// appended to the two stores (and committed), and checks its digest again.
+// Returns "", or what is wrong, as above: a file that is no longer the one
+// checked "has changed since the run began".
+std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, TextStore& output,
+                            TextStore& results_state);
 
 }  // namespace blockeig

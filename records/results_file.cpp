@@ -4,9 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <numeric>
 
+#include "records/message_text.hpp"
 #include "records/results_schema.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -38,23 +42,23 @@ std::size_t format_number(double value, char* out) {
   return static_cast<std::size_t>(end - out);
 }
 
-void append_number(std::string& out, double value) {
+void append_number(TextStore& out, double value) {
   char text[number_room];
-  out.append(text, format_number(value, text));
+  out.append({text, format_number(value, text)});
 }
 
-void append_integer(std::string& out, std::int64_t value) {
+void append_integer(TextStore& out, std::int64_t value) {
   char text[24];
-  out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+  out.append({text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text)});
 }
 
-void append_numbers(std::string& out, std::span<const double> values) {
-  out += '[';
+void append_numbers(TextStore& out, std::span<const double> values) {
+  out.append("[");
   for (std::size_t k = 0; k < values.size(); ++k) {
-    if (k > 0) out += ", ";
+    if (k > 0) out.append(", ");
     append_number(out, values[k]);
   }
-  out += ']';
+  out.append("]");
 }
 
 // The length of the valid UTF-8 sequence at the start of `s`, or 0.
@@ -100,10 +104,10 @@ void escape_json(std::string_view text, Put&& put) {
   }
 }
 
-void append_string(std::string& out, std::string_view text) {
-  out += '"';
-  escape_json(text, [&](std::string_view piece) { out += piece; });
-  out += '"';
+void append_string(TextStore& out, std::string_view text) {
+  out.append("\"");
+  escape_json(text, [&](std::string_view piece) { out.append(piece); });
+  out.append("\"");
 }
 
 // `before`, then `"KEY": `. `put` takes the output piece by piece.
@@ -115,9 +119,26 @@ void put_key(Put&& put, std::string_view before, std::string_view key) {
   put("\": ");
 }
 
-void append_key(std::string& out, std::string_view before, std::string_view key) {
-  put_key([&](std::string_view piece) { out += piece; }, before, key);
+void append_key(TextStore& out, std::string_view before, std::string_view key) {
+  put_key([&](std::string_view piece) { out.append(piece); }, before, key);
 }
+
+// Fixed pieces of the document joined at compile time from the schema's
+// words, so that writing them allocates nothing.
+class FixedText {
+ public:
+  constexpr FixedText(std::initializer_list<std::string_view> pieces) {
+    for (const std::string_view piece : pieces)
+      for (const char c : piece) data_[size_++] = c;
+  }
+  constexpr operator std::string_view() const { return {data_, size_}; }
+
+ private:
+  char data_[64] = {};
+  std::size_t size_ = 0;
+};
+
+constexpr FixedText state_member(std::string_view word) { return {",\n \"", schema::key::state, "\": \"", word, "\""}; }
 
 // The failure section, assembled without allocating: the report is at most
 // 4096 bytes, and no byte escapes to more than six.
@@ -138,11 +159,14 @@ class FailureText {
 FailureText failure_text;
 
 // Positions 1..N ordered by their final value, NaN last, equal values in
-// position order.
-std::vector<std::size_t> positions_by_rank(std::span<const double> E) {
-  std::vector<std::size_t> order(E.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+// position order; null when the memory for them is refused.
+std::unique_ptr<std::uint32_t[]> positions_by_rank(std::span<const double> E) {
+  std::unique_ptr<std::uint32_t[]> order(new (std::nothrow) std::uint32_t[std::max<std::size_t>(E.size(), 1)]);
+  if (!order) return order;
+  std::iota(order.get(), order.get() + E.size(), std::uint32_t{0});
+  // The merge buffer of a stable sort is taken without throwing, and the
+  // sort does without it when it is refused.
+  std::stable_sort(order.get(), order.get() + E.size(), [&](std::uint32_t a, std::uint32_t b) {
     if (std::isnan(E[a]) || std::isnan(E[b])) return !std::isnan(E[a]) && std::isnan(E[b]);
     return E[a] < E[b];
   });
@@ -150,220 +174,270 @@ std::vector<std::size_t> positions_by_rank(std::span<const double> E) {
 }
 
 constexpr std::string_view state_magic = "blockeig results state";
+// What closes the sweeps of a document that is still running.
+constexpr std::string_view sweeps_end = "\n ]";
+constexpr FixedText running_state = state_member(schema::state_word::running);
+constexpr FixedText finished_state = state_member(schema::state_word::finished);
+constexpr FixedText failed_state = state_member(schema::state_word::failed);
+constexpr FixedText sweep_in_progress_key{",\n \"", schema::key::sweep_in_progress, "\": "};
+constexpr std::string_view document_end = "\n}\n";
+
+// The first line of a state: "blockeig results state FORMAT SWEEPS N
+// BODY_BYTES WRITING_SECONDS".
+struct StateLine {
+  std::int64_t format = 0, sweeps = 0, count = 0, body_bytes = 0;
+  double writing_seconds = 0;
+};
+
+bool parse_state_line(std::string_view line, StateLine& fields) {
+  if (!line.starts_with(state_magic)) return false;
+  const char* p = line.data() + state_magic.size();
+  const char* const last = line.data() + line.size();
+  for (std::int64_t* field : {&fields.format, &fields.sweeps, &fields.count, &fields.body_bytes}) {
+    if (p == last || *p != ' ') return false;
+    const auto [next, error] = std::from_chars(p + 1, last, *field);
+    if (error != std::errc() || *field < 0) return false;
+    p = next;
+  }
+  if (p == last || *p != ' ') return false;
+  const auto [next, error] = std::from_chars(p + 1, last, fields.writing_seconds);
+  return error == std::errc() && next == last && std::isfinite(fields.writing_seconds) &&
+         fields.writing_seconds >= 0 && fields.format == format_version;
+}
 
 }  // namespace
 
-PublishedText::~PublishedText() { delete[] data_; }
+ResultsStateCheck::ResultsStateCheck(std::int32_t ITER, std::int32_t N) : ITER_(ITER), N_(N) {}
 
-void PublishedText::reserve(std::size_t capacity) {
-  char* grown = new char[capacity];
-  if (size_ > 0) std::memcpy(grown, data_, size_);
-  char* old = data_;
-  data_ = grown;
-  capacity_ = capacity;
-  // The new buffer is published before the old one goes.
-  published_data_.store(data_);
-  delete[] old;
+void ResultsStateCheck::feed(std::string_view bytes) {
+  while (!bytes.empty() && !broken_) {
+    if (!line_done_) {
+      const std::size_t end = bytes.find('\n');
+      const std::string_view piece = bytes.substr(0, end);
+      if (piece.size() > sizeof line_ - line_length_) {
+        broken_ = true;
+        return;
+      }
+      std::memcpy(line_ + line_length_, piece.data(), piece.size());
+      line_length_ += piece.size();
+      if (end == std::string_view::npos) return;
+      bytes.remove_prefix(end + 1);
+      StateLine fields;
+      line_done_ = true;
+      broken_ = !parse_state_line({line_, line_length_}, fields) || fields.sweeps != ITER_ || fields.count != N_;
+      eigenvalue_bytes_ = static_cast<std::uint64_t>(fields.count) * sizeof(double);
+      body_bytes_ = static_cast<std::uint64_t>(fields.body_bytes);
+      continue;
+    }
+    if (eigenvalue_bytes_ > 0) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(eigenvalue_bytes_, bytes.size()));
+      eigenvalue_bytes_ -= n;
+      bytes.remove_prefix(n);
+      continue;
+    }
+    if (bytes.size() > body_bytes_) {
+      broken_ = true;
+      return;
+    }
+    body_bytes_ -= bytes.size();
+    body_.feed(bytes);
+    return;
+  }
 }
 
-void PublishedText::append(std::string_view text) {
-  if (text.empty()) return;
-  if (text.size() > capacity_ - size_) reserve(std::max(2 * capacity_, size_ + text.size() + 4096));
-  std::memcpy(data_ + size_, text.data(), text.size());
-  size_ += text.size();
-  published_size_.store(size_);
+bool ResultsStateCheck::finish() {
+  // The document's end closes the sweeps, so they are the array left open.
+  if (broken_ || !line_done_ || eigenvalue_bytes_ > 0 || body_bytes_ > 0 || !body_.in_counted_array()) return false;
+  for (const std::string_view end : {sweeps_end, std::string_view(running_state), document_end}) body_.feed(end);
+  return body_.finish() && body_.counted() == static_cast<std::uint64_t>(ITER_);
 }
 
-void PublishedText::clear() {
-  size_ = 0;
-  published_size_.store(0);
+ResultsFile::ResultsFile(std::string path) : replacement_(std::move(path)) {
+  for (TextStore* store : {&body_, &sweep_, &end_, &direct_eigenvalues_})
+    if (const int error = store->open(); error != 0 && lost_ == 0) lost_ = error;
 }
 
-std::string_view PublishedText::published() const noexcept {
-  const std::size_t size = published_size_.load();
-  const char* data = published_data_.load();
-  return data == nullptr ? std::string_view() : std::string_view(data, size);
+void ResultsFile::settle(TextStore& store) {
+  const int error = lost_ != 0 ? lost_.load() : store.commit();
+  if (error == 0) return;
+  store.discard();
+  lost_ = error;
 }
-
-ResultsFile::ResultsFile(std::string path) : replacement_(std::move(path)) {}
 
 void ResultsFile::begin(std::string_view version, int threads, std::string_view byte_order) {
-  std::string text = "{";
-  append_key(text, "\n ", schema::key::format);
-  append_integer(text, format_version);
-  append_key(text, ",\n ", schema::key::program);
-  append_key(text, "{", schema::program_key::name);
-  append_string(text, schema::program_name);
-  append_key(text, ", ", schema::program_key::version);
-  append_string(text, version);
-  append_key(text, "},\n ", schema::key::settings);
-  append_key(text, "{", schema::settings_key::threads);
-  append_integer(text, threads);
-  append_key(text, ", ", schema::settings_key::byte_order);
-  append_string(text, byte_order);
-  text += "}";
   body_.clear();
-  body_.append(text);
+  body_.append("{");
+  append_key(body_, "\n ", schema::key::format);
+  append_integer(body_, format_version);
+  append_key(body_, ",\n ", schema::key::program);
+  append_key(body_, "{", schema::program_key::name);
+  append_string(body_, schema::program_name);
+  append_key(body_, ", ", schema::program_key::version);
+  append_string(body_, version);
+  append_key(body_, "},\n ", schema::key::settings);
+  append_key(body_, "{", schema::settings_key::threads);
+  append_integer(body_, threads);
+  append_key(body_, ", ", schema::settings_key::byte_order);
+  append_string(body_, byte_order);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::begun;
 }
 
 void ResultsFile::input(std::string_view path, std::int32_t N, std::int64_t file_bytes,
                         std::string_view matrix_sha256, double seconds) {
-  std::string text;
-  append_key(text, ",\n ", schema::key::input);
-  append_key(text, "{", schema::input_key::path);
-  append_string(text, path);
-  append_key(text, ", ", schema::input_key::N);
-  append_integer(text, N);
-  append_key(text, ", ", schema::input_key::bytes);
-  append_integer(text, file_bytes);
-  append_key(text, ", ", schema::input_key::matrix_sha256);
-  append_string(text, matrix_sha256);
-  append_key(text, ", ", schema::common_key::seconds);
-  append_number(text, seconds);
-  text += "}";
-  body_.append(text);
+  append_key(body_, ",\n ", schema::key::input);
+  append_key(body_, "{", schema::input_key::path);
+  append_string(body_, path);
+  append_key(body_, ", ", schema::input_key::N);
+  append_integer(body_, N);
+  append_key(body_, ", ", schema::input_key::bytes);
+  append_integer(body_, file_bytes);
+  append_key(body_, ", ", schema::input_key::matrix_sha256);
+  append_string(body_, matrix_sha256);
+  append_key(body_, ", ", schema::common_key::seconds);
+  append_number(body_, seconds);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::input;
 }
 
 void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double seconds) {
-  direct_eigenvalues_.assign(E.begin(), E.end());
-  std::string text;
-  append_key(text, ",\n ", schema::key::direct);
-  append_key(text, "{", schema::direct_key::IERR);
-  append_integer(text, IERR);
-  append_key(text, ", ", schema::common_key::seconds);
-  append_number(text, seconds);
-  append_key(text, ",\n  ", schema::direct_key::eigenvalues);
-  append_numbers(text, E);
-  text += "}";
-  body_.append(text);
+  direct_eigenvalues_.clear();
+  direct_eigenvalues_.append({reinterpret_cast<const char*>(E.data()), E.size_bytes()});
+  settle(direct_eigenvalues_);
+  append_key(body_, ",\n ", schema::key::direct);
+  append_key(body_, "{", schema::direct_key::IERR);
+  append_integer(body_, IERR);
+  append_key(body_, ", ", schema::common_key::seconds);
+  append_number(body_, seconds);
+  append_key(body_, ",\n  ", schema::direct_key::eigenvalues);
+  append_numbers(body_, E);
+  body_.append("}");
+  settle(body_);
   stage_ = Stage::direct;
 }
 
 void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM,
                          std::span<const std::int32_t> BSTART) {
-  std::string text;
-  append_key(text, ",\n ", schema::key::blocks);
-  append_key(text, "{", schema::blocks_key::NBLOCKS);
-  append_integer(text, NBLOCKS);
-  append_key(text, ", ", schema::blocks_key::layout);
-  text += "[";
+  append_key(body_, ",\n ", schema::key::blocks);
+  append_key(body_, "{", schema::blocks_key::NBLOCKS);
+  append_integer(body_, NBLOCKS);
+  append_key(body_, ", ", schema::blocks_key::layout);
+  body_.append("[");
   for (std::size_t b = 0; b < BDIM.size(); ++b) {
-    append_key(text, b == 0 ? "\n  {" : ",\n  {", schema::layout_key::block);
-    append_integer(text, static_cast<std::int64_t>(b) + 1);
-    append_key(text, ", ", schema::layout_key::dimension);
-    append_integer(text, BDIM[b]);
-    append_key(text, ", ", schema::layout_key::start);
-    append_integer(text, BSTART[b]);
-    append_key(text, ", ", schema::layout_key::end);
-    append_integer(text, std::int64_t{BSTART[b]} + BDIM[b] - 1);
-    text += "}";
+    append_key(body_, b == 0 ? "\n  {" : ",\n  {", schema::layout_key::block);
+    append_integer(body_, static_cast<std::int64_t>(b) + 1);
+    append_key(body_, ", ", schema::layout_key::dimension);
+    append_integer(body_, BDIM[b]);
+    append_key(body_, ", ", schema::layout_key::start);
+    append_integer(body_, BSTART[b]);
+    append_key(body_, ", ", schema::layout_key::end);
+    append_integer(body_, std::int64_t{BSTART[b]} + BDIM[b] - 1);
+    body_.append("}");
   }
-  append_key(text, "]},\n ", schema::key::sweeps);
-  text += "[";
-  body_.append(text);
+  append_key(body_, "]},\n ", schema::key::sweeps);
+  body_.append("[");
+  settle(body_);
   stage_ = Stage::laid_out;
 }
 
 void ResultsFile::block(std::int32_t IB, std::span<const double> W) {
-  std::string text;
   if (IB == 1) {
     sweep_.clear();
-    append_key(text, "\n  {", schema::sweep_key::ITER);
-    append_integer(text, sweeps_ + 1);
-    append_key(text, ", ", schema::sweep_key::W);
-    text += "[";
+    append_key(sweep_, "\n  {", schema::sweep_key::ITER);
+    append_integer(sweep_, sweeps_ + 1);
+    append_key(sweep_, ", ", schema::sweep_key::W);
+    sweep_.append("[");
   } else {
-    text = ", ";
+    sweep_.append(", ");
   }
-  append_numbers(text, W);
-  sweep_.append(text);
+  append_numbers(sweep_, W);
+  settle(sweep_);
 }
 
 void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DELTA, double seconds) {
   const std::size_t N = E.size();
-  std::string text(sweeps_ > 0 ? "," : "");
-  text += sweep_.published();
-  append_key(text, "], ", schema::sweep_key::E1);
-  append_number(text, E[0]);
-  append_key(text, ", ", schema::sweep_key::E2);
-  append_number(text, E[1]);
-  append_key(text, ", ", schema::sweep_key::EN1);
-  append_number(text, E[N - 2]);
-  append_key(text, ", ", schema::sweep_key::EN);
-  append_number(text, E[N - 1]);
-  append_key(text, ", ", schema::sweep_key::DELTA);
-  append_number(text, DELTA);
-  append_key(text, ", ", schema::common_key::seconds);
-  append_number(text, seconds);
-  text += "}";
-  body_.append(text);
+  if (sweeps_ > 0) body_.append(",");
+  body_.append_from(sweep_, 0, sweep_.size());
+  append_key(body_, "], ", schema::sweep_key::E1);
+  append_number(body_, E[0]);
+  append_key(body_, ", ", schema::sweep_key::E2);
+  append_number(body_, E[1]);
+  append_key(body_, ", ", schema::sweep_key::EN1);
+  append_number(body_, E[N - 2]);
+  append_key(body_, ", ", schema::sweep_key::EN);
+  append_number(body_, E[N - 1]);
+  append_key(body_, ", ", schema::sweep_key::DELTA);
+  append_number(body_, DELTA);
+  append_key(body_, ", ", schema::common_key::seconds);
+  append_number(body_, seconds);
+  body_.append("}");
+  settle(body_);
   sweep_.clear();
   sweeps_ = ITER;
 }
 
 void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<const double> E,
                       double block_seconds) {
-  std::string text;
-  append_key(text, ",\n ", schema::key::end);
-  append_key(text, "{", schema::end_key::converged);
-  text += DELTA <= TOL ? "true" : "false";
-  append_key(text, ", ", schema::end_key::sweeps);
-  append_integer(text, ITER);
-  append_key(text, ", ", schema::end_key::TOL);
-  append_number(text, TOL);
-  append_key(text, ", ", schema::common_key::seconds);
-  append_number(text, block_seconds);
-  append_key(text, ", ", schema::end_key::results_seconds);
-  append_number(text, writing_seconds_);
-  append_key(text, ",\n  ", schema::end_key::E);
-  append_numbers(text, E);
-  append_key(text, ",\n  ", schema::end_key::by_rank);
-  text += "[";
-  const std::vector<std::size_t> order = positions_by_rank(E);
-  for (std::size_t k = 0; k < order.size() && k < direct_eigenvalues_.size(); ++k) {
-    append_key(text, k == 0 ? "\n   {" : ",\n   {", schema::pair_key::rank);
-    append_integer(text, static_cast<std::int64_t>(k) + 1);
-    append_key(text, ", ", schema::pair_key::position);
-    append_integer(text, static_cast<std::int64_t>(order[k]) + 1);
-    append_key(text, ", ", schema::pair_key::direct);
-    append_number(text, direct_eigenvalues_[k]);
-    append_key(text, ", ", schema::pair_key::block);
-    append_number(text, E[order[k]]);
-    text += "}";
-  }
-  text += "]}";
   end_.clear();
-  end_.append(text);
+  append_key(end_, ",\n ", schema::key::end);
+  append_key(end_, "{", schema::end_key::converged);
+  end_.append(DELTA <= TOL ? "true" : "false");
+  append_key(end_, ", ", schema::end_key::sweeps);
+  append_integer(end_, ITER);
+  append_key(end_, ", ", schema::end_key::TOL);
+  append_number(end_, TOL);
+  append_key(end_, ", ", schema::common_key::seconds);
+  append_number(end_, block_seconds);
+  append_key(end_, ", ", schema::end_key::results_seconds);
+  append_number(end_, writing_seconds_);
+  append_key(end_, ",\n  ", schema::end_key::E);
+  append_numbers(end_, E);
+  append_key(end_, ",\n  ", schema::end_key::by_rank);
+  end_.append("[");
+  const std::unique_ptr<std::uint32_t[]> order = positions_by_rank(E);
+  if (!order && lost_ == 0) lost_ = ENOMEM;
+  // The direct eigenvalues are read back in rank order, a piece at a time.
+  double direct[512];
+  const std::size_t pairs = order ? std::min<std::size_t>(E.size(), direct_eigenvalues_.size() / sizeof(double)) : 0;
+  for (std::size_t k = 0; k < pairs; ++k) {
+    const std::size_t at = k % std::size(direct);
+    if (at == 0) {
+      const std::size_t n = std::min(std::size(direct), pairs - k);
+      if (const int error = direct_eigenvalues_.read(k * sizeof(double), direct, n * sizeof(double)); error != 0) {
+        if (lost_ == 0) lost_ = error;
+        break;
+      }
+    }
+    append_key(end_, k == 0 ? "\n   {" : ",\n   {", schema::pair_key::rank);
+    append_integer(end_, static_cast<std::int64_t>(k) + 1);
+    append_key(end_, ", ", schema::pair_key::position);
+    append_integer(end_, static_cast<std::int64_t>(order[k]) + 1);
+    append_key(end_, ", ", schema::pair_key::direct);
+    append_number(end_, direct[at]);
+    append_key(end_, ", ", schema::pair_key::block);
+    append_number(end_, E[order[k]]);
+    end_.append("}");
+  }
+  end_.append("]}");
+  settle(end_);
   stage_ = Stage::ended;
 }
 
-std::string_view ResultsFile::state_word() const {
-  return stage_ == Stage::ended ? schema::state_word::finished : schema::state_word::running;
-}
-
 int ResultsFile::write() {
-  std::string state;
-  append_key(state, ",\n ", schema::key::state);
-  append_string(state, state_word());
-  const std::string_view pieces[] = {body_.published(), stage_ >= Stage::laid_out ? "\n ]" : "", state,
-                                     end_.published(), "\n}\n"};
+  if (lost_ != 0) return lost_;
+  const runtime::Piece pieces[] = {body_.text(), stage_ >= Stage::laid_out ? sweeps_end : "",
+                                   std::string_view(stage_ == Stage::ended ? finished_state : running_state),
+                                   end_.text(), document_end};
   return replacement_.replace(pieces);
 }
 
 void ResultsFile::write_failure(std::string_view report, int exit_status) noexcept {
+  // A document with a part missing is not written: the file keeps the last
+  // whole one.
+  if (lost_.load() != 0) return;
   const auto put = [](std::string_view piece) { failure_text.put(piece); };
-  // The state and the sweep in progress are assembled here too: the pieces
-  // below must not allocate.
-  const std::size_t start = failure_text.text().size();
-  put_key(put, ",\n ", schema::key::state);
-  put("\"");
-  put(schema::state_word::failed);
-  put("\"");
-  const std::size_t state_end = failure_text.text().size();
-  put_key(put, ",\n ", schema::key::sweep_in_progress);
-  const std::size_t sweep_key_end = failure_text.text().size();
   put_key(put, ",\n ", schema::key::failure);
   put("{");
   put_key(put, "", schema::failure_key::exit_status);
@@ -373,26 +447,31 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
   put("\"");
   escape_json(report, put);
   put("\"}");
-  const std::string_view assembled = failure_text.text();
-  const std::string_view sweep = sweep_.published();
-  const std::string_view pieces[] = {body_.published(),
-                                     stage_.load() >= Stage::laid_out ? "\n ]" : "",
-                                     assembled.substr(start, state_end - start),
-                                     end_.published(),
-                                     sweep.empty() ? "" : assembled.substr(state_end, sweep_key_end - state_end),
-                                     sweep,
-                                     sweep.empty() ? "" : "]}",
-                                     assembled.substr(sweep_key_end),
-                                     "\n}\n"};
+  const runtime::Piece sweep = sweep_.text();
+  const bool in_sweep = sweep.length > 0;
+  const runtime::Piece pieces[] = {body_.text(),
+                                   stage_.load() >= Stage::laid_out ? sweeps_end : "",
+                                   std::string_view(failed_state),
+                                   end_.text(),
+                                   in_sweep ? sweep_in_progress_key : std::string_view(),
+                                   sweep,
+                                   in_sweep ? "]}" : "",
+                                   failure_text.text(),
+                                   document_end};
   replacement_.replace(pieces);
 }
 
-std::string ResultsFile::progress() const {
+std::string_view ResultsFile::progress() const {
   switch (stage_.load()) {
     case Stage::begun:
     case Stage::input: return "start-up";
     case Stage::direct: return "the direct phase";
-    case Stage::laid_out: return sweeps_ == 0 ? "the block table" : "sweep " + std::to_string(sweeps_);
+    case Stage::laid_out: {
+      if (sweeps_ == 0) return "the block table";
+      MessageText text;
+      text << "sweep " << sweeps_;
+      return {progress_, text.view().copy(progress_, sizeof progress_)};
+    }
     case Stage::ended: return "the end of the run";
   }
   return {};
@@ -401,52 +480,43 @@ std::string ResultsFile::progress() const {
 // The state: a line "blockeig results state FORMAT SWEEPS N BODY_BYTES
 // WRITING_SECONDS", the N direct eigenvalues as 8-byte doubles in this
 // machine's order, then the document's body.
-std::string ResultsFile::save_state() const {
-  std::string state(state_magic);
-  for (const std::int64_t field : {std::int64_t{format_version}, std::int64_t{sweeps_},
-                                   static_cast<std::int64_t>(direct_eigenvalues_.size()),
-                                   static_cast<std::int64_t>(body_.published().size())}) {
-    state += ' ';
-    append_integer(state, field);
-  }
-  state += ' ';
-  append_number(state, writing_seconds_);
-  state += '\n';
-  if (!direct_eigenvalues_.empty())
-    state.append(reinterpret_cast<const char*>(direct_eigenvalues_.data()), direct_eigenvalues_.size() * sizeof(double));
-  state += body_.published();
+ResultsFile::State ResultsFile::save_state() const {
+  State state;
+  MessageText line;
+  line << state_magic;
+  for (const std::uint64_t field : {std::uint64_t{format_version}, static_cast<std::uint64_t>(sweeps_),
+                                    direct_eigenvalues_.size() / sizeof(double), body_.size()})
+    line << " " << field;
+  char seconds[number_room];
+  line << " " << std::string_view(seconds, format_number(writing_seconds_, seconds)) << "\n";
+  state.line_length_ = line.view().copy(state.line_, sizeof state.line_);
+  state.eigenvalues_ = direct_eigenvalues_.text();
+  state.body_ = body_.text();
+  state.error_ = lost_;
   return state;
 }
 
-bool ResultsFile::restore_state(std::string_view state) {
-  if (stage_ != Stage::laid_out || !state.starts_with(state_magic)) return false;
-  const std::size_t line_end = state.find('\n');
-  if (line_end == std::string_view::npos) return false;
-  std::int64_t fields[4] = {};
-  double writing_seconds = 0;
-  const char* p = state.data() + state_magic.size();
-  const char* const last = state.data() + line_end;
-  for (std::int64_t& field : fields) {
-    if (p == last || *p != ' ') return false;
-    const auto [next, error] = std::from_chars(p + 1, last, field);
-    if (error != std::errc() || field < 0) return false;
-    p = next;
-  }
-  if (p == last || *p != ' ') return false;
-  const auto [next, error] = std::from_chars(p + 1, last, writing_seconds);
-  if (error != std::errc() || next != last) return false;
-  const auto [version, sweeps, count, body_bytes] = fields;
-  const std::string_view rest = state.substr(line_end + 1);
-  if (version != format_version || sweeps < 1 || sweeps > 1000000 || static_cast<std::size_t>(count) != direct_eigenvalues_.size() ||
-      rest.size() != static_cast<std::size_t>(count) * sizeof(double) + static_cast<std::size_t>(body_bytes))
+bool ResultsFile::restore_state(const TextStore& state) {
+  char first[sizeof State::line_];
+  const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(state.size(), sizeof first));
+  if (stage_ != Stage::laid_out || state.read(0, first, head) != 0) return false;
+  const std::string_view text(first, head);
+  const std::size_t line_end = text.find('\n');
+  StateLine fields;
+  if (line_end == std::string_view::npos || !parse_state_line(text.substr(0, line_end), fields)) return false;
+  const std::uint64_t eigenvalue_bytes = static_cast<std::uint64_t>(fields.count) * sizeof(double);
+  if (fields.sweeps < 1 || fields.sweeps >= run::max_sweeps || eigenvalue_bytes != direct_eigenvalues_.size() ||
+      state.size() != line_end + 1 + eigenvalue_bytes + static_cast<std::uint64_t>(fields.body_bytes))
     return false;
-  if (!direct_eigenvalues_.empty())
-    std::memcpy(direct_eigenvalues_.data(), rest.data(), direct_eigenvalues_.size() * sizeof(double));
+  direct_eigenvalues_.clear();
+  direct_eigenvalues_.append_from(state, line_end + 1, eigenvalue_bytes);
+  settle(direct_eigenvalues_);
   body_.clear();
-  body_.append(rest.substr(direct_eigenvalues_.size() * sizeof(double)));
+  body_.append_from(state, line_end + 1 + eigenvalue_bytes, static_cast<std::uint64_t>(fields.body_bytes));
+  settle(body_);
   sweep_.clear();
-  sweeps_ = static_cast<std::int32_t>(sweeps);
-  writing_seconds_ = writing_seconds;
+  sweeps_ = static_cast<std::int32_t>(fields.sweeps);
+  writing_seconds_ = fields.writing_seconds;
   return true;
 }
 

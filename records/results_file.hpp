@@ -5,41 +5,24 @@
 // after every sweep and at the end; a failing run's report adds its last
 // form.
 //
-// The text is kept in buffers that are published only when complete, so
-// the document can be written from a report (perhaps in a signal handler)
-// without allocating: whatever a report interrupts, the published text is
-// whole.
+// The text is kept in anonymous memory files (records/text_store.hpp) and
+// grows only by parts that are complete, so the document can be written
+// from a report (perhaps in a signal handler) without allocating, and it
+// takes none of the memory the computation needs. Memory refused to the
+// document itself costs the document, never the run: the writes that
+// follow fail with that error, as a full disk makes them fail.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "records/json_syntax.hpp"
+#include "records/text_store.hpp"
 #include "runtime/replace_file.hpp"
 
 namespace blockeig {
-
-// A growing text whose complete part can be read from a signal handler.
-class PublishedText {
- public:
-  PublishedText() = default;
-  PublishedText(const PublishedText&) = delete;
-  PublishedText& operator=(const PublishedText&) = delete;
-  ~PublishedText();
-  void append(std::string_view text);
-  void clear();
-  // The text as of the last completed append. Safe in a signal handler.
-  std::string_view published() const noexcept;
-
- private:
-  void reserve(std::size_t capacity);
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-  std::atomic<const char*> published_data_{nullptr};
-  std::atomic<std::size_t> published_size_{0};
-};
 
 class ResultsFile {
  public:
@@ -58,7 +41,8 @@ class ResultsFile {
   // Time spent on the results file itself, reported at the end.
   void add_writing_time(double seconds) { writing_seconds_ += seconds; }
 
-  // Replaces the file with the document as it stands. Returns 0 or errno.
+  // Replaces the file with the document as it stands. Returns 0 or errno
+  // (among them the error that cost the document a part).
   int write();
   // The document of a run that ends with `report` and `exit_status`, written
   // as well as can be. Allocates nothing; safe in a signal handler.
@@ -66,30 +50,74 @@ class ResultsFile {
 
   // What the document holds so far, for messages: "start-up", "the direct
   // phase", "the block table", "sweep 12", "the end of the run".
-  std::string progress() const;
+  std::string_view progress() const;
   const std::string& path() const { return replacement_.path(); }
 
-  // The writer's whole state, for a checkpoint taken at the end of a sweep,
-  // and back. restore_state() takes a state saved by the same program
-  // version at the end of a sweep and continues that document; it returns
-  // false (and changes nothing) for anything else.
-  std::string save_state() const;
-  bool restore_state(std::string_view state);
+  // The writer's whole state at the end of a sweep, for a checkpoint: the
+  // pieces of its bytes, while the object lives and the writer goes no
+  // further.
+  class State {
+   public:
+    // 0, or the errno that keeps the state from being saved.
+    int error() const { return error_; }
+    std::array<runtime::Piece, 3> pieces() const {
+      return {runtime::Piece(std::string_view(line_, line_length_)), eigenvalues_, body_};
+    }
+
+   private:
+    friend class ResultsFile;
+    char line_[160];
+    std::size_t line_length_ = 0;
+    runtime::Piece eigenvalues_, body_;
+    int error_ = 0;
+  };
+  State save_state() const;
+  // Takes up a state saved by the same program version at the end of a
+  // sweep (the text of `state`) and continues that document; returns false
+  // (and changes nothing) for anything else.
+  bool restore_state(const TextStore& state);
 
  private:
   enum class Stage : std::int32_t { begun, input, direct, laid_out, ended };
-  std::string_view state_word() const;
+  // Makes the part appended to `store` count, unless a part was lost
+  // before; a part that cannot be kept costs the document.
+  void settle(TextStore& store);
 
   runtime::FileReplacement replacement_;
   std::atomic<Stage> stage_{Stage::begun};  // read by write_failure
   std::int32_t sweeps_ = 0;
-  std::vector<double> direct_eigenvalues_;  // for pairing with the final E
   double writing_seconds_ = 0;
+  // The errno of the first part of the document that could not be kept.
+  std::atomic<int> lost_{0};
   // The document up to its last complete part; the sweep in progress; the
-  // end section.
-  PublishedText body_;
-  PublishedText sweep_;
-  PublishedText end_;
+  // end section; the direct eigenvalues as doubles, for pairing with the
+  // final E.
+  TextStore body_;
+  TextStore sweep_;
+  TextStore end_;
+  TextStore direct_eigenvalues_;
+  mutable char progress_[32] = {};
+};
+
+// Whether a results file's state, as a checkpoint keeps it and read a piece
+// at a time, is one that this program saved at the end of sweep ITER of an
+// order-N run: its first line, the N direct eigenvalues, and a document
+// that the end of a running one closes into one JSON text with ITER sweeps.
+class ResultsStateCheck {
+ public:
+  ResultsStateCheck(std::int32_t ITER, std::int32_t N);
+  void feed(std::string_view bytes);
+  bool finish();
+
+ private:
+  std::int32_t ITER_, N_;
+  char line_[160] = {};
+  std::size_t line_length_ = 0;
+  bool line_done_ = false;
+  bool broken_ = false;
+  std::uint64_t eigenvalue_bytes_ = 0;
+  std::uint64_t body_bytes_ = 0;
+  JsonSyntax body_{"sweeps"};
 };
 
 }  // namespace blockeig

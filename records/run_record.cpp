@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "records/checkpoint.hpp"
+#include "records/message_text.hpp"
 #include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "runtime/error_codes.hpp"
@@ -32,7 +33,8 @@ Checkpoint* checkpoint = nullptr;
 // a report, which may come from a signal handler, writes its last document.
 ResultsFile* results = nullptr;
 // What the file on disk holds, for the warning of a failed write.
-std::string results_on_disk;
+char results_on_disk[32];
+std::size_t results_on_disk_length = 0;
 bool results_failing = false;
 // The end of the last recorded step, and the start of the block phase.
 Clock::time_point mark;
@@ -55,27 +57,34 @@ class WritingTime {
 // first failed write after a good one) and always at the end of the run,
 // whose document matters most; the run goes on, and its exit status will
 // be 2.
-void write_results(const char* when, bool always_warn = false) {
+void write_results(std::string_view when, std::int32_t sweep = 0, bool always_warn = false) {
   const int error = results->write();
   if (error == 0) {
     results_failing = false;
-    results_on_disk = results->progress();
+    results_on_disk_length = results->progress().copy(results_on_disk, sizeof results_on_disk);
     return;
   }
-  if (!results_failing || always_warn)
-    runtime::warn("Cannot write results file \"" + results->path() + "\" " + when + ": " + std::strerror(error) +
-                  " (the file holds the run as of " + results_on_disk + ")");
+  if (!results_failing || always_warn) {
+    MessageText message;
+    message << "Cannot write results file \"" << results->path() << "\" " << when;
+    if (sweep > 0) message << sweep;
+    message << ": " << std::strerror(error) << " (the file holds the run as of "
+            << std::string_view(results_on_disk, results_on_disk_length) << ")";
+    runtime::warn(message.view());
+  }
   results_failing = true;
 }
 
 void keep_report(std::string_view report, int exit_status) { results->write_failure(report, exit_status); }
 
-std::string matrix_file_path() {
-  char directory[4096];
-  const std::string name(run::matrix_file_name);
-  if (::getcwd(directory, sizeof directory) == nullptr) return name;
-  const std::string prefix(directory);
-  return prefix == "/" ? "/" + name : prefix + "/" + name;
+// The absolute name of A.SCR, in `path` (the relative one when the working
+// directory has no name).
+std::string_view matrix_file_path(char (&path)[4096 + 8]) {
+  const std::string_view name = run::matrix_file_name;
+  if (::getcwd(path, 4096) == nullptr) return name;
+  std::size_t length = std::strlen(path);
+  if (length > 1) path[length++] = '/';
+  return {path, length + name.copy(path + length, name.size())};
 }
 
 std::int64_t matrix_file_bytes() {
@@ -138,7 +147,7 @@ void start_results() {
   if (const int error = file.write(); error != 0)
     runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + std::strerror(error));
   results = &file;
-  results_on_disk = file.progress();
+  results_on_disk_length = file.progress().copy(results_on_disk, sizeof results_on_disk);
   runtime::set_after_report(keep_report);
   mark = Clock::now();
 }
@@ -157,7 +166,9 @@ void record_input(std::int32_t N, std::span<const double> A) {
   const std::array<std::uint8_t, 32> digest = matrix_digest(A);
   if (checkpoint != nullptr) checkpoint->check_input(N, digest);
   if (results == nullptr) return;
-  results->input(matrix_file_path(), N, matrix_file_bytes(), hex_digest(digest), seconds);
+  char path[4096 + 8];
+  const std::array<char, 64> digits = hex_digits(digest);
+  results->input(matrix_file_path(path), N, matrix_file_bytes(), {digits.data(), digits.size()}, seconds);
   results->add_writing_time(seconds_between(start, Clock::now()));
   mark = Clock::now();
 }
@@ -196,11 +207,10 @@ void record_block(std::int32_t IB, std::span<const double> W) {
 
 void begin_sweeps(const SweepStart& start) {
   if (checkpoint == nullptr) return;
-  std::string results_state;
-  if (!checkpoint->resume(start, results_state) || results == nullptr) return;
-  if (!results->restore_state(results_state))
+  if (!checkpoint->resume(start) || results == nullptr) return;
+  if (!results->restore_state(checkpoint->saved_results_state()))
     checkpoint->refuse("holds a results file's document that this blockeig cannot continue");
-  write_results(("after sweep " + std::to_string(start.ITER)).c_str());
+  write_results("after sweep ", start.ITER);
   mark = Clock::now();
 }
 
@@ -210,20 +220,20 @@ void record_sweep(const SweepEnd& sweep) {
     {
       WritingTime timer;
       results->sweep(sweep.ITER, {sweep.E, static_cast<std::size_t>(sweep.N)}, sweep.DELTA, seconds);
-      write_results(("after sweep " + std::to_string(sweep.ITER)).c_str());
+      write_results("after sweep ", sweep.ITER);
     }
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
   if (checkpoint != nullptr && run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
-    checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+    checkpoint->write(sweep, results);
 }
 
 void record_block_phase_end(const SweepEnd& sweep) {
   if (results != nullptr) {
     const double seconds = seconds_between(block_phase_start, Clock::now());
     results->end(sweep.ITER, sweep.DELTA, sweep.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
-    write_results("at the end of the run", true);
+    write_results("at the end of the run", 0, true);
   }
   if (checkpoint != nullptr) checkpoint->finish();
 }

@@ -78,13 +78,18 @@ std::array<std::uint8_t, 32> Sha256::finish() {
   return digest;
 }
 
-std::string hex_digest(const std::array<std::uint8_t, 32>& digest) {
-  std::string text;
-  for (std::uint8_t byte : digest) {
-    text += "0123456789abcdef"[byte >> 4];
-    text += "0123456789abcdef"[byte & 15];
+std::array<char, 64> hex_digits(const std::array<std::uint8_t, 32>& digest) {
+  std::array<char, 64> text;
+  for (std::size_t k = 0; k < digest.size(); ++k) {
+    text[2 * k] = "0123456789abcdef"[digest[k] >> 4];
+    text[2 * k + 1] = "0123456789abcdef"[digest[k] & 15];
   }
   return text;
+}
+
+std::string hex_digest(const std::array<std::uint8_t, 32>& digest) {
+  const std::array<char, 64> text = hex_digits(digest);
+  return std::string(text.data(), text.size());
 }
 
 }  // namespace blockeig

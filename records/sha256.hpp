@@ -27,5 +27,7 @@ class Sha256 {
 
 // 64 lower-case hexadecimal digits.
 std::string hex_digest(const std::array<std::uint8_t, 32>& digest);
+// The same digits without allocating.
+std::array<char, 64> hex_digits(const std::array<std::uint8_t, 32>& digest);
 
 }  // namespace blockeig

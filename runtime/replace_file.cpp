@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 
@@ -30,6 +32,34 @@ int fsync_retrying(int fd) noexcept {
   do status = ::fsync(fd);
   while (status != 0 && errno == EINTR);
   return status == 0 ? 0 : errno;
+}
+
+int write_piece(int fd, std::string_view bytes) noexcept { return write_all(fd, bytes); }
+
+// A range of another file, by the kernel where it can (sendfile), else
+// through a small buffer.
+int write_piece(int fd, const Piece& piece) noexcept {
+  if (piece.fd < 0) return write_all(fd, piece.bytes);
+  off_t offset = static_cast<off_t>(piece.offset);
+  std::uint64_t left = piece.length;
+  while (left > 0) {
+    const ssize_t n = ::sendfile(fd, piece.fd, &offset, static_cast<std::size_t>(std::min<std::uint64_t>(left, 1u << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINVAL || errno == ENOSYS)) break;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;  // the range ends before its length
+    left -= static_cast<std::uint64_t>(n);
+  }
+  char buffer[4096];
+  while (left > 0) {
+    const ssize_t n = ::pread(piece.fd, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    if (const int error = write_all(fd, {buffer, static_cast<std::size_t>(n)})) return error;
+    offset += n;
+    left -= static_cast<std::uint64_t>(n);
+  }
+  return 0;
 }
 
 // The directory entry of the renamed file reaches the disk too. A file
@@ -80,6 +110,13 @@ int FileReplacement::probe() const noexcept {
 }
 
 int FileReplacement::replace(std::span<const std::string_view> pieces) const noexcept {
+  return replace_with(pieces);
+}
+
+int FileReplacement::replace(std::span<const Piece> pieces) const noexcept { return replace_with(pieces); }
+
+template <typename Pieces>
+int FileReplacement::replace_with(const Pieces& pieces) const noexcept {
   const int saved_errno = errno;
   // O_NOFOLLOW: a link planted under the temporary name is not followed.
   int fd;
@@ -91,8 +128,8 @@ int FileReplacement::replace(std::span<const std::string_view> pieces) const noe
     return error;
   }
   int error = 0;
-  for (std::string_view piece : pieces)
-    if (error == 0) error = write_all(fd, piece);
+  for (const auto& piece : pieces)
+    if (error == 0) error = write_piece(fd, piece);
   if (error == 0) error = fsync_retrying(fd);
   if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;

@@ -45,13 +45,13 @@ std::string direct_phase_lines(int n) {
 }
 
 ChildResult run_in(const TempDir& dir, const std::string& input, std::function<void()> before_exec = {},
-                   std::vector<std::string> environment = {}) {
+                   std::vector<std::string> environment = {}, const std::vector<std::string>& arguments = {}) {
   ChildOptions options;
   options.directory = dir.path();
   options.input = input;
   options.before_exec = std::move(before_exec);
   options.environment = std::move(environment);
-  return run_child(BLOCKEIG_BIN, {}, options);
+  return run_child(BLOCKEIG_BIN, arguments, options);
 }
 
 // Files may grow to `bytes`; a write beyond fails with EFBIG ("File too
@@ -484,14 +484,15 @@ class AddressSpace {
     write_file(dir_ / "A.SCR", scr);
   }
 
-  ChildResult run(rlim_t bytes) const {
+  ChildResult run(rlim_t bytes, const std::vector<std::string>& arguments = {},
+                  const std::string& setting = "BLOCKEIG_CHECKPOINT_SECONDS=60") const {
     return run_in(
         dir_, input_,
         [bytes] {
           const rlimit limit{bytes, bytes};
           ::setrlimit(RLIMIT_AS, &limit);
         },
-        {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=0", threads_});
+        {"GLIBC_TUNABLES=glibc.malloc.mmap_threshold=0", threads_, setting}, arguments);
   }
 
   // The smallest limit, in pages, at which `reached` holds for the run.
@@ -641,6 +642,41 @@ TEST(Fault, MemoryRefusedDuringStartUp) {
     }
   }
   EXPECT_GT(start_up_refusals, 0) << "no limit met the start-up's own requests";
+}
+
+// Asking for a results file or a checkpoint never costs the computation
+// memory it needs: their texts are kept in memory files, outside the
+// address space. Under every limit from a few pages above the least at which
+// a run without them succeeds (the pages their names take at start-up), a
+// run with them (a checkpoint after every sweep) succeeds as well, with the
+// same output and C.SCR.TXT, and a whole document. Once the document grew
+// in the address space the block phase's arrays were refused after a sweep.
+TEST(Fault, AskedForRecordsNeverCostTheRunItsMemory) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  const int n = 100;
+  const AddressSpace space(scr_file(n, random_symmetric_matrix(n, 3)), "4\n", 1);
+  const rlim_t least = space.smallest([](const ChildResult& r) { return r.status == 0; });
+  const ChildResult plain = space.run(least);
+  ASSERT_EQ(plain.status, 0);
+  const std::string eigenvalues = read_file(space.dir() / "C.SCR.TXT");
+  const std::vector<std::string> records[] = {
+      {"--results", "run.json"}, {"--checkpoint", "run.ckpt"}, {"--results", "run.json", "--checkpoint", "run.ckpt"}};
+  for (const rlim_t pages : {8, 64}) {
+    for (const std::vector<std::string>& arguments : records) {
+      SCOPED_TRACE(arguments.back() + ", " + std::to_string(pages) + " pages above the least limit");
+      std::filesystem::remove(space.dir() / "run.json");
+      const ChildResult r = space.run(least + pages * AddressSpace::page, arguments, "BLOCKEIG_CHECKPOINT_SECONDS=0");
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, plain.out);
+      EXPECT_EQ(read_file(space.dir() / "C.SCR.TXT"), eigenvalues);
+      if (arguments.front() == "--results") {
+        EXPECT_NE(read_file(space.dir() / "run.json").find("\"state\": \"finished\""), std::string::npos);
+      }
+    }
+  }
 }
 
 // Standard error on a terminal asks for the progress line, whose ticker is a

@@ -70,10 +70,22 @@ TEST(Reporder2, ThreeBlocksStepByStep) {
   EXPECT_TRUE(same_bits(p.val, {11, 21, 12, 22, 31, 32}));
 }
 
+// An order of 0 or less has no pair: the arrays the caller passes (here
+// ones with pairs to spare, and block starts that would reach them) keep
+// every bit.
 TEST(Reporder2, EmptyOrderDoesNothing) {
-  const int starts[] = {1, 1};
-  reporder2(0, nullptr, nullptr, 2, starts);
-  reporder2(-4, nullptr, nullptr, 1, starts);
+  const int starts[] = {1, 3};
+  for (const int n : {0, -4}) {
+    SCOPED_TRACE(n);
+    Pairs p({3, 1, 2});
+    const Pairs entry = p;
+    reporder2(n, p.val.data(), p.vec.data(), 2, starts);
+    EXPECT_TRUE(same_bits(p.val, entry.val));
+    EXPECT_TRUE(same_bits(p.vec.a, entry.vec.a));
+    reporder(n, p.val.data(), p.vec.data());
+    EXPECT_TRUE(same_bits(p.val, entry.val));
+    EXPECT_TRUE(same_bits(p.vec.a, entry.vec.a));
+  }
 }
 
 // Moves and exchanges copy bits: a signalling NaN keeps its payload (a trip

@@ -18,6 +18,7 @@
 #include "records/sha256.hpp"
 #include "runtime/replace_file.hpp"
 #include "support/child_process.hpp"
+#include "support/pieces.hpp"
 
 namespace blockeig::testing {
 namespace {
@@ -46,11 +47,46 @@ Saved sample(std::string results = "results state\n") {
   return saved;
 }
 
+// The results state as a writer hands it over: its first half in memory,
+// the rest in a memory file.
+struct StatePieces {
+  TextStore rest;
+  runtime::Piece pieces[2];
+  explicit StatePieces(const Saved& saved) {
+    const std::string_view text = saved.results;
+    EXPECT_EQ(rest.open(), 0);
+    rest.append(text.substr(text.size() / 2));
+    EXPECT_EQ(rest.commit(), 0);
+    pieces[0] = text.substr(0, text.size() / 2);
+    pieces[1] = rest.text();
+  }
+};
+
 std::string bytes_of(const Saved& saved) {
-  const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+  const StatePieces state(saved);
+  const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), std::string_view(saved.output),
+                              state.pieces);
   std::string bytes;
-  for (std::string_view piece : image.pieces()) bytes += piece;
+  for (const runtime::Piece& piece : image.pieces()) bytes += testing::bytes_of(piece);
   return bytes;
+}
+
+// What load_checkpoint takes from a file: C, E, the texts of its two
+// stores, and what is wrong.
+struct Loaded {
+  std::vector<double> C, E;
+  std::string output, state, problem;
+};
+
+Loaded load(int fd, const CheckpointFields& fields) {
+  Loaded loaded{std::vector<double>(N * N), std::vector<double>(N), "", "", ""};
+  TextStore output, state;
+  EXPECT_EQ(output.open(), 0);
+  EXPECT_EQ(state.open(), 0);
+  loaded.problem = load_checkpoint(fd, fields, loaded.C.data(), loaded.E.data(), output, state);
+  loaded.output = testing::bytes_of(output);
+  loaded.state = testing::bytes_of(state);
+  return loaded;
 }
 
 // A new digest over the changed bytes: what a writer of that content would
@@ -75,17 +111,23 @@ std::string check_file(const std::filesystem::path& path, CheckpointFields& fiel
   return problem;
 }
 
-std::string check_bytes(const TempDir& dir, const std::string& bytes) {
-  write_file(dir / "ck", bytes);
+std::string check_bytes_in_place(const TempDir& dir) {
   CheckpointFields fields;
   return check_file(dir / "ck", fields);
+}
+
+std::string check_bytes(const TempDir& dir, const std::string& bytes) {
+  write_file(dir / "ck", bytes);
+  return check_bytes_in_place(dir);
 }
 
 TEST(CheckpointFile, ReadBackToTheBit) {
   TempDir dir;
   for (const std::string& results : {std::string("results state\n"), std::string()}) {
     const Saved saved = sample(results);
-    const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), saved.output, saved.results);
+    const StatePieces pieces(saved);
+    const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), std::string_view(saved.output),
+                                pieces.pieces);
     ASSERT_EQ(runtime::FileReplacement((dir / "ck").string()).replace(image.pieces()), 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "ck"),
               checkpoint_header_size + 8 * (N * N + N) + saved.output.size() + saved.results.size() + 32);
@@ -103,19 +145,18 @@ TEST(CheckpointFile, ReadBackToTheBit) {
     EXPECT_EQ(fields.output_bytes, saved.output.size());
     EXPECT_EQ(fields.results_bytes, saved.results.size());
 
-    std::vector<double> C(N * N), E(N);
-    std::string output = "old", state = "old";
-    ASSERT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "");
+    const Loaded loaded = load(fd, fields);
+    ASSERT_EQ(loaded.problem, "");
     ::close(fd);
     const auto bits = [](const std::vector<double>& v) {
       std::vector<std::uint64_t> b;
       for (double x : v) b.push_back(std::bit_cast<std::uint64_t>(x));
       return b;
     };
-    EXPECT_EQ(bits(C), bits(saved.C));
-    EXPECT_EQ(bits(E), bits(saved.E));
-    EXPECT_EQ(output, saved.output);
-    EXPECT_EQ(state, saved.results);
+    EXPECT_EQ(bits(loaded.C), bits(saved.C));
+    EXPECT_EQ(bits(loaded.E), bits(saved.E));
+    EXPECT_EQ(loaded.output, saved.output);
+    EXPECT_EQ(loaded.state, saved.results);
   }
 }
 
@@ -147,15 +188,53 @@ TEST(CheckpointFile, EveryChangedByteIsFound) {
       EXPECT_EQ(problem, "is damaged: its byte-order mark is neither little- nor big-endian");
     } else if (offset >= 24 && offset < 32) {
       // The file's size as its header gives it: more than there is reads
-      // as a cut file.
+      // as a cut file, less as a damaged one.
       EXPECT_TRUE(problem.starts_with("is truncated: it has ") ||
-                  problem == "is damaged: its checksum does not match its content")
+                  (problem.starts_with("is damaged: it has ") && problem.ends_with(" its header gives")))
           << problem;
     } else {
       EXPECT_EQ(problem, "is damaged: its checksum does not match its content");
     }
   }
-  EXPECT_EQ(check_bytes(dir, whole + '\n'), "is damaged: its checksum does not match its content");
+  EXPECT_EQ(check_bytes(dir, whole + '\n'), "is damaged: it has " + std::to_string(whole.size() + 1) +
+                                                " bytes, more than the " + std::to_string(whole.size()) +
+                                                " its header gives");
+}
+
+// The bytes this process has read so far, as the kernel counts them.
+std::uint64_t bytes_read_so_far() {
+  const std::string io = read_file("/proc/self/io");
+  return std::stoull(io.substr(io.find("rchar: ") + 7));
+}
+
+// A file whose size is not the one its header gives is refused before its
+// content is read: a sparse file of 256 MB behind a sound header costs a
+// few bytes, not a digest of the whole.
+TEST(CheckpointFile, SizeIsCheckedBeforeTheContentIsRead) {
+  TempDir dir;
+  const std::string whole = bytes_of(sample());
+  const std::uint64_t sparse = std::uint64_t{256} << 20;
+  struct Case {
+    const char* name;
+    std::uint64_t size;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"longer than its header gives", sparse,
+       "is damaged: it has " + std::to_string(sparse) + " bytes, more than the " + std::to_string(whole.size()) +
+           " its header gives"},
+      {"shorter than its header gives", whole.size() - 1,
+       "is truncated: it has " + std::to_string(whole.size() - 1) + " of the " + std::to_string(whole.size()) +
+           " bytes its header gives"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir / "ck", whole);
+    ASSERT_EQ(::truncate((dir / "ck").c_str(), static_cast<off_t>(c.size)), 0);
+    const std::uint64_t before = bytes_read_so_far();
+    EXPECT_EQ(check_bytes_in_place(dir), c.problem);
+    EXPECT_LT(bytes_read_so_far() - before, 64u << 10);
+  }
 }
 
 // Files that are whole, with a sound digest, that this program still does
@@ -222,9 +301,7 @@ TEST(CheckpointFile, ChangeAfterTheCheckIsCaught) {
     ASSERT_EQ(check_checkpoint(fd, fields), "");
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, changed.data(), changed.size(), 0), static_cast<ssize_t>(changed.size()));
-    std::vector<double> C(N * N), E(N);
-    std::string output, state;
-    EXPECT_EQ(load_checkpoint(fd, fields, C.data(), E.data(), output, state), "has changed since the run began");
+    EXPECT_EQ(load(fd, fields).problem, "has changed since the run began");
     ::close(fd);
   }
 }

@@ -13,7 +13,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cmath>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -261,6 +264,105 @@ TEST(Checkpoint, AMismatchOrDamageEndsTheRunAndKeepsTheFile) {
   EXPECT_EQ(resumed.out, reference.out);
   EXPECT_EQ(resumed.status, 0);
   EXPECT_FALSE(std::filesystem::exists(dir / "ck"));
+}
+
+// A checkpoint with a sound digest is still input: one whose parts disagree
+// with each other or with the rules of a run is refused at start-up as
+// damaged, and kept. Each case changes a checkpoint that a stopped run left
+// and seals it again, as a writer of that content would.
+TEST(Checkpoint, ContentThatDisagreesIsRefused) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(order, matrix(14)));
+  const std::vector<std::string> records = {"--checkpoint", "ck", "--results", "run.json"};
+  stop_a_run(dir, "ck", {"BLOCKEIG_RESULTS=run.json"});
+  const std::string original = read_file(dir / "ck");
+  const int ITER = sweep_held(dir / "ck");
+  const auto field = [&](std::size_t offset) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, original.data() + offset, sizeof value);
+    return value;
+  };
+  const std::size_t lines_at = 112 + 8 * (order * order + order);
+  const std::size_t state_at = lines_at + field(96);
+  const std::string lines = original.substr(lines_at, field(96));
+  const std::string state = original.substr(state_at, field(104));
+  const std::size_t line_end = state.find('\n');
+  const std::size_t body_at = line_end + 1 + 8 * order;
+  const auto changed = [&](std::size_t offset, const std::string& bytes) {
+    std::string copy = original;
+    copy.replace(offset, bytes.size(), bytes);
+    return resealed(copy);
+  };
+  const auto as_bytes = [](auto value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); };
+  // The checkpoint with another results state in place of its own.
+  const auto with_state = [&](const std::string& first_line, const std::string& body) {
+    std::string copy = original.substr(0, state_at) + first_line + "\n" + state.substr(line_end + 1, 8 * order) +
+                       body + std::string(32, '\0');
+    copy.replace(104, 8, as_bytes(static_cast<std::uint64_t>(copy.size() - 32 - state_at)));
+    copy.replace(24, 8, as_bytes(static_cast<std::uint64_t>(copy.size())));
+    return resealed(copy);
+  };
+  // The state's first line with its sweeps and body size replaced.
+  const auto state_line = [&](long sweeps, std::size_t body_bytes) {
+    std::istringstream words(state.substr(0, line_end));
+    std::vector<std::string> w(std::istream_iterator<std::string>{words}, {});
+    w[4] = std::to_string(sweeps);
+    w[6] = std::to_string(body_bytes);
+    std::string line = w[0];
+    for (std::size_t k = 1; k < w.size(); ++k) line += " " + w[k];
+    return line;
+  };
+  const std::string body = state.substr(body_at);
+  std::size_t last_sweep = body.rfind("\n  {\"ITER\"");
+  if (body[last_sweep - 1] == ',') --last_sweep;
+  const std::size_t second_line = lines.find('\n') + 1;
+  const std::string swapped = lines.substr(second_line, lines.find('\n', second_line) + 1 - second_line) +
+                              lines.substr(0, second_line);
+  double E1 = 0;
+  std::memcpy(&E1, original.data() + 112 + 8 * order * order, sizeof E1);
+  const std::string damaged = "is damaged: ";
+  const auto lines_problem_at = [&](int iter) {
+    return damaged + "its console lines do not fit ITER = " + std::to_string(iter) + " and NBLOCKS = 5";
+  };
+  const std::string lines_problem = lines_problem_at(ITER);
+  const std::string fields_problem = damaged + "its fields are not those of any checkpoint";
+  const std::string state_problem = damaged + "its results file's document does not fit ITER = " + std::to_string(ITER);
+  const std::pair<const char*, std::pair<std::string, std::string>> cases[] = {
+      {"ITER one more than its lines", {changed(72, as_bytes(std::int32_t(ITER + 1))), lines_problem_at(ITER + 1)}},
+      {"ITER 100", {changed(72, as_bytes(std::int32_t{100})), lines_problem_at(100)}},
+      {"an escape in a console line", {changed(lines_at + 1, "\x1b"), lines_problem}},
+      {"a NUL in a console line", {changed(lines_at + 1, std::string(1, '\0')), lines_problem}},
+      {"two block lines exchanged", {changed(lines_at, swapped), lines_problem}},
+      {"EPREV not its E(1)", {changed(80, as_bytes(std::nextafter(E1, 2 * E1))), damaged + "its EPREV is not its E(1)"}},
+      {"an E(1) its last sweep line does not show",
+       {resealed(changed(80, as_bytes(1e6)).replace(112 + 8 * order * order, 8, as_bytes(1e6))), lines_problem}},
+      {"IERR below 0", {changed(76, as_bytes(std::int32_t{-1})), fields_problem}},
+      {"IERR beyond N", {changed(76, as_bytes(std::int32_t{order + 1})), fields_problem}},
+      {"a control byte in the results document", {changed(state_at + body_at + body.size() / 2, "\x01"), state_problem}},
+      {"a results document cut inside", {with_state(state_line(ITER, body.size() - 9), body.substr(0, body.size() - 9)),
+                                         state_problem}},
+      {"a results document of a million sweeps",
+       {with_state(state_line(1'000'000, body.size()), body), state_problem}},
+      {"a results document that goes on after its sweeps",
+       {with_state(state_line(ITER, body.size() + 9), body + "], \"x\": ["), state_problem}},
+      {"a results document a sweep short",
+       {with_state(state_line(ITER, last_sweep), body.substr(0, last_sweep)), state_problem}},
+  };
+  for (const auto& [name, c] : cases) {
+    SCOPED_TRACE(name);
+    const auto& [bytes, problem] = c;
+    write_file(dir / "ck", bytes);
+    const ChildResult r = run_in(dir, {records});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, traceback + ("Fortran runtime error: Checkpoint \"ck\" " + problem) +
+                         " (the file is left as it is; remove it to start afresh)\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(dir / "ck"), bytes);
+  }
+  // The checkpoint as it was still resumes.
+  write_file(dir / "ck", original);
+  const ChildResult resumed = run_in(dir, {records});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
 }
 
 // A checkpoint that cannot be written at start-up stops the run before any

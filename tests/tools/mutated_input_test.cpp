@@ -3,6 +3,7 @@
 // exception, never a crash (the sanitizer build watches memory as well).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -104,7 +105,24 @@ TEST(MutatedInput, Transcripts) {
       " block  dimension start  end\n 1 4 1 4\n"
       "    1   -1.50      -0.250        3.00        12.5    \n"
       "    1   -1.50      -0.250        3.00        12.5       0.100E+13   0.100E-05\n";
-  survive(run, [](const std::string& t) { read_transcript(t, "run.txt"); });
+  const Transcript whole = read_transcript(run, "run.txt");
+  EXPECT_EQ(whole.n, 4);
+  EXPECT_EQ(whole.nblocks, 1);
+  ASSERT_EQ(whole.sweeps.size(), 1u);
+  EXPECT_EQ(whole.sweeps[0].line, 7);
+  EXPECT_EQ(whole.sweeps[0].e1, -1.5);
+  // Whatever a damaged transcript still gives is what the reader promises:
+  // sweeps numbered 1, 2, 3, ..., each on a line of the text, in order.
+  survive(run, [](const std::string& t) {
+    const Transcript r = read_transcript(t, "run.txt");
+    const std::int64_t lines = std::count(t.begin(), t.end(), '\n') + 1;
+    ASSERT_FALSE(r.sweeps.empty());
+    for (std::size_t k = 0; k < r.sweeps.size(); ++k) {
+      EXPECT_EQ(r.sweeps[k].iter, static_cast<std::int32_t>(k + 1));
+      EXPECT_GE(r.sweeps[k].line, k == 0 ? 1 : r.sweeps[k - 1].line + 1);
+      EXPECT_LE(r.sweeps[k].line, lines);
+    }
+  });
 }
 
 }  // namespace
