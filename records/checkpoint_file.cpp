@@ -11,6 +11,7 @@
 
 #include "records/sha256.hpp"
 #include "io/record_format.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -95,17 +96,8 @@ std::span<const std::uint8_t> bytes_of(const void* data, std::size_t size) {
 // Reads `count` bytes at `offset`: 0, the errno of a refusal, or -1 when
 // the file ends first.
 int read_at(int fd, std::uint64_t offset, void* into, std::size_t count) {
-  char* p = static_cast<char*>(into);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return -1;
-    p += n;
-    offset += static_cast<std::uint64_t>(n);
-    count -= static_cast<std::size_t>(n);
-  }
-  return 0;
+  const std::int64_t got = runtime::read_at(fd, offset, into, count);
+  return got < 0 ? errno : static_cast<std::size_t>(got) < count ? -1 : 0;
 }
 
 std::string cannot_read(int error) {

@@ -1,6 +1,5 @@
 #include "runtime/report.hpp"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,7 +8,7 @@
 
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
-#include "runtime/ready_wait.hpp"
+#include "runtime/posix_file.hpp"
 
 namespace blockeig::runtime {
 
@@ -70,15 +69,10 @@ class ReportLine {
     while (count > 0) text(std::string_view(&digits[--count], 1));
     return *this;
   }
+  // A refusal of standard error cannot be reported anywhere.
   void write_to_stderr() const {
     if (reporting) keep_copy(buffer_, length_);
-    std::size_t done = 0;
-    while (done < length_) {
-      const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
-      if (n < 0 && (errno == EINTR || wait_if_not_ready(STDERR_FILENO, POLLOUT))) continue;
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
+    write_all(STDERR_FILENO, std::string_view(buffer_, length_));
   }
 
  private:
