@@ -20,13 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool reads_big_endian(runtime::Convert convert) {
-  return convert == runtime::Convert::big_endian || convert == runtime::Convert::swap;
-}
-
 std::string byte_order_of(runtime::Convert convert) {
   return "BLOCKEIG_CONVERT=" + std::string(runtime::convert_name(convert)) + " (" +
-         (reads_big_endian(convert) ? "big" : "little") + "-endian)";
+         (runtime::reads_big_endian(convert) ? "big" : "little") + "-endian)";
 }
 
 }  // namespace
@@ -42,7 +38,7 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(error));
   if (fd_ >= 0) {
     if (const std::string problem = check_checkpoint(fd_, found_); !problem.empty()) refuse(problem);
-    if (reads_big_endian(found_.convert) != reads_big_endian(current_.convert))
+    if (runtime::reads_big_endian(found_.convert) != runtime::reads_big_endian(current_.convert))
       refuse("was made with " + byte_order_of(found_.convert) + ", this run has " + byte_order_of(current_.convert));
     if (found_.results_bytes > 0 && !with_results)
       refuse("holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)");

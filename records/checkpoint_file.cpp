@@ -46,8 +46,6 @@ enum Offset : std::size_t {
 };
 static_assert(at_results + 8 == checkpoint_header_size);
 
-constexpr std::int32_t convert_settings = 4;  // native, little_endian, big_endian, swap
-
 template <typename T>
 void put(char* header, std::size_t offset, T value) {
   std::memcpy(header + offset, &value, sizeof value);
@@ -134,7 +132,7 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   fields.results_bytes = get<std::uint64_t>(header, at_results);
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
                      fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
-                     convert >= 0 && convert < convert_settings && get<std::int32_t>(header, at_reserved) == 0 &&
+                     convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&
                      file_size(fields) == size;
   if (!sound) return std::string(not_written_by_blockeig);

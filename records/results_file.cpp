@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "runtime/report.hpp"
+
 namespace blockeig {
 
 namespace {
@@ -100,7 +102,8 @@ void append_string(std::string& out, std::string_view text) {
 }
 
 // The failure section, assembled without allocating: the report is at most
-// 4096 bytes, and no byte escapes to more than six.
+// kept_report_bytes, no byte of it escapes to more than six, and the rest of
+// the section takes fewer than 128.
 class FailureText {
  public:
   void put(std::string_view piece) {
@@ -111,7 +114,7 @@ class FailureText {
   std::string_view text() const { return {buffer_, length_}; }
 
  private:
-  char buffer_[6 * 4096 + 128];
+  char buffer_[6 * runtime::kept_report_bytes + 128];
   std::size_t length_ = 0;
 };
 

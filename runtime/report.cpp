@@ -28,7 +28,7 @@ void (*after_report)(std::string_view, int) = nullptr;
 bool warned = false;
 
 // A copy of the report as written, for the after-report hook.
-char report_copy[4096];
+char report_copy[kept_report_bytes];
 std::size_t report_copy_length = 0;
 
 void keep_copy(const char* bytes, std::size_t length) {
