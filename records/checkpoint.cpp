@@ -31,6 +31,8 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     : replacement_(std::move(path)), interval_(std::chrono::seconds(interval_seconds)) {
   current_.convert = runtime::settings().convert;
   const std::string& name = replacement_.path();
+  if (!replacement_.refusal().empty())
+    runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + name + "\": " + replacement_.refusal());
   // O_NONBLOCK: a FIFO under the name is refused below, not waited on.
   do fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   while (fd_ < 0 && errno == EINTR);
@@ -46,7 +48,7 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
       refuse("holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)");
   }
   if (const int error = replacement_.probe(); error != 0)
-    runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + std::strerror(error));
+    runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + replacement_.error_text(error));
   replacement_.remove_stale_temporaries();
 }
 
@@ -116,7 +118,7 @@ void Checkpoint::write(const SweepEnd& sweep, std::string_view results_state) {
   }
   if (!failing_)
     runtime::warn("Cannot write checkpoint \"" + replacement_.path() + "\" after sweep " +
-                  std::to_string(sweep.ITER) + ": " + std::strerror(error) +
+                  std::to_string(sweep.ITER) + ": " + replacement_.error_text(error) +
                   (on_disk_ > 0 ? " (the file holds sweep " + std::to_string(on_disk_) + ")"
                                 : std::string(" (there is no checkpoint yet)")));
   failing_ = true;
@@ -125,7 +127,7 @@ void Checkpoint::write(const SweepEnd& sweep, std::string_view results_state) {
 void Checkpoint::finish() {
   io::copy_records(io::stdout_unit, nullptr);
   if (!touched_) return;  // the path held nothing of this run's
-  if (::unlink(replacement_.path().c_str()) != 0 && errno != ENOENT) {
+  if (::unlink(replacement_.target().c_str()) != 0 && errno != ENOENT) {
     const int error = errno;
     runtime::warn("Cannot remove checkpoint \"" + replacement_.path() + "\" at the end of the run: " +
                   std::strerror(error));

@@ -26,9 +26,10 @@ namespace blockeig {
 
 class Checkpoint {
  public:
-  // Start-up: checks a file found at `path` whole and against the settings,
-  // and that its directory takes a new file. Anything amiss ends the run
-  // with a report (exit status 2) before any work.
+  // Start-up: checks that `path` (links followed) may be replaced (a regular
+  // file or none), a file found there whole and against the settings, and
+  // that its directory takes a new file. Anything amiss ends the run with a
+  // report (exit status 2) before any work.
   Checkpoint(std::string path, int interval_seconds, bool with_results);
   Checkpoint(const Checkpoint&) = delete;
   Checkpoint& operator=(const Checkpoint&) = delete;
@@ -48,7 +49,8 @@ class Checkpoint {
   // Replaces the file with the state at the end of `sweep`. A failure is
   // warned about (once while it lasts) and the run goes on.
   void write(const SweepEnd& sweep, std::string_view results_state);
-  // The run has finished: the checkpoint is removed.
+  // The run has finished: the checkpoint is removed (the file its name
+  // leads to, when the name is a symbolic link).
   void finish();
   // Ends the run with the report of a checkpoint that cannot be used:
   // `problem` ends the sentence that begins with the file's name.

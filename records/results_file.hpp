@@ -58,8 +58,15 @@ class ResultsFile {
   // Time spent on the results file itself, reported at the end.
   void add_writing_time(double seconds) { writing_seconds_ += seconds; }
 
-  // Replaces the file with the document as it stands. Returns 0 or errno.
+  // Why the file cannot be written at all ("it is a directory", ...), or
+  // empty: runtime::FileReplacement::refusal().
+  const std::string& refusal() const { return replacement_.refusal(); }
+  // Replaces the file with the document as it stands. Returns 0 or the
+  // failure, which error_text() puts in words.
   int write();
+  std::string error_text(int error) const { return replacement_.error_text(error); }
+  // Removes what runs killed while replacing the file left behind.
+  void remove_stale_temporaries() const { replacement_.remove_stale_temporaries(); }
   // The document of a run that ends with `report` and `exit_status`, written
   // as well as can be. Allocates nothing; safe in a signal handler.
   void write_failure(std::string_view report, int exit_status) noexcept;

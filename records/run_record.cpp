@@ -15,7 +15,7 @@
 #include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "runtime/error_codes.hpp"
-#include "runtime/replace_file.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
@@ -63,7 +63,7 @@ void write_results(const char* when, bool always_warn = false) {
     return;
   }
   if (!results_failing || always_warn)
-    runtime::warn("Cannot write results file \"" + results->path() + "\" " + when + ": " + std::strerror(error) +
+    runtime::warn("Cannot write results file \"" + results->path() + "\" " + when + ": " + results->error_text(error) +
                   " (the file holds the run as of " + results_on_disk + ")");
   results_failing = true;
 }
@@ -92,27 +92,12 @@ std::array<std::uint8_t, 32> matrix_digest(std::span<const double> A) {
   return digest.finish();
 }
 
-std::pair<std::string, std::string> directory_and_name(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// Whether the two paths name the same directory entry.
-bool same_entry(const std::string& path, const std::string& other) {
-  const auto [directory, name] = directory_and_name(path);
-  const auto [other_directory, other_name] = directory_and_name(other);
-  struct stat there {}, here {};
-  return name == other_name && ::stat(directory.c_str(), &there) == 0 &&
-         ::stat(other_directory.c_str(), &here) == 0 && there.st_dev == here.st_dev && there.st_ino == here.st_ino;
-}
-
-// A record replaces the directory entry it names: A.SCR or C.SCR.TXT of the
-// working directory would be the run's own input or output replaced.
-// Returns that name, or null.
+// A record replaces the directory entry its name leads to: A.SCR or
+// C.SCR.TXT of the working directory would be the run's own input or output
+// replaced. Returns that name, or null.
 const char* own_file_named(const std::string& path) {
   for (const std::string_view own : {run::matrix_file_name, run::eigenvalue_file_name})
-    if (same_entry(path, std::string(own))) return own.data();
+    if (runtime::same_entry(path, std::string(own))) return own.data();
   return nullptr;
 }
 
@@ -121,7 +106,7 @@ void start_checkpoint() {
   const std::string& path = settings.checkpoint;
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it would replace the run's own " + own);
-  if (!settings.results.empty() && same_entry(path, settings.results))
+  if (!settings.results.empty() && runtime::same_entry(path, settings.results))
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it is the results file too");
   static Checkpoint file(path, settings.checkpoint_seconds, !settings.results.empty());
   checkpoint = &file;
@@ -132,11 +117,13 @@ void start_results() {
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option,
                    "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
-  runtime::FileReplacement(path).remove_stale_temporaries();
   static ResultsFile file(path);
+  if (!file.refusal().empty())
+    runtime::raise(runtime::bad_option, "Cannot write results file \"" + path + "\": " + file.refusal());
+  file.remove_stale_temporaries();
   file.begin(BLOCKEIG_VERSION, runtime::settings().threads, runtime::convert_name(runtime::settings().convert));
   if (const int error = file.write(); error != 0)
-    runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + std::strerror(error));
+    runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + file.error_text(error));
   results = &file;
   results_on_disk = file.progress();
   runtime::set_after_report(keep_report);

@@ -37,7 +37,7 @@ TEST(ReplaceFile, NewContentOrTheOldFile) {
       {(dir / "new.json").string(), 0},
       {(dir / "old.json").string(), 0},
       {(dir / "missing" / "x.json").string(), ENOENT},
-      {(dir / "taken").string(), EISDIR},
+      {(dir / "taken").string(), runtime::replacement_not_regular},
   };
   const std::string_view pieces[] = {"{\n", "", " \"a\": 1\n", "}\n"};
   for (const Case& c : cases) {
@@ -78,6 +78,27 @@ TEST(ReplaceFile, ProbeAndTemporariesOfEndedRuns) {
                                    ".ck." + gone + ".tmp.1", "ck"};
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(names_in(dir.path()), kept);
+}
+
+// A name as long as the directory takes has a temporary name that fits
+// too, and two long names that begin alike have temporaries of their own.
+TEST(ReplaceFile, LongNames) {
+  TempDir dir;
+  const std::string one = (dir / (std::string(254, 'x') + "1")).string();
+  const std::string other = (dir / (std::string(254, 'x') + "2")).string();
+  const std::string_view pieces[] = {"new\n"};
+  EXPECT_EQ(runtime::FileReplacement(one).replace(pieces), 0);
+  EXPECT_EQ(read_file(one), "new\n");
+  const runtime::FileReplacement a(one), b(other);
+  int fd_a = -1, fd_b = -1;
+  ASSERT_EQ(a.begin(fd_a), 0);
+  ASSERT_EQ(b.begin(fd_b), 0);
+  EXPECT_EQ(names_in(dir.path()).size(), 3u);
+  EXPECT_EQ(a.finish(fd_a), 0);
+  EXPECT_EQ(b.finish(fd_b), 0);
+  EXPECT_EQ(a.commit(), 0);
+  EXPECT_EQ(b.commit(), 0);
+  EXPECT_EQ(names_in(dir.path()).size(), 2u);
 }
 
 }  // namespace
