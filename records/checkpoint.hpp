@@ -46,6 +46,8 @@ class Checkpoint {
   bool resume(const SweepStart& start, std::string& results_state);
   // Whether a checkpoint is due at the end of this sweep.
   bool due() const;
+  // The sweep the file holds (0: none of this run's).
+  std::int32_t sweep_on_disk() const { return on_disk_; }
   // Replaces the file with the state at the end of `sweep`. A failure is
   // warned about (once while it lasts) and the run goes on.
   void write(const SweepEnd& sweep, std::string_view results_state);

@@ -322,15 +322,29 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
   put(", \"report\": \"");
   escape_json(report, put);
   put("\"}");
+  write_last("failed", failure_text.text());
+}
+
+void ResultsFile::write_stopped(std::string_view signal) noexcept {
+  const std::string_view pieces[] = {",\n \"stop\": {\"signal\": \"", signal, "\"}"};
+  char section[64];
+  std::size_t length = 0;
+  for (const std::string_view piece : pieces) length += piece.copy(section + length, sizeof section - length);
+  write_last("stopped", std::string_view(section, length));
+}
+
+void ResultsFile::write_last(std::string_view state, std::string_view section) noexcept {
   const std::string_view sweep = sweep_.published();
   const std::string_view pieces[] = {body_.published(),
                                      stage_.load() >= Stage::laid_out ? "\n ]" : "",
-                                     ",\n \"state\": \"failed\"",
+                                     ",\n \"state\": \"",
+                                     state,
+                                     "\"",
                                      end_.published(),
                                      sweep.empty() ? "" : ",\n \"sweep_in_progress\": ",
                                      sweep,
                                      sweep.empty() ? "" : "]}",
-                                     failure_text.text(),
+                                     section,
                                      "\n}\n"};
   replacement_.replace(pieces);
 }

@@ -70,6 +70,9 @@ class ResultsFile {
   // The document of a run that ends with `report` and `exit_status`, written
   // as well as can be. Allocates nothing; safe in a signal handler.
   void write_failure(std::string_view report, int exit_status) noexcept;
+  // The document of a run stopped by the signal named `signal` ("SIGTERM"),
+  // written as well as can be. Allocates nothing; safe in a signal handler.
+  void write_stopped(std::string_view signal) noexcept;
 
   // What the document holds so far, for messages: "start-up", "the direct
   // phase", "the block table", "sweep 12", "the end of the run".
@@ -86,6 +89,9 @@ class ResultsFile {
  private:
   enum class Stage : std::int32_t { begun, input, direct, laid_out, ended };
   std::string_view state_word() const;
+  // The last document of a run that ends early: the document as it stands
+  // with `state`, the sweep in progress and `section`.
+  void write_last(std::string_view state, std::string_view section) noexcept;
 
   runtime::FileReplacement replacement_;
   std::atomic<Stage> stage_{Stage::begun};  // read by write_failure

@@ -1,8 +1,10 @@
 #include "records/run_record.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <chrono>
@@ -19,6 +21,7 @@
 #include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
+#include "runtime/stop_signals.hpp"
 
 namespace blockeig {
 
@@ -37,6 +40,13 @@ bool results_failing = false;
 // The end of the last recorded step, and the start of the block phase.
 Clock::time_point mark;
 Clock::time_point block_phase_start;
+// The end of the last sweep (or the start of the sweeps), and how long the
+// last sweep took: how long a stop may wait for the sweep in progress.
+Clock::time_point sweep_mark;
+Clock::duration sweep_time{};
+
+// The signals that stop a run: its records are left whole (below).
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 double seconds_between(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
@@ -69,6 +79,19 @@ void write_results(const char* when, bool always_warn = false) {
 }
 
 void keep_report(std::string_view report, int exit_status) { results->write_failure(report, exit_status); }
+
+// A stop on a signal ends the run without a report; the results file
+// receives its last document. Safe in a signal handler.
+void keep_stop(int signal) {
+  runtime::run_before_report_hook();
+  if (results != nullptr) results->write_stopped(runtime::signal_name(signal));
+}
+
+// How long a stop waits for the sweep in progress to end: twice the last
+// sweep, and a second at least.
+std::chrono::nanoseconds stop_grace() {
+  return std::max<Clock::duration>(2 * sweep_time, std::chrono::seconds(1));
+}
 
 std::string matrix_file_path() {
   char directory[4096];
@@ -133,8 +156,12 @@ void start_results() {
 }  // namespace
 
 void start_run_record() {
-  if (!runtime::settings().checkpoint.empty()) start_checkpoint();
-  if (!runtime::settings().results.empty()) start_results();
+  const runtime::Settings& settings = runtime::settings();
+  if (settings.checkpoint.empty() && settings.results.empty()) return;
+  runtime::set_stop_hook(keep_stop);
+  runtime::catch_stop_signals(stop_signals);
+  if (!settings.checkpoint.empty()) start_checkpoint();
+  if (!settings.results.empty()) start_results();
 }
 
 void record_input(std::int32_t N, std::span<const double> A) {
@@ -182,6 +209,7 @@ void record_block(std::int32_t IB, std::span<const double> W) {
 }
 
 void begin_sweeps(const SweepStart& start) {
+  sweep_mark = Clock::now();
   if (checkpoint == nullptr) return;
   std::string results_state;
   if (!checkpoint->resume(start, results_state) || results == nullptr) return;
@@ -192,6 +220,11 @@ void begin_sweeps(const SweepStart& start) {
 }
 
 void record_sweep(const SweepEnd& sweep) {
+  const Clock::time_point now = Clock::now();
+  sweep_time = now - sweep_mark;
+  sweep_mark = now;
+  // This sweep is on no disk yet: a stop waits for the checkpoint below.
+  if (checkpoint != nullptr) runtime::defer_stops(stop_grace());
   if (results != nullptr) {
     const double seconds = seconds_between(mark, Clock::now());
     {
@@ -202,8 +235,19 @@ void record_sweep(const SweepEnd& sweep) {
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
-  if (checkpoint != nullptr && run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
+  const bool another = run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER);
+  if (checkpoint != nullptr && another && checkpoint->due())
     checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+  if (checkpoint == nullptr || !another) return;  // after the last sweep, a stop waits for the end of the run
+  // A stop asked for during the sweep: the checkpoint first, so that the
+  // run loses no finished sweep.
+  if (const int signal = runtime::claim_stop()) {
+    if (checkpoint->sweep_on_disk() < sweep.ITER)
+      checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+    runtime::stop(signal);
+  }
+  // Until the next sweep ends, a stop waits only if this one is on no disk.
+  runtime::defer_stops(checkpoint->sweep_on_disk() < sweep.ITER ? stop_grace() : std::chrono::nanoseconds(0));
 }
 
 void record_block_phase_end(const SweepEnd& sweep) {
@@ -213,6 +257,13 @@ void record_block_phase_end(const SweepEnd& sweep) {
     write_results("at the end of the run", true);
   }
   if (checkpoint != nullptr) checkpoint->finish();
+  // A stop asked for after the last sweep waited for the records of the
+  // finished run; the run ends by its signal all the same.
+  if (const int signal = runtime::claim_stop()) {
+    runtime::set_stop_hook(nullptr);
+    runtime::stop(signal);
+  }
+  runtime::release_stop_signals();
 }
 
 }  // namespace blockeig

@@ -127,6 +127,9 @@ void write_locus_line(std::string_view open_file_name = {}) {
 }  // namespace
 
 void set_before_report(void (*hook)()) { before_report = hook; }
+void run_before_report_hook() {
+  if (before_report != nullptr) before_report();
+}
 void set_unit_closer(void (*closer)()) { unit_closer = closer; }
 void set_after_report(void (*hook)(std::string_view, int)) { after_report = hook; }
 

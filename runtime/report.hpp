@@ -25,6 +25,9 @@ inline constexpr int exit_nested_failure = 4;
 // (the progress line uses it to erase itself). It must be safe to call from
 // a signal handler.
 void set_before_report(void (*hook)());
+// Runs the before-report hook: for a stop on a signal, which ends the run
+// without a report. Safe in a signal handler.
+void run_before_report_hook();
 // The most of a report's text that the after-report hook receives.
 inline constexpr std::size_t kept_report_bytes = 4096;
 // A function that runs at the end of every report, just before the process

@@ -1,5 +1,7 @@
 // The run's records as files: what a name given to --results or
-// --checkpoint may lead to.
+// --checkpoint may lead to, and what a run stopped by a signal leaves in
+// them.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "support/child_process.hpp"
+#include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"
 
 namespace blockeig::testing {
@@ -115,6 +118,92 @@ TEST(RunRecord, TargetsOfEveryKind) {
     EXPECT_EQ(fs::exists(dir / "C.SCR.TXT"), refusal.empty()) << "a refusal comes before any work";
     c.check(dir);
     EXPECT_EQ(temporaries_in(dir), std::vector<std::string>{});
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP stop a run with its records whole: no
+// temporary file, the results file's last document says so, a checkpoint
+// holds every finished sweep, and the run ends by the signal. A second
+// signal ends it at once.
+TEST(RunRecord, StopOnSignals) {
+  std::vector<double> stiff = one_two_one_matrix(60);
+  for (double& x : stiff) x *= 1e6;  // 101 sweeps
+  const auto sweep_lines = [](int count) {
+    return [count](const std::string& out) {
+      int lines = 0;
+      for (std::size_t end = 0, start = 0; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        lines += end - start == 77;  // "(i5,6g12.3)"
+      return lines >= count;
+    };
+  };
+  const auto prompted = [](const std::string& out) { return out.find("Number of blocks:") != std::string::npos; };
+  struct Case {
+    const char* name;
+    std::string input;
+    std::vector<ChildOptions::Signal> signals;
+    std::vector<std::string> environment;
+    std::function<void()> before_exec;
+    int status;
+    const char* state;
+    bool checkpoint;  // whether --checkpoint is asked for
+  };
+  std::vector<Case> cases = {
+      {"SIGINT at the prompt", "", {{SIGINT, prompted}}, {}, {}, 128 + SIGINT, "stopped", false},
+      {"SIGHUP in the sweeps", "30\n", {{SIGHUP, sweep_lines(2)}}, {}, {}, 128 + SIGHUP, "stopped", false},
+      {"SIGTERM in the sweeps, with a checkpoint", "30\n", {{SIGTERM, sweep_lines(2)}}, {}, {}, 128 + SIGTERM,
+       "stopped", true},
+      {"SIGHUP ignored from the start (nohup)", "", {{SIGHUP, prompted}}, {}, [] { ::signal(SIGHUP, SIG_IGN); }, 2,
+       "failed", false},
+  };
+#ifndef BLOCKEIG_UNDER_ASAN
+  // The fifth fsync is the stop's own write of the results file: slowed
+  // down, it is still under way when the second signal comes.
+  if (!running_under_valgrind())
+    cases.push_back({"a second signal while the stop writes",
+                     "",
+                     {{SIGTERM, prompted}, {SIGTERM, {}, 300}},
+                     {std::string("LD_PRELOAD=") + SHORT_TRANSFERS_LIB, "SLOW_FSYNC=5 20000"},
+                     {},
+                     128 + SIGTERM,
+                     "running",
+                     false});
+#endif
+  const std::string matrix = scr_file(60, stiff);
+  TempDir reference_dir;
+  write_file(reference_dir / "A.SCR", matrix);
+  ChildOptions plain;
+  plain.input = "30\n";
+  const ChildResult reference = run_in(reference_dir, plain, {});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "A.SCR", matrix);
+    ChildOptions options;
+    options.input = c.input;
+    options.signals = c.signals;
+    options.environment = c.environment;
+    options.before_exec = c.before_exec;
+    std::vector<std::string> arguments = {"--results", "r.json"};
+    if (c.checkpoint) arguments.insert(arguments.end(), {"--checkpoint", "ck"});
+    const ChildResult r = run_in(dir, options, arguments);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_LT(r.wall_seconds, 15) << "the stop waits for nothing";
+    EXPECT_TRUE(reference.out.starts_with(r.out));
+    EXPECT_EQ(temporaries_in(dir), std::vector<std::string>{});
+    const json d = document(dir / "r.json");
+    EXPECT_EQ(state_of(d), c.state);
+    if (c.state == std::string("stopped")) {
+      const json stop = d.value("stop", json::object());
+      EXPECT_EQ(stop.value("signal", ""), c.status == 128 + SIGINT ? "SIGINT" : c.status == 128 + SIGHUP ? "SIGHUP" : "SIGTERM");
+      EXPECT_EQ(r.err, "");
+    }
+    if (!c.checkpoint) continue;
+    // Every sweep the document holds is in the checkpoint, and the same
+    // command takes the run up from there to the bytes of an unstopped one.
+    ASSERT_TRUE(fs::exists(dir / "ck"));
+    const std::string bytes = read_file(dir / "ck");
+    EXPECT_EQ(static_cast<std::size_t>(bytes[72]), d.value("sweeps", json::array()).size());
+    EXPECT_EQ(run_in(dir, plain, arguments).out, reference.out);
   }
 }
 
