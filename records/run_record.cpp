@@ -124,6 +124,10 @@ const char* own_file_named(const std::string& path) {
   return nullptr;
 }
 
+void write_checkpoint(const SweepEnd& sweep) {
+  checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+}
+
 void start_checkpoint() {
   const runtime::Settings& settings = runtime::settings();
   const std::string& path = settings.checkpoint;
@@ -236,14 +240,12 @@ void record_sweep(const SweepEnd& sweep) {
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
   const bool another = run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER);
-  if (checkpoint != nullptr && another && checkpoint->due())
-    checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+  if (checkpoint != nullptr && another && checkpoint->due()) write_checkpoint(sweep);
   if (checkpoint == nullptr || !another) return;  // after the last sweep, a stop waits for the end of the run
   // A stop asked for during the sweep: the checkpoint first, so that the
   // run loses no finished sweep.
   if (const int signal = runtime::claim_stop()) {
-    if (checkpoint->sweep_on_disk() < sweep.ITER)
-      checkpoint->write(sweep, results != nullptr ? results->save_state() : std::string());
+    if (checkpoint->sweep_on_disk() < sweep.ITER) write_checkpoint(sweep);
     runtime::stop(signal);
   }
   // Until the next sweep ends, a stop waits only if this one is on no disk.
