@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdint>
@@ -108,14 +109,17 @@ void* watch_deferred_stops(void*) {
   return nullptr;
 }
 
+// A small stack first; where the process's thread-local storage does not
+// fit in it (a library may hold much), the default one.
 bool start_watchdog() {
   if (::sem_init(&watchdog_wake, 0, 0) != 0) return false;
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return false;
   pthread_t thread;
-  const bool started = ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(watchdog_stack, PTHREAD_STACK_MIN)) == 0 &&
-                       ::pthread_create(&thread, &attributes, watch_deferred_stops, nullptr) == 0;
+  bool started = ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(watchdog_stack, PTHREAD_STACK_MIN)) == 0 &&
+                 ::pthread_create(&thread, &attributes, watch_deferred_stops, nullptr) == 0;
   ::pthread_attr_destroy(&attributes);
+  if (!started) started = ::pthread_create(&thread, nullptr, watch_deferred_stops, nullptr) == 0;
   if (started) ::pthread_detach(thread);
   return started;
 }
