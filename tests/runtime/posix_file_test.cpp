@@ -1,13 +1,10 @@
-// The shared file calls: links followed as the kernel follows them, one
-// directory entry told from another, and a write that takes nothing
-// reported the same way by every writer.
+// A write that takes nothing, reported the same way by every writer.
 #include "runtime/posix_file.hpp"
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "support/child_process.hpp"
@@ -16,39 +13,6 @@
 
 namespace blockeig::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-TEST(PosixFile, LinksAndEntries) {
-  TempDir dir;
-  fs::create_directory(dir / "sub");
-  write_file(dir / "file", "x");
-  fs::create_hard_link(dir / "file", dir / "hard");
-  fs::create_symlink("file", dir / "link");
-  fs::create_symlink("sub/../link", dir / "chain");
-  fs::create_symlink("nowhere", dir / "dangling");
-  fs::create_symlink("loop", dir / "loop");
-  const std::string d = dir.path().string() + "/";
-  struct Case {
-    std::string name;
-    std::string leads_to;
-    int error;
-  };
-  const Case follows[] = {
-      {d + "chain", d + "sub/../file", 0},
-      {d + "dangling", d + "nowhere", 0},
-      {d + "loop", d + "loop", ELOOP},
-  };
-  for (const Case& c : follows) {
-    int error = -1;
-    EXPECT_EQ(runtime::follow_links(c.name, error), c.leads_to) << c.name;
-    EXPECT_EQ(error, c.error) << c.name;
-  }
-  EXPECT_TRUE(runtime::same_entry(d + "chain", d + "sub/../file"));
-  EXPECT_TRUE(runtime::same_entry(d + "dangling", d + "sub/../nowhere"));
-  EXPECT_FALSE(runtime::same_entry(d + "hard", d + "file")) << "replacing one hard link leaves the other";
-  EXPECT_FALSE(runtime::same_entry(d + "file", d + "sub/file"));
-}
 
 // A write(2) that takes nothing: a full device, as the program's file
 // units, its results file and scrtool's output all report it.

@@ -80,23 +80,5 @@ TEST(ReplaceFile, ProbeAndTemporariesOfEndedRuns) {
   EXPECT_EQ(names_in(dir.path()), kept);
 }
 
-// A name as long as the directory takes has a temporary name that fits
-// too, and two long names that begin alike have temporaries of their own.
-TEST(ReplaceFile, LongNames) {
-  TempDir dir;
-  const std::string one = (dir / (std::string(254, 'x') + "1")).string();
-  const std::string other = (dir / (std::string(254, 'x') + "2")).string();
-  const runtime::FileReplacement a(one), b(other);
-  int fd_a = -1, fd_b = -1;
-  ASSERT_EQ(a.begin(fd_a), 0);
-  ASSERT_EQ(b.begin(fd_b), 0);
-  EXPECT_EQ(names_in(dir.path()).size(), 2u);
-  EXPECT_EQ(a.finish(fd_a), 0);
-  EXPECT_EQ(b.finish(fd_b), 0);
-  EXPECT_EQ(a.commit(), 0);
-  EXPECT_EQ(b.commit(), 0);
-  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{one.substr(one.rfind('/') + 1), other.substr(other.rfind('/') + 1)}));
-}
-
 }  // namespace
 }  // namespace blockeig::testing
