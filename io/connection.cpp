@@ -1,4 +1,4 @@
-// OPEN and CLOSE: connecting unit numbers to files.
+// OPEN and CLOSE: connecting unit numbers to files and standard streams.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +55,16 @@ int open_file(const std::string& name, Action action) {
   return fd;
 }
 
+void connect_standard(std::int64_t number, int fd, bool end_pending) {
+  auto unit = std::make_unique<Unit>();
+  unit->number = number;
+  unit->stream.attach(fd, /*owned=*/false, /*unbuffered=*/true);
+  unit->action = Action::readwrite;
+  unit->form = Form::formatted;
+  unit->end_pending = end_pending;
+  insert_unit(std::move(unit));
+}
+
 // Ends a connection: pending output reaches the file, which is closed (a
 // standard stream only flushed), and the unit leaves the table. A refused
 // flush would leave the file cut short: it is reported like a refused write,
@@ -71,6 +81,12 @@ void disconnect(std::int64_t number) {
 }
 
 }  // namespace
+
+void connect_standard_units() {
+  connect_standard(stdin_unit, STDIN_FILENO, /*end_pending=*/true);
+  connect_standard(stdout_unit, STDOUT_FILENO, /*end_pending=*/false);
+  connect_standard(stderr_unit, STDERR_FILENO, /*end_pending=*/false);
+}
 
 void open(std::int64_t number, std::string_view file, Form form) {
   clear_current_unit();

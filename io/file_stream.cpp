@@ -6,30 +6,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "runtime/posix_file.hpp"
 #include "runtime/ready_wait.hpp"
 
 namespace blockeig::io {
 
-namespace {
-
 using runtime::wait_if_not_ready;
-
-// write(2) until everything is out; 0 or errno.
-int write_all(int fd, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0) {
-      if (errno == EINTR || wait_if_not_ready(fd, POLLOUT)) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
-}  // namespace
+using runtime::write_all;
 
 FileStream::~FileStream() {
   if (owned_ && fd_ >= 0) ::close(fd_);
@@ -43,7 +26,7 @@ void FileStream::attach(int fd, bool owned, bool unbuffered) {
 
 int FileStream::write(std::string_view bytes) {
   if (unbuffered_) {
-    const int error = write_all(fd_, bytes.data(), bytes.size());
+    const int error = write_all(fd_, bytes);
     return error == EPIPE ? 0 : error;
   }
   if (!out_) out_ = std::make_unique<char[]>(file_buffer_size);
@@ -64,7 +47,7 @@ int FileStream::flush() {
   if (out_length_ == 0) return 0;
   const std::size_t count = out_length_;
   out_length_ = 0;  // a refused buffer is not offered again
-  return write_all(fd_, out_.get(), count);
+  return write_all(fd_, std::string_view(out_.get(), count));
 }
 
 int FileStream::truncate_here() {

@@ -11,9 +11,14 @@
 //                   truncation rule (transfer.hpp)
 //   records         unformatted framing (record_file.hpp), and
 //   format control  formats, field editing, list-directed text (format*.hpp,
-//                   edit_*.hpp, list_*.hpp)
+//                   edit_*.hpp, list_*.hpp, decimal_digits.hpp)
 //   file stream     buffered platform files and standard streams
-//                   (file_stream.hpp), in the unit table (unit_table.hpp)
+//                   (file_stream.hpp), in the unit table (unit.hpp,
+//                   unit_table.hpp)
+//
+// Two headers of plain definitions serve every layer: record_format.hpp
+// (the record format and its limits, which scrtool shares) and item.hpp
+// (the items of a transfer list).
 //
 // Reports, the locus, ALLOCATE and settings come from runtime/.
 #include <cstdint>

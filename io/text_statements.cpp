@@ -12,6 +12,7 @@
 #include "io/transfer.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/error_codes.hpp"
+#include "runtime/locus.hpp"
 #include "runtime/report.hpp"
 
 namespace blockeig::io {
@@ -110,6 +111,11 @@ void read_list(std::int64_t number, std::int32_t& item) {
       raise(bad_value, result.message);
   }
   end_read();
+}
+
+[[noreturn]] void reject_read(std::int64_t unit, std::string_view message) {
+  if (const Unit* rejecting = find_unit(unit)) runtime::set_current_unit(rejecting->number, rejecting->file_name);
+  raise(bad_value, message);
 }
 
 void write_standard_output(std::string_view text) {

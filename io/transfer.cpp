@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
@@ -90,10 +89,5 @@ void end_write(Unit& unit) {
 }
 
 void end_read() { clear_locus(); }
-
-[[noreturn]] void reject_read(std::int64_t unit, std::string_view message) {
-  if (const Unit* rejecting = find_unit(unit)) set_current_unit(rejecting->number, rejecting->file_name);
-  raise(bad_value, message);
-}
 
 }  // namespace blockeig::io

@@ -4,7 +4,6 @@
 
 #include <map>
 
-#include "io/statements.hpp"
 #include "runtime/report.hpp"
 
 namespace blockeig::io {
@@ -14,16 +13,6 @@ namespace {
 std::map<std::int64_t, std::unique_ptr<Unit>>& table() {
   static std::map<std::int64_t, std::unique_ptr<Unit>> units;
   return units;
-}
-
-void connect_standard(std::int64_t number, int fd, bool end_pending) {
-  auto unit = std::make_unique<Unit>();
-  unit->number = number;
-  unit->stream.attach(fd, /*owned=*/false, /*unbuffered=*/true);
-  unit->action = Action::readwrite;
-  unit->form = Form::formatted;
-  unit->end_pending = end_pending;
-  insert_unit(std::move(unit));
 }
 
 }  // namespace
@@ -53,12 +42,6 @@ std::unique_ptr<Unit> remove_unit(std::int64_t number) {
   std::unique_ptr<Unit> unit = std::move(it->second);
   table().erase(it);
   return unit;
-}
-
-void connect_standard_units() {
-  connect_standard(stdin_unit, STDIN_FILENO, /*end_pending=*/true);
-  connect_standard(stdout_unit, STDOUT_FILENO, /*end_pending=*/false);
-  connect_standard(stderr_unit, STDERR_FILENO, /*end_pending=*/false);
 }
 
 void close_all_units() {

@@ -24,13 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool reads_big_endian(runtime::Convert convert) {
-  return convert == runtime::Convert::big_endian || convert == runtime::Convert::swap;
-}
-
 std::string byte_order_of(runtime::Convert convert) {
   return "BLOCKEIG_CONVERT=" + std::string(runtime::convert_name(convert)) + " (" +
-         (reads_big_endian(convert) ? "big" : "little") + "-endian)";
+         (runtime::reads_big_endian(convert) ? "big" : "little") + "-endian)";
 }
 
 }  // namespace
@@ -39,6 +35,8 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     : replacement_(std::move(path)), interval_(std::chrono::seconds(interval_seconds)) {
   current_.convert = runtime::settings().convert;
   const std::string& name = replacement_.path();
+  if (!replacement_.refusal().empty())
+    runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + name + "\": " + replacement_.refusal());
   // O_NONBLOCK: a FIFO under the name is refused below, not waited on.
   do fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   while (fd_ < 0 && errno == EINTR);
@@ -46,7 +44,7 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(error));
   if (fd_ >= 0) {
     if (const std::string problem = check_checkpoint(fd_, found_); !problem.empty()) refuse(problem);
-    if (reads_big_endian(found_.convert) != reads_big_endian(current_.convert))
+    if (runtime::reads_big_endian(found_.convert) != runtime::reads_big_endian(current_.convert))
       refuse("was made with " + byte_order_of(found_.convert) + ", this run has " + byte_order_of(current_.convert));
     if (found_.results_bytes > 0 && !with_results)
       refuse("holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)");
@@ -55,7 +53,7 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     check_content();
   }
   if (const int error = replacement_.probe(); error != 0)
-    runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + std::strerror(error));
+    runtime::raise(runtime::os_error, "Cannot write checkpoint \"" + name + "\": " + replacement_.error_text(error));
   // Where the console lines (and a saved results state) will be kept, taken
   // now: a refusal stops the run before any work.
   for (TextStore* store : {&output_, &saved_results_state_})
@@ -174,8 +172,13 @@ void Checkpoint::write(const SweepEnd& sweep, const ResultsFile* results) {
   }
   if (!failing_) {
     MessageText message;
-    message << "Cannot write checkpoint \"" << replacement_.path() << "\" after sweep " << sweep.ITER << ": "
-            << std::strerror(error);
+    message << "Cannot write checkpoint \"" << replacement_.path() << "\" after sweep " << sweep.ITER << ": ";
+    // The system's text needs no memory; only the replacement's own
+    // failures are put into words.
+    if (error > 0)
+      message << std::strerror(error);
+    else
+      message << replacement_.error_text(error);
     if (on_disk_ > 0)
       message << " (the file holds sweep " << on_disk_ << ")";
     else
@@ -188,7 +191,7 @@ void Checkpoint::write(const SweepEnd& sweep, const ResultsFile* results) {
 void Checkpoint::finish() {
   io::copy_records(io::stdout_unit, nullptr);
   if (!touched_) return;  // the path held nothing of this run's
-  if (::unlink(replacement_.path().c_str()) != 0 && errno != ENOENT) {
+  if (::unlink(replacement_.target().c_str()) != 0 && errno != ENOENT) {
     const int error = errno;
     MessageText message;
     message << "Cannot remove checkpoint \"" << replacement_.path() << "\" at the end of the run: "

@@ -29,9 +29,10 @@ namespace blockeig {
 
 class Checkpoint {
  public:
-  // Start-up: checks a file found at `path` whole and against the settings,
-  // and that its directory takes a new file. Anything amiss ends the run
-  // with a report (exit status 2) before any work.
+  // Start-up: checks that `path` (links followed) may be replaced (a regular
+  // file or none), a file found there whole and against the settings, and
+  // that its directory takes a new file. Anything amiss ends the run with a
+  // report (exit status 2) before any work.
   Checkpoint(std::string path, int interval_seconds, bool with_results);
   Checkpoint(const Checkpoint&) = delete;
   Checkpoint& operator=(const Checkpoint&) = delete;
@@ -50,11 +51,14 @@ class Checkpoint {
   const TextStore& saved_results_state() const { return saved_results_state_; }
   // Whether a checkpoint is due at the end of this sweep.
   bool due() const;
+  // The sweep the file holds (0: none of this run's).
+  std::int32_t sweep_on_disk() const { return on_disk_; }
   // Replaces the file with the state at the end of `sweep` (and the results
   // file's, when there is one). A failure is warned about (once while it
   // lasts) and the run goes on.
   void write(const SweepEnd& sweep, const ResultsFile* results);
-  // The run has finished: the checkpoint is removed.
+  // The run has finished: the checkpoint is removed (the file its name
+  // leads to, when the name is a symbolic link).
   void finish();
   // Ends the run with the report of a checkpoint that cannot be used:
   // `problem` ends the sentence that begins with the file's name.

@@ -15,6 +15,7 @@
 #include "records/sha256.hpp"
 #include "io/format_control.hpp"
 #include "io/record_format.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -48,8 +49,6 @@ enum Offset : std::size_t {
   at_results = 104,
 };
 static_assert(at_results + 8 == checkpoint_header_size);
-
-constexpr std::int32_t convert_settings = 4;  // native, little_endian, big_endian, swap
 
 template <typename T>
 void put(char* header, std::size_t offset, T value) {
@@ -99,17 +98,8 @@ std::span<const std::uint8_t> bytes_of(const void* data, std::size_t size) {
 // Reads `count` bytes at `offset`: 0, the errno of a refusal, or -1 when
 // the file ends first.
 int read_at(int fd, std::uint64_t offset, void* into, std::size_t count) {
-  char* p = static_cast<char*>(into);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return -1;
-    p += n;
-    offset += static_cast<std::uint64_t>(n);
-    count -= static_cast<std::size_t>(n);
-  }
-  return 0;
+  const std::int64_t got = runtime::read_at(fd, offset, into, count);
+  return got < 0 ? errno : static_cast<std::size_t>(got) < count ? -1 : 0;
 }
 
 std::string cannot_read(int error) {
@@ -149,7 +139,7 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
                      fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
                      fields.IERR >= 0 && fields.IERR <= fields.N &&
-                     convert >= 0 && convert < convert_settings && get<std::int32_t>(header, at_reserved) == 0 &&
+                     convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&
                      file_size(fields) == size;
   if (!sound) return std::string(not_written_by_blockeig);

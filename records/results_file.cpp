@@ -10,6 +10,7 @@
 
 #include "records/message_text.hpp"
 #include "records/results_schema.hpp"
+#include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -141,7 +142,8 @@ class FixedText {
 constexpr FixedText state_member(std::string_view word) { return {",\n \"", schema::key::state, "\": \"", word, "\""}; }
 
 // The failure section, assembled without allocating: the report is at most
-// 4096 bytes, and no byte escapes to more than six.
+// kept_report_bytes, no byte of it escapes to more than six, and the rest of
+// the section takes fewer than 128.
 class FailureText {
  public:
   void put(std::string_view piece) {
@@ -152,7 +154,7 @@ class FailureText {
   std::string_view text() const { return {buffer_, length_}; }
 
  private:
-  char buffer_[6 * 4096 + 128];
+  char buffer_[6 * runtime::kept_report_bytes + 128];
   std::size_t length_ = 0;
 };
 
@@ -179,6 +181,7 @@ constexpr std::string_view sweeps_end = "\n ]";
 constexpr FixedText running_state = state_member(schema::state_word::running);
 constexpr FixedText finished_state = state_member(schema::state_word::finished);
 constexpr FixedText failed_state = state_member(schema::state_word::failed);
+constexpr FixedText stopped_state = state_member(schema::state_word::stopped);
 constexpr FixedText sweep_in_progress_key{",\n \"", schema::key::sweep_in_progress, "\": "};
 constexpr std::string_view document_end = "\n}\n";
 
@@ -434,9 +437,6 @@ int ResultsFile::write() {
 }
 
 void ResultsFile::write_failure(std::string_view report, int exit_status) noexcept {
-  // A document with a part missing is not written: the file keeps the last
-  // whole one.
-  if (lost_.load() != 0) return;
   const auto put = [](std::string_view piece) { failure_text.put(piece); };
   put_key(put, ",\n ", schema::key::failure);
   put("{");
@@ -447,16 +447,36 @@ void ResultsFile::write_failure(std::string_view report, int exit_status) noexce
   put("\"");
   escape_json(report, put);
   put("\"}");
+  write_last(failed_state, failure_text.text());
+}
+
+void ResultsFile::write_stopped(std::string_view signal) noexcept {
+  char section[64];
+  std::size_t length = 0;
+  const auto put = [&](std::string_view piece) { length += piece.copy(section + length, sizeof section - length); };
+  put_key(put, ",\n ", schema::key::stop);
+  put("{");
+  put_key(put, "", schema::stop_key::signal);
+  put("\"");
+  put(signal);
+  put("\"}");
+  write_last(stopped_state, std::string_view(section, length));
+}
+
+void ResultsFile::write_last(std::string_view state, std::string_view section) noexcept {
+  // A document with a part missing is not written: the file keeps the last
+  // whole one.
+  if (lost_.load() != 0) return;
   const runtime::Piece sweep = sweep_.text();
   const bool in_sweep = sweep.length > 0;
   const runtime::Piece pieces[] = {body_.text(),
                                    stage_.load() >= Stage::laid_out ? sweeps_end : "",
-                                   std::string_view(failed_state),
+                                   state,
                                    end_.text(),
                                    in_sweep ? sweep_in_progress_key : std::string_view(),
                                    sweep,
                                    in_sweep ? "]}" : "",
-                                   failure_text.text(),
+                                   section,
                                    document_end};
   replacement_.replace(pieces);
 }

@@ -41,12 +41,22 @@ class ResultsFile {
   // Time spent on the results file itself, reported at the end.
   void add_writing_time(double seconds) { writing_seconds_ += seconds; }
 
-  // Replaces the file with the document as it stands. Returns 0 or errno
-  // (among them the error that cost the document a part).
+  // Why the file cannot be written at all ("it is a directory", ...), or
+  // empty: runtime::FileReplacement::refusal().
+  const std::string& refusal() const { return replacement_.refusal(); }
+  // Replaces the file with the document as it stands. Returns 0 or the
+  // failure (among them the error that cost the document a part), which
+  // error_text() puts in words.
   int write();
+  std::string error_text(int error) const { return replacement_.error_text(error); }
+  // Removes what runs killed while replacing the file left behind.
+  void remove_stale_temporaries() const { replacement_.remove_stale_temporaries(); }
   // The document of a run that ends with `report` and `exit_status`, written
   // as well as can be. Allocates nothing; safe in a signal handler.
   void write_failure(std::string_view report, int exit_status) noexcept;
+  // The document of a run stopped by the signal named `signal` ("SIGTERM"),
+  // written as well as can be. Allocates nothing; safe in a signal handler.
+  void write_stopped(std::string_view signal) noexcept;
 
   // What the document holds so far, for messages: "start-up", "the direct
   // phase", "the block table", "sweep 12", "the end of the run".
@@ -82,6 +92,9 @@ class ResultsFile {
   // Makes the part appended to `store` count, unless a part was lost
   // before; a part that cannot be kept costs the document.
   void settle(TextStore& store);
+  // The last document of a run that ends early: the document as it stands
+  // with `state`, the sweep in progress and `section`.
+  void write_last(std::string_view state, std::string_view section) noexcept;
 
   runtime::FileReplacement replacement_;
   std::atomic<Stage> stage_{Stage::begun};  // read by write_failure

@@ -26,6 +26,7 @@ inline constexpr std::string_view state = "state";
 inline constexpr std::string_view end = "end";
 inline constexpr std::string_view sweep_in_progress = "sweep_in_progress";
 inline constexpr std::string_view failure = "failure";
+inline constexpr std::string_view stop = "stop";
 }  // namespace key
 
 // Members shared by several sections.
@@ -101,11 +102,16 @@ inline constexpr std::string_view exit_status = "exit_status";
 inline constexpr std::string_view report = "report";
 }  // namespace failure_key
 
+namespace stop_key {
+inline constexpr std::string_view signal = "signal";
+}  // namespace stop_key
+
 // The values of "state".
 namespace state_word {
 inline constexpr std::string_view running = "running";
 inline constexpr std::string_view finished = "finished";
 inline constexpr std::string_view failed = "failed";
+inline constexpr std::string_view stopped = "stopped";
 }  // namespace state_word
 
 // The strings that stand where a number is NaN or infinite.

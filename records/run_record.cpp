@@ -1,8 +1,10 @@
 #include "records/run_record.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <chrono>
@@ -16,10 +18,11 @@
 #include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "runtime/error_codes.hpp"
-#include "runtime/replace_file.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
+#include "runtime/stop_signals.hpp"
 
 namespace blockeig {
 
@@ -39,6 +42,13 @@ bool results_failing = false;
 // The end of the last recorded step, and the start of the block phase.
 Clock::time_point mark;
 Clock::time_point block_phase_start;
+// The end of the last sweep (or the start of the sweeps), and how long the
+// last sweep took: how long a stop may wait for the sweep in progress.
+Clock::time_point sweep_mark;
+Clock::duration sweep_time{};
+
+// The signals that stop a run: its records are left whole (below).
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 double seconds_between(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
@@ -68,7 +78,14 @@ void write_results(std::string_view when, std::int32_t sweep = 0, bool always_wa
     MessageText message;
     message << "Cannot write results file \"" << results->path() << "\" " << when;
     if (sweep > 0) message << sweep;
-    message << ": " << std::strerror(error) << " (the file holds the run as of "
+    message << ": ";
+    // The system's text needs no memory; only the replacement's own
+    // failures are put into words.
+    if (error > 0)
+      message << std::strerror(error);
+    else
+      message << results->error_text(error);
+    message << " (the file holds the run as of "
             << std::string_view(results_on_disk, results_on_disk_length) << ")";
     runtime::warn(message.view());
   }
@@ -76,6 +93,19 @@ void write_results(std::string_view when, std::int32_t sweep = 0, bool always_wa
 }
 
 void keep_report(std::string_view report, int exit_status) { results->write_failure(report, exit_status); }
+
+// A stop on a signal ends the run without a report; the results file
+// receives its last document. Safe in a signal handler.
+void keep_stop(int signal) {
+  runtime::run_before_report_hook();
+  if (results != nullptr) results->write_stopped(runtime::signal_name(signal));
+}
+
+// How long a stop waits for the sweep in progress to end: twice the last
+// sweep, and a second at least.
+std::chrono::nanoseconds stop_grace() {
+  return std::max<Clock::duration>(2 * sweep_time, std::chrono::seconds(1));
+}
 
 // The absolute name of A.SCR, in `path` (the relative one when the working
 // directory has no name).
@@ -101,27 +131,12 @@ std::array<std::uint8_t, 32> matrix_digest(std::span<const double> A) {
   return digest.finish();
 }
 
-std::pair<std::string, std::string> directory_and_name(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// Whether the two paths name the same directory entry.
-bool same_entry(const std::string& path, const std::string& other) {
-  const auto [directory, name] = directory_and_name(path);
-  const auto [other_directory, other_name] = directory_and_name(other);
-  struct stat there {}, here {};
-  return name == other_name && ::stat(directory.c_str(), &there) == 0 &&
-         ::stat(other_directory.c_str(), &here) == 0 && there.st_dev == here.st_dev && there.st_ino == here.st_ino;
-}
-
-// A record replaces the directory entry it names: A.SCR or C.SCR.TXT of the
-// working directory would be the run's own input or output replaced.
-// Returns that name, or null.
+// A record replaces the directory entry its name leads to: A.SCR or
+// C.SCR.TXT of the working directory would be the run's own input or output
+// replaced. Returns that name, or null.
 const char* own_file_named(const std::string& path) {
   for (const std::string_view own : {run::matrix_file_name, run::eigenvalue_file_name})
-    if (same_entry(path, std::string(own))) return own.data();
+    if (runtime::same_entry(path, std::string(own))) return own.data();
   return nullptr;
 }
 
@@ -130,7 +145,7 @@ void start_checkpoint() {
   const std::string& path = settings.checkpoint;
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it would replace the run's own " + own);
-  if (!settings.results.empty() && same_entry(path, settings.results))
+  if (!settings.results.empty() && runtime::same_entry(path, settings.results))
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it is the results file too");
   static Checkpoint file(path, settings.checkpoint_seconds, !settings.results.empty());
   checkpoint = &file;
@@ -141,11 +156,13 @@ void start_results() {
   if (const char* own = own_file_named(path))
     runtime::raise(runtime::bad_option,
                    "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
-  runtime::FileReplacement(path).remove_stale_temporaries();
   static ResultsFile file(path);
+  if (!file.refusal().empty())
+    runtime::raise(runtime::bad_option, "Cannot write results file \"" + path + "\": " + file.refusal());
+  file.remove_stale_temporaries();
   file.begin(BLOCKEIG_VERSION, runtime::settings().threads, runtime::convert_name(runtime::settings().convert));
   if (const int error = file.write(); error != 0)
-    runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + std::strerror(error));
+    runtime::raise(runtime::os_error, "Cannot write results file \"" + path + "\": " + file.error_text(error));
   results = &file;
   results_on_disk_length = file.progress().copy(results_on_disk, sizeof results_on_disk);
   runtime::set_after_report(keep_report);
@@ -155,8 +172,12 @@ void start_results() {
 }  // namespace
 
 void start_run_record() {
-  if (!runtime::settings().checkpoint.empty()) start_checkpoint();
-  if (!runtime::settings().results.empty()) start_results();
+  const runtime::Settings& settings = runtime::settings();
+  if (settings.checkpoint.empty() && settings.results.empty()) return;
+  runtime::set_stop_hook(keep_stop);
+  runtime::catch_stop_signals(stop_signals);
+  if (!settings.checkpoint.empty()) start_checkpoint();
+  if (!settings.results.empty()) start_results();
 }
 
 void record_input(std::int32_t N, std::span<const double> A) {
@@ -206,6 +227,7 @@ void record_block(std::int32_t IB, std::span<const double> W) {
 }
 
 void begin_sweeps(const SweepStart& start) {
+  sweep_mark = Clock::now();
   if (checkpoint == nullptr) return;
   if (!checkpoint->resume(start) || results == nullptr) return;
   if (!results->restore_state(checkpoint->saved_results_state()))
@@ -215,6 +237,11 @@ void begin_sweeps(const SweepStart& start) {
 }
 
 void record_sweep(const SweepEnd& sweep) {
+  const Clock::time_point now = Clock::now();
+  sweep_time = now - sweep_mark;
+  sweep_mark = now;
+  // This sweep is on no disk yet: a stop waits for the checkpoint below.
+  if (checkpoint != nullptr) runtime::defer_stops(stop_grace());
   if (results != nullptr) {
     const double seconds = seconds_between(mark, Clock::now());
     {
@@ -225,8 +252,17 @@ void record_sweep(const SweepEnd& sweep) {
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
-  if (checkpoint != nullptr && run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER) && checkpoint->due())
-    checkpoint->write(sweep, results);
+  const bool another = run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER);
+  if (checkpoint != nullptr && another && checkpoint->due()) checkpoint->write(sweep, results);
+  if (checkpoint == nullptr || !another) return;  // after the last sweep, a stop waits for the end of the run
+  // A stop asked for during the sweep: the checkpoint first, so that the
+  // run loses no finished sweep.
+  if (const int signal = runtime::claim_stop()) {
+    if (checkpoint->sweep_on_disk() < sweep.ITER) checkpoint->write(sweep, results);
+    runtime::stop(signal);
+  }
+  // Until the next sweep ends, a stop waits only if this one is on no disk.
+  runtime::defer_stops(checkpoint->sweep_on_disk() < sweep.ITER ? stop_grace() : std::chrono::nanoseconds(0));
 }
 
 void record_block_phase_end(const SweepEnd& sweep) {
@@ -236,6 +272,13 @@ void record_block_phase_end(const SweepEnd& sweep) {
     write_results("at the end of the run", 0, true);
   }
   if (checkpoint != nullptr) checkpoint->finish();
+  // A stop asked for after the last sweep waited for the records of the
+  // finished run; the run ends by its signal all the same.
+  if (const int signal = runtime::claim_stop()) {
+    runtime::set_stop_hook(nullptr);
+    runtime::stop(signal);
+  }
+  runtime::release_stop_signals();
 }
 
 }  // namespace blockeig

@@ -2,111 +2,182 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/posix_file.hpp"
 
 namespace blockeig::runtime {
 
 namespace {
 
-int write_all(int fd, std::string_view bytes) noexcept {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    // A regular file that takes nothing has no room (a full disk may say
-    // so with a count of 0 instead of ENOSPC).
-    if (n == 0) return ENOSPC;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+// The temporary files that replacements in progress have made, for the
+// clean-up of a stop on a signal. Slots are taken and given back with
+// atomic exchanges, so a signal handler never sees one half written; no
+// process replaces more than a few files at once.
+constexpr int live_slots = 8;
+std::atomic<const char*> live[live_slots];
+
+void enlist(const char* temporary) noexcept {
+  for (std::atomic<const char*>& slot : live) {
+    const char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, temporary)) return;
   }
-  return 0;
 }
 
-int fsync_retrying(int fd) noexcept {
-  int status;
-  do status = ::fsync(fd);
-  while (status != 0 && errno == EINTR);
-  return status == 0 ? 0 : errno;
+void strike(const char* temporary) noexcept {
+  for (std::atomic<const char*>& slot : live) {
+    const char* mine = temporary;
+    if (slot.compare_exchange_strong(mine, nullptr)) return;
+  }
+}
+
+// The digits of a process number, at most: the temporary name keeps room
+// for them, so that a name is shortened alike whichever process writes it.
+constexpr std::size_t pid_room = 10;
+constexpr std::string_view temporary_suffix = ".tmp";
+
+// Everything of `path` up to and including its last slash.
+std::string_view directory_prefix(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
+}
+
+// FNV-1a: a shortened name carries this of the whole one, so that two long
+// names that begin alike get different temporary files.
+std::uint32_t name_hash(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
+}
+
+// NAME of ".NAME.PID.tmp": `base` itself where the whole fits both the
+// longest name `directory` takes and the longest path, otherwise the start
+// of `base` (never cut inside a UTF-8 character) and "~" with its hash.
+std::string temporary_stem(const std::string& base, std::string_view prefix) {
+  const std::string directory = prefix.empty() ? "." : std::string(prefix);
+  long name_max = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  const std::size_t path_room = prefix.size() < PATH_MAX - 1 ? PATH_MAX - 1 - prefix.size() : 0;
+  const std::size_t longest = std::min(static_cast<std::size_t>(name_max), path_room);
+  const std::size_t frame = 2 + pid_room + temporary_suffix.size();  // ".", ".", PID, ".tmp"
+  if (frame + base.size() <= longest) return base;
+  char mark[9] = {'~'};
+  const std::uint32_t hash = name_hash(base);
+  for (int k = 0; k < 8; ++k) mark[1 + k] = "0123456789abcdef"[(hash >> (28 - 4 * k)) & 15];
+  std::size_t keep = longest > frame + sizeof mark ? longest - frame - sizeof mark : 0;
+  while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xc0) == 0x80) --keep;
+  return base.substr(0, keep) + std::string(mark, sizeof mark);
+}
+
+// What a file that cannot be renamed over is, as the end of a sentence.
+std::string not_replaceable(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a directory";
+  return "it is " + std::string(file_type_name(mode)) + ", not a regular file";
 }
 
 int write_piece(int fd, std::string_view bytes) noexcept { return write_all(fd, bytes); }
 
-// A range of another file, by the kernel where it can (sendfile), else
-// through a small buffer.
 int write_piece(int fd, const Piece& piece) noexcept {
-  if (piece.fd < 0) return write_all(fd, piece.bytes);
-  off_t offset = static_cast<off_t>(piece.offset);
-  std::uint64_t left = piece.length;
-  while (left > 0) {
-    const ssize_t n = ::sendfile(fd, piece.fd, &offset, static_cast<std::size_t>(std::min<std::uint64_t>(left, 1u << 30)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EINVAL || errno == ENOSYS)) break;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;  // the range ends before its length
-    left -= static_cast<std::uint64_t>(n);
-  }
-  char buffer[4096];
-  while (left > 0) {
-    const ssize_t n = ::pread(piece.fd, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    if (const int error = write_all(fd, {buffer, static_cast<std::size_t>(n)})) return error;
-    offset += n;
-    left -= static_cast<std::uint64_t>(n);
-  }
-  return 0;
-}
-
-// The directory entry of the renamed file reaches the disk too. A file
-// system that cannot flush a directory (EINVAL) has nothing to flush.
-int flush_directory(const char* directory) noexcept {
-  const int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  const int error = fsync_retrying(fd);
-  ::close(fd);
-  return error == EINVAL ? 0 : error;
+  return piece.fd < 0 ? write_all(fd, piece.bytes) : write_range(fd, piece.fd, piece.offset, piece.length);
 }
 
 }  // namespace
 
-FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {
-  const std::size_t slash = path_.rfind('/');
-  base_ = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-  directory_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-  temporary_ = directory_ + "/." + base_ + "." + std::to_string(::getpid()) + ".tmp";
-}
-
-void FileReplacement::remove_stale_temporaries() const {
-  DIR* directory = ::opendir(directory_.c_str());
-  if (directory == nullptr) return;
-  const std::string prefix = "." + base_ + ".";
-  const std::string_view suffix = ".tmp";
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string_view name = entry->d_name;
-    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
-    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    pid_t pid = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || pid == ::getpid()) continue;
-    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // running, or not ours to tell
-    ::unlinkat(::dirfd(directory), entry->d_name, 0);
+FileReplacement::FileReplacement(std::string name) : name_(std::move(name)) {
+  // The kernel's own reading of the name first: a device or a pipe reached
+  // through /proc or /dev/stdout is told for what it is.
+  struct stat there {};
+  if (::stat(name_.c_str(), &there) == 0) {
+    existing_type_ = there.st_mode & S_IFMT;
+    if (!S_ISREG(there.st_mode)) refusal_ = not_replaceable(there.st_mode);
+  } else if (errno != ENOENT) {
+    refusal_ = std::strerror(errno);
   }
-  ::closedir(directory);
+  int error = 0;
+  target_ = follow_links(name_, error);
+  const NameParts parts = split_name(target_);
+  directory_ = parts.directory;
+  if (refusal_.empty() && error != 0) refusal_ = std::strerror(error);
+  if (refusal_.empty() && (parts.name.empty() || parts.name == "." || parts.name == ".."))
+    refusal_ = "it is a directory";
+  // Reached through /proc, a name may lead to a file that has no name left
+  // (its link text ends in " (deleted)"): nothing to rename over.
+  struct stat found {};
+  if (refusal_.empty() && existing_type_ != 0 &&
+      (::lstat(target_.c_str(), &found) != 0 || found.st_dev != there.st_dev || found.st_ino != there.st_ino))
+    refusal_ = "its symbolic links do not lead to a file that can be replaced";
+  stem_ = temporary_stem(parts.name, directory_prefix(target_));
+  temporary_ = std::string(directory_prefix(target_)) + "." + stem_ + "." + std::to_string(::getpid()) +
+               std::string(temporary_suffix);
 }
 
-int FileReplacement::probe() const noexcept {
-  int fd;
-  do fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno;
-  ::close(fd);
+FileReplacement::~FileReplacement() { discard(); }
+
+int FileReplacement::begin(int& fd) const noexcept {
+  const char* temporary = temporary_.c_str();
+  // Enlisted first: a signal that comes while it is created still finds it.
+  enlist(temporary);
+  for (int attempt = 0;; ++attempt) {
+    // O_EXCL|O_NOFOLLOW: nothing planted under the name, link or file, is
+    // written through.
+    do fd = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return 0;
+    // A temporary file of an ended process that had this number: removed.
+    if (errno != EEXIST || attempt == 1) break;
+    ::unlink(temporary);
+  }
+  const int error = errno;
+  strike(temporary);
+  return error;
+}
+
+int FileReplacement::finish(int fd) const noexcept {
+  int error = 0;
+  struct stat there {}, mine {};
+  if (::lstat(target_.c_str(), &there) == 0) {
+    if (!S_ISREG(there.st_mode)) {
+      error = replacement_not_regular;
+    } else if (::fstat(fd, &mine) != 0) {
+      error = errno;
+    } else if ((mine.st_uid != there.st_uid || mine.st_gid != there.st_gid) &&
+               ::fchown(fd, there.st_uid, there.st_gid) != 0) {
+      error = replacement_owner_not_kept;
+    } else if (::fchmod(fd, there.st_mode & 07777) != 0) {
+      // The mode after the owner: giving a file away clears its set-user-ID bit.
+      error = errno;
+    }
+  } else if (errno != ENOENT) {
+    error = errno;
+  }
+  if (error == 0) error = sync_file(fd);
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  return error;
+}
+
+int FileReplacement::commit() const noexcept {
+  struct stat there {};
+  if (::lstat(target_.c_str(), &there) == 0 && !S_ISREG(there.st_mode)) return replacement_not_regular;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return errno;
+  strike(temporary_.c_str());
+  return sync_directory(directory_.c_str());
+}
+
+void FileReplacement::discard() const noexcept {
+  const int saved_errno = errno;
   ::unlink(temporary_.c_str());
-  return 0;
+  strike(temporary_.c_str());
+  errno = saved_errno;
 }
 
 int FileReplacement::replace(std::span<const std::string_view> pieces) const noexcept {
@@ -118,28 +189,69 @@ int FileReplacement::replace(std::span<const Piece> pieces) const noexcept { ret
 template <typename Pieces>
 int FileReplacement::replace_with(const Pieces& pieces) const noexcept {
   const int saved_errno = errno;
-  // O_NOFOLLOW: a link planted under the temporary name is not followed.
-  int fd;
-  do fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    const int error = errno;
-    errno = saved_errno;
-    return error;
-  }
-  int error = 0;
-  for (const auto& piece : pieces)
-    if (error == 0) error = write_piece(fd, piece);
-  if (error == 0) error = fsync_retrying(fd);
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary_.c_str());
-  } else {
-    error = flush_directory(directory_.c_str());
+  int fd = -1;
+  int error = begin(fd);
+  if (error == 0) {
+    for (const auto& piece : pieces)
+      if (error == 0) error = write_piece(fd, piece);
+    if (error == 0)
+      error = finish(fd);
+    else
+      ::close(fd);
+    if (error == 0) error = commit();
+    if (error != 0) discard();
   }
   errno = saved_errno;
   return error;
+}
+
+int FileReplacement::probe() const noexcept {
+  int fd = -1;
+  if (const int error = begin(fd); error != 0) return error;
+  struct stat there {}, mine {};
+  int error = 0;
+  if (::lstat(target_.c_str(), &there) == 0 && S_ISREG(there.st_mode) && ::fstat(fd, &mine) == 0 &&
+      (mine.st_uid != there.st_uid || mine.st_gid != there.st_gid) && ::fchown(fd, there.st_uid, there.st_gid) != 0)
+    error = replacement_owner_not_kept;
+  ::close(fd);
+  discard();
+  return error;
+}
+
+std::string FileReplacement::error_text(int error) const {
+  struct stat there {};
+  const bool exists = ::lstat(target_.c_str(), &there) == 0;
+  if (error == replacement_not_regular) return exists ? not_replaceable(there.st_mode) : "it is no longer a regular file";
+  if (error == replacement_owner_not_kept)
+    return "it belongs to user " + std::to_string(there.st_uid) + ", group " + std::to_string(there.st_gid) +
+           ", and a replacement could not be given to them; it is left as it was";
+  return std::strerror(error);
+}
+
+void FileReplacement::remove_stale_temporaries() const {
+  DIR* directory = ::opendir(directory_.c_str());
+  if (directory == nullptr) return;
+  const std::string prefix = "." + stem_ + ".";
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + temporary_suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(temporary_suffix))
+      continue;
+    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - temporary_suffix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // running, or not ours to tell
+    ::unlinkat(::dirfd(directory), entry->d_name, 0);
+  }
+  ::closedir(directory);
+}
+
+void remove_live_temporaries() noexcept {
+  const int saved_errno = errno;
+  for (std::atomic<const char*>& slot : live)
+    if (const char* temporary = slot.exchange(nullptr)) ::unlink(temporary);
+  errno = saved_errno;
 }
 
 }  // namespace blockeig::runtime

@@ -1,19 +1,43 @@
 #pragma once
-// Replacing a file so that it is never seen half-written: the new content
-// goes to a temporary file in the same directory, which is flushed to disk,
-// renamed over the old file, and the directory is flushed in turn. A reader,
-// a kill or a power cut at any instant finds the old file whole or the new
-// one whole; at worst a killed run leaves its temporary file behind.
+// Replacing a file so that it is never seen half-written, the one way the
+// program and scrtool do it: the new content goes to a temporary file beside
+// the file, which is flushed to disk, given the file's owner and mode,
+// renamed over the file, and the directory is flushed in turn. A reader, a
+// kill or a power cut at any instant finds the old file whole or the new one
+// whole.
 //
-// It lives in the run-time because a report may need it: replace() allocates
-// nothing and uses only calls that are safe in a signal handler, so the last
-// document of a failing run can still be written while the report ends it.
+//   - A name that is a symbolic link stands for the file it leads to, which
+//     is replaced (a dangling link: the file is created where it points);
+//     the link stays a link.
+//   - Only a regular file is ever renamed over: a directory, a device, a
+//     FIFO or a socket under the name is refused.
+//   - The temporary file is ".NAME.PID.tmp" in the file's directory, its
+//     NAME shortened (never inside a UTF-8 character, and marked with a hash
+//     of the whole name) where the whole would not fit, so that it fits
+//     wherever the file's own name fits.
+//   - A replaced file keeps its owner, group and mode; one whose owner cannot
+//     be kept (only root may give a file away) is left as it was. A new file
+//     gets the mode of any new file (0666 less the umask).
+//
+// It lives in the run-time because a report and a stop on a signal need it:
+// replace() allocates nothing and makes only calls that are safe in a signal
+// handler, so the last document of a run can still be written while the
+// run ends. remove_live_temporaries() removes what a replacement in progress
+// has made.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace blockeig::runtime {
+
+// Failures of a replacement that are no errno: the file has become something
+// other than a regular file since the name was prepared; the file's owner
+// could not be given to its replacement.
+inline constexpr int replacement_not_regular = -1;
+inline constexpr int replacement_owner_not_kept = -2;
 
 // A piece of a file's new content: bytes in memory, or `length` bytes of
 // the file open on `fd` from `offset`, copied from file to file without
@@ -32,35 +56,79 @@ struct Piece {
 
 class FileReplacement {
  public:
-  // Prepares the names (this allocates): `path` itself, the temporary
-  // ".NAME.PID.tmp" beside it, and its directory.
-  explicit FileReplacement(std::string path);
+  // Prepares the names (this allocates): follows the links of `name`,
+  // notes what is there now, and makes the temporary name.
+  explicit FileReplacement(std::string name);
+  // Removes a temporary file that begin() made and neither commit() nor
+  // discard() disposed of.
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Why the name cannot be replaced, as the end of a sentence that names the
+  // file ("cannot write NAME: ..."): empty when it can be; "it is a
+  // directory" (a name that ends in "/", ".", ".." is one too); "it is a FIFO,
+  // not a regular file" and the like for any other file that is not a
+  // regular one; the system's text for a link that cannot be followed.
+  // Judged when the object is made.
+  const std::string& refusal() const { return refusal_; }
+  // The type bits of the file that was there when the object was made, 0 if
+  // there was none.
+  mode_t existing_type() const { return existing_type_; }
 
   // Writes `pieces` one after the other as the new content of the file.
-  // Returns 0, or the errno of the first failure; the old file is then left
-  // as it was and the temporary file is removed. Safe in a signal handler.
+  // Returns 0, or the errno of the first failure, or one of the
+  // replacement_ codes above; the old file is then left as it was and the
+  // temporary file is removed. Allocates nothing; safe in a signal handler.
   int replace(std::span<const std::string_view> pieces) const noexcept;
   int replace(std::span<const Piece> pieces) const noexcept;
 
   // Creates the temporary file and removes it again, leaving the file itself
-  // alone: 0 when the directory takes a replacement now, or the errno of the
-  // refusal.
+  // alone: 0 when the directory takes a replacement now and the file's
+  // owner can be kept, or the failure as replace() gives it.
   int probe() const noexcept;
+
+  // replace() in steps, for a writer that makes several files whole before
+  // it renames any. begin() creates the temporary file and sets `fd`;
+  // finish(fd) gives it the file's owner and mode, flushes and closes it
+  // (the descriptor is closed whatever happens); commit() renames it over the
+  // file and flushes the directory; discard() removes it. Each returns 0 or
+  // the failure; after a failure of finish() or commit(), discard().
+  int begin(int& fd) const noexcept;
+  int finish(int fd) const noexcept;
+  int commit() const noexcept;
+  void discard() const noexcept;
+
+  // The text of a failure that replace() or a step returned, for reports:
+  // the system's text, or what the replacement_ codes stand for.
+  std::string error_text(int error) const;
+
   // Removes the temporary files ".NAME.PID.tmp" beside the file whose
   // process is no longer running: what a run killed in the middle of a
   // replacement left behind.
   void remove_stale_temporaries() const;
 
-  const std::string& path() const { return path_; }
+  // The name as given, for messages.
+  const std::string& path() const { return name_; }
+  // The file that is replaced: the name with its links followed.
+  const std::string& target() const { return target_; }
 
  private:
   template <typename Pieces>
   int replace_with(const Pieces& pieces) const noexcept;
 
-  std::string path_;
-  std::string base_;
-  std::string temporary_;
+  std::string name_;
+  std::string target_;
   std::string directory_;
+  std::string stem_;  // NAME in the temporary name, shortened where needed
+  std::string temporary_;
+  std::string refusal_;
+  mode_t existing_type_ = 0;
 };
+
+// Removes every temporary file that a replacement in progress has made, in
+// any FileReplacement of the process: the clean-up of a stop on a signal.
+// Safe in a signal handler.
+void remove_live_temporaries() noexcept;
 
 }  // namespace blockeig::runtime

@@ -1,6 +1,5 @@
 #include "runtime/report.hpp"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,7 +8,7 @@
 
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
-#include "runtime/ready_wait.hpp"
+#include "runtime/posix_file.hpp"
 
 namespace blockeig::runtime {
 
@@ -29,7 +28,7 @@ void (*after_report)(std::string_view, int) = nullptr;
 bool warned = false;
 
 // A copy of the report as written, for the after-report hook.
-char report_copy[4096];
+char report_copy[kept_report_bytes];
 std::size_t report_copy_length = 0;
 
 void keep_copy(const char* bytes, std::size_t length) {
@@ -70,15 +69,10 @@ class ReportLine {
     while (count > 0) text(std::string_view(&digits[--count], 1));
     return *this;
   }
+  // A refusal of standard error cannot be reported anywhere.
   void write_to_stderr() const {
     if (reporting) keep_copy(buffer_, length_);
-    std::size_t done = 0;
-    while (done < length_) {
-      const ssize_t n = ::write(STDERR_FILENO, buffer_ + done, length_ - done);
-      if (n < 0 && (errno == EINTR || wait_if_not_ready(STDERR_FILENO, POLLOUT))) continue;
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
+    write_all(STDERR_FILENO, std::string_view(buffer_, length_));
   }
 
  private:
@@ -133,6 +127,9 @@ void write_locus_line(std::string_view open_file_name = {}) {
 }  // namespace
 
 void set_before_report(void (*hook)()) { before_report = hook; }
+void run_before_report_hook() {
+  if (before_report != nullptr) before_report();
+}
 void set_unit_closer(void (*closer)()) { unit_closer = closer; }
 void set_after_report(void (*hook)(std::string_view, int)) { after_report = hook; }
 

@@ -10,6 +10,7 @@
 // A second failure while a report is being written ends the process at once
 // with exit status 4; a failure of another thread meanwhile waits for the
 // report to end the process.
+#include <cstddef>
 #include <string_view>
 
 namespace blockeig::runtime {
@@ -24,11 +25,16 @@ inline constexpr int exit_nested_failure = 4;
 // (the progress line uses it to erase itself). It must be safe to call from
 // a signal handler.
 void set_before_report(void (*hook)());
+// Runs the before-report hook: for a stop on a signal, which ends the run
+// without a report. Safe in a signal handler.
+void run_before_report_hook();
+// The most of a report's text that the after-report hook receives.
+inline constexpr std::size_t kept_report_bytes = 4096;
 // A function that runs at the end of every report, just before the process
 // ends, with the report's whole text as written to standard error (cut at
-// 4096 bytes) and the exit status (the results file uses it to keep the
-// report). It must be safe to call from a signal handler, must not allocate,
-// and cannot change the exit status.
+// kept_report_bytes) and the exit status (the results file uses it to keep
+// the report). It must be safe to call from a signal handler, must not
+// allocate, and cannot change the exit status.
 void set_after_report(void (*hook)(std::string_view report, int exit_status));
 // The function that closes every connected unit during a report (the unit
 // table registers it when it takes its first unit). It must be safe to call

@@ -13,7 +13,7 @@ Settings current;
 std::vector<SettingReport> reports;
 std::span<const CommandLineSetting> command_line;
 
-constexpr std::string_view convert_names[] = {"native", "little_endian", "big_endian", "swap"};
+constexpr std::string_view convert_names[convert_count] = {"native", "little_endian", "big_endian", "swap"};
 
 const char* environment(const char* name) {
   const char* value = std::getenv(name);
@@ -143,9 +143,6 @@ std::vector<SettingReport> describe_settings() { return reports; }
 
 std::string_view convert_name(Convert convert) { return convert_names[static_cast<std::size_t>(convert)]; }
 
-bool swap_unformatted_bytes() {
-  // This machine is little-endian: native and little_endian read as stored.
-  return current.convert == Convert::big_endian || current.convert == Convert::swap;
-}
+bool swap_unformatted_bytes() { return reads_big_endian(current.convert); }
 
 }  // namespace blockeig::runtime

@@ -29,6 +29,11 @@ namespace blockeig::runtime {
 inline constexpr int max_threads = 1024;
 
 enum class Convert { native, little_endian, big_endian, swap };
+// The number of BLOCKEIG_CONVERT's values.
+inline constexpr int convert_count = static_cast<int>(Convert::swap) + 1;
+// Whether record files are read big-endian under `convert`: big_endian, and
+// swap on this little-endian machine.
+constexpr bool reads_big_endian(Convert convert) { return convert == Convert::big_endian || convert == Convert::swap; }
 
 struct Settings {
   Convert convert = Convert::native;

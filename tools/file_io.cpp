@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/posix_file.hpp"
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
 
@@ -39,17 +40,9 @@ FileSource::~FileSource() {
 }
 
 std::size_t FileSource::read(std::int64_t offset, std::span<std::uint8_t> out) const {
-  std::size_t total = 0;
-  while (total < out.size()) {
-    const ssize_t got = ::pread(fd_, out.data() + total, out.size() - total, offset + static_cast<std::int64_t>(total));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw ToolError("cannot read " + printable(path_) + ": " + std::strerror(errno));
-    }
-    if (got == 0) break;
-    total += static_cast<std::size_t>(got);
-  }
-  return total;
+  const std::int64_t got = blockeig::runtime::read_at(fd_, static_cast<std::uint64_t>(offset), out.data(), out.size());
+  if (got < 0) throw ToolError("cannot read " + printable(path_) + ": " + std::strerror(errno));
+  return static_cast<std::size_t>(got);
 }
 
 }  // namespace scrtool

@@ -55,9 +55,11 @@ struct OutputFile {
 //     socket is refused.
 //   - A new file gets the mode a newly created file gets (0666 less the
 //     umask).
-// On any failure (an exception from a `write`, a refused write) the
-// temporary files are removed and the failure propagates as ToolError; a
-// signal that ends the process removes them too (temporary_files.hpp).
+// Regular files are replaced as blockeig replaces its own
+// (runtime/replace_file.hpp). On any failure (an exception from a `write`, a
+// refused write) the temporary files are removed and the failure propagates
+// as ToolError; a signal that ends the process (SIGHUP, SIGINT, SIGTERM,
+// SIGPIPE) removes them too.
 void write_files(std::span<const OutputFile> files);
 
 // write_files for a single file.

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "runtime/posix_file.hpp"
 #include "runtime/run_constants.hpp"
 #include "tools/file_io.hpp"
 #include "tools/generators.hpp"
@@ -103,11 +104,10 @@ void require_operands(const Parsed& p, std::size_t count, const char* what) {
   if (p.positional.size() > count) throw UsageError("unexpected argument '" + p.positional[count] + "'");
 }
 
-std::string_view extension_of(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  return path.substr(dot);
+std::string extension_of(std::string_view path) {
+  const std::string name = blockeig::runtime::split_name(path).name;
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 std::string lower(std::string_view text) {

@@ -388,10 +388,8 @@ TEST(Checkpoint, FailuresToWriteTheCheckpoint) {
       {{"--checkpoint", "C.SCR.TXT"}, "Cannot write checkpoint \"C.SCR.TXT\": it would replace the run's own C.SCR.TXT"},
       {{"--results", "run.json", "--checkpoint", "./run.json"},
        "Cannot write checkpoint \"./run.json\": it is the results file too"},
-      {{"--checkpoint", "taken"},
-       "Checkpoint \"taken\" is not a regular file (the file is left as it is; remove it to start afresh)"},
-      {{"--checkpoint", "fifo"},
-       "Checkpoint \"fifo\" is not a regular file (the file is left as it is; remove it to start afresh)"},
+      {{"--checkpoint", "taken"}, "Cannot write checkpoint \"taken\": it is a directory"},
+      {{"--checkpoint", "fifo"}, "Cannot write checkpoint \"fifo\": it is a FIFO, not a regular file"},
   };
   // The superuser writes in a directory without write permission.
   if (::geteuid() != 0)

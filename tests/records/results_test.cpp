@@ -255,7 +255,7 @@ TEST(Results, FailuresToWriteTheFile) {
   std::filesystem::create_directory(dir / "taken");
   const std::pair<const char*, const char*> refused[] = {
       {"missing/run.json", "No such file or directory"},
-      {"taken", "Is a directory"},
+      {"taken", "it is a directory"},
       {"A.SCR", "it would replace the run's own A.SCR"},
       {"taken/../C.SCR.TXT", "it would replace the run's own C.SCR.TXT"},
   };

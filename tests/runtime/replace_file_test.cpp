@@ -37,7 +37,7 @@ TEST(ReplaceFile, NewContentOrTheOldFile) {
       {(dir / "new.json").string(), 0},
       {(dir / "old.json").string(), 0},
       {(dir / "missing" / "x.json").string(), ENOENT},
-      {(dir / "taken").string(), EISDIR},
+      {(dir / "taken").string(), runtime::replacement_not_regular},
   };
   const std::string_view pieces[] = {"{\n", "", " \"a\": 1\n", "}\n"};
   for (const Case& c : cases) {

@@ -99,7 +99,10 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
   // Feed the input in the background of the poll loop.
   std::size_t fed = 0;
   bool in_open = true;
-  if (options.input.empty()) {
+  std::size_t signalled = 0;
+  auto last_signal = started;
+  const auto signals_pending = [&] { return signalled < options.signals.size(); };
+  if (options.input.empty() && !signals_pending()) {
     ::close(in_pipe[1]);
     in_open = false;
   } else {
@@ -113,8 +116,25 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     int count = 0;
     if (out_open) fds[count++] = {out_pipe[0], POLLIN, 0};
     if (err_open) fds[count++] = {err_pipe[0], POLLIN, 0};
-    if (in_open) fds[count++] = {in_pipe[1], POLLOUT, 0};
+    if (in_open && fed < options.input.size()) fds[count++] = {in_pipe[1], POLLOUT, 0};
     auto wait = std::chrono::microseconds(1'000'000);
+    while (signals_pending()) {
+      const ChildOptions::Signal& next = options.signals[signalled];
+      const auto now = std::chrono::steady_clock::now();
+      const auto due = last_signal + std::chrono::milliseconds(next.pause_ms);
+      // What `when` waits for comes with output, which ends the poll below.
+      if (next.when && !next.when(result.out)) break;
+      if (now < due) {
+        wait = std::min(wait, std::chrono::duration_cast<std::chrono::microseconds>(due - now));
+        break;
+      }
+      ::kill(pid, next.number);
+      last_signal = now;
+      if (++signalled == options.signals.size() && in_open && fed == options.input.size()) {
+        ::close(in_pipe[1]);
+        in_open = false;
+      }
+    }
     if (options.kill_after_microseconds > 0 && !result.killed) {
       const auto kill_at = started + std::chrono::microseconds(options.kill_after_microseconds);
       const auto now = std::chrono::steady_clock::now();
@@ -135,7 +155,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         const ssize_t n = ::write(in_pipe[1], options.input.data() + fed, options.input.size() - fed);
         if (n > 0) fed += static_cast<std::size_t>(n);
         if (n < 0 && errno != EAGAIN) fed = options.input.size();
-        if (fed == options.input.size()) {
+        if (fed == options.input.size() && !signals_pending()) {
           ::close(in_pipe[1]);
           in_open = false;
         }

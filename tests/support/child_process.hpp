@@ -32,6 +32,16 @@ struct ChildOptions {
   int timeout_seconds = 120;
   // SIGKILL the child this many microseconds after it started (0: never).
   long kill_after_microseconds = 0;
+  // Signals to send, in order: each once `when` holds for the standard
+  // output so far (no `when`: at once), and at least `pause_ms` after the
+  // one before. Standard input stays open, after `input`, until the last
+  // of them is sent.
+  struct Signal {
+    int number = 0;
+    std::function<bool(const std::string& out)> when = {};
+    int pause_ms = 0;
+  };
+  std::vector<Signal> signals;
 };
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,

@@ -5,7 +5,10 @@
 //
 // REFUSE_WRITES="FD ERRNO AFTER" makes descriptor FD take AFTER bytes and
 // then refuse every write with ERRNO, as a full disk (ENOSPC) or a failing
-// device (EIO) would.
+// device (EIO) would; ERRNO 0 makes each write take nothing and return 0.
+//
+// SLOW_FSYNC="FROM MILLISECONDS" makes the FROM-th fsync(2) and every later
+// one wait that long first, as a slow disk would.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -89,10 +92,24 @@ extern "C" ssize_t write(int fd, const void* from, std::size_t count) {
   }
   const std::size_t allowed = room_of(fd, shortened(count));
   if (count != 0 && allowed == 0) {
+    if (refusal.error == 0) return 0;
     errno = static_cast<int>(refusal.error);
     return -1;
   }
   const ssize_t n = real_write(fd, from, allowed);
   if (n > 0 && fd == refusal.fd) refusal.taken += n;
   return n;
+}
+
+extern "C" int fsync(int fd) {
+  using Fsync = int (*)(int);
+  static const Fsync real_fsync = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
+  static std::atomic<long> made{0};
+  if (const char* text = std::getenv("SLOW_FSYNC")) {
+    char* end = nullptr;
+    const long from = std::strtol(text, &end, 10);
+    const long milliseconds = std::strtol(end, &end, 10);
+    if (made.fetch_add(1) + 1 >= from) ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
+  }
+  return real_fsync(fd);
 }
