@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "records/e1_accuracy.hpp"
 #include "records/results_schema.hpp"
 
 namespace blockeig {
@@ -147,6 +148,24 @@ std::vector<std::size_t> positions_by_rank(std::span<const double> E) {
     return E[a] < E[b];
   });
   return order;
+}
+
+// end.accuracy: how far the final E(1) lies from the direct lambda_1. A
+// rank that does not exist (E(1) is NaN) is null.
+void append_accuracy(std::string& out, const E1Accuracy& a) {
+  namespace key = schema::accuracy_key;
+  append_key(out, "{", key::lambda_1);
+  append_number(out, a.lambda_1);
+  append_key(out, ", ", key::difference);
+  append_number(out, a.difference);
+  append_key(out, ", ", key::norm_2);
+  append_number(out, a.norm_2);
+  append_key(out, ", ", key::relative);
+  append_number(out, a.relative);
+  append_key(out, ", ", key::nearest_rank);
+  if (a.nearest_rank > 0) append_integer(out, a.nearest_rank);
+  else out += "null";
+  out += "}";
 }
 
 constexpr std::string_view state_magic = "blockeig results state";
@@ -307,12 +326,19 @@ void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<con
                       double block_seconds) {
   std::string text;
   append_key(text, ",\n ", schema::key::end);
+  // "converged" is kept for the readers that know it; "settled" says what
+  // it means, and "accuracy" what it does not.
+  const std::string_view settled = DELTA <= TOL ? "true" : "false";
   append_key(text, "{", schema::end_key::converged);
-  text += DELTA <= TOL ? "true" : "false";
+  text += settled;
+  append_key(text, ", ", schema::end_key::settled);
+  text += settled;
   append_key(text, ", ", schema::end_key::sweeps);
   append_integer(text, ITER);
   append_key(text, ", ", schema::end_key::TOL);
   append_number(text, TOL);
+  append_key(text, ",\n  ", schema::end_key::accuracy);
+  append_accuracy(text, e1_accuracy(E[0], direct_eigenvalues_));
   append_key(text, ", ", schema::common_key::seconds);
   append_number(text, block_seconds);
   append_key(text, ", ", schema::end_key::results_seconds);
