@@ -11,7 +11,7 @@ namespace blockeig {
 struct E1Accuracy {
   // The smallest direct eigenvalue that is a number; NaN when there is none.
   double lambda_1 = 0;
-  // E(1) - lambda_1: the exact difference, rounded once to a double.
+  // E(1) - lambda_1, worked in the extended type and rounded to a double.
   double difference = 0;
   // ||A||_2 of the symmetric matrix: the largest |direct eigenvalue| (NaN
   // when there is none).

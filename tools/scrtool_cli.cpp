@@ -405,8 +405,8 @@ int run_study_command(std::span<const std::string> args, std::ostream& out, std:
   plan.matrix = p.positional.empty() ? std::string(blockeig::run::matrix_file_name) : p.positional[0];
   plan.figure = p.value("--output").value_or("study.svg");
   const std::optional<std::string> asked = p.value("--blocks");
-  plan.blocks = counts_for_order(block_counts(asked.value_or("1,2,4,8")), matrix_order(plan.matrix),
-                                 asked.has_value(), err);
+  const std::vector<std::int32_t> counts = block_counts(asked.value_or("1,2,4,8"));
+  plan.blocks = counts_for_order(counts, matrix_order(plan.matrix), asked.has_value(), err);
   plan.program = find_blockeig(p.value("--program"));
   return run_study(plan, out, err);
 }
