@@ -95,13 +95,24 @@ void draw_run(SvgWriter& svg, const NamedRun& run, std::size_t index, const Axis
   svg.close();
 }
 
+// Whether some sweep's E(1) is lambda_1 to the bit: such a point sits on
+// the lower edge, and the footnote says why.
+bool any_exact(const std::vector<NamedRun>& runs) {
+  for (const NamedRun& run : runs) {
+    const double lambda_1 = e1_accuracy(run.results).lambda_1;
+    for (const SweepLine& s : run.results.sweeps)
+      if (distance(s.e1, lambda_1) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string render_runs_plot(const std::vector<NamedRun>& runs, std::string_view title) {
   const double y0 = legend_y0 + legend_step * static_cast<double>(runs.size()) + 4;
   const double y1 = y0 + panel_height;
   SvgWriter svg;
-  open_figure(svg, y1 + 60, 0, title);
+  open_figure(svg, y1 + 66, 0, title);
   std::string subtitle;
   if (same_direct_eigenvalues(runs)) {
     const RunResults& first = runs.front().results;
@@ -129,8 +140,9 @@ std::string render_runs_plot(const std::vector<NamedRun>& runs, std::string_view
   for (std::size_t k = 0; k < runs.size(); ++k) draw_run(svg, runs[k], k, x, y, y1);
   draw_count_axis(svg, x, y1, static_cast<int>(most_sweeps));
   place_text(svg.open("text"), (left + right) / 2, y1 + 40, "middle", "sweep");
-  place_text(svg.open("text").attr("font-size", "10").attr("fill", "#777"), right, y1 + 40, "end",
-             "ring: the last sweep, filled when settled");
+  place_text(svg.open("text").attr("font-size", "10").attr("fill", "#777"), right, y1 + 56, "end",
+             any_exact(runs) ? "ring: the last sweep, filled when settled; on the lower edge: E(1) = \u03bb\u2081 to the bit"
+                   : "ring: the last sweep, filled when settled");
   svg.close();
   svg.close();
   return svg.finish();
