@@ -320,7 +320,7 @@ std::string scrtool_binary() {
 #ifdef SCRTOOL_BIN
   return SCRTOOL_BIN;
 #else
-  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "scrtool").string();
+  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "scrtool").string();
 #endif
 }
 
