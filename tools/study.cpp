@@ -223,6 +223,12 @@ std::vector<std::string> run_environment() {
   return out;
 }
 
+void write_text(const std::string& path, const std::string& text) {
+  write_file_atomically(path, [&](const ByteSink& sink) {
+    sink({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+  });
+}
+
 std::string blocks_text(std::int32_t nblocks) { return std::to_string(nblocks) + (nblocks == 1 ? " block" : " blocks"); }
 
 // How a run ended, for a message: "exit status 2", "signal 9".
@@ -277,9 +283,7 @@ bool run_one(const StudyPlan& plan, std::int32_t nblocks, std::size_t index, Stu
   }
   const std::string text = read_file(results.string());
   const std::string kept = study_results_name(plan.figure, nblocks);
-  write_file_atomically(kept, [&](const ByteSink& sink) {
-    sink({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-  });
+  write_text(kept, text);
   outcome.kept.push_back(kept);
   RunResults r = read_results(text, kept);
   if (!normal)
@@ -347,9 +351,7 @@ int run_study(const StudyPlan& plan, std::ostream& out, std::ostream& err) {
   if (!outcome.runs.empty()) {
     const std::string svg =
         render_runs_plot(outcome.runs, "blockeig study: " + file_name(plan.matrix) + ", by number of blocks");
-    write_file_atomically(plan.figure, [&](const ByteSink& sink) {
-      sink({reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()});
-    });
+    write_text(plan.figure, svg);
     out << render_runs_table(outcome.runs);
     out << "wrote " << plan.figure << " and " << outcome.kept.size()
         << (outcome.kept.size() == 1 ? " results file beside it\n" : " results files beside it\n");
