@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,6 +22,7 @@
 #include "tools/json_value.hpp"
 #include "tools/pair_table.hpp"
 #include "tools/run_results.hpp"
+#include "tools/runs_table.hpp"
 #include "tools/sweep_plot.hpp"
 #include "tools/text_scan.hpp"
 
@@ -76,8 +78,11 @@ void read_as_results(std::string_view text) {
     return;
   }
   expect_printable(scrtool::render_pair_table(results, name), "compare's table holds bytes that cannot be shown");
-  if (!results.sweeps.empty())
-    expect_printable(scrtool::render_results_plot(results, name), "plot's picture holds bytes that cannot be shown");
+  if (results.sweeps.empty()) return;
+  expect_printable(scrtool::render_results_plot(results, name), "plot's picture holds bytes that cannot be shown");
+  const std::vector<scrtool::NamedRun> runs{{std::string(name), results}, {std::string(name), results}};
+  expect_printable(scrtool::render_runs_table(runs), "the table of several runs holds bytes that cannot be shown");
+  expect_printable(scrtool::render_runs_plot(runs, name), "the picture of several runs holds bytes that cannot be shown");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <new>
 #include <numeric>
 
+#include "records/e1_accuracy.hpp"
 #include "records/message_text.hpp"
 #include "records/results_schema.hpp"
 #include "runtime/report.hpp"
@@ -173,6 +174,26 @@ std::unique_ptr<std::uint32_t[]> positions_by_rank(std::span<const double> E) {
     return E[a] < E[b];
   });
   return order;
+}
+
+// end.accuracy: how far the final E(1) lies from the direct lambda_1. A
+// rank that does not exist (E(1) is NaN) is null.
+void append_accuracy(TextStore& out, const E1Accuracy& a) {
+  namespace key = schema::accuracy_key;
+  append_key(out, "{", key::lambda_1);
+  append_number(out, a.lambda_1);
+  append_key(out, ", ", key::difference);
+  append_number(out, a.difference);
+  append_key(out, ", ", key::norm_2);
+  append_number(out, a.norm_2);
+  append_key(out, ", ", key::relative);
+  append_number(out, a.relative);
+  append_key(out, ", ", key::nearest_rank);
+  if (a.nearest_rank > 0)
+    append_integer(out, a.nearest_rank);
+  else
+    out.append("null");
+  out.append("}");
 }
 
 constexpr std::string_view state_magic = "blockeig results state";
@@ -381,16 +402,37 @@ void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DEL
   sweeps_ = ITER;
 }
 
+template <typename Visit>
+void ResultsFile::for_each_direct_eigenvalue(Visit&& visit) {
+  double piece[512];
+  const std::size_t count = direct_eigenvalues_.size() / sizeof(double);
+  for (std::size_t k = 0; k < count; k += std::size(piece)) {
+    const std::size_t n = std::min(std::size(piece), count - k);
+    if (const int error = direct_eigenvalues_.read(k * sizeof(double), piece, n * sizeof(double)); error != 0) {
+      if (lost_ == 0) lost_ = error;
+      return;
+    }
+    for (std::size_t i = 0; i < n; ++i) visit(piece[i]);
+  }
+}
+
 void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<const double> E,
                       double block_seconds) {
   end_.clear();
   append_key(end_, ",\n ", schema::key::end);
+  // "converged" is kept for the readers that know it; "settled" says what
+  // it means, and "accuracy" what it does not.
+  const std::string_view settled = DELTA <= TOL ? "true" : "false";
   append_key(end_, "{", schema::end_key::converged);
-  end_.append(DELTA <= TOL ? "true" : "false");
+  end_.append(settled);
+  append_key(end_, ", ", schema::end_key::settled);
+  end_.append(settled);
   append_key(end_, ", ", schema::end_key::sweeps);
   append_integer(end_, ITER);
   append_key(end_, ", ", schema::end_key::TOL);
   append_number(end_, TOL);
+  append_key(end_, ",\n  ", schema::end_key::accuracy);
+  append_accuracy(end_, e1_accuracy_of(E[0], [this](auto&& visit) { for_each_direct_eigenvalue(visit); }));
   append_key(end_, ", ", schema::common_key::seconds);
   append_number(end_, block_seconds);
   append_key(end_, ", ", schema::end_key::results_seconds);

@@ -89,6 +89,10 @@ class ResultsFile {
 
  private:
   enum class Stage : std::int32_t { begun, input, direct, laid_out, ended };
+  // Calls visit(lambda) for every direct eigenvalue, in order, reading them
+  // back a piece at a time; a failed read costs the document.
+  template <typename Visit>
+  void for_each_direct_eigenvalue(Visit&& visit);
   // Makes the part appended to `store` count, unless a part was lost
   // before; a part that cannot be kept costs the document.
   void settle(TextStore& store);

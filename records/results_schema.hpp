@@ -82,12 +82,23 @@ inline constexpr std::string_view DELTA = "DELTA";
 
 namespace end_key {
 inline constexpr std::string_view converged = "converged";
+inline constexpr std::string_view settled = "settled";
 inline constexpr std::string_view sweeps = "sweeps";
 inline constexpr std::string_view TOL = "TOL";
+inline constexpr std::string_view accuracy = "accuracy";
 inline constexpr std::string_view results_seconds = "results_seconds";
 inline constexpr std::string_view E = "E";
 inline constexpr std::string_view by_rank = "by_rank";
 }  // namespace end_key
+
+// How far the final E(1) lies from the direct lambda_1 (end.accuracy).
+namespace accuracy_key {
+inline constexpr std::string_view lambda_1 = "lambda_1";
+inline constexpr std::string_view difference = "difference";
+inline constexpr std::string_view norm_2 = "norm_2";
+inline constexpr std::string_view relative = "relative";
+inline constexpr std::string_view nearest_rank = "nearest_rank";
+}  // namespace accuracy_key
 
 // One entry of end.by_rank.
 namespace pair_key {

@@ -86,7 +86,7 @@ void draw_difference_panel(SvgWriter& svg, const std::vector<RankPair>& pairs, c
 
 void draw_eigenvalue_figure(SvgWriter& svg, const RunResults& r, std::string_view name, double y) {
   open_figure(svg, eigenvalue_figure_height, y, "");
-  const std::string when = r.converged ? (*r.converged ? "converged" : "not converged") : shown_state(r);
+  const std::string when = r.converged ? (*r.converged ? "settled" : "not settled") : shown_state(r);
   draw_heading(svg, "direct and block eigenvalues: " + std::string(name),
                "final E after " + std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep (" : " sweeps (") +
                    when + "), sorted, beside C.SCR.TXT's eigenvalues of the same rank");

@@ -14,9 +14,13 @@ std::string column(const std::string& text, std::size_t width) {
   return text.size() >= width ? " " + text : std::string(width - text.size(), ' ') + text;
 }
 
+constexpr Notation table_notation{"lambda", "lambda_1", "||A||_2", "-", shortest_text};
+
+// Settled says only that E(1) stopped moving: the heading's second line
+// says where it stopped.
 std::string what_the_values_are(const RunResults& r) {
   std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep" : " sweeps");
-  if (r.converged) s += *r.converged ? ", converged" : ", not converged";
+  if (r.converged) s += *r.converged ? ", settled (DELTA <= TOL)" : ", not settled (no DELTA <= TOL)";
   else s += ", run " + shown_state(r) + " (final values as of its last sweep)";
   return s;
 }
@@ -26,6 +30,7 @@ std::string what_the_values_are(const RunResults& r) {
 std::string render_pair_table(const RunResults& r, std::string_view source_name) {
   std::string out = "# " + printable(source_name) + ": N = " + (r.n ? std::to_string(*r.n) : "?") + ", " +
                     what_the_values_are(r) + "; block = k-th smallest final E, direct = line k of C.SCR.TXT\n";
+  out += "# " + describe_accuracy(r, table_notation) + "\n";
   out += column("rank", 6) + column("position", 10) + column("direct", 26) + column("block", 26) +
          column("block - direct", 26) + "\n";
   for (const RankPair& p : r.pairs)

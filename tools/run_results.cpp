@@ -1,6 +1,7 @@
 #include "tools/run_results.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -135,6 +136,33 @@ double RankPair::difference() const {
   return static_cast<double>(blockeig::ext(block) - blockeig::ext(direct));
 }
 
+blockeig::E1Accuracy e1_accuracy(const RunResults& results) {
+  const double E1 = results.sweeps.empty() ? std::numeric_limits<double>::quiet_NaN() : results.sweeps.back().e1;
+  return blockeig::e1_accuracy(E1, results.direct);
+}
+
+std::string describe_accuracy(const RunResults& results, const Notation& n) {
+  if (results.sweeps.empty()) return "no sweep has finished";
+  const blockeig::E1Accuracy a = e1_accuracy(results);
+  const std::string norm(n.norm);
+  std::string s = results.converged ? "final E(1) " : "E(1) after sweep " + std::to_string(results.sweeps.size()) + " ";
+  s += std::string(n.minus) + " " + std::string(n.lambda_1);
+  if (std::isnan(a.lambda_1)) return s + ": no direct eigenvalue is a number";
+  s += " = " + n.number(a.difference) + " = " + n.number(a.relative) + " " + norm + " (" + norm + " = max |" +
+       std::string(n.lambda) + "| = " + n.number(a.norm_2) + "); ";
+  return s + (a.nearest_rank > 0 ? "nearest direct eigenvalue: rank " + std::to_string(a.nearest_rank) : "E(1) is NaN");
+}
+
+bool same_direct_eigenvalues(const std::vector<NamedRun>& runs) {
+  const auto same_bits = [](double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); };
+  for (const NamedRun& run : runs) {
+    const std::vector<double>& first = runs.front().results.direct;
+    const std::vector<double>& direct = run.results.direct;
+    if (direct.size() != first.size() || !std::equal(direct.begin(), direct.end(), first.begin(), same_bits)) return false;
+  }
+  return true;
+}
+
 bool looks_like_json(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && text[first] == '{';
@@ -185,8 +213,9 @@ RunResults read_results(std::string_view text, std::string_view name) {
     namespace sweep_key = schema::sweep_key;
     sweeps->for_each_item([&](const JsonValue& s) {
       const std::string where = "sweep " + std::to_string(results.sweeps.size() + 1);
-      const auto [ITER, E1, E2, EN1, EN, DELTA, W] = s.find(std::array{
-          sweep_key::ITER, sweep_key::E1, sweep_key::E2, sweep_key::EN1, sweep_key::EN, sweep_key::DELTA, sweep_key::W});
+      const auto [ITER, E1, E2, EN1, EN, DELTA, W, seconds] =
+          s.find(std::array{sweep_key::ITER, sweep_key::E1, sweep_key::E2, sweep_key::EN1, sweep_key::EN,
+                            sweep_key::DELTA, sweep_key::W, schema::common_key::seconds});
       const auto value = [&](const std::optional<JsonValue>& member, std::string_view key) {
         return r.number(r.member(member, key, where), where + " " + quoted(key));
       };
@@ -199,6 +228,8 @@ RunResults read_results(std::string_view text, std::string_view name) {
       line.en = value(EN, sweep_key::EN);
       line.delta = value(DELTA, sweep_key::DELTA);
       line.tol = results.tol;
+      results.sweep_seconds += seconds ? value(seconds, schema::common_key::seconds)
+                                       : std::numeric_limits<double>::quiet_NaN();
       const JsonValue w = r.member(W, sweep_key::W, where);
       const std::string what = where + " " + quoted(sweep_key::W);
       if (w.kind() != JsonValue::Kind::array) r.fail(what + " is not an array");

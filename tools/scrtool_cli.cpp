@@ -1,5 +1,6 @@
 #include "tools/scrtool_cli.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <optional>
@@ -14,9 +15,11 @@
 #include "tools/npy_file.hpp"
 #include "tools/pair_table.hpp"
 #include "tools/run_results.hpp"
+#include "tools/runs_table.hpp"
 #include "tools/scr_file.hpp"
 #include "tools/scr_inspect.hpp"
 #include "tools/scrtool_help.hpp"
+#include "tools/study.hpp"
 #include "tools/symmetry.hpp"
 #include "tools/sweep_plot.hpp"
 #include "tools/text_matrix.hpp"
@@ -102,6 +105,10 @@ Parsed parse_arguments(std::span<const std::string> args, std::span<const Option
 void require_operands(const Parsed& p, std::size_t count, const char* what) {
   if (p.positional.size() < count) throw UsageError(std::string("missing ") + what);
   if (p.positional.size() > count) throw UsageError("unexpected argument '" + p.positional[count] + "'");
+}
+
+void require_some_operands(const Parsed& p, const char* what) {
+  if (p.positional.empty()) throw UsageError(std::string("missing ") + what);
 }
 
 std::string extension_of(std::string_view path) {
@@ -276,12 +283,37 @@ RunResults read_results_with_sweeps(const std::string& text, const std::string& 
   return results;
 }
 
+// Several results files, each with a finished sweep, in the order given.
+std::vector<NamedRun> read_runs(const std::vector<std::string>& inputs) {
+  std::vector<NamedRun> runs;
+  for (const std::string& input : inputs) {
+    const std::string text = read_file(input);
+    if (!looks_like_json(text))
+      throw ToolError(printable(input) + ": not a results file (several files are compared as results files only: "
+                                         "blockeig --results FILE writes one)");
+    runs.push_back({input, read_results_with_sweeps(text, input)});
+  }
+  return runs;
+}
+
+std::string run_count(std::size_t runs) { return std::to_string(runs) + (runs == 1 ? " run" : " runs"); }
+
+void write_text(const std::string& path, const std::string& text) {
+  write_file_atomically(path, [&](const ByteSink& sink) { sink(as_bytes(text)); });
+}
+
 int run_plot(std::span<const std::string> args, std::ostream& out, std::ostream&) {
   static constexpr OptionRule rules[] = {{"--output", 'o', true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << plot_help, exit_ok;
-  require_operands(p, 1, "transcript or results file");
+  require_some_operands(p, "transcript or results file");
   const std::string output = p.value("--output").value_or("sweeps.svg");
+  if (p.positional.size() > 1) {
+    const std::vector<NamedRun> runs = read_runs(p.positional);
+    write_text(output, render_runs_plot(runs, "blockeig runs side by side"));
+    out << "wrote " << output << ": " << run_count(runs.size()) << '\n';
+    return exit_ok;
+  }
   const std::string& input = p.positional[0];
   const std::string text = read_file(input);
   std::string svg, what;
@@ -303,12 +335,20 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   static constexpr OptionRule rules[] = {{"--output", 'o', true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << compare_help, exit_ok;
-  require_operands(p, 1, "results file");
+  require_some_operands(p, "results file");
+  const std::optional<std::string> output = p.value("--output");
+  if (p.positional.size() > 1) {
+    const std::vector<NamedRun> runs = read_runs(p.positional);
+    if (!output || *output == "-") return out << render_runs_table(runs), exit_ok;
+    const bool csv = lower(extension_of(*output)) == ".csv";
+    write_text(*output, csv ? render_runs_csv(runs) : render_runs_table(runs));
+    out << "wrote " << *output << ": " << run_count(runs.size()) << '\n';
+    return exit_ok;
+  }
   const std::string& input = p.positional[0];
   const std::string text = read_file(input);
   if (!looks_like_json(text)) throw ToolError(printable(input) + ": not a results file (blockeig --results FILE writes one)");
   const RunResults results = read_results_with_sweeps(text, input);
-  const std::optional<std::string> output = p.value("--output");
   if (!output || *output == "-") {
     out << render_pair_table(results, input);
     return exit_ok;
@@ -320,6 +360,57 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   return exit_ok;
 }
 
+// "1,2,4,8": block counts, each once.
+std::vector<std::int32_t> block_counts(const std::string& text) {
+  std::vector<std::int32_t> counts;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    std::int64_t count = 0;
+    if (!parse_integer(item, count) || count < 1 || count > max_order)
+      throw UsageError("--blocks takes block counts separated by commas, such as 1,2,4,8; '" + item +
+                       "' is not a count");
+    if (std::find(counts.begin(), counts.end(), count) != counts.end())
+      throw UsageError("--blocks names " + item + " twice");
+    counts.push_back(static_cast<std::int32_t>(count));
+    at = comma + 1;
+  }
+  return counts;
+}
+
+// Every block needs two positions: N allows N/2 blocks at most. The default
+// counts beyond that are left out, with a note; counts asked for are
+// refused before anything runs.
+std::vector<std::int32_t> counts_for_order(std::vector<std::int32_t> counts, std::optional<std::int32_t> n,
+                                           bool asked, std::ostream& err) {
+  if (!n || *n < 2) return counts;
+  const std::int32_t most = *n / 2;
+  std::string left_out;
+  for (const std::int32_t count : counts)
+    if (count > most) left_out += (left_out.empty() ? "" : ", ") + std::to_string(count);
+  if (left_out.empty()) return counts;
+  const std::string limit = "N = " + std::to_string(*n) + " allows 1 to " + std::to_string(most) + " blocks";
+  if (asked) throw UsageError("--blocks " + left_out + ": " + limit);
+  std::erase_if(counts, [&](std::int32_t count) { return count > most; });
+  err << "scrtool study: " << limit << "; leaving out " << left_out << '\n';
+  return counts;
+}
+
+int run_study_command(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  static constexpr OptionRule rules[] = {{"--blocks", 0, true}, {"--output", 'o', true}, {"--program", 0, true}};
+  const Parsed p = parse_arguments(args, rules);
+  if (p.help) return out << study_help, exit_ok;
+  if (p.positional.size() > 1) throw UsageError("unexpected argument '" + p.positional[1] + "'");
+  StudyPlan plan;
+  plan.matrix = p.positional.empty() ? std::string(blockeig::run::matrix_file_name) : p.positional[0];
+  plan.figure = p.value("--output").value_or("study.svg");
+  const std::optional<std::string> asked = p.value("--blocks");
+  const std::vector<std::int32_t> counts = block_counts(asked.value_or("1,2,4,8"));
+  plan.blocks = counts_for_order(counts, matrix_order(plan.matrix), asked.has_value(), err);
+  plan.program = find_blockeig(p.value("--program"));
+  return run_study(plan, out, err);
+}
+
 struct Command {
   std::string_view name;
   int (*run)(std::span<const std::string>, std::ostream&, std::ostream&);
@@ -327,7 +418,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"import", run_import}, {"export", run_export}, {"info", run_info}, {"gen", run_gen}, {"plot", run_plot},
-    {"compare", run_compare}};
+    {"compare", run_compare}, {"study", run_study_command}};
 
 }  // namespace
 

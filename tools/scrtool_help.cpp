@@ -4,8 +4,9 @@ namespace scrtool {
 
 const std::string_view main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
 
-Make, convert and check A.SCR, the matrix file that blockeig reads, and plot
-how a blockeig run converged.
+Make, convert and check A.SCR, the matrix file that blockeig reads, plot
+how blockeig's sweeps went, and run it with several block counts side by
+side.
 
 Commands:
   import IN [-o A.SCR] [--big-endian] [--symmetrize lower|upper|average]
@@ -17,11 +18,15 @@ Commands:
   gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
         write a test matrix (random, tridiag, clement, wilkinson, hilbert,
         ones, diagonal, clustered)
-  plot TRANSCRIPT|RESULTS [-o sweeps.svg]
+  plot TRANSCRIPT|RESULTS... [-o sweeps.svg]
         draw E(1) and DELTA per sweep from a saved blockeig transcript or
-        results file (and, from a results file, both spectra by rank)
-  compare RESULTS [-o FILE.csv]
-        the direct and the final block eigenvalues side by side
+        results file (and, from a results file, both spectra by rank);
+        from several results files, |E(1) - lambda_1| per sweep of each
+  compare RESULTS... [-o FILE.csv]
+        the direct and the final block eigenvalues side by side; for
+        several results files, one row per run
+  study [--blocks 1,2,4,8] [-o study.svg] [--program FILE] [A.SCR]
+        run blockeig once per block count and show the runs side by side
 
 'scrtool COMMAND --help' explains one command.
 
@@ -147,6 +152,7 @@ Options:
 )HELP";
 
 const std::string_view plot_help = R"HELP(Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]
+       scrtool plot RESULTS RESULTS... [-o sweeps.svg]
 
 Draw a saved blockeig console transcript (its standard output, for example
 from 'blockeig > run.txt' or 'blockeig | tee run.txt') as one self-contained
@@ -165,6 +171,20 @@ second figure below: the final block eigenvalues, sorted, against the direct
 ones of the same rank, and their differences on a log scale. A run that is
 still going, or that failed, is drawn as of its last finished sweep.
 
+The heading says how the run ended in two parts, since one does not imply
+the other. Settled: DELTA <= TOL ended the sweeps, E(1) stopped moving (or
+not settled: they stopped at sweep 101 without it). Then how far E(1) ended
+from the lowest direct eigenvalue lambda_1: E(1) - lambda_1, the same
+relative to ||A||_2 (the largest |direct eigenvalue|, the 2-norm of the
+symmetric matrix), and the rank of the direct eigenvalue nearest E(1). A
+transcript gives E(1) and the direct E(1) to three digits only, and the
+heading says what they show at that.
+
+Several results files (of runs with different block counts, say) are
+drawn as one figure: |E(1) - lambda_1| after each sweep on a log scale,
+one curve per file, each against its own lambda_1, with a legend line per
+run saying how it ended; 'scrtool study' makes such runs.
+
 Options:
   -o, --output FILE   the picture to write (default sweeps.svg)
   -h, --help          show this help
@@ -172,10 +192,12 @@ Options:
 A transcript with no sweep line, a sweep or summary line whose fields do not
 read, or sweeps that are not numbered 1, 2, 3, ... is reported with its line
 number and exit status 2; so is a results file that is not JSON, has a
-format other than 1 or has no finished sweep.
+format other than 1 or has no finished sweep, and a transcript among
+several files.
 )HELP";
 
 const std::string_view compare_help = R"HELP(Usage: scrtool compare RESULTS [-o FILE.csv]
+       scrtool compare RESULTS RESULTS... [-o FILE.csv]
 
 Print the direct eigenvalues and the final eigenvalues of the block phase
 from a blockeig results file ('blockeig --results run.json') side by side,
@@ -184,16 +206,76 @@ C.SCR.TXT), the k-th smallest final E, the position in E where it stands,
 and their difference block - direct (the exact difference, rounded once).
 Every number is the shortest decimal that reads back as the same double.
 A run that is still going, or that failed, is compared as of its last
-finished sweep.
+finished sweep. The heading says whether the sweeps settled (DELTA <= TOL
+ended them) and, on a line of its own, how far E(1) ended from the lowest
+direct eigenvalue lambda_1: E(1) - lambda_1, the same relative to ||A||_2
+(the largest |direct eigenvalue|), and the rank of the direct eigenvalue
+nearest E(1). Settled is not accurate: E(1) may stop moving far from
+lambda_1.
+
+Several results files give one row per run instead: NBLOCKS, sweeps,
+settled ('yes', 'no', or the state of a run that has not ended), E(1) -
+lambda_1, the same over ||A||_2, the nearest rank, the seconds of the block
+phase (its sweeps' times added up) and the file.
 
 Options:
   -o, --output FILE   write to FILE instead of standard output: CSV
-                      ("rank,position,direct,block,difference") when FILE
-                      ends in .csv, the table otherwise
+                      ("rank,position,direct,block,difference"; for several
+                      files "file,NBLOCKS,sweeps,state,settled,E(1),
+                      lambda_1,difference,norm_2,relative,nearest_rank,
+                      seconds") when FILE ends in .csv, the table otherwise
   -h, --help          show this help
 
 A file that is not a results file, or has no finished sweep yet, is
 reported with exit status 2.
+)HELP";
+
+const std::string_view study_help = R"HELP(Usage: scrtool study [--blocks 1,2,4,8] [-o study.svg] [--program FILE]
+                     [A.SCR]
+
+Run blockeig on one matrix (A.SCR in the working directory, or the file
+named) once per block count, and show the runs side by side: how fast, and
+how close to the lowest direct eigenvalue lambda_1, the block scheme gets
+with each number of blocks.
+
+Every run has a scratch folder of its own beside the figure, where the
+matrix appears as A.SCR (a hard link, else a symbolic link, a copy only
+where neither can be made) and blockeig runs with the block count on its
+standard input and a results file; its console output is not kept (the
+results file holds every number of it at full precision). A line on
+standard error tells when a run starts and how it ended. Each run's results
+file is kept beside the figure as STEM-NBLOCKS.json (study-1.json,
+study-2.json, ... for study.svg), and the scratch folder goes. The runs
+take the BLOCKEIG_ settings of the environment (threads, byte order,
+progress line) but no results file or checkpoint besides their own. A
+results file names the A.SCR of the scratch folder as its input path; its
+matrix_sha256 identifies the matrix.
+
+Then the figure: |E(1) - lambda_1| after each sweep, one curve per block
+count, on a log scale, as 'scrtool plot' draws several results files; and
+on standard output the table 'scrtool compare' prints for them: NBLOCKS,
+sweeps, settled, E(1) - lambda_1, the same over ||A||_2, the nearest rank,
+seconds.
+
+A run that fails, or SIGINT (Ctrl-C), SIGTERM or SIGHUP, stops the study:
+the runs finished are kept, and so is what the stopped run's results file
+holds; the figure and the table show them; the scratch folder is removed.
+A signal sent to scrtool alone is passed on to the run.
+
+Options:
+  --blocks LIST       the block counts, separated by commas, each from 1 to
+                      N/2 (default 1,2,4,8, leaving out those above N/2)
+  -o, --output FILE   the figure (default study.svg); the results files go
+                      beside it
+  --program FILE      the blockeig to run. Without it: the environment
+                      variable BLOCKEIG, else the blockeig beside scrtool's
+                      own executable, else the first blockeig on PATH. A
+                      name without a slash is looked up on PATH.
+  -h, --help          show this help
+
+Exit status: 0 when every run ended normally; 2 for a usage error, a matrix
+file that cannot be opened, or a run that failed. After a signal, scrtool
+ends by that signal once the runs finished are written.
 )HELP";
 
 }  // namespace scrtool

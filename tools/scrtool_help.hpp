@@ -11,5 +11,6 @@ extern const std::string_view info_help;
 extern const std::string_view gen_help;
 extern const std::string_view plot_help;
 extern const std::string_view compare_help;
+extern const std::string_view study_help;
 
 }  // namespace scrtool

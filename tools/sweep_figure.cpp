@@ -12,9 +12,10 @@ namespace scrtool::plot {
 
 namespace {
 
-// Vertical extent of the two panels.
-constexpr double top_y0 = 92, top_y1 = 300;
-constexpr double low_y0 = 384, low_y1 = 592;
+// Vertical extent of the two panels, below a heading of three lines.
+constexpr double top_y0 = 110, top_y1 = 318;
+constexpr double low_y0 = 402, low_y1 = 610;
+constexpr double second_subtitle_y = 66;
 
 constexpr PointStyle e1_point{"e1", "data-sweep", 3.5, e1_colour};
 constexpr PointStyle delta_point{"delta", "data-sweep", 3.5, delta_colour};
@@ -173,26 +174,33 @@ void draw_delta_panel(SvgWriter& svg, const Transcript& t, const Axis& x, bool f
   svg.close();
 }
 
-std::string subtitle(const Transcript& t) {
+// Settled, not converged: DELTA <= TOL says that E(1) stopped moving, not
+// that it reached the lowest eigenvalue (the line below says where it is).
+std::string subtitle(const Transcript& t, const RunEnd& end) {
   std::string s;
   if (t.n) s += "N = " + std::to_string(*t.n) + ", ";
   if (t.nblocks > 0) s += std::to_string(t.nblocks) + (t.nblocks == 1 ? " block, " : " blocks, ");
   s += std::to_string(t.sweeps.size()) + (t.sweeps.size() == 1 ? " sweep" : " sweeps");
   const SweepLine& last = t.sweeps.back();
-  if (last.delta <= last.tol)
-    s += "; converged: DELTA <= TOL at sweep " + std::to_string(last.iter);
+  if (!end.unended_state.empty())
+    s += "; run " + end.unended_state + ", shown as of sweep " + std::to_string(last.iter);
+  else if (last.delta <= last.tol)
+    s += "; settled: DELTA <= TOL at sweep " + std::to_string(last.iter);
   else
-    s += "; stopped at sweep " + std::to_string(last.iter) + " without DELTA <= TOL";
+    s += "; not settled: stopped at sweep " + std::to_string(last.iter) + " without DELTA <= TOL";
   if (t.ierr && *t.ierr != 0) s += "; direct solve IERR = " + std::to_string(*t.ierr);
   return s;
 }
 
 }  // namespace
 
-void draw_sweep_figure(SvgWriter& svg, const Transcript& t, std::string_view name, bool from_results, double y) {
+void draw_sweep_figure(SvgWriter& svg, const Transcript& t, std::string_view name, bool from_results,
+                       const RunEnd& end, double y) {
   const std::string title = "blockeig sweeps: " + std::string(name);
   open_figure(svg, sweep_figure_height, y, title);
-  draw_heading(svg, title, subtitle(t));
+  draw_heading(svg, title, subtitle(t, end));
+  place_text(svg.open("text").attr("class", "accuracy").attr("fill", "#555"), left, second_subtitle_y, "start",
+             end.accuracy);
   const Axis x = count_axis(static_cast<int>(t.sweeps.size()));
   Legend e1_legend(svg, top_y0 - 22, 3.5);
   e1_legend.entry(e1_colour, false, true, "E(1) after each sweep");

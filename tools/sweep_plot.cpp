@@ -1,5 +1,7 @@
 #include "tools/sweep_plot.hpp"
 
+#include <cmath>
+
 #include "tools/plot_axes.hpp"
 #include "tools/plot_figures.hpp"
 #include "tools/svg_writer.hpp"
@@ -15,11 +17,26 @@ std::string_view file_name_of(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+constexpr Notation picture_notation{"\u03bb", "\u03bb\u2081", "\u2016A\u2016\u2082", "\u2212", plot::brief};
+
+// A transcript's E(1) and direct E(1) have three digits: their difference
+// says little, and the line says so.
+std::string transcript_accuracy(const Transcript& t) {
+  const double E1 = t.sweeps.back().e1;
+  if (!t.summary || std::isnan((*t.summary)[0]) || std::isnan(E1)) return "";
+  const double difference = static_cast<double>(plot::ext(E1) - plot::ext((*t.summary)[0]));
+  if (difference == 0)
+    return "final E(1) and direct E(1) agree to the 3 digits printed; blockeig --results gives their difference in full";
+  if (!std::isfinite(difference)) return "final E(1) and direct E(1) lie further apart than the largest double";
+  return "final E(1) \u2212 direct E(1) = " + plot::brief(difference) +
+         " as printed (3 digits); blockeig --results gives it in full";
+}
+
 }  // namespace
 
 std::string render_sweep_plot(const Transcript& t, std::string_view source_name, const SweepPlotOptions& options) {
   SvgWriter svg;
-  plot::draw_sweep_figure(svg, t, file_name_of(source_name), options.from_results, 0);
+  plot::draw_sweep_figure(svg, t, file_name_of(source_name), options.from_results, {"", transcript_accuracy(t)}, 0);
   return svg.finish();
 }
 
@@ -30,7 +47,8 @@ std::string render_results_plot(const RunResults& results, std::string_view sour
   SvgWriter svg;
   svg.open_svg(plot::figure_width, plot::sweep_figure_height + plot::eigenvalue_figure_height);
   svg.open("title").text("blockeig results: " + std::string(name)).close();
-  plot::draw_sweep_figure(svg, as_transcript(results), name, true, 0);
+  const plot::RunEnd end{results.converged ? "" : shown_state(results), describe_accuracy(results, picture_notation)};
+  plot::draw_sweep_figure(svg, as_transcript(results), name, true, end, 0);
   plot::draw_eigenvalue_figure(svg, results, name, plot::sweep_figure_height);
   svg.close();
   return svg.finish();

@@ -4,6 +4,7 @@
 // scale against TOL.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/run_results.hpp"
 #include "tools/transcript.hpp"
@@ -29,5 +30,13 @@ std::string render_sweep_plot(const Transcript& transcript, std::string_view sou
 // their differences on a log scale (class "difference", or "difference
 // zero" on the lower edge).
 std::string render_results_plot(const RunResults& results, std::string_view source_name);
+
+// Several runs side by side: |E(1) - lambda_1| per sweep on a log scale,
+// one curve per run (a <g class="run"> with data-run and data-nblocks,
+// its points <circle class="distance"> with data-sweep and data-value, a
+// ring of class "end settled" or "end not-settled" on its last sweep),
+// each against its own direct lambda_1, and a legend line per run saying
+// how it ended. Every run needs a finished sweep.
+std::string render_runs_plot(const std::vector<NamedRun>& runs, std::string_view title);
 
 }  // namespace scrtool

@@ -90,6 +90,36 @@ std::string sha256sum_of(const TempDir& dir, const std::string& bytes) {
   return r.out.substr(0, 64);
 }
 
+// end.accuracy against the direct eigenvalues sorted here: the smallest,
+// the largest magnitude, the first of the nearest.
+void check_accuracy(const json& accuracy, double E1, const std::vector<double>& direct) {
+  std::vector<double> sorted;
+  for (double v : direct)
+    if (!std::isnan(v)) sorted.push_back(v);
+  std::sort(sorted.begin(), sorted.end());
+  if (sorted.empty()) {
+    for (const char* key : {"lambda_1", "difference", "norm_2", "relative"}) EXPECT_TRUE(std::isnan(number(accuracy[key])));
+    EXPECT_TRUE(accuracy["nearest_rank"].is_null());
+    return;
+  }
+  const double lambda_1 = sorted.front();
+  const double norm = std::max(std::fabs(sorted.front()), std::fabs(sorted.back()));
+  const long double difference = static_cast<long double>(E1) - lambda_1;
+  EXPECT_TRUE(same_bits(number(accuracy["lambda_1"]), lambda_1));
+  EXPECT_TRUE(same_bits(number(accuracy["difference"]), static_cast<double>(difference)));
+  EXPECT_TRUE(same_bits(number(accuracy["norm_2"]), norm));
+  EXPECT_TRUE(same_bits(number(accuracy["relative"]), static_cast<double>(difference / norm)));
+  if (std::isnan(E1)) {
+    EXPECT_TRUE(accuracy["nearest_rank"].is_null());
+    return;
+  }
+  std::size_t nearest = 0;
+  for (std::size_t k = 1; k < sorted.size(); ++k)
+    if (std::fabs(static_cast<long double>(E1) - sorted[k]) < std::fabs(static_cast<long double>(E1) - sorted[nearest]))
+      nearest = k;
+  EXPECT_EQ(accuracy["nearest_rank"], nearest + 1);
+}
+
 // Everything the document says must agree with the console, with
 // C.SCR.TXT's source (the direct solve, run here in-process) and with
 // itself.
@@ -145,6 +175,8 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
   EXPECT_EQ(end["sweeps"], sweeps.size());
   const double last_delta = number(sweeps.back()["DELTA"]);
   EXPECT_EQ(end["converged"], last_delta <= tol);
+  EXPECT_EQ(end["settled"], last_delta <= tol);
+  check_accuracy(end["accuracy"], number(sweeps.back()["E(1)"]), direct);
   // The final E is the last sweep's W values, reordered.
   const std::vector<double> E = numbers(end["E"]);
   ASSERT_EQ(E.size(), static_cast<std::size_t>(n));

@@ -189,7 +189,7 @@ TEST(ResultsReader, PlotAndCompareARealRun) {
   }
   const std::string table = render_pair_table(r, "run.json");
   EXPECT_TRUE(table.starts_with("# run.json: N = 12, " + std::to_string(r.sweeps.size()) + " sweeps, ")) << table;
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 14);
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 15);
 }
 
 }  // namespace

@@ -236,6 +236,11 @@ TEST(ScrtoolCli, UsageErrors) {
       {{"info"}, "scrtool info: missing A.SCR file\n"},
       {{"gen", "ones"}, "scrtool gen: missing kind and order\n"},
       {{"plot", "-x", "t"}, "scrtool plot: unknown option '-x'\n"},
+      {{"compare"}, "scrtool compare: missing results file\n"},
+      {{"study", "--blocks", "1,x"},
+       "scrtool study: --blocks takes block counts separated by commas, such as 1,2,4,8; 'x' is not a count\n"},
+      {{"study", "--blocks", "2,1,2"}, "scrtool study: --blocks names 2 twice\n"},
+      {{"study", "a", "b"}, "scrtool study: unexpected argument 'b'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);
@@ -260,6 +265,7 @@ TEST(ScrtoolCli, HelpAndVersion) {
       {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
       {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]\n"},
       {{"compare", "--help"}, "Usage: scrtool compare RESULTS [-o FILE.csv]\n"},
+      {{"study", "--help"}, "Usage: scrtool study [--blocks 1,2,4,8] [-o study.svg] [--program FILE]\n"},
       {{"--version"}, "scrtool (blockeig) "},
       {{"-V"}, "scrtool (blockeig) "},
   };
@@ -314,7 +320,7 @@ std::string scrtool_binary() {
 #ifdef SCRTOOL_BIN
   return SCRTOOL_BIN;
 #else
-  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "scrtool").string();
+  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "scrtool").string();
 #endif
 }
 

@@ -217,7 +217,7 @@ TEST(SweepPlot, PointsReadBackFromTheSvg) {
     EXPECT_EQ(count_of(panel, "<text class=\"tick x\""), 3);
     EXPECT_GE(count_of(panel, "<text class=\"tick y\""), 3);
   }
-  EXPECT_NE(svg.find("converged: DELTA &lt;= TOL at sweep 3"), std::string::npos);
+  EXPECT_NE(svg.find("settled: DELTA &lt;= TOL at sweep 3"), std::string::npos);
 }
 
 // A run whose first E(1) lies far above the rest (61,200 against about -4):
