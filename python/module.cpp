@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
+#include "records/results_schema.hpp"
 
 namespace py = pybind11;
 
@@ -177,6 +179,25 @@ void translate(std::exception_ptr thrown) {
   }
 }
 
+// What load_results needs of the results file's layout, from the header the
+// program writes it with: the format, the members that hold numbers and the
+// words that stand for NaN and the infinities.
+py::dict results_schema() {
+  namespace schema = blockeig::results_schema;
+  py::list members;
+  for (const std::string_view member : schema::number_members) members.append(py::str(member.data(), member.size()));
+  const auto word = [](std::string_view w) { return py::str(w.data(), w.size()); };
+  py::dict words;
+  words[word(schema::number_word::nan)] = std::numeric_limits<double>::quiet_NaN();
+  words[word(schema::number_word::infinity)] = std::numeric_limits<double>::infinity();
+  words[word(schema::number_word::minus_infinity)] = -std::numeric_limits<double>::infinity();
+  py::dict layout;
+  layout["format"] = schema::format_version;
+  layout["number_members"] = members;
+  layout["number_words"] = words;
+  return layout;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_blockeig, m) {
@@ -189,4 +210,5 @@ PYBIND11_MODULE(_blockeig, m) {
   m.def("write_scr", &write_scr, py::arg("path"), py::arg("a"), py::arg("big"));
   m.attr("version") = std::string(blockeig::version());
   m.attr("arithmetic") = std::string(blockeig::arithmetic());
+  m.attr("results_schema") = results_schema();
 }

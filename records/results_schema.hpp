@@ -125,6 +125,16 @@ inline constexpr std::string_view failed = "failed";
 inline constexpr std::string_view stopped = "stopped";
 }  // namespace state_word
 
+// The members whose values are doubles, alone or in arrays (arrays of
+// arrays for W): where a number is NaN or infinite, a reader finds one of
+// the words below in its place.
+inline constexpr std::string_view number_members[] = {
+    common_key::seconds,      end_key::results_seconds, direct_key::eigenvalues, sweep_key::W,
+    sweep_key::E1,            sweep_key::E2,            sweep_key::EN1,          sweep_key::EN,
+    sweep_key::DELTA,         end_key::TOL,             end_key::E,              pair_key::direct,
+    pair_key::block,          accuracy_key::lambda_1,   accuracy_key::difference, accuracy_key::norm_2,
+    accuracy_key::relative};
+
 // The strings that stand where a number is NaN or infinite.
 namespace number_word {
 inline constexpr std::string_view nan = "NaN";

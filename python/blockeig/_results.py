@@ -1,17 +1,15 @@
 """Results files (blockeig --results FILE) read back as Python objects."""
 
 import json
-import math
 
-# The format this reader knows.
-_FORMAT = 1
+from . import _blockeig
 
-# The keys under which the results file holds doubles, alone or in lists
-# (records/results_file.cpp writes them); there the words below stand for
-# the values JSON has no number for.
-_NUMBER_KEYS = {"seconds", "results_seconds", "eigenvalues", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA",
-                "TOL", "E", "direct", "block"}
-_WORDS = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
+# The format this reader knows, the members that hold doubles (alone or in
+# lists) and the words that stand there for the values JSON has no number
+# for: from the header the program writes the file with.
+_FORMAT = _blockeig.results_schema["format"]
+_NUMBER_KEYS = frozenset(_blockeig.results_schema["number_members"])
+_WORDS = _blockeig.results_schema["number_words"]
 
 
 def _numbers(value):

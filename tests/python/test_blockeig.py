@@ -155,6 +155,7 @@ def test_results_files(tmp_path):
     run = run_program(tmp_path, 2)
     assert run["format"] == 1 and run["state"] == "finished"
     assert np.isnan(run["sweeps"][0]["DELTA"]) and np.isnan(run["end"]["E"]).all()
+    assert np.isnan(run["end"]["accuracy"]["difference"])
     assert isinstance(run["input"]["path"], str)
 
 
