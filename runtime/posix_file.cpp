@@ -19,14 +19,12 @@ namespace {
 // Links followed before giving up, as the kernel does (ELOOP).
 constexpr int max_link_hops = 40;
 
-// Everything of `path` up to and including its last slash: where a relative
-// link found at `path` starts from.
+}  // namespace
+
 std::string_view directory_prefix(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
 }
-
-}  // namespace
 
 int write_all(int fd, std::string_view bytes) noexcept {
   while (!bytes.empty()) {

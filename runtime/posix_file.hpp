@@ -48,6 +48,9 @@ struct NameParts {
   std::string name;
 };
 NameParts split_name(std::string_view path);
+// Everything of `path` up to and including its last slash ("" for a bare
+// name): what a name beside it, or a relative link found at it, starts from.
+std::string_view directory_prefix(std::string_view path);
 
 // The name `path` leads to once its symbolic links are followed (as the
 // kernel does: up to 40 links), each relative link taken from the directory

@@ -46,12 +46,6 @@ void strike(const char* temporary) noexcept {
 constexpr std::size_t pid_room = 10;
 constexpr std::string_view temporary_suffix = ".tmp";
 
-// Everything of `path` up to and including its last slash.
-std::string_view directory_prefix(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
-}
-
 // FNV-1a: a shortened name carries this of the whole one, so that two long
 // names that begin alike get different temporary files.
 std::uint32_t name_hash(std::string_view name) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "runtime/posix_file.hpp"
 #include "tools/plot_axes.hpp"
 #include "tools/runs_table.hpp"
 #include "tools/sweep_plot.hpp"
@@ -36,8 +37,7 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 std::string legend_label(const NamedRun& run) {
   const RunResults& r = run.results;
   const blockeig::E1Accuracy a = e1_accuracy(r);
-  const std::size_t slash = run.name.rfind('/');
-  std::string label = (slash == std::string::npos ? run.name : run.name.substr(slash + 1)) + ", " +
+  std::string label = blockeig::runtime::split_name(run.name).name + ", " +
                       plural(static_cast<std::size_t>(r.nblocks), " block: ", " blocks: ") +
                       plural(r.sweeps.size(), " sweep, ", " sweeps, ");
   const std::string settled = settled_word(r);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "runtime/posix_file.hpp"
 #include "tools/plot_axes.hpp"
 #include "tools/plot_figures.hpp"
 #include "tools/svg_writer.hpp"
@@ -9,13 +10,6 @@
 namespace scrtool {
 
 namespace {
-
-// The file name without its directories: a picture names its source, not
-// the place where it was made.
-std::string_view file_name_of(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 constexpr Notation picture_notation{"\u03bb", "\u03bb\u2081", "\u2016A\u2016\u2082", "\u2212", plot::brief};
 
@@ -36,17 +30,19 @@ std::string transcript_accuracy(const Transcript& t) {
 
 std::string render_sweep_plot(const Transcript& t, std::string_view source_name, const SweepPlotOptions& options) {
   SvgWriter svg;
-  plot::draw_sweep_figure(svg, t, file_name_of(source_name), options.from_results, {"", transcript_accuracy(t)}, 0);
+  // A picture names its source, not the place where it was made.
+  plot::draw_sweep_figure(svg, t, blockeig::runtime::split_name(source_name).name, options.from_results,
+                          {"", transcript_accuracy(t)}, 0);
   return svg.finish();
 }
 
 std::string render_results_plot(const RunResults& results, std::string_view source_name) {
   // The sweep figure on top, the eigenvalue figure below, nested in one
   // picture.
-  const std::string_view name = file_name_of(source_name);
+  const std::string name = blockeig::runtime::split_name(source_name).name;
   SvgWriter svg;
   svg.open_svg(plot::figure_width, plot::sweep_figure_height + plot::eigenvalue_figure_height);
-  svg.open("title").text("blockeig results: " + std::string(name)).close();
+  svg.open("title").text("blockeig results: " + name).close();
   const plot::RunEnd end{results.converged ? "" : shown_state(results), describe_accuracy(results, picture_notation)};
   plot::draw_sweep_figure(svg, as_transcript(results), name, true, end, 0);
   plot::draw_eigenvalue_figure(svg, results, name, plot::sweep_figure_height);
