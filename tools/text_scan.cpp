@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "runtime/printable.hpp"
+
 namespace scrtool {
 
 bool LineCursor::next(std::string_view& line) {
@@ -104,49 +106,8 @@ bool parse_integer(std::string_view token, std::int64_t& value) {
   return true;
 }
 
-namespace {
-
-// The length of the printable UTF-8 character at the start of `s`, or 0 when
-// its first byte is to be quoted.
-std::size_t printable_character(std::string_view s) {
-  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = byte(0);
-  if (lead >= 0x20 && lead < 0x7f) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
-  if (lead >= 0xc2 && lead <= 0xdf) length = 2;
-  else if (lead >= 0xe0 && lead <= 0xef) length = 3, low = lead == 0xe0 ? 0xa0 : 0x80, high = lead == 0xed ? 0x9f : 0xbf;
-  else if (lead >= 0xf0 && lead <= 0xf4) length = 4, low = lead == 0xf0 ? 0x90 : 0x80, high = lead == 0xf4 ? 0x8f : 0xbf;
-  if (length == 0 || s.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k)
-    if (byte(k) < 0x80 || byte(k) > 0xbf) return 0;
-  // U+0080 to U+009F: the C1 controls, which terminals act on.
-  if (lead == 0xc2 && byte(1) < 0xa0) return 0;
-  return length;
-}
-
-}  // namespace
-
-std::string printable(std::string_view bytes) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size());
-  while (!bytes.empty()) {
-    std::size_t length = printable_character(bytes);
-    if (length > 0) {
-      out.append(bytes.substr(0, length));
-    } else {
-      const unsigned char b = static_cast<unsigned char>(bytes[0]);
-      out += "\\x";
-      out += hex[b >> 4];
-      out += hex[b & 15];
-      length = 1;
-    }
-    bytes.remove_prefix(length);
-  }
-  return out;
-}
+// One routine for both programs: what scrtool quotes, blockeig quotes alike.
+std::string printable(std::string_view bytes) { return blockeig::runtime::printable(bytes); }
 
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column) {
   std::string out = printable(name);
