@@ -96,17 +96,17 @@ const Option* find_option(std::string_view spelling) {
   return nullptr;
 }
 
-// An option's or a setting's name as people type it: lower case, without
-// leading dashes or the BLOCKEIG_ prefix, '-' for '_' ("--Results" and
+// An option's or a setting's name as people type it: lower case, '-' for
+// '_', without leading dashes or the blockeig- prefix ("--Results" and
 // "BLOCKEIG_CHECKPOINT_SECONDS" give "results" and "checkpoint-seconds").
 std::string bare_word(std::string_view name) {
-  name.remove_prefix(std::min(name.find_first_not_of('-'), name.size()));
-  if (name.starts_with("BLOCKEIG_")) name.remove_prefix(9);
   std::string word(name);
   for (char& c : word) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (c == '_') c = '-';
   }
+  word.erase(0, word.find_first_not_of('-'));
+  if (word.starts_with("blockeig-")) word.erase(0, 9);
   return word;
 }
 

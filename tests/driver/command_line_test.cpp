@@ -162,6 +162,8 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnyWork) {
       {{"--verbose"}, "unknown option '--verbose'"},
       {{"-"}, "unknown option '-'"},
       {{"--threads", "8"}, "unknown option '--threads' (the setting BLOCKEIG_THREADS is taken from the environment)"},
+      {{"--BLOCKEIG_CONVERT=swap"},
+       "unknown option '--BLOCKEIG_CONVERT=swap' (the setting BLOCKEIG_CONVERT is taken from the environment)"},
       {{"--checkpoint-seconds=5"},
        "unknown option '--checkpoint-seconds=5' (the setting BLOCKEIG_CHECKPOINT_SECONDS is taken from the environment)"},
       {{"--\x1b[2J"}, "unknown option '--\\x1b[2J'"},
