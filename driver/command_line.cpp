@@ -1,21 +1,29 @@
 #include "driver/command_line.hpp"
 
 #include <algorithm>
+#include <array>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/statements.hpp"
+#include "runtime/printable.hpp"
+#include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
 
 namespace {
 
-constexpr std::string_view help_text =
+constexpr std::string_view usage_text =
     R"(Usage: blockeig [--results FILE] [--checkpoint FILE]
                 [-h | --help | -V | --version | --settings]
+)";
 
+constexpr std::string_view help_text =
+    R"(
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
 (Householder reduction and implicit-shift QL in extended precision) and by
 block Rayleigh-Ritz sweeps, and prints both for comparison.
@@ -31,9 +39,9 @@ table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
 E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
-bad setting, results file or checkpoint not written, or a checkpoint that
-does not fit the run (report on standard error); 3 internal error; 4 a
-second failure during a report; 95 processor exception.
+bad setting or option, results file or checkpoint not written, or a
+checkpoint that does not fit the run (report on standard error); 3 internal
+error; 4 a second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
@@ -54,20 +62,102 @@ Options:
   -h, --help         this text
   -V, --version      the version
   --settings         the settings in effect and where each comes from
-Any other argument is ignored.
+Any other argument that begins with '-' is refused before the run (exit
+status 2), and so is a FILE that begins with "--" (write ./--name for such a
+file). blockeig reads no other argument: it warns of one and runs on A.SCR.
 )";
 
-// The settings that may be given as options.
-struct SettingOption {
-  std::string_view option;
-  std::string_view setting;
-  std::string_view value_name;
+// The options. A setting option gives the setting named, with a value.
+struct Option {
+  std::string_view spelling;
+  Request request = Request::run;
+  std::string_view setting = {};
+  std::string_view value_name = {};
 };
 
-constexpr SettingOption setting_options[] = {
-    {"--results", "BLOCKEIG_RESULTS", "a file name"},
-    {"--checkpoint", "BLOCKEIG_CHECKPOINT", "a file name"},
+constexpr Option options[] = {
+    {"--help", Request::help},
+    {"-h", Request::help},
+    {"--version", Request::version},
+    {"-V", Request::version},
+    {"--settings", Request::settings},
+    {"--results", Request::run, "BLOCKEIG_RESULTS", "a file name"},
+    {"--checkpoint", Request::run, "BLOCKEIG_CHECKPOINT", "a file name"},
 };
+
+// The settings taken from the environment only: an option spelled like one
+// of them (--threads) is pointed there.
+constexpr std::string_view environment_settings[] = {"BLOCKEIG_CONVERT", "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS",
+                                                     "BLOCKEIG_CHECKPOINT_SECONDS"};
+
+const Option* find_option(std::string_view spelling) {
+  for (const Option& option : options)
+    if (option.spelling == spelling) return &option;
+  return nullptr;
+}
+
+// An option's or a setting's name as people type it: lower case, '-' for
+// '_', without leading dashes or the blockeig- prefix ("--Results" and
+// "BLOCKEIG_CHECKPOINT_SECONDS" give "results" and "checkpoint-seconds").
+std::string bare_word(std::string_view name) {
+  std::string word(name);
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '_') c = '-';
+  }
+  word.erase(0, word.find_first_not_of('-'));
+  if (word.starts_with("blockeig-")) word.erase(0, 9);
+  return word;
+}
+
+// The number of single-character insertions, deletions, substitutions and
+// swaps of neighbours that turn `a` into `b`.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::array<std::size_t, 3>> d(b.size() + 1);  // rows i-2, i-1, i
+  for (std::size_t j = 0; j <= b.size(); ++j) d[j][1] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    d[0][2] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[j][2] = std::min({d[j - 1][2] + 1, d[j][1] + 1, d[j - 1][1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[j][2] = std::min(d[j][2], d[j - 2][0] + 1);
+    }
+    for (auto& row : d) row = {row[1], row[2], 0};
+  }
+  return d[b.size()][1];
+}
+
+// How far `word` is from `candidate`, both bare: 0 for the candidate itself
+// or a start of it of three letters or more; otherwise the edit distance,
+// when it is within a third of the candidate's length.
+std::optional<std::size_t> nearness(const std::string& word, const std::string& candidate) {
+  if (word.size() >= 3 && candidate.starts_with(word)) return 0;
+  const std::size_t distance = edit_distance(word, candidate);
+  if (distance <= candidate.size() / 3) return distance;
+  return std::nullopt;
+}
+
+// "unknown option 'ARGUMENT'", with the nearest option or environment
+// setting when one is near.
+std::string unknown_option(std::string_view argument, std::string_view name) {
+  std::string message = "unknown option '" + runtime::printable(argument, runtime::echo_limit) + "'";
+  // Longer words are nobody's attempt at an option's name.
+  if (name.size() > 40) return message;
+  const std::string word = bare_word(name);
+  std::string_view best_option, best_setting;
+  std::size_t best = std::numeric_limits<std::size_t>::max();
+  for (const Option& option : options) {
+    const std::optional<std::size_t> near = nearness(word, bare_word(option.spelling));
+    if (near && *near < best) best = *near, best_option = option.spelling;
+  }
+  for (const std::string_view setting : environment_settings) {
+    const std::optional<std::size_t> near = nearness(word, bare_word(setting));
+    if (near && *near < best) best = *near, best_option = {}, best_setting = setting;
+  }
+  if (!best_option.empty()) message += " (did you mean '" + std::string(best_option) + "'?)";
+  if (!best_setting.empty()) message += " (the setting " + std::string(best_setting) + " is taken from the environment)";
+  return message;
+}
 
 // One line of the settings table: name, value and source in columns, the
 // names as wide as the longest; a long value (a file's path) pushes its
@@ -86,32 +176,59 @@ std::string settings_row(std::string_view name, std::string_view value, std::str
 
 CommandLine read_command_line(int argc, const char* const* argv) {
   CommandLine line;
-  const auto request = [&](Request r) {
-    if (line.request == Request::run) line.request = r;
+  const auto mistake = [&line](std::string message) {
+    if (line.mistake.empty()) line.mistake = std::move(message);
   };
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") request(Request::help);
-    if (argument == "--version" || argument == "-V") request(Request::version);
-    if (argument == "--settings") request(Request::settings);
-    for (const SettingOption& option : setting_options) {
+    if (!argument.starts_with('-')) {
+      line.operands.push_back(argument);
+      continue;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(0, equals);
+    const Option* option = find_option(name);
+    if (option == nullptr) {
+      mistake(unknown_option(argument, name));
+    } else if (option->setting.empty()) {
+      if (equals != std::string_view::npos) mistake("option '" + std::string(name) + "' takes no value");
+      if (line.request == Request::run) line.request = option->request;
+    } else {
       std::string_view value;
-      if (argument == option.option) {
-        if (i + 1 < argc) value = argv[++i];
-      } else if (argument.starts_with(option.option) && argument[option.option.size()] == '=') {
-        value = argument.substr(option.option.size() + 1);
-      } else {
-        continue;
-      }
-      if (value.empty() && line.problem.empty())
-        line.problem = std::string(option.option) + " needs " + std::string(option.value_name);
-      line.settings.push_back({option.setting, value});
+      if (equals != std::string_view::npos) value = argument.substr(equals + 1);
+      else if (i + 1 < argc) value = argv[++i];
+      const std::string needs = "option '" + std::string(name) + "' needs " + std::string(option->value_name);
+      // `--results --checkpoint x` is a forgotten value, not a file named
+      // "--checkpoint".
+      if (value.empty()) mistake(needs);
+      else if (value.starts_with("--"))
+        mistake(needs + ", not '" + runtime::printable(value, runtime::echo_limit) +
+                "' (for a file of that name, write ./" + runtime::printable(value, runtime::echo_limit) + ")");
+      else line.settings.push_back({option->setting, value});
     }
   }
   return line;
 }
 
-void print_help() { io::write_standard_output(help_text); }
+void refuse_command_line(std::string_view mistake) {
+  io::write_standard_error("blockeig: " + std::string(mistake) + "\n" + std::string(usage_text));
+}
+
+void warn_of_operands(const std::vector<std::string_view>& operands) {
+  if (operands.empty()) return;
+  // One line, however many words a shell pattern gave.
+  constexpr std::size_t named = 3;
+  std::string text = operands.size() == 1 ? "blockeig: warning: argument " : "blockeig: warning: arguments ";
+  for (std::size_t k = 0; k < operands.size() && k < named; ++k)
+    text += (k > 0 ? ", '" : "'") + runtime::printable(operands[k], runtime::echo_limit) + "'";
+  if (operands.size() > named) text += " and " + std::to_string(operands.size() - named) + " more";
+  text += operands.size() == 1 ? " is" : " are";
+  text += " not read: the matrix is always read from " + std::string(run::matrix_file_name) +
+          " in the working directory\n";
+  io::write_standard_error(text);
+}
+
+void print_help() { io::write_standard_output(std::string(usage_text) + std::string(help_text)); }
 
 void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
 
@@ -121,7 +238,8 @@ void print_settings() {
   for (const runtime::SettingReport& setting : settings) name_width = std::max(name_width, setting.name.size());
   std::string table = settings_row("SETTING", "VALUE", "FROM", name_width);
   for (const runtime::SettingReport& setting : settings)
-    table += settings_row(setting.name, setting.value, setting.source, name_width);
+    table += settings_row(setting.name, runtime::printable(setting.value, runtime::echo_limit), setting.source,
+                          name_width);
   io::write_standard_output(table);
 }
 

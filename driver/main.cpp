@@ -16,14 +16,18 @@
 
 int main(int argc, char** argv) {
   const blockeig::CommandLine command_line = blockeig::read_command_line(argc, argv);
+  if (!command_line.mistake.empty()) {
+    blockeig::refuse_command_line(command_line.mistake);
+    return blockeig::runtime::exit_runtime_error;
+  }
   if (command_line.request == blockeig::Request::help || command_line.request == blockeig::Request::version) {
     blockeig::runtime::report_file_size_refusals();
     command_line.request == blockeig::Request::help ? blockeig::print_help() : blockeig::print_version();
     return 0;
   }
   try {
+    if (command_line.request == blockeig::Request::run) blockeig::warn_of_operands(command_line.operands);
     blockeig::runtime::start_up(blockeig::statement::source_file, command_line.settings);
-    if (!command_line.problem.empty()) blockeig::runtime::raise(blockeig::runtime::bad_option, command_line.problem);
     blockeig::io::connect_standard_units();
     if (command_line.request == blockeig::Request::settings) {
       blockeig::print_settings();

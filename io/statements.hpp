@@ -76,6 +76,10 @@ void read_list(std::int64_t unit, std::int32_t& item);
 // Needs no connected unit. A refusal is reported (no locus, the platform's
 // text); a closed pipe is not.
 void write_standard_output(std::string_view text);
+// Writes `text` as it stands to standard error: the command line's mistakes
+// and warnings, before any unit is connected. A refusal has nowhere to be
+// reported and is not.
+void write_standard_error(std::string_view text);
 
 // Refuses the value that the last READ on `unit` delivered: reports it like
 // a failed read on that unit (code 208 with `message`, the locus as set by

@@ -124,4 +124,10 @@ void write_standard_output(std::string_view text) {
   if (const int error = out.write(text)) raise_os_error(error);
 }
 
+void write_standard_error(std::string_view text) {
+  FileStream err;
+  err.attach(STDERR_FILENO, /*owned=*/false, /*unbuffered=*/true);
+  err.write(text);
+}
+
 }  // namespace blockeig::io

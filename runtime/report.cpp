@@ -9,6 +9,7 @@
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
 #include "runtime/posix_file.hpp"
+#include "runtime/printable.hpp"
 
 namespace blockeig::runtime {
 
@@ -44,9 +45,10 @@ void close_all_units() {
 }
 
 // A report line is assembled in a fixed buffer (no allocation: the report
-// may be written because memory ran out, or from a signal handler). File
-// names are at most 259 characters, so 1024 bytes hold every line; a longer
-// message is cut.
+// may be written because memory ran out, or from a signal handler). Text
+// that may come from outside (a message, which can quote a file name or a
+// setting; a unit's file name) is shown printable and cut to what the line
+// holds with its line feed.
 class ReportLine {
  public:
   ReportLine& text(std::string_view s) {
@@ -54,6 +56,12 @@ class ReportLine {
     const std::size_t n = s.size() < room ? s.size() : room;
     std::memcpy(buffer_ + length_, s.data(), n);
     length_ += n;
+    return *this;
+  }
+  ReportLine& shown(std::string_view s, std::size_t limit = no_limit) {
+    const std::size_t room = sizeof buffer_ - length_;
+    const std::size_t fits = room > 1 ? room - 1 : 0;
+    length_ += write_printable(s, std::span(buffer_ + length_, fits), limit < fits ? limit : fits);
     return *this;
   }
   ReportLine& number(long long value) {
@@ -108,10 +116,10 @@ void write_locus_line(std::string_view open_file_name = {}) {
   out.text("At line ").number(line).text(" of file ").text(source_file());
   if (const CurrentUnit* unit = current_unit()) {
     out.text(" (Unit ").number(unit->number);
-    if (!unit->file_name.empty()) out.text(" \"").text(unit->file_name).text("\"");
+    if (!unit->file_name.empty()) out.text(" \"").shown(unit->file_name, echo_limit).text("\"");
     out.text(")");
   } else if (!open_file_name.empty()) {
-    out.text(" file: \"").text(open_file_name).text("\"");
+    out.text(" file: \"").shown(open_file_name, echo_limit).text("\"");
   }
   out.text("\n").write_to_stderr();
 }
@@ -120,7 +128,7 @@ void write_locus_line(std::string_view open_file_name = {}) {
   write_locus_line(open_file_name);
   write_stderr(traceback_line);
   close_all_units();
-  ReportLine().text("Fortran runtime error: ").text(message).text("\n").write_to_stderr();
+  ReportLine().text("Fortran runtime error: ").shown(message).text("\n").write_to_stderr();
   end_report(exit_runtime_error);
 }
 
@@ -135,7 +143,7 @@ void set_after_report(void (*hook)(std::string_view, int)) { after_report = hook
 
 void warn(std::string_view message) {
   if (before_report != nullptr) before_report();
-  ReportLine().text("Fortran runtime warning: ").text(message).text("\n").write_to_stderr();
+  ReportLine().text("Fortran runtime warning: ").shown(message).text("\n").write_to_stderr();
   warned = true;
 }
 
@@ -184,7 +192,7 @@ int normal_end_status() { return warned ? exit_runtime_error : 0; }
   begin_report();
   write_locus_line();
   write_stderr(traceback_line);
-  ReportLine().text("Internal Error: ").text(what).text("\n").write_to_stderr();
+  ReportLine().text("Internal Error: ").shown(what).text("\n").write_to_stderr();
   end_report(exit_internal_error);
 }
 

@@ -5,6 +5,8 @@
 #include <limits>
 #include <thread>
 
+#include "runtime/printable.hpp"
+
 namespace blockeig::runtime {
 
 namespace {
@@ -36,6 +38,12 @@ Given given(std::string_view name) {
   return {};
 }
 
+// The message for a value that a setting does not take: "NAME=VALUE is not
+// WHAT", the value shown printable and cut (it comes from the environment).
+std::string refusal(std::string_view name, std::string_view value, std::string_view what) {
+  return std::string(name) + "=" + printable(value, echo_limit) + " is not " + std::string(what);
+}
+
 int default_threads() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores < max_threads ? cores : max_threads);
@@ -54,8 +62,7 @@ std::string load_convert() {
       return {};
     }
   }
-  return std::string("BLOCKEIG_CONVERT=") + value +
-         " is not a byte order; use native, little_endian, big_endian or swap";
+  return refusal("BLOCKEIG_CONVERT", value, "a byte order; use native, little_endian, big_endian or swap");
 }
 
 std::string load_threads() {
@@ -69,8 +76,7 @@ std::string load_threads() {
   int threads = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
   if (error != std::errc() || end != text.data() + text.size() || threads < 1 || threads > max_threads)
-    return std::string("BLOCKEIG_THREADS=") + value + " is not a thread count; use a whole number from 1 to " +
-           std::to_string(max_threads);
+    return refusal("BLOCKEIG_THREADS", value, "a thread count; use a whole number from 1 to " + std::to_string(max_threads));
   current.threads = threads;
   reports.push_back({"BLOCKEIG_THREADS", value, "environment"});
   return {};
@@ -84,7 +90,7 @@ std::string load_progress() {
   }
   const std::string_view text(value);
   if (text != "0" && text != "1")
-    return std::string("BLOCKEIG_PROGRESS=") + value + " is not a switch; use 0 (off) or 1 (on)";
+    return refusal("BLOCKEIG_PROGRESS", value, "a switch; use 0 (off) or 1 (on)");
   current.progress = text == "1";
   reports.push_back({"BLOCKEIG_PROGRESS", value, "environment"});
   return {};
@@ -114,9 +120,8 @@ std::string load_checkpoint_seconds() {
   int seconds = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (error != std::errc() || end != text.data() + text.size() || seconds < 0)
-    return std::string("BLOCKEIG_CHECKPOINT_SECONDS=") + value +
-           " is not a number of seconds; use a whole number from 0 to " +
-           std::to_string(std::numeric_limits<int>::max());
+    return refusal("BLOCKEIG_CHECKPOINT_SECONDS", value,
+                   "a number of seconds; use a whole number from 0 to " + std::to_string(std::numeric_limits<int>::max()));
   current.checkpoint_seconds = seconds;
   reports.push_back({"BLOCKEIG_CHECKPOINT_SECONDS", value, "environment"});
   return {};

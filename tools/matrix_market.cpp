@@ -30,7 +30,8 @@ std::string lower(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view name) : text_(text), cursor_(text), name_(name) {}
+  Parser(std::string_view text, std::string_view name, std::string* assumed)
+      : text_(text), cursor_(text), name_(name), assumed_(assumed) {}
 
   Matrix parse() {
     const Header header = read_header();
@@ -77,8 +78,10 @@ class Parser {
     std::string_view line;
     if (!cursor_.next(line)) fail(0, "the file is empty; a Matrix Market file starts with %%MatrixMarket");
     const std::vector<Token> t = split_tokens(line);
-    if (t.empty() || lower(t[0].text) != "%%matrixmarket")
-      fail(1, "the first line must start with %%MatrixMarket");
+    if (t.empty() || lower(t[0].text) != "%%matrixmarket") {
+      if (assumed_ == nullptr) fail(1, "the first line must start with %%MatrixMarket");
+      return assume_header(t);
+    }
     if (t.size() != 5) fail(1, "the header needs five words: %%MatrixMarket matrix FORMAT FIELD SYMMETRY");
     if (lower(t[1].text) != "matrix")
       fail(t[1].column, "object '" + printable(t[1].text) + "' is not supported; only 'matrix' is");
@@ -95,6 +98,25 @@ class Parser {
     else if (symmetry == "skew-symmetric") h.layout = Layout::skew_symmetric;
     else if (symmetry != "general")
       fail(t[4].column, "symmetry '" + printable(t[4].text) + "' is not supported; use 'general', 'symmetric' or 'skew-symmetric'");
+    return h;
+  }
+
+  // A file without its banner: its first line must be the size line, which
+  // is then read again as such.
+  Header assume_header(const std::vector<Token>& size) {
+    std::int64_t value = 0;
+    const bool size_line = (size.size() == 2 || size.size() == 3) &&
+                           std::all_of(size.begin(), size.end(), [&value](const Token& token) {
+                             return parse_integer(token.text, value) && value >= 0;
+                           });
+    if (!size_line)
+      fail(1, "the first line must start with %%MatrixMarket, or, in a file without it, be the size line: "
+              "rows, columns and entries (coordinate) or rows and columns (array)");
+    Header h;
+    h.coordinate = size.size() == 3;
+    *assumed_ = std::string("%%MatrixMarket matrix ") + (h.coordinate ? "coordinate" : "array") + " real general";
+    cursor_ = LineCursor(text_);
+    banner_ = false;
     return h;
   }
 
@@ -181,7 +203,7 @@ class Parser {
   std::int64_t first_line_of(const Header& h, std::int64_t r, std::int64_t c) const {
     LineCursor again(text_);
     std::string_view line;
-    again.next(line);  // the header
+    if (banner_) again.next(line);
     bool size_line_seen = false;
     while (again.next(line) && again.line_number() < cursor_.line_number()) {
       const std::vector<Token> t = split_tokens(line);
@@ -232,12 +254,17 @@ class Parser {
   std::string_view text_;
   LineCursor cursor_;
   std::string_view name_;
+  std::string* assumed_;     // null: the banner is required
+  bool banner_ = true;       // the file starts with its banner
   std::optional<Matrix> m_;  // absent while the file is too short to fill it
 };
 
 }  // namespace
 
-Matrix read_matrix_market(std::string_view text, std::string_view name) { return Parser(text, name).parse(); }
+Matrix read_matrix_market(std::string_view text, std::string_view name, std::string* assumed) {
+  if (assumed != nullptr) assumed->clear();
+  return Parser(text, name, assumed).parse();
+}
 
 void emit_matrix_market(const Matrix& m, const ByteSink& sink) {
   bool symmetric = true;

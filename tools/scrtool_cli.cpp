@@ -124,6 +124,11 @@ std::string lower(std::string_view text) {
   return out;
 }
 
+void warn_no_banner(const std::string& input, const std::string& assumed, std::ostream& err) {
+  err << "scrtool import: warning: " << printable(input) << ": no %%MatrixMarket header line; assumed \"" << assumed
+      << "\"\n";
+}
+
 std::span<const std::uint8_t> as_bytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -134,15 +139,38 @@ ByteSink stream_sink(std::ostream& out) {
   };
 }
 
-// The input format: the extension where it names one, else the content.
-Matrix read_any_matrix(const std::string& path) {
-  const std::string text = read_file(path);
+// The input format: the one given (--format), else the extension where it
+// names one, else the content.
+std::string input_format(const std::string& path, const std::optional<std::string>& given, const std::string& text) {
+  if (given) {
+    if (*given == "mtx" || *given == "npy" || *given == "txt") return *given;
+    throw UsageError("--format takes mtx, npy or txt, not '" + printable(*given) + "'");
+  }
   const std::string ext = lower(extension_of(path));
-  if (ext == ".npy") return read_npy(as_bytes(text), path);
-  if (ext == ".mtx" || ext == ".mm") return read_matrix_market(text, path);
-  if (text.starts_with("\x93NUMPY")) return read_npy(as_bytes(text), path);
-  if (lower(text.substr(0, 14)) == "%%matrixmarket") return read_matrix_market(text, path);
-  return read_text_matrix(text, path);
+  if (ext == ".npy") return "npy";
+  if (ext == ".mtx" || ext == ".mm") return "mtx";
+  if (text.starts_with("\x93NUMPY")) return "npy";
+  if (lower(text.substr(0, 14)) == "%%matrixmarket") return "mtx";
+  return "txt";
+}
+
+// A Matrix Market file that the user names as one is read without its
+// banner too (files are passed around that way); the warning says what was
+// assumed, before any message about a later line.
+Matrix read_any_matrix(const std::string& path, const std::optional<std::string>& format, std::ostream& err) {
+  const std::string text = read_file(path);
+  const std::string chosen = input_format(path, format, text);
+  if (chosen == "npy") return read_npy(as_bytes(text), path);
+  if (chosen == "txt") return read_text_matrix(text, path);
+  std::string assumed;
+  try {
+    Matrix m = read_matrix_market(text, path, &assumed);
+    if (!assumed.empty()) warn_no_banner(path, assumed, err);
+    return m;
+  } catch (const ToolError&) {
+    if (!assumed.empty()) warn_no_banner(path, assumed, err);
+    throw;
+  }
 }
 
 std::string order_name(ByteOrder order) { return order == ByteOrder::little ? "little-endian" : "big-endian"; }
@@ -166,14 +194,14 @@ void warn_not_symmetric(const std::string& input, const Asymmetry& a, std::ostre
 
 int run_import(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   static constexpr OptionRule rules[] = {
-      {"--output", 'o', true}, {"--big-endian", 0, false}, {"--symmetrize", 0, true}};
+      {"--output", 'o', true}, {"--big-endian", 0, false}, {"--symmetrize", 0, true}, {"--format", 0, true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << import_help, exit_ok;
   require_operands(p, 1, "input file");
   const std::string output = p.value("--output").value_or(std::string(blockeig::run::matrix_file_name));
   const ByteOrder order = p.has("--big-endian") ? ByteOrder::big : ByteOrder::little;
   const std::optional<Symmetrize> rule = symmetrize_rule(p.value("--symmetrize"));
-  Matrix m = read_any_matrix(p.positional[0]);
+  Matrix m = read_any_matrix(p.positional[0], p.value("--format"), err);
   const Asymmetry asymmetry = find_asymmetry(m);
   if (rule) symmetrize(m, *rule);
   write_file_atomically(output, [&](const ByteSink& sink) { emit_scr(m, order, sink); });

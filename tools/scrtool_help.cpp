@@ -10,6 +10,7 @@ side.
 
 Commands:
   import IN [-o A.SCR] [--big-endian] [--symmetrize lower|upper|average]
+         [--format mtx|npy|txt]
         convert a Matrix Market, NumPy .npy or plain text matrix to A.SCR
   export A.SCR [-o FILE]
         convert A.SCR to Matrix Market (.mtx), .npy or text (.txt)
@@ -44,7 +45,7 @@ in which case no output file is created or changed.
 )HELP";
 
 const std::string_view import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
-                      [--symmetrize lower|upper|average]
+                      [--symmetrize lower|upper|average] [--format mtx|npy|txt]
 
 Convert the square matrix in IN to the record file blockeig reads.
 
@@ -52,7 +53,11 @@ IN may be
   Matrix Market   "%%MatrixMarket matrix array|coordinate real|integer
                   general|symmetric|skew-symmetric" (extension .mtx or .mm,
                   or that first line); a symmetric file gives the lower
-                  triangle, an upper-triangle entry stands for its mirror
+                  triangle, an upper-triangle entry stands for its mirror.
+                  Named a Matrix Market file (--format mtx or the
+                  extension), a file without that first line is read as
+                  "real general", with a warning, when its first line is
+                  the size line ("rows columns entries" or "rows columns")
   NumPy .npy      a two-dimensional square array of float64, float32, int32
                   or int64, little- or big-endian, C or Fortran order
   plain text      one row per line, numbers separated by blanks or tabs,
@@ -62,6 +67,9 @@ IN may be
 Options:
   -o, --output FILE   the file to write (default A.SCR); replaced only once
                       the whole matrix has been read and written
+  --format FORMAT     read IN as mtx (Matrix Market), npy or txt (plain
+                      text) whatever its name; by default the extension
+                      tells, else the content
   --big-endian        write markers and numbers big-endian, for a blockeig
                       run with BLOCKEIG_CONVERT=big_endian
   --symmetrize RULE   make the matrix symmetric: copy the lower triangle

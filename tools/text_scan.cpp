@@ -6,6 +6,8 @@
 #include <cmath>
 #include <string>
 
+#include "runtime/printable.hpp"
+
 namespace scrtool {
 
 bool LineCursor::next(std::string_view& line) {
@@ -105,52 +107,10 @@ bool parse_integer(std::string_view token, std::int64_t& value) {
   return true;
 }
 
-namespace {
+// One routine for both programs: what scrtool quotes, blockeig quotes alike.
+std::string printable(std::string_view bytes) { return blockeig::runtime::printable(bytes); }
 
-// The length of the printable UTF-8 character at the start of `s`, or 0 when
-// its first byte is to be quoted.
-std::size_t printable_character(std::string_view s) {
-  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = byte(0);
-  if (lead >= 0x20 && lead < 0x7f) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
-  if (lead >= 0xc2 && lead <= 0xdf) length = 2;
-  else if (lead >= 0xe0 && lead <= 0xef) length = 3, low = lead == 0xe0 ? 0xa0 : 0x80, high = lead == 0xed ? 0x9f : 0xbf;
-  else if (lead >= 0xf0 && lead <= 0xf4) length = 4, low = lead == 0xf0 ? 0x90 : 0x80, high = lead == 0xf4 ? 0x8f : 0xbf;
-  if (length == 0 || s.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k)
-    if (byte(k) < 0x80 || byte(k) > 0xbf) return 0;
-  // U+0080 to U+009F: the C1 controls, which terminals act on.
-  if (lead == 0xc2 && byte(1) < 0xa0) return 0;
-  return length;
-}
-
-}  // namespace
-
-std::string printable(std::string_view bytes) { return printable(bytes, std::string_view::npos); }
-
-std::string printable(std::string_view bytes, std::size_t most) {
-  static constexpr char hex[] = "0123456789abcdef";
-  static constexpr std::string_view cut = "...";
-  std::string out;
-  out.reserve(std::min(bytes.size(), most));
-  std::size_t fits_with_cut = 0;  // the longest prefix of `out` that leaves room for the mark
-  while (!bytes.empty()) {
-    const std::size_t length = printable_character(bytes);
-    const char quoted[4] = {'\\', 'x', hex[static_cast<unsigned char>(bytes[0]) >> 4], hex[bytes[0] & 15]};
-    const std::string_view piece = length > 0 ? bytes.substr(0, length) : std::string_view(quoted, 4);
-    if (out.size() + piece.size() > most) {
-      out.resize(fits_with_cut);
-      return out += cut;
-    }
-    out += piece;
-    if (out.size() + cut.size() <= most) fits_with_cut = out.size();
-    bytes.remove_prefix(std::max<std::size_t>(length, 1));
-  }
-  return out;
-}
+std::string printable(std::string_view bytes, std::size_t most) { return blockeig::runtime::printable(bytes, most); }
 
 std::string text_position(std::string_view name, std::int64_t line, std::int64_t column) {
   std::string out = printable(name);

@@ -46,8 +46,8 @@ bool parse_integer(std::string_view token, std::int64_t& value);
 // (\x00, \x1b, \xff), so that no byte of a file can cut a message short or
 // reach the user's terminal as an escape sequence.
 std::string printable(std::string_view bytes);
-// The same, at most `most` bytes long (at least 3): a text that does not fit
-// is cut between characters and ends with "...".
+// The same, at most `most` bytes long, cut as runtime::printable cuts a
+// value that does not fit.
 std::string printable(std::string_view bytes, std::size_t most);
 
 // "NAME:LINE:COLUMN: " (the column omitted when 0, the line too), the prefix

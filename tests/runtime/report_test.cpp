@@ -34,6 +34,9 @@ TEST(Report, EveryFormAndStatus) {
       {"open in a missing directory", {"open", "no/such/dir"},
        std::string("At line 20 of file probe.cpp file: \"no/such/dir\"\n") + traceback +
            "Fortran runtime error: No such file or directory\n", 2},
+      {"a file name's control bytes are quoted", {"open", "no/\x1b[31mX"},
+       std::string("At line 20 of file probe.cpp file: \"no/\\x1b[31mX\"\n") + traceback +
+           "Fortran runtime error: No such file or directory\n", 2},
       {"open over another connection keeps its locus", {"reopen", "."},
        std::string("At line 21 of file probe.cpp file: \".\"\n") + traceback + "Fortran runtime error: Is a directory\n", 2},
       {"size check before any memory", {"allocate", "23171"},

@@ -134,6 +134,46 @@ TEST(MatrixMarket, MalformedFilesNameTheirPlace) {
   }
 }
 
+// Files passed around without their banner: read as real general when the
+// caller allows it, the place of a fault counted from the size line.
+TEST(MatrixMarket, FilesWithoutTheBanner) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string assumed;
+    std::vector<double> columns;  // expected, column by column; empty: refused
+    std::string message;
+  };
+  const std::string coordinate = "%%MatrixMarket matrix coordinate real general";
+  const std::string array = "%%MatrixMarket matrix array real general";
+  const Case cases[] = {
+      {"coordinate, one triangle", "2 2 2\n1 1 4\n2 1 -1\n", coordinate, {4, -1, 0, 0}, ""},
+      {"coordinate, padded, CR LF and a comment", "  2 2 1\r\n% note\r\n2 2 1.5e1\r\n", coordinate, {0, 0, 0, 15}, ""},
+      {"array", "2 2\n1\n2\n3\n4\n", array, {1, 2, 3, 4}, ""},
+      {"with its banner", "%%MatrixMarket matrix array real symmetric\n2 2\n1\n2\n4\n", "", {1, 2, 2, 4}, ""},
+      {"a fault names its line", "2 2 1\n1 1 x\n", coordinate, {}, "m.mtx:2:5: 'x' is not a real number"},
+      {"a repeated entry names the first", "2 2 2\n1 2 1\n1 2 1\n", coordinate, {},
+       "m.mtx:3:1: entry (1, 2) is given a second time (first at line 2)"},
+      {"a pattern file", "2 2 1\n1 1\n", coordinate, {}, "m.mtx:2: an entry is a row, a column and a value"},
+      {"a first line of four numbers", "2 2 1 1\n", "", {}, "m.mtx:1:1: the first line must start with %%MatrixMarket, or"},
+      {"a comment first", "% size below\n2 2\n1\n2\n3\n4\n", "", {}, "m.mtx:1:1: the first line must"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string assumed = "stale";
+    try {
+      const Matrix m = read_matrix_market(c.text, "m.mtx", &assumed);
+      EXPECT_EQ(m.a, c.columns);
+    } catch (const ToolError& e) {
+      EXPECT_TRUE(c.columns.empty()) << e.what();
+      EXPECT_TRUE(std::string(e.what()).starts_with(c.message)) << e.what();
+    }
+    EXPECT_EQ(assumed, c.assumed);
+  }
+  // Unless the caller allows it, the banner is required.
+  EXPECT_THROW(read_matrix_market("2 2\n1\n2\n3\n4\n", "m.mtx"), ToolError);
+}
+
 TEST(MatrixMarket, WritesSymmetricOrGeneralArrays) {
   Matrix s(2);
   s.a = {0.1, -2, -2, 1e300};

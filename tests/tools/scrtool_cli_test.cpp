@@ -219,6 +219,39 @@ TEST(ScrtoolCli, OddBytesInMessagesAreQuoted) {
   }
 }
 
+// A Matrix Market file without its banner, as such files are often passed
+// around, is read when the user names it one (--format mtx or the
+// extension), with a warning that says what was assumed.
+TEST(ScrtoolCli, ImportOfAFileWithoutItsBanner) {
+  TempDir dir;
+  const std::string coordinate = "2 2 3\n1 1 2\n2 1 -1\n2 2 2\n";
+  for (const char* name : {"c.mtx", "c.dat"}) spit(dir / name, coordinate);
+  spit(dir / "a.dat", "2 2\n2\n-1\n-1\n2\n");
+  const std::string warning = ": no %%MatrixMarket header line; assumed \"%%MatrixMarket matrix ";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"import", dir / "c.mtx", "--symmetrize", "lower", "-o", dir / "C.SCR"}, 0,
+       "scrtool import: warning: " + dir / "c.mtx" + warning + "coordinate real general\"\n"},
+      {{"import", "--format", "mtx", dir / "a.dat", "-o", dir / "A.SCR"}, 0,
+       "scrtool import: warning: " + dir / "a.dat" + warning + "array real general\"\n"},
+      // Not named a Matrix Market file: read as a text table, which it is not.
+      {{"import", dir / "c.dat", "-o", dir / "X.SCR"}, 2, "scrtool import: " + dir / "c.dat" + ":4:1: more than 3 rows"},
+      {{"import", "--format", "mm", dir / "c.mtx"}, 2, "scrtool import: --format takes mtx, npy or txt, not 'mm'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const Outcome r = scrtool(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
+  }
+  EXPECT_EQ(slurp(dir / "A.SCR"), slurp(dir / "C.SCR"));
+  EXPECT_FALSE(fs::exists(dir / "X.SCR"));
+}
+
 TEST(ScrtoolCli, UsageErrors) {
   struct Case {
     std::vector<std::string> args;
