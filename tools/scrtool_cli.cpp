@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "runtime/posix_file.hpp"
+#include "runtime/printable.hpp"
 #include "runtime/run_constants.hpp"
 #include "tools/file_io.hpp"
 #include "tools/generators.hpp"
@@ -85,26 +86,26 @@ Parsed parse_arguments(std::span<const std::string> args, std::span<const Option
     const OptionRule* rule = nullptr;
     for (const OptionRule& s : rules)
       if (name == s.long_name || (s.short_name && name.size() == 2 && name[1] == s.short_name)) rule = &s;
-    if (rule == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (rule == nullptr) throw UsageError("unknown option '" + printable(name) + "'");
     const std::string key(rule->long_name);
-    if (p.has(key)) throw UsageError("option '" + name + "' given twice");
+    if (p.has(key)) throw UsageError("option '" + printable(name) + "' given twice");
     if (!rule->takes_value) {
-      if (equals != std::string::npos) throw UsageError("option '" + name + "' takes no value");
+      if (equals != std::string::npos) throw UsageError("option '" + printable(name) + "' takes no value");
       p.options[key] = "";
     } else if (equals != std::string::npos) {
       p.options[key] = arg.substr(equals + 1);
     } else {
-      if (k + 1 == args.size()) throw UsageError("option '" + name + "' needs a value");
+      if (k + 1 == args.size()) throw UsageError("option '" + printable(name) + "' needs a value");
       p.options[key] = args[++k];
     }
-    if (rule->takes_value && p.options[key].empty()) throw UsageError("option '" + name + "' needs a value");
+    if (rule->takes_value && p.options[key].empty()) throw UsageError("option '" + printable(name) + "' needs a value");
   }
   return p;
 }
 
 void require_operands(const Parsed& p, std::size_t count, const char* what) {
   if (p.positional.size() < count) throw UsageError(std::string("missing ") + what);
-  if (p.positional.size() > count) throw UsageError("unexpected argument '" + p.positional[count] + "'");
+  if (p.positional.size() > count) throw UsageError("unexpected argument '" + printable(p.positional[count], blockeig::runtime::echo_limit) + "'");
 }
 
 void require_some_operands(const Parsed& p, const char* what) {
@@ -180,7 +181,7 @@ std::optional<Symmetrize> symmetrize_rule(const std::optional<std::string>& text
   if (*text == "lower") return Symmetrize::lower;
   if (*text == "upper") return Symmetrize::upper;
   if (*text == "average") return Symmetrize::average;
-  throw UsageError("--symmetrize takes lower, upper or average, not '" + *text + "'");
+  throw UsageError("--symmetrize takes lower, upper or average, not '" + printable(*text, blockeig::runtime::echo_limit) + "'");
 }
 
 // blockeig's two phases read different parts of a matrix that is not
@@ -226,7 +227,7 @@ int run_export(std::span<const std::string> args, std::ostream& out, std::ostrea
     if (ext == ".mtx" || ext == ".mm") emit = emit_matrix_market;
     else if (ext == ".npy") emit = emit_npy;
     else if (ext != ".txt")
-      throw UsageError("cannot tell the format of '" + *output + "' from its extension; use .mtx, .npy or .txt");
+      throw UsageError("cannot tell the format of '" + printable(*output) + "' from its extension; use .mtx, .npy or .txt");
   }
   const std::string& input = p.positional[0];
   const FileSource file(input);
@@ -235,7 +236,7 @@ int run_export(std::span<const std::string> args, std::ostream& out, std::ostrea
   try {
     m = read_scr(file, guess.order);
   } catch (const ToolError& e) {
-    throw ToolError(input + ": " + e.what());
+    throw ToolError(printable(input) + ": " + e.what());
   }
   if (!output || *output == "-") {
     emit(m, stream_sink(out));
