@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/settings.hpp"
 #include "runtime/worker_thread.hpp"
 
 namespace blockeig {
@@ -26,7 +27,7 @@ thread_local bool running_tasks = false;
 
 class Pool {
  public:
-  Pool() : wanted_(default_thread_count()) {}
+  Pool() : wanted_(runtime::default_thread_count()) {}
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
   ~Pool() {
@@ -221,11 +222,6 @@ Pool& pool() {
 }
 
 }  // namespace
-
-int default_thread_count() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores);
-}
 
 void set_thread_count(int count) { pool().set_thread_count(count); }
 

@@ -21,9 +21,6 @@
 
 namespace blockeig {
 
-// The number of cores the platform reports (at least 1).
-int default_thread_count();
-
 // Sets the number of threads (caller included) used by later parallel_for
 // calls and starts the helper threads. Counts below 1 are taken as 1; there
 // is no upper limit (the caller bounds the count, as the run-time's settings
@@ -31,7 +28,7 @@ int default_thread_count();
 // changes. Must not be called from inside a task.
 void set_thread_count(int count);
 
-// The thread count in effect: default_thread_count() until set.
+// The thread count in effect: runtime::default_thread_count() until set.
 int thread_count();
 
 namespace detail {

@@ -107,7 +107,7 @@ TEST_F(ThreadPool, CountIsClampedAndKept) {
     set_thread_count(c.requested);
     EXPECT_EQ(thread_count(), c.expected) << "requested " << c.requested;
   }
-  EXPECT_GE(default_thread_count(), 1);
+  EXPECT_GE(runtime::default_thread_count(), 1);
 }
 
 // The largest count the settings accept, handed to the pool as main does:
