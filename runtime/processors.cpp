@@ -141,7 +141,9 @@ std::optional<CgroupDirectory> cgroup_directory(std::string_view cgroup, std::st
   return found;
 }
 
-Processors available_processors() {
+namespace {
+
+Processors find_processors() {
   Processors processors{affinity_processors(), from_affinity};
   if (processors.count == 0) processors = {online_processors(), from_online};
   const std::optional<CgroupDirectory> cgroup =
@@ -149,6 +151,15 @@ Processors available_processors() {
   if (!cgroup) return processors;
   if (const std::optional<int> quota = cgroup_quota(*cgroup); quota && *quota < processors.count)
     processors = {*quota, from_quota};
+  return processors;
+}
+
+}  // namespace
+
+Processors available_processors() {
+  // Looked up once: the settings and the thread pool then agree, and the
+  // start-up's heap does not depend on how often they ask.
+  static const Processors processors = find_processors();
   return processors;
 }
 

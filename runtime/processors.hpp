@@ -17,7 +17,8 @@ struct Processors {
 // The processors in the CPU affinity mask (sched_getaffinity), capped by the
 // CPU quota of the process's cgroup v2 and of each cgroup above it
 // (cpu.max, rounded up to whole processors). Without an affinity mask, the
-// processors the platform reports online.
+// processors the platform reports online. Found at the first call; later
+// calls return the same.
 Processors available_processors();
 
 // The whole processors a cgroup's cpu.max allows ("150000 100000": 2);
