@@ -138,14 +138,17 @@ struct BlockRun {
 };
 
 // The block's arrays as the program allocates them, then the block solve's
-// work; a refusal ends the run with the allocation report.
+// work; a refusal ends the run with the allocation report. W comes first:
+// the heap keeps a small block it gets back for the next request of its
+// size, and W taken between the large arrays would split the space they
+// leave, so that the next block's could need a whole T more.
 void allocate_block_work(std::int32_t N, BlockRun& run) {
   const std::int32_t M = run.block.size;
   at(statement::allocate_block_work);
+  runtime::allocate(run.allocated_W, {M});
   runtime::allocate(run.allocated_H, {M, M});
   runtime::allocate(run.allocated_T, {N, M});
   runtime::allocate(run.allocated_U, {M, M});
-  runtime::allocate(run.allocated_W, {M});
   runtime::allocate(run.allocated_CNEW, {N, M});
   run.H = run.allocated_H.data();
   run.T = run.allocated_T.data();
@@ -153,7 +156,7 @@ void allocate_block_work(std::int32_t N, BlockRun& run) {
   run.W = run.allocated_W.data();
   run.CNEW = run.allocated_CNEW.data();
   at(statement::allocate_tred12_work);
-  if (!run.solver.obtain(M)) runtime::allocation_failure(ENOMEM);
+  if (!runtime::obtain_or_retry([&] { return run.solver.obtain(M); })) runtime::allocation_failure(ENOMEM);
   // The products run under the block's own statement, as they do when the
   // solver takes its work only once they are done.
   at(statement::allocate_block_work);
@@ -231,7 +234,7 @@ int form_group(std::int32_t N, std::int32_t IB, std::int32_t NBLOCKS, const std:
   group[0].block = {IB, BSTART[IB - 1], BDIM[IB - 1]};
   allocate_block_work(N, group[0]);
   const double terms = static_cast<double>(N) * N * BDIM[IB - 1];
-  const int most = terms < side_by_side_terms ? 1 : std::min({thread_count(), max_group, NBLOCKS - IB + 1});
+  const int most = terms < side_by_side_terms ? 1 : std::min({concurrent_threads(), max_group, NBLOCKS - IB + 1});
   int count = 1;
   for (; count < most; ++count) {
     const std::int32_t b = IB + count;

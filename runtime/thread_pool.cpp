@@ -11,6 +11,8 @@
 #include <new>
 #include <thread>
 
+#include <sys/mman.h>
+
 #if defined(__aarch64__)
 #include <arm_acle.h>
 #endif
@@ -79,12 +81,21 @@ constexpr int generation_shift = 32;
 std::uint64_t generation_of(std::uint64_t word) { return word >> generation_shift; }
 bool is_open(std::uint64_t word) { return (word & open_bit) != 0; }
 
+class Pool;
+// The pool once it exists, for let_helpers_go: memory refused while the
+// pool is being made has no helpers to let go, and must not make it again.
+std::atomic<Pool*> made_pool{nullptr};
+
 class Pool {
  public:
-  Pool() : wanted_(runtime::default_thread_count()) { set_limits(wanted_); }
+  Pool() : wanted_(runtime::default_thread_count()) {
+    set_limits(wanted_);
+    made_pool.store(this, std::memory_order_release);
+  }
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
   ~Pool() {
+    made_pool.store(nullptr, std::memory_order_release);
     std::lock_guard submit(submit_);
     stop_workers();
   }
@@ -257,9 +268,7 @@ class Pool {
     if (helpers == 0) return;
     // A platform that refuses a thread, or the memory for it or its stacks,
     // leaves fewer helpers; the tasks and their results stay the same.
-    workers_.reset(new (std::nothrow) Worker[helpers]);
-    sleepers_.reset(new (std::nothrow) Worker*[helpers]);
-    if (!workers_ || !sleepers_) return;
+    if (!map_workers(helpers)) return;
     int started = 0;
     for (std::size_t i = 0; i < helpers; ++i) {
       workers_[i].pool = this;
@@ -270,6 +279,30 @@ class Pool {
     std::lock_guard lock(mutex_);
     helpers_ = started;
     concurrent_.store(std::min(started + 1, run_limit_), std::memory_order_relaxed);
+  }
+
+  // The helpers' records and the stack of sleeping ones live in a mapping
+  // of their own, not on the heap: letting the helpers go then leaves the
+  // heap as a run on one thread has it, with no holes where they were,
+  // which could make the run's arrays need more than on one thread.
+  bool map_workers(std::size_t helpers) {
+    const std::size_t bytes = helpers * (sizeof(Worker) + sizeof(Worker*));
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return false;
+    workers_ = static_cast<Worker*>(memory);
+    for (std::size_t i = 0; i < helpers; ++i) new (&workers_[i]) Worker();
+    sleepers_ = reinterpret_cast<Worker**>(workers_ + helpers);
+    mapped_helpers_ = helpers;
+    return true;
+  }
+
+  void unmap_workers() {
+    if (workers_ == nullptr) return;
+    for (std::size_t i = 0; i < mapped_helpers_; ++i) workers_[i].~Worker();
+    ::munmap(workers_, mapped_helpers_ * (sizeof(Worker) + sizeof(Worker*)));
+    workers_ = nullptr;
+    sleepers_ = nullptr;
+    mapped_helpers_ = 0;
   }
 
   static void run_worker(void* argument) {
@@ -288,8 +321,7 @@ class Pool {
       helpers = helpers_;
     }
     for (int i = 0; i < helpers; ++i) workers_[static_cast<std::size_t>(i)].thread.join();
-    workers_.reset();
-    sleepers_.reset();
+    unmap_workers();
     workers_tried_ = false;
     std::lock_guard lock(mutex_);
     helpers_ = 0;
@@ -378,7 +410,8 @@ class Pool {
   int spin_limit_ = 0;  // the helpers that may spin while they wait
   bool watch_ = false;  // the limit leaves threads out: a sleeping helper watches for stalls
   std::atomic<int> concurrent_{1};
-  std::unique_ptr<Worker[]> workers_;
+  Worker* workers_ = nullptr;  // mapped_helpers_ of them, started or not
+  std::size_t mapped_helpers_ = 0;
   bool workers_tried_ = false;  // start_workers has run for this thread count
   std::uint64_t generation_ = 0;
 
@@ -398,7 +431,7 @@ class Pool {
   int helpers_ = 0;               // helpers started (submit_ and mutex_ to change)
   std::atomic<bool> stop_{false};
   std::atomic<int> spinning_{0};        // helpers spinning for the next job
-  std::unique_ptr<Worker*[]> sleepers_;  // the helpers asleep, a stack
+  Worker** sleepers_ = nullptr;    // the helpers asleep, a stack
   int sleeping_ = 0;
   std::uint64_t watched_generation_ = 0;  // the watcher's last look
   std::size_t watched_next_ = 0;
@@ -417,7 +450,10 @@ int thread_count() { return pool().thread_count(); }
 
 int concurrent_threads() { return pool().concurrent_threads(); }
 
-bool let_helpers_go() { return pool().let_helpers_go(); }
+bool let_helpers_go() {
+  Pool* made = made_pool.load(std::memory_order_acquire);
+  return made != nullptr && made->let_helpers_go();
+}
 
 void wait_for_progress(int& progress, int value) {
   const std::atomic_ref<int> done(progress);

@@ -590,6 +590,38 @@ TEST(Fault, HelperThreadsTakeLittleAddressSpace) {
   }
 }
 
+// A run that succeeds on one thread succeeds on more under the same
+// address-space limit, with the same bytes: helpers whose stacks take the
+// space that the matrices (line 13) or a block's arrays (line 60) need are
+// let go, and the arrays asked for once more. With one block, whose arrays
+// are the run's largest, a few helpers meet the limit at the block; with
+// three blocks, or many helpers, at the matrices.
+TEST(Fault, MoreThreadsNeedNoMoreAddressSpace) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  const int n = 300;
+  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
+  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
+  const std::string scr = scr_file(n, matrix);
+  for (const char* blocks : {"1\n", "3\n"}) {
+    const AddressSpace one(scr, blocks, 1);
+    const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
+    const ChildResult alone = one.run(least);
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    const std::string eigenvalues = read_file(one.dir() / "C.SCR.TXT");
+    for (const int threads : {2, 3, 8, 64}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, blocks " + blocks);
+      const AddressSpace more(scr, blocks, threads);
+      const ChildResult r = more.run(least);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, alone.out);
+      EXPECT_EQ(read_file(more.dir() / "C.SCR.TXT"), eigenvalues);
+    }
+  }
+}
+
 // Under a stack limit smaller than a tile of a block product, the main
 // thread overflows in its first tile, while a helper's own stack holds its
 // tiles and a fault of its own would be reported all the same: every run
