@@ -36,8 +36,9 @@ constexpr auto spin_time = std::chrono::microseconds(50);
 // job may use every thread.
 constexpr auto stall_time = std::chrono::milliseconds(20);
 
-// True on a thread while it runs tasks of a job; a nested parallel_for then
-// runs inline instead of waiting for a pool that is busy with its parent.
+// True on a thread while it runs tasks of a job (or, submitting it, waits
+// for its end); a nested parallel_for then runs inline instead of waiting
+// for a pool that is busy with its parent, and let_helpers_go does nothing.
 thread_local bool running_tasks = false;
 
 // The processor's hint that the thread is waiting in a loop: it lets a
@@ -139,10 +140,10 @@ class Pool {
       return run_inline(count, function, context);
     }
     publish(count, function, context);
-    running_tasks = true;
+    running_tasks = true;  // until the job ends: the caller holds submit_
     drain(function, context, count);
-    running_tasks = false;
     close_job();
+    running_tasks = false;
   }
 
  private:
