@@ -555,6 +555,14 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
 }
 
+// Nearly diagonal: the direct solve has full work for the helpers, and the
+// sweeps end after two.
+std::string nearly_diagonal_scr(int n) {
+  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
+  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
+  return scr_file(n, matrix);
+}
+
 // Helper threads take address space for their stacks: a small fixed amount
 // each, whatever the stack limit, taken as the run starts. Two threads then
 // need hardly more than one, and a run that succeeds under a limit succeeds
@@ -565,12 +573,7 @@ TEST(Fault, HelperThreadsTakeLittleAddressSpace) {
   GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
 #endif
   if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
-  // Nearly diagonal: the direct solve has full work for the helper, and the
-  // sweeps end after two.
-  const int n = 300;
-  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
-  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
-  const std::string scr = scr_file(n, matrix);
+  const std::string scr = nearly_diagonal_scr(300);
   const AddressSpace one(scr, "3\n", 1), two(scr, "3\n", 2);
   const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
   const std::string plain = one.run(least).out;
@@ -601,10 +604,7 @@ TEST(Fault, MoreThreadsNeedNoMoreAddressSpace) {
   GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
 #endif
   if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
-  const int n = 300;
-  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
-  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
-  const std::string scr = scr_file(n, matrix);
+  const std::string scr = nearly_diagonal_scr(300);
   for (const char* blocks : {"1\n", "3\n"}) {
     const AddressSpace one(scr, blocks, 1);
     const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
