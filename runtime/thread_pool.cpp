@@ -13,7 +13,7 @@
 
 #include <sys/mman.h>
 
-#if defined(__aarch64__)
+#if defined(__aarch64__) && defined(__clang__)
 #include <arm_acle.h>
 #endif
 
@@ -42,11 +42,12 @@ constexpr auto stall_time = std::chrono::milliseconds(20);
 thread_local bool running_tasks = false;
 
 // The processor's hint that the thread is waiting in a loop: it lets a
-// sibling hardware thread run and saves power. Nothing where there is none.
+// sibling hardware thread run and saves power. Nothing where the compiler
+// offers none (g++ 12's arm_acle.h has no __yield).
 void pause_processor() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
-#elif defined(__aarch64__)
+#elif defined(__aarch64__) && defined(__clang__)
   __yield();
 #endif
 }
