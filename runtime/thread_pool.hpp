@@ -25,9 +25,11 @@
 //
 // More threads than processors: the pool keeps every thread it is given, but
 // runs a job's tasks on at most as many threads at once as there are
-// processors (the rest sleep), and only that many wait for work by spinning.
-// Tasks that wait for one another are noticed when none of them finishes for
-// a while (stall_time in thread_pool.cpp); then every thread takes a task.
+// processors (the caller included; the other helpers sleep), and only
+// processors - 1 helpers spin while they wait for work. Tasks that wait on
+// later ones are noticed when no task is claimed for a while though tasks
+// are left (stall_time in thread_pool.cpp); then a helper is woken for every
+// task left.
 #include <cstddef>
 #include <type_traits>
 #include <utility>
