@@ -3,8 +3,10 @@
 // runner) on a matrix written to A.SCR in a directory of its own, and
 // measures its wall time, processor time and peak resident memory.
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/record_format.hpp"
@@ -15,7 +17,8 @@ namespace blockeig::bench {
 // Writes A.SCR; returns false on failure.
 inline bool write_record_file(const std::string& path, int n, const std::vector<double>& a) {
   testing::write_file(path, io::matrix_file_bytes(n, a));
-  return std::filesystem::file_size(path) == 16 + 8 * a.size() + 8;
+  // Two records, each between 4-byte length markers: N, then the matrix.
+  return std::filesystem::file_size(path) == (4 + 4 + 4) + (4 + 8 * a.size() + 4);
 }
 
 struct ProgramRun {
@@ -30,10 +33,12 @@ struct ProgramRun {
 };
 
 // Runs `binary` in `dir` (which holds A.SCR) with BLOCKEIG_THREADS=threads,
-// the progress display off, no other setting and `input` on standard input.
+// the progress display off, no other setting and `input` on standard input;
+// `before_exec` runs in the child (an affinity mask, a limit).
 inline ProgramRun run_program(const std::string& binary, const std::string& dir, int threads,
-                              const std::string& input) {
+                              const std::string& input, std::function<void()> before_exec = {}) {
   testing::ChildOptions options;
+  options.before_exec = std::move(before_exec);
   options.directory = dir;
   options.input = input;
   options.environment = {"BLOCKEIG_*", "BLOCKEIG_THREADS=" + std::to_string(threads), "BLOCKEIG_PROGRESS=0"};

@@ -73,15 +73,20 @@ class ProgramBlocks final : public BlockHost {
  public:
   explicit ProgramBlocks(std::int32_t NBLOCKS) : NBLOCKS_(NBLOCKS) {}
 
+  // W comes first: the heap keeps a small block it gets back for the next
+  // request of its size, and W taken between the large arrays would split
+  // the space they leave, so that the next block's could need a whole T more.
   void obtain_work(std::int32_t N, BlockRun& run) override {
+    static constexpr work::Array order[] = {work::W, work::H, work::T, work::U, work::CNEW};
     const auto shapes = block_work_shapes(N, run.block.size);
     at(statement::allocate_block_work);
-    for (std::size_t k = 0; k < work::array_count; ++k) {
+    for (const work::Array k : order) {
       runtime::allocate(arrays_[k], {shapes[k].rows, shapes[k].columns});
       run.arrays[k] = arrays_[k].data();
     }
     at(statement::allocate_tred12_work);
-    if (!run.solver.obtain(run.block.size)) runtime::allocation_failure(ENOMEM);
+    if (!runtime::obtain_or_retry([&] { return run.solver.obtain(run.block.size); }))
+      runtime::allocation_failure(ENOMEM);
     // The products run under the block's own statement, as they do when the
     // solver takes its work only once they are done.
     at(statement::allocate_block_work);

@@ -45,8 +45,8 @@ error; 4 a second failure during a report; 95 processor exception.
 
 Settings (environment):
   BLOCKEIG_CONVERT   native | little_endian | big_endian | swap  (A.SCR byte order)
-  BLOCKEIG_THREADS   threads for the large loops (default: number of cores);
-                     results are the same for every count
+  BLOCKEIG_THREADS   threads for the large loops (default: one per processor
+                     the run is given); results are the same for every count
   BLOCKEIG_PROGRESS  0 turns off the progress line shown on a terminal
   BLOCKEIG_RESULTS   FILE: also write every number at full precision to FILE,
                      a JSON document replaced after each phase and sweep

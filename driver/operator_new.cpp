@@ -1,7 +1,8 @@
 // The program's operator new and delete. Memory that the platform refuses
 // to the run-time's own structures (unit records, lines, buffers, the
-// solver's work lists) ends the run with the allocation-failure report at
-// the statement in progress, as a refused ALLOCATE does. A thrown
+// solver's work lists) is asked for once more after the helper threads have
+// gone, and then ends the run with the allocation-failure report at the
+// statement in progress, as a refused ALLOCATE does. A thrown
 // std::bad_alloc cannot carry that: its exception object needs memory of its
 // own, and when the C++ run-time could not set aside its emergency reserve
 // at load time (an address-space limit met that early) the throw itself ends
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "runtime/allocate.hpp"
 #include "runtime/report.hpp"
 
 namespace {
@@ -25,13 +27,13 @@ void* obtain_aligned_or_null(std::size_t size, std::align_val_t alignment) noexc
 }
 
 void* obtain(std::size_t size) {
-  void* block = obtain_or_null(size);
+  void* block = blockeig::runtime::obtain_or_retry([size] { return obtain_or_null(size); });
   if (block == nullptr) blockeig::runtime::allocation_failure(ENOMEM);
   return block;
 }
 
 void* obtain_aligned(std::size_t size, std::align_val_t alignment) {
-  void* block = obtain_aligned_or_null(size, alignment);
+  void* block = blockeig::runtime::obtain_or_retry([=] { return obtain_aligned_or_null(size, alignment); });
   if (block == nullptr) blockeig::runtime::allocation_failure(ENOMEM);
   return block;
 }

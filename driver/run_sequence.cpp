@@ -37,7 +37,7 @@ constexpr std::int64_t console = io::stdout_unit;
 void solve_directly(std::int32_t N, const double* A, double* C, double* E, std::int32_t& IERR) {
   at(statement::allocate_tred12_work);
   Tred12Work work;
-  if (!work.obtain(N)) runtime::allocation_failure(ENOMEM);
+  if (!runtime::obtain_or_retry([&] { return work.obtain(N); })) runtime::allocation_failure(ENOMEM);
   direct_solve({A, N, 1, N}, C, E, IERR, work, /*vectors=*/false);
 }
 

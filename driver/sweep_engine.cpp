@@ -60,7 +60,7 @@ int form_group(const Layout& layout, std::int32_t IB, BlockHost& host, BlockRun*
   host.obtain_work(layout.N, group[0]);
   const double terms = static_cast<double>(layout.N) * layout.N * group[0].block.size;
   const int most =
-      terms < side_by_side_terms ? 1 : std::min({thread_count(), max_group, layout.NBLOCKS - IB + 1});
+      terms < side_by_side_terms ? 1 : std::min({concurrent_threads(), max_group, layout.NBLOCKS - IB + 1});
   int count = 1;
   for (; count < most; ++count) {
     BlockRun& run = group[count];

@@ -185,7 +185,7 @@ void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_
 // several tasks.
 std::size_t group_width(std::size_t rows, std::size_t cols) {
   const std::size_t row_blocks = (rows + block_rows - 1) / block_rows;
-  const std::size_t wanted_tasks = 8 * static_cast<std::size_t>(thread_count());
+  const std::size_t wanted_tasks = 8 * static_cast<std::size_t>(concurrent_threads());
   std::size_t width = std::min(cols, group_cols);
   while (width > min_group_cols && row_blocks * ((cols + width - 1) / width) < wanted_tasks) width = (width + 1) / 2;
   return width;

@@ -5,9 +5,7 @@
 #include "eigen/householder_kernels.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
-#include <thread>
 
 #include "runtime/thread_pool.hpp"
 
@@ -147,19 +145,6 @@ void update_columns_tile(MatrixView<double> z, int l, const double* u, const dou
 // and chunks of 64 rows, and 1.8 for the two separate passes.
 constexpr int band_width = 64;
 constexpr int chunk_rows = 128;
-
-// Waits until the band before has finished every row up to `row`.
-void wait_for_rows(int* progress, int row) {
-  const std::atomic_ref<int> done(*progress);
-  for (int spins = 0; done.load(std::memory_order_acquire) < row; ++spins) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-    if (spins % 64 == 63) std::this_thread::yield();
-  }
-}
-
-void publish_rows(int* progress, int row) { std::atomic_ref<int>(*progress).store(row, std::memory_order_release); }
 
 // Rows r0..r1 of columns k0..k1 (one-based, k0 <= r1): the update.
 void update_chunk(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
@@ -325,11 +310,12 @@ void update_and_reflect(MatrixView<double> z, int l, const double* u, const doub
     for (int r0 = k0; r0 <= l; r0 += chunk_rows) {
       const int r1 = std::min(l, r0 + chunk_rows - 1);
       update_chunk(z, k0, k1, r0, r1, u, e, g);
-      if (b > 0) wait_for_rows(&progress[b - 1], r1);
+      // The band before was claimed before this one, so it is running.
+      if (b > 0) wait_for_progress(progress[b - 1], r1);
       for (int t0 = k0; t0 <= k1 && t0 <= r1; t0 += tile)
         reflect_chunk(MatrixView<const double>{z.base, z.n}, t0, std::min(k1, t0 + tile - 1), r0, r1, v, g2,
                       acc + (t0 - k0));
-      publish_rows(&progress[b], r1);
+      publish_progress(progress[b], r1);
     }
     for (int k = k0; k <= k1; ++k) g2[k - 1] = acc[k - k0];
   });

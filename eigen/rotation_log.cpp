@@ -85,7 +85,7 @@ void RotationLog::apply_to_rows(MatrixView<double> z, int first_row, int rows) c
 
 void RotationLog::flush(MatrixView<double> z) {
   if (sweep_count_ == 0) return;
-  const int rows = panel_rows(n_, thread_count());
+  const int rows = panel_rows(n_, concurrent_threads());
   const int panels = (n_ + rows - 1) / rows;
   parallel_for(static_cast<std::size_t>(panels), [&](std::size_t p) {
     const int first = 1 + static_cast<int>(p) * rows;

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "io/record_format.hpp"
+#include "runtime/allocate.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/report.hpp"
 
@@ -27,7 +28,8 @@ namespace {
 void reserve_record(Unit& unit, std::int64_t needed) {
   if (needed <= unit.record_capacity && unit.record_buffer) return;
   const std::int64_t capacity = record_buffer_growth(unit.record_capacity, needed, unit.recl);
-  std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<std::size_t>(capacity) + marker_size]);
+  std::unique_ptr<char[]> grown(runtime::obtain_or_retry(
+      [capacity] { return new (std::nothrow) char[static_cast<std::size_t>(capacity) + marker_size]; }));
   if (!grown) allocation_failure(ENOMEM);
   if (unit.record_buffer) std::memcpy(grown.get(), unit.record_buffer.get(), static_cast<std::size_t>(unit.record_capacity));
   unit.record_buffer = std::move(grown);

@@ -33,9 +33,7 @@ int checked_threads(int threads) {
   if (threads < 0 || threads > runtime::max_threads)
     throw Error(Errc::bad_thread_count, "thread count " + std::to_string(threads) + " is not from 0 (one per core) to " +
                                             std::to_string(runtime::max_threads));
-  if (threads > 0) return threads;
-  const int cores = default_thread_count();
-  return cores < runtime::max_threads ? cores : runtime::max_threads;
+  return threads > 0 ? threads : runtime::default_thread_count();
 }
 
 }  // namespace

@@ -26,8 +26,10 @@ void* allocate_block(std::int64_t bytes) {
   // An empty array still gets a block of its own: malloc(0) may return null,
   // which would read as a refusal.
   const std::size_t request = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
-  errno = 0;
-  void* block = std::malloc(request);
+  void* block = obtain_or_retry([request] {
+    errno = 0;
+    return std::malloc(request);
+  });
   if (block == nullptr) allocation_failure(errno != 0 ? errno : ENOMEM);
   return block;
 }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "runtime/thread_pool.hpp"
+
 namespace blockeig::runtime {
 
 inline constexpr std::uint64_t max_allocation_bytes = 4'294'967'295u;
@@ -19,8 +21,21 @@ inline constexpr std::uint64_t max_allocation_bytes = 4'294'967'295u;
 // check fails. Extents of 0 or less give 0.
 std::int64_t allocation_size(std::size_t element_size, std::initializer_list<std::int64_t> extents);
 
-// Obtains `bytes` bytes (0 allowed); never returns on failure. `bytes` comes
-// from allocation_size.
+// Asks `obtain()` for memory the run cannot go on without (it returns a
+// pointer, or whether it got what it asked for). When the platform refuses
+// it, the thread pool's helpers are let go, their stacks with them, and it
+// is asked once more: a run that fits on one thread then fits on any number
+// (each helper reserves about 700 KiB of address space). The run goes on on
+// the calling thread with the same results.
+template <class Obtain>
+auto obtain_or_retry(Obtain&& obtain) {
+  auto got = obtain();
+  if (!got && let_helpers_go()) got = obtain();
+  return got;
+}
+
+// Obtains `bytes` bytes (0 allowed), through obtain_or_retry; never returns
+// on failure. `bytes` comes from allocation_size.
 void* allocate_block(std::int64_t bytes);
 // Releases a block obtained from allocate_block.
 void release_block(void* block);

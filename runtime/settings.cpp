@@ -3,7 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
-#include <thread>
+
+#include "runtime/processors.hpp"
 
 #include "runtime/printable.hpp"
 
@@ -44,9 +45,17 @@ std::string refusal(std::string_view name, std::string_view value, std::string_v
   return std::string(name) + "=" + printable(value, echo_limit) + " is not " + std::string(what);
 }
 
-int default_threads() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores < max_threads ? cores : max_threads);
+// The default thread count and where it came from, as --settings shows it.
+struct DefaultThreads {
+  int count;
+  std::string source;
+};
+
+DefaultThreads default_threads() {
+  const Processors processors = available_processors();
+  std::string source = "default: " + std::string(processors.source);
+  if (processors.count <= max_threads) return {processors.count, source};
+  return {max_threads, source + ", at most " + std::to_string(max_threads)};
 }
 
 std::string load_convert() {
@@ -68,8 +77,9 @@ std::string load_convert() {
 std::string load_threads() {
   const char* value = environment("BLOCKEIG_THREADS");
   if (value == nullptr) {
-    current.threads = default_threads();
-    reports.push_back({"BLOCKEIG_THREADS", std::to_string(current.threads), "default"});
+    const DefaultThreads threads = default_threads();
+    current.threads = threads.count;
+    reports.push_back({"BLOCKEIG_THREADS", std::to_string(threads.count), threads.source});
     return {};
   }
   const std::string_view text(value);
@@ -128,6 +138,8 @@ std::string load_checkpoint_seconds() {
 }
 
 }  // namespace
+
+int default_thread_count() { return default_threads().count; }
 
 std::string load_settings(std::span<const CommandLineSetting> from_command_line) {
   current = Settings{};

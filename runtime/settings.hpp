@@ -5,8 +5,8 @@
 //                      byte order of every unformatted unit (default native,
 //                      which is little-endian here)
 //   BLOCKEIG_THREADS   number of threads for the O(n^3) loops, 1 to
-//                      max_threads (default: the number of cores, at most
-//                      max_threads); a run uses exactly that many
+//                      max_threads (default: default_thread_count()); a run
+//                      uses exactly that many
 //   BLOCKEIG_PROGRESS  0 turns the progress display on a terminal off
 //                      (default 1)
 //   BLOCKEIG_RESULTS   the results file to write beside the normal output
@@ -27,6 +27,11 @@ namespace blockeig::runtime {
 // The largest BLOCKEIG_THREADS accepted. The thread pool has no limit of its
 // own: a run uses the count its settings report.
 inline constexpr int max_threads = 1024;
+
+// The thread count when none is set: one per processor this process is
+// given (available_processors), at most max_threads. The thread pool starts
+// with it as well.
+int default_thread_count();
 
 enum class Convert { native, little_endian, big_endian, swap };
 // The number of BLOCKEIG_CONVERT's values.
@@ -54,7 +59,8 @@ struct CommandLineSetting {
 struct SettingReport {
   std::string name;
   std::string value;
-  std::string source;  // "command line", "environment" or "default"
+  std::string source;  // "command line", "environment" or "default" (for the
+                       // thread count, "default: " and what decided it)
 };
 
 // Reads the command line's settings and the environment. Returns an empty

@@ -7,22 +7,34 @@
 // Which thread runs which task then changes no bit of any result, and the
 // output is the same for every thread count.
 //
+// Tasks are claimed in ascending order: a thread takes the lowest index that
+// no thread has taken yet, so when task i starts, every task below i has
+// started (or finished) on some thread. A task may therefore wait for tasks
+// of lower index, as long as those do not wait for it (the reduction's
+// wavefront waits on the band before; see wait_for_progress); it must never
+// wait for a task of higher index.
+//
 // The calling thread takes part in the work. With a thread count of 1 every
 // task runs inline on the caller, in ascending order, and no thread is ever
 // started. Worker threads are started by set_thread_count (or, without it,
 // by the first parallel_for that needs them), run each job under the
 // floating-point environment of the thread that submitted it, and are joined
-// when the thread count changes or at exit. Their stacks have a fixed size
-// (runtime::worker_stack_size) whatever the process's stack limit: a task
-// must fit in it.
+// when the thread count changes, when they are let go (let_helpers_go) or at
+// exit. Their stacks have a fixed size (runtime::worker_stack_size) whatever
+// the process's stack limit: a task must fit in it.
+//
+// More threads than processors: the pool keeps every thread it is given, but
+// runs a job's tasks on at most as many threads at once as there are
+// processors (the caller included; the other helpers sleep), and only
+// processors - 1 helpers spin while they wait for work. Tasks that wait on
+// later ones are noticed when no task is claimed for a while though tasks
+// are left (stall_time in thread_pool.cpp); then a helper is woken for every
+// task left.
 #include <cstddef>
 #include <type_traits>
 #include <utility>
 
 namespace blockeig {
-
-// The number of cores the platform reports (at least 1).
-int default_thread_count();
 
 // Sets the number of threads (caller included) used by later parallel_for
 // calls and starts the helper threads. Counts below 1 are taken as 1; there
@@ -31,8 +43,30 @@ int default_thread_count();
 // changes. Must not be called from inside a task.
 void set_thread_count(int count);
 
-// The thread count in effect: default_thread_count() until set.
+// The thread count in effect: runtime::default_thread_count() until set.
 int thread_count();
+
+// The most threads a parallel_for issued now keeps busy at once: 1 inside a
+// task (where it runs inline) or once the helpers have been let go, else the
+// thread count capped by the processors available. For splitting work into
+// tasks; like the thread count, it changes no result.
+int concurrent_threads();
+
+// For a caller whose memory the platform has refused: ends the helper
+// threads and releases their stacks, so that the request can be made again.
+// Later jobs run on the calling thread alone, with the same results; the
+// thread count stays as set. Returns whether any helper was let go. Does
+// nothing (false) inside a task or while another thread's job runs.
+bool let_helpers_go();
+
+// Progress counters between the tasks of one job: a task publishes how far
+// it has got, and a task of higher index waits for it. Both ints must stay
+// where they are until the job ends and be touched only through these.
+// Waits until `progress` is at least `value` (spinning briefly where the
+// pool spins, then asleep).
+void wait_for_progress(int& progress, int value);
+// Sets `progress` to `value` and wakes the tasks waiting for it.
+void publish_progress(int& progress, int value);
 
 namespace detail {
 using task_function = void (*)(void* context, std::size_t index);
@@ -41,10 +75,11 @@ using task_function = void (*)(void* context, std::size_t index);
 void run_tasks(std::size_t count, task_function function, void* context);
 }  // namespace detail
 
-// Calls body(i) exactly once for every i in [0, count), spread over the
-// pool's threads, and returns when every call has returned. A parallel_for
-// issued from inside a task runs inline on that task's thread. The body must
-// not throw (an escaping exception ends the process).
+// Calls body(i) exactly once for every i in [0, count), claimed in ascending
+// order, spread over the pool's threads, and returns when every call has
+// returned. A parallel_for issued from inside a task runs inline on that
+// task's thread. The body must not throw (an escaping exception ends the
+// process).
 template <class Body>
 void parallel_for(std::size_t count, Body&& body) {
   using Stored = std::remove_reference_t<Body>;

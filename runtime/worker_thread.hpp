@@ -14,7 +14,13 @@ namespace blockeig::runtime {
 // whole block solve run as one task. The platform's default, RLIMIT_STACK
 // (commonly 8 MiB, 32 MiB when unlimited), would reserve address space that
 // the matrices need; a small RLIMIT_STACK would not hold the task.
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer keeps its state of a thread in the thread's static TLS,
+// at the top of its stack, and refuses a smaller stack.
+inline constexpr std::size_t worker_stack_size = 4 * 1024 * 1024;
+#else
 inline constexpr std::size_t worker_stack_size = 512 * 1024;
+#endif
 // Unmapped space below the stack, larger than any frame of the program, so
 // that no frame can reach past it into other memory.
 inline constexpr std::size_t worker_guard_size = 128 * 1024;

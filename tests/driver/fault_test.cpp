@@ -556,6 +556,14 @@ TEST(Fault, AllocationsRefusedByThePlatform) {
   EXPECT_EQ(std::count(eigenvalues.begin(), eigenvalues.end(), '\n'), n);
 }
 
+// Nearly diagonal: the direct solve has full work for the helpers, and the
+// sweeps end after two.
+std::string nearly_diagonal_scr(int n) {
+  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
+  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
+  return scr_file(n, matrix);
+}
+
 // Helper threads take address space for their stacks: a small fixed amount
 // each, whatever the stack limit, taken as the run starts. Two threads then
 // need hardly more than one, and a run that succeeds under a limit succeeds
@@ -566,12 +574,7 @@ TEST(Fault, HelperThreadsTakeLittleAddressSpace) {
   GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
 #endif
   if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
-  // Nearly diagonal: the direct solve has full work for the helper, and the
-  // sweeps end after two.
-  const int n = 300;
-  std::vector<double> matrix(static_cast<std::size_t>(n) * n, 1.0e-4);
-  for (int i = 0; i < n; ++i) matrix[static_cast<std::size_t>(i) * (n + 1)] = i + 1;
-  const std::string scr = scr_file(n, matrix);
+  const std::string scr = nearly_diagonal_scr(300);
   const AddressSpace one(scr, "3\n", 1), two(scr, "3\n", 2);
   const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
   const std::string plain = one.run(least).out;
@@ -588,6 +591,35 @@ TEST(Fault, HelperThreadsTakeLittleAddressSpace) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(succeeded) << "failed under a larger limit than one it succeeded under";
     EXPECT_LT(limit, least + helper_allowance) << "the helper takes more than its stacks";
+  }
+}
+
+// A run that succeeds on one thread succeeds on more under the same
+// address-space limit, with the same bytes: helpers whose stacks take the
+// space that the matrices (line 13) or a block's arrays (line 60) need are
+// let go, and the arrays asked for once more. With one block, whose arrays
+// are the run's largest, a few helpers meet the limit at the block; with
+// three blocks, or many helpers, at the matrices.
+TEST(Fault, MoreThreadsNeedNoMoreAddressSpace) {
+#ifdef BLOCKEIG_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: an address-space limit cannot be applied";
+#endif
+  if (running_under_valgrind()) GTEST_SKIP() << "valgrind needs the address space itself";
+  const std::string scr = nearly_diagonal_scr(300);
+  for (const char* blocks : {"1\n", "3\n"}) {
+    const AddressSpace one(scr, blocks, 1);
+    const rlim_t least = one.smallest([](const ChildResult& r) { return r.status == 0; });
+    const ChildResult alone = one.run(least);
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    const std::string eigenvalues = read_file(one.dir() / "C.SCR.TXT");
+    for (const int threads : {2, 3, 8, 64}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, blocks " + blocks);
+      const AddressSpace more(scr, blocks, threads);
+      const ChildResult r = more.run(least);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, alone.out);
+      EXPECT_EQ(read_file(more.dir() / "C.SCR.TXT"), eigenvalues);
+    }
   }
 }
 

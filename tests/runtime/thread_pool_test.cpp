@@ -107,7 +107,80 @@ TEST_F(ThreadPool, CountIsClampedAndKept) {
     set_thread_count(c.requested);
     EXPECT_EQ(thread_count(), c.expected) << "requested " << c.requested;
   }
-  EXPECT_GE(default_thread_count(), 1);
+  EXPECT_GE(runtime::default_thread_count(), 1);
+}
+
+// Tasks are claimed in ascending order, so a task may wait for the tasks
+// below it, as the reduction's bands wait on the band before: the chain
+// completes on any number of threads, fewer or more than the tasks or the
+// processors. Claimed in another order, some task would wait for one that
+// no thread is free to start (here: until the deadline, and give up).
+TEST_F(ThreadPool, ATaskMayWaitForTheTasksBelowIt) {
+  for (int threads : {2, 3, 7, 64}) {
+    set_thread_count(threads);
+    for (std::size_t count : {std::size_t{2}, std::size_t{9}, std::size_t{200}}) {
+      std::vector<std::atomic<bool>> finished(count);
+      std::atomic<int> gave_up{0};
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      parallel_for(count, [&](std::size_t i) {
+        while (i > 0 && !finished[i - 1].load(std::memory_order_acquire)) {
+          if (std::chrono::steady_clock::now() > deadline) {
+            gave_up.fetch_add(1);
+            break;
+          }
+          std::this_thread::yield();
+        }
+        finished[i].store(true, std::memory_order_release);
+      });
+      EXPECT_EQ(gave_up.load(), 0) << "threads " << threads << ", count " << count;
+    }
+  }
+}
+
+// The progress counters that such tasks share: a waiter goes on only once
+// the task below has published enough.
+TEST_F(ThreadPool, ProgressCountersHandOverInOrder) {
+  set_thread_count(3);
+  constexpr int tasks = 6, steps = 500;
+  std::vector<int> progress(tasks, 0);
+  std::atomic<int> early{0};
+  parallel_for(tasks, [&](std::size_t t) {
+    for (int step = 1; step <= steps; ++step) {
+      if (t > 0) {
+        wait_for_progress(progress[t - 1], step);
+        if (std::atomic_ref<int>(progress[t - 1]).load(std::memory_order_acquire) < step) early.fetch_add(1);
+      }
+      publish_progress(progress[t], step);
+    }
+  });
+  EXPECT_EQ(early.load(), 0);
+  EXPECT_EQ(std::count(progress.begin(), progress.end(), steps), tasks);
+}
+
+// Memory refused to the caller: the helpers go, their stacks with them, and
+// the pool goes on with the caller alone, visiting every index, until the
+// thread count is set anew.
+TEST_F(ThreadPool, HelpersLetGoLeaveTheCallerAlone) {
+  set_thread_count(4);
+  bool inside = true;
+  parallel_for(2, [&](std::size_t) { inside = inside && !let_helpers_go(); });
+  EXPECT_TRUE(inside) << "let go from inside a task";
+  EXPECT_TRUE(let_helpers_go());
+  EXPECT_FALSE(let_helpers_go()) << "no helper left to let go";
+  EXPECT_EQ(thread_count(), 4);
+  EXPECT_EQ(concurrent_threads(), 1);
+  set_thread_count(4);  // the same count starts none again
+  const auto caller = std::this_thread::get_id();
+  std::vector<int> visits(100, 0);
+  bool elsewhere = false;
+  parallel_for(visits.size(), [&](std::size_t i) {
+    ++visits[i];
+    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+  });
+  EXPECT_EQ(std::count(visits.begin(), visits.end(), 1), 100);
+  EXPECT_FALSE(elsewhere);
+  set_thread_count(2);
+  EXPECT_EQ(concurrent_threads(), std::min(2, runtime::default_thread_count()));
 }
 
 // The largest count the settings accept, handed to the pool as main does:
