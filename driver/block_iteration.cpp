@@ -302,7 +302,7 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
       IB += solve_group(basis, ITER, IB, NBLOCKS, BDIM.data(), BSTART.data(), IERR);
     at(statement::allocate_reporder2_buffer);
     reporder2(N, E.data(), C.data(), NBLOCKS, BSTART.data());
-    DELTA = std::fabs(static_cast<ext>(E[0]) - static_cast<ext>(EPREV));
+    DELTA = static_cast<double>(fabs(static_cast<ext>(E[0]) - static_cast<ext>(EPREV)));
     at(statement::write_sweep_line);
     io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
     EPREV = E[0];

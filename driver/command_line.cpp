@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eigen/extended.hpp"
 #include "io/statements.hpp"
 #include "runtime/settings.hpp"
 
@@ -113,7 +114,10 @@ CommandLine read_command_line(int argc, const char* const* argv) {
 
 void print_help() { io::write_standard_output(help_text); }
 
-void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
+void print_version() {
+  io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
+                            " extended arithmetic)\n");
+}
 
 void print_settings() {
   const std::vector<runtime::SettingReport> settings = runtime::describe_settings();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "eigen/extended.hpp"
+
 namespace blockeig {
 
 namespace {
@@ -172,6 +174,8 @@ void ResultsFile::begin(std::string_view version, int threads, std::string_view 
   append_integer(text, format_version);
   text += ",\n \"program\": {\"name\": \"blockeig\", \"version\": ";
   append_string(text, version);
+  text += ", \"arithmetic\": ";
+  append_string(text, extended_arithmetic);
   text += "},\n \"settings\": {\"threads\": ";
   append_integer(text, threads);
   text += ", \"byte_order\": ";

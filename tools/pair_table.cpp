@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "eigen/extended.hpp"
 #include "tools/text_scan.hpp"
 
 namespace scrtool {
@@ -9,7 +10,7 @@ namespace scrtool {
 namespace {
 
 double signed_difference(const RankPair& p) {
-  return static_cast<double>(static_cast<long double>(p.block) - static_cast<long double>(p.direct));
+  return static_cast<double>(blockeig::ext(p.block) - blockeig::ext(p.direct));
 }
 
 // Right-justified in `width` (the shortest form of a double has at most 24

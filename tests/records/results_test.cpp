@@ -97,6 +97,7 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
                     const TempDir& dir) {
   EXPECT_EQ(d["format"], 1);
   EXPECT_EQ(d["program"]["name"], "blockeig");
+  EXPECT_EQ(d["program"]["arithmetic"], std::string(extended_arithmetic));
   EXPECT_EQ(d["state"], "finished");
   EXPECT_EQ(d["input"]["N"], n);
   EXPECT_EQ(d["input"]["bytes"], 8 * n * n + 20);
