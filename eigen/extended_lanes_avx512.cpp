@@ -21,12 +21,12 @@ struct Isa {
   LANES_TARGET static bool any(i m) { return _mm512_movepi64_mask((__m512i)m) != 0; }
   // The sum rounded toward zero never crosses a power of two upward.
   LANES_TARGET static u binade(d hi, d lo) {
-    return (u)_mm512_add_round_pd(hi, lo, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC) & 0x7ff0'0000'0000'0000;
+    return (u)_mm512_maskz_add_round_pd(0xff, hi, lo, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC) & 0x7ff0'0000'0000'0000;
   }
   // p[0], p[stride], ..., p[7 * stride].
   LANES_TARGET static d gather(const double* p, long stride) {
     const __m512i index = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(stride));
-    return (d)_mm512_i64gather_pd(index, p, 8);
+    return (d)_mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xff, index, p, 8);
   }
 };
 
