@@ -7,7 +7,6 @@
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE)
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 
 #include "eigen/extended_lanes.hpp"

@@ -39,9 +39,9 @@ struct Kernels {
   // old values on the right), each rounded to double once.
   void (*rotate)(double* zi, double* zj, int rows, SoftExt c, SoftExt s);
   // The Householder kernels of eigen/extended_kernels.hpp, same arguments.
-  // Those that return bool return false, having changed nothing, when an
-  // operand or a sum is outside the lanes' range; the caller then runs the
-  // plain loops.
+  // Those that return bool return false when an operand or a sum is outside
+  // the lanes' range, having changed nothing the plain loops, which the
+  // caller then runs, do not form again.
   bool (*product_sums)(MatrixView<const double> z, int l, const double* u, int first, int last, SoftExt* g);
   void (*update_chunk)(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
                        const SoftExt* g);

@@ -8,6 +8,7 @@
 //   gather(p, s)   p[0], p[s], p[2s], ... in the lanes
 //   binade(h, l)   the exponent field (in place, as bits) of the binade of
 //                  the exact value h + l, h its rounding to double
+//   magnitude(u x) |x| of x taken as a signed integer (2^63 for -2^63)
 // Everything below has internal linkage in that unit.
 
 // Deliberately without an include guard: included once by each
@@ -112,9 +113,9 @@ LANES_INLINE Pair accumulate(Pair s, Pair p, i& gap) {
   const d r = y + (s.lo + p.lo);
   const d h = x + r;
   const d l = r - (h - x);
-  const i distance = (i)((bits(s.hi) << 1) - (bits(p.hi) << 1));
-  constexpr std::int64_t binade = std::int64_t{1} << 53;
-  gap |= (~(distance - 40 * binade) & (distance - 69 * binade)) | (~(distance + 69 * binade) & (distance + 40 * binade));
+  const u distance = Isa::magnitude((bits(s.hi) << 1) - (bits(p.hi) << 1));
+  constexpr std::uint64_t binade = std::uint64_t{1} << 53;
+  gap |= (i)(~(distance - 40 * binade) & (distance - 69 * binade));
   return {h, round_sum_tail(h, l)};
 }
 
@@ -124,10 +125,11 @@ LANES_INLINE Pair accumulate(Pair s, Pair p, i& gap) {
 // |f| + |g| from every rounding boundary (half the ulp from the rounded
 // value; twice, so that a value just across a power of two still rounds to
 // it).
+template <bool zero_tail_negative = true>
 LANES_INLINE Pair certified(d hi, d lo, d f, d g, i& bad) {
   const u b = binade(hi, lo);
   const d c = rounding_constant(b);
-  const d lr = -((c - lo) - c);
+  const d lr = zero_tail_negative ? -((c - lo) - c) : (lo + c) - c;
   const d half = from_bits(b - (std::uint64_t{64} << 52));
   const d error = magnitude(f) + magnitude(g);
   bad |= ~((magnitude(lo - lr) + 2.5 * error < half) | (error == 0));
@@ -136,7 +138,8 @@ LANES_INLINE Pair certified(d hi, d lo, d f, d g, i& bad) {
 
 // c * a rounded to 64 bits for an extended c and a double a: c.hi * a is
 // p + e and c.lo * a is q + fq exactly, e + q is t + ft exactly, so the
-// product is p + t + ft + fq.
+// product is p + t + ft + fq. Its tail is +0 when zero: a product goes on
+// into a sum.
 LANES_INLINE Pair product(Pair c, d a, i& bad) {
   const d p = c.hi * a;
   const d e = Isa::fms(c.hi, a, p);
@@ -147,7 +150,7 @@ LANES_INLINE Pair product(Pair c, d a, i& bad) {
   d h = p + t;
   const d l = t - (h - p);
   h = t == 0 ? p : h;  // an exact product keeps p's sign, -0 included
-  return certified(h, l, fq, ft, bad);
+  return certified<false>(h, l, fq, ft, bad);
 }
 
 // x + y rounded to 64 bits: the heads, the tails and the heads' error are
@@ -170,6 +173,14 @@ LANES_INLINE d to_double(Pair x) { return x.hi + x.lo; }
 LANES_INLINE i in_range(d x, double low, double high) {
   const d m = magnitude(x);
   return ((m >= low) & (m <= high)) | (m == 0);
+}
+
+// Zero or not below the operands' range, per lane: what the certified
+// operations need of their operands (an overflow turns into an infinity or
+// a NaN, which no certificate passes; an underflow would go unseen).
+LANES_INLINE i not_tiny(d x) {
+  const d m = magnitude(x);
+  return (m >= blockeig::lanes::smallest_operand) | (m == 0);
 }
 
 // An extended scalar as a pair in every lane: its double and the exact rest.
@@ -218,6 +229,7 @@ LANES_TARGET void product_tile(std::size_t len, const double* panel, const doubl
   Pair s[chains];
 #pragma GCC unroll 16
   for (int q = 0; q < chains; ++q) s[q] = {load(hi + q * width), load(lo + q * width)};
+#pragma GCC unroll 2
   for (std::size_t k = 0; k < len; ++k, panel += rows) {
     const d b[2] = {splat(y0[k]), splat(y1[k])};
     d a[row_vectors];
@@ -266,10 +278,9 @@ __attribute__((noinline, cold)) void rotate_exactly(double* zi, double* zj, int 
   }
 }
 
-LANES_TARGET void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c, SoftExt s) {
+LANES_INLINE void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c, SoftExt s) {
   const d a = load(zi), t = load(zj);
-  i bad = ~(in_range(a, blockeig::lanes::smallest_operand, blockeig::lanes::largest_operand) &
-            in_range(t, blockeig::lanes::smallest_operand, blockeig::lanes::largest_operand));
+  i bad = ~(not_tiny(a) & not_tiny(t));
   const Pair j = add(product(sv, a, bad), product(cv, t, bad), bad);
   const Pair k = add(product(cv, a, bad), negated(product(sv, t, bad)), bad);
   if (__builtin_expect(Isa::any(bad), 0)) return rotate_exactly(zi, zj, width, c, s);
@@ -282,6 +293,7 @@ LANES_TARGET void rotate(double* zi, double* zj, int rows, SoftExt c, SoftExt s)
   if (!cs.usable || !ss.usable) return rotate_exactly(zi, zj, rows, c, s);
   const Pair cv{splat(cs.hi), splat(cs.lo)}, sv{splat(ss.hi), splat(ss.lo)};
   int k = 0;
+#pragma GCC unroll 2
   for (; k + width <= rows; k += width) rotate_vector(zi + k, zj + k, cv, sv, c, s);
   if (k == rows) return;
   // The last rows through a whole vector of copies (zeros beside them).
@@ -360,43 +372,78 @@ LANES_INLINE void add_term(Pair& s, d a, d b) {
   s = next;
 }
 
+// p[0], p[stride], ... in the first `count` lanes (at most width), zeros
+// after them.
+LANES_INLINE d lanes_of(const double* p, long stride, int count) {
+  if (count == width) return stride == 1 ? load(p) : Isa::gather(p, stride);
+  double t[width] = {};
+  for (int k = 0; k < count; ++k) t[k] = p[k * stride];
+  return load(t);
+}
+
 LANES_INLINE d lane_index() {
   d v;
   for (int k = 0; k < width; ++k) v[k] = k;
   return v;
 }
 
-// g(j) for rows j = j0..j0+width-1 in the lanes: row part z(j,k), k <= j,
-// then column part z(k,j), k > j, each times u(k), k ascending.
-LANES_TARGET bool product_sums(MatrixView<const double> z, int l, const double* u, int first, int last, SoftExt* g) {
+// g(j) for Q groups of rows j0[q]..j0[q]+width-1 in the lanes, side by side
+// (Q independent sums per term): row part z(j,k), k <= j, then column part
+// z(k,j), k > j, each times u(k), k ascending.
+template <int Q>
+LANES_INLINE void product_sums_of(MatrixView<const double> z, int l, const double* u, const int* j0, Pair* s,
+                                  i& bad) {
   const long n = z.n;
-  i bad{};
-  int j0 = first;
-  for (; j0 + width - 1 <= last; j0 += width) {
-    Pair s{splat(0.0), splat(0.0)};
-    const d rows = lane_index() + static_cast<double>(j0);
-    for (int k = 1; k <= l; ++k) {
+  d rows[Q];
+#pragma GCC unroll 4
+  for (int q = 0; q < Q; ++q) {
+    s[q] = {splat(0.0), splat(0.0)};
+    rows[q] = lane_index() + static_cast<double>(j0[q]);
+  }
+  for (int k = 1; k <= l; ++k) {
+#pragma GCC unroll 4
+    for (int q = 0; q < Q; ++q) {
       d a;
-      if (k < j0) {
-        a = load(&z(j0, k));
-      } else if (k >= j0 + width) {
-        a = Isa::gather(&z(k, j0), n);
+      if (k < j0[q]) {
+        a = load(&z(j0[q], k));
+      } else if (k >= j0[q] + width) {
+        a = Isa::gather(&z(k, j0[q]), n);
       } else {
-        a = rows >= static_cast<double>(k) ? load(&z(j0, k)) : Isa::gather(&z(k, j0), n);
+        a = rows[q] >= static_cast<double>(k) ? load(&z(j0[q], k)) : Isa::gather(&z(k, j0[q]), n);
       }
       bad |= operand_check(a);
-      add_term(s, a, u[k - 1]);
+      add_term(s[q], a, u[k - 1]);
     }
-    if (Isa::any(bad)) return false;
-    double hi[width], lo[width];
-    store(hi, s.hi);
-    store(lo, s.lo);
-    for (int k = 0; k < width; ++k) g[j0 - 1 + k] = from_pair(hi[k], lo[k]);
   }
-  for (; j0 <= last; ++j0) {
+}
+
+LANES_TARGET bool product_sums(MatrixView<const double> z, int l, const double* u, int first, int last, SoftExt* g) {
+  i bad{};
+  int j = first;
+  const auto store_sums = [g](const Pair& s, int j0) {
+    double hi[width], lo[width];
+    std::memcpy(hi, &s.hi, sizeof hi);
+    std::memcpy(lo, &s.lo, sizeof lo);
+    for (int k = 0; k < width; ++k) g[j0 - 1 + k] = from_pair(hi[k], lo[k]);
+  };
+  for (; j + 2 * width - 1 <= last; j += 2 * width) {
+    const int j0[2] = {j, j + width};
+    Pair s[2];
+    product_sums_of<2>(z, l, u, j0, s, bad);
+    if (Isa::any(bad)) return false;
+    store_sums(s[0], j0[0]);
+    store_sums(s[1], j0[1]);
+  }
+  for (; j + width - 1 <= last; j += width) {
+    Pair s[1];
+    product_sums_of<1>(z, l, u, &j, s, bad);
+    if (Isa::any(bad)) return false;
+    store_sums(s[0], j);
+  }
+  for (; j <= last; ++j) {
     SoftExt sum = 0;
-    for (int k = 1; k <= l; ++k) sum += SoftExt(k <= j0 ? z(j0, k) : z(k, j0)) * SoftExt(u[k - 1]);
-    g[j0 - 1] = sum;
+    for (int k = 1; k <= l; ++k) sum += SoftExt(k <= j ? z(j, k) : z(k, j)) * SoftExt(u[k - 1]);
+    g[j - 1] = sum;
   }
   return true;
 }
@@ -412,7 +459,7 @@ __attribute__((noinline, cold)) void update_exactly(double* zv, const double* uj
 LANES_TARGET void update_vector(double* z, const double* uj, double ek, const double* gh, const double* gl,
                                 double uk) {
   const d zv = load(z);
-  i bad = operand_check(zv);
+  i bad = ~not_tiny(zv);
   const Pair first = add({zv, splat(-0.0)}, negated(product(load(uj), splat(ek))), bad);
   const Pair result = add(first, negated(product(Pair{load(gh), load(gl)}, splat(uk), bad)), bad);
   if (__builtin_expect(Isa::any(bad), 0)) {
@@ -487,14 +534,7 @@ LANES_TARGET bool reflect_chunk(MatrixView<const double> z, int k0, int k1, int 
     Pair s{load(rh + (j0 - first_row)), load(rl + (j0 - first_row))};
     const int last = std::min(k1, j0 + rows - 1);
     for (int k = k0; k <= last; ++k) {
-      d a;
-      if (rows == width) {
-        a = load(&z(j0, k));
-      } else {
-        double t[width] = {};
-        for (int r = 0; r < rows; ++r) t[r] = z(j0 + r, k);
-        a = load(t);
-      }
+      d a = lanes_of(&z(j0, k), 1, rows);
       a = (row >= static_cast<double>(k)) & live ? a : 0.0;
       bad |= operand_check(a);
       add_term(s, a, v[k - 1]);
@@ -513,14 +553,7 @@ LANES_TARGET bool reflect_chunk(MatrixView<const double> z, int k0, int k1, int 
     const i live = lane_index() < static_cast<double>(columns);
     Pair s{load(ch + (c0 - k0)), load(cl + (c0 - k0))};
     for (int j = std::max(r0, c0 + 1); j <= r1; ++j) {
-      d a;
-      if (columns == width) {
-        a = Isa::gather(&z(j, c0), n);
-      } else {
-        double t[width] = {};
-        for (int c = 0; c < columns; ++c) t[c] = z(j, c0 + c);
-        a = load(t);
-      }
+      d a = lanes_of(&z(j, c0), n, columns);
       a = (column < static_cast<double>(j)) & live ? a : 0.0;
       bad |= operand_check(a);
       add_term(s, a, v[j - 1]);
@@ -544,63 +577,84 @@ __attribute__((noinline, cold)) void reflect_exactly(double* col, const double* 
 
 LANES_TARGET void reflect_vector(double* col, const double* v, const Pair& g, double gh, double gl) {
   const d zv = load(col);
-  i bad = operand_check(zv);
+  i bad = ~not_tiny(zv);
   const Pair result = add({zv, splat(-0.0)}, negated(product(g, load(v), bad)), bad);
   if (__builtin_expect(Isa::any(bad), 0)) return reflect_exactly(col, v, gh, gl);
   store(col, to_double(result));
 }
 
-LANES_TARGET bool reflect_columns(MatrixView<double> z, int l, const double* v, const double* r, int first, int last) {
+// The sums g = r(1)z(1,j) + ... + r(l)z(l,j) of Q groups of columns
+// c0[q]..c0[q]+count[q]-1 in the lanes, side by side.
+template <int Q>
+LANES_INLINE void reflection_sums(MatrixView<double> z, int l, const double* r, const int* c0, const int* count,
+                                  Pair* s, i* bad) {
   const long n = z.n;
-  for (int k = 0; k < l; ++k)
-    if (!in_lane_operand(v[k]) || !in_lane_operand(r[k])) return false;
-  for (int c0 = first; c0 <= last; c0 += width) {
-    const int columns = std::min(width, last - c0 + 1);
-    i bad{};
-    Pair s{splat(0.0), splat(0.0)};
-    for (int k = 1; k <= l; ++k) {
-      d a;
-      if (columns == width) {
-        a = Isa::gather(&z(k, c0), n);
-      } else {
-        double t[width] = {};
-        for (int c = 0; c < columns; ++c) t[c] = z(k, c0 + c);
-        a = load(t);
-      }
-      bad |= operand_check(a);
-      add_term(s, a, r[k - 1]);
+#pragma GCC unroll 4
+  for (int q = 0; q < Q; ++q) s[q] = {splat(0.0), splat(0.0)};
+  for (int k = 1; k <= l; ++k) {
+#pragma GCC unroll 4
+    for (int q = 0; q < Q; ++q) {
+      const d a = lanes_of(&z(k, c0[q]), n, count[q]);
+      bad[q] |= operand_check(a);
+      add_term(s[q], a, r[k - 1]);
     }
-    double gh[width], gl[width];
-    store(gh, s.hi);
-    store(gl, s.lo);
-    for (int c = 0; c < columns; ++c) {
-      const double m = gh[c] < 0 ? -gh[c] : gh[c];
-      if (!(m == 0 || (m >= blockeig::lanes::smallest_operand && m <= blockeig::lanes::largest_operand)))
-        bad |= ~i{};
-    }
-    if (Isa::any(bad)) {
-      // The sums, or the columns, are beyond the lanes: these columns plainly.
-      for (int c = 0; c < columns; ++c) {
-        double* col = z.column(c0 + c);
-        SoftExt g = 0;
-        for (int k = 0; k < l; ++k) g += SoftExt(r[k]) * SoftExt(col[k]);
-        for (int k = 0; k < l; ++k) col[k] = static_cast<double>(SoftExt(col[k]) - g * SoftExt(v[k]));
-      }
-      continue;
-    }
+  }
+}
+
+// z(k,j) - g v(k) for the columns of one group, their sums g in s.
+LANES_TARGET void reflect_group(MatrixView<double> z, int l, const double* v, const double* r, int c0, int columns,
+                                const Pair& s, i bad) {
+  double gh[width], gl[width];
+  store(gh, s.hi);
+  store(gl, s.lo);
+  for (int c = 0; c < columns; ++c) {
+    const double m = gh[c] < 0 ? -gh[c] : gh[c];
+    if (!(m == 0 || (m >= blockeig::lanes::smallest_operand && m <= blockeig::lanes::largest_operand))) bad |= ~i{};
+  }
+  if (Isa::any(bad)) {
+    // The sums, or the columns, are beyond the lanes: these columns plainly.
     for (int c = 0; c < columns; ++c) {
       double* col = z.column(c0 + c);
-      // The lanes' g holds a 64-bit value exactly; its tail is -0 when zero.
-      const double tail = gl[c] == 0 ? -0.0 : gl[c];
-      const Pair g{splat(gh[c]), splat(tail)};
-      int k = 0;
-      for (; k + width <= l; k += width) reflect_vector(col + k, v + k, g, gh[c], tail);
-      if (k == l) continue;
-      double zt[width] = {}, vt[width] = {};
-      for (int t = k; t < l; ++t) zt[t - k] = col[t], vt[t - k] = v[t];
-      reflect_vector(zt, vt, g, gh[c], tail);
-      for (int t = k; t < l; ++t) col[t] = zt[t - k];
+      SoftExt g = 0;
+      for (int k = 0; k < l; ++k) g += SoftExt(r[k]) * SoftExt(col[k]);
+      for (int k = 0; k < l; ++k) col[k] = static_cast<double>(SoftExt(col[k]) - g * SoftExt(v[k]));
     }
+    return;
+  }
+  for (int c = 0; c < columns; ++c) {
+    double* col = z.column(c0 + c);
+    // The lanes' g holds a 64-bit value exactly; its tail is -0 when zero.
+    const double tail = gl[c] == 0 ? -0.0 : gl[c];
+    const Pair g{splat(gh[c]), splat(tail)};
+    int k = 0;
+    for (; k + width <= l; k += width) reflect_vector(col + k, v + k, g, gh[c], tail);
+    if (k == l) continue;
+    double zt[width] = {}, vt[width] = {};
+    for (int t = k; t < l; ++t) zt[t - k] = col[t], vt[t - k] = v[t];
+    reflect_vector(zt, vt, g, gh[c], tail);
+    for (int t = k; t < l; ++t) col[t] = zt[t - k];
+  }
+}
+
+// Four groups of columns at a time, so that four sums are in flight.
+LANES_TARGET bool reflect_columns(MatrixView<double> z, int l, const double* v, const double* r, int first, int last) {
+  for (int k = 0; k < l; ++k)
+    if (!in_lane_operand(v[k]) || !in_lane_operand(r[k])) return false;
+  for (int c = first; c <= last;) {
+    int c0[4], count[4], groups = 0;
+    for (; groups < 4 && c <= last; ++groups, c += width) {
+      c0[groups] = c;
+      count[groups] = std::min(width, last - c + 1);
+    }
+    Pair s[4];
+    i bad[4] = {};
+    switch (groups) {
+      case 4: reflection_sums<4>(z, l, r, c0, count, s, bad); break;
+      case 3: reflection_sums<3>(z, l, r, c0, count, s, bad); break;
+      case 2: reflection_sums<2>(z, l, r, c0, count, s, bad); break;
+      default: reflection_sums<1>(z, l, r, c0, count, s, bad); break;
+    }
+    for (int q = 0; q < groups; ++q) reflect_group(z, l, v, r, c0[q], count[q], s[q], bad[q]);
   }
   return true;
 }

@@ -26,6 +26,7 @@ struct Isa {
     const u h = (u)hi;
     return (h - ((h ^ (u)lo) >> 63)) & 0x7ff0'0000'0000'0000;
   }
+  LANES_TARGET static u magnitude(u x) { return (i)x < 0 ? -x : x; }
   // p[0], p[stride], p[2 * stride], p[3 * stride].
   LANES_TARGET static d gather(const double* p, long stride) {
     return (d)_mm256_i64gather_pd(p, _mm256_set_epi64x(3 * stride, 2 * stride, stride, 0), 8);

@@ -23,6 +23,7 @@ struct Isa {
   LANES_TARGET static u binade(d hi, d lo) {
     return (u)_mm512_maskz_add_round_pd(0xff, hi, lo, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC) & 0x7ff0'0000'0000'0000;
   }
+  LANES_TARGET static u magnitude(u x) { return (u)_mm512_maskz_abs_epi64(0xff, (__m512i)x); }
   // p[0], p[stride], ..., p[7 * stride].
   LANES_TARGET static d gather(const double* p, long stride) {
     const __m512i index = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(stride));

@@ -25,6 +25,7 @@ struct Isa {
     const u h = (u)hi;
     return (h - ((h ^ (u)lo) >> 63)) & 0x7ff0'0000'0000'0000;
   }
+  static u magnitude(u x) { return (u)vabsq_s64((int64x2_t)x); }
   static d gather(const double* p, long stride) { return d{p[0], p[stride]}; }
 };
 

@@ -149,7 +149,13 @@ SoftExt add_ordered(const Parts& a, const Parts& b) {
 
 }  // namespace
 
-SoftExt::SoftExt(double value) {
+SoftExt SoftExt::from_unusual_double(double value) {
+  SoftExt x;
+  x.from_double(value);
+  return x;
+}
+
+void SoftExt::from_double(double value) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
   const int field = static_cast<int>(bits >> 52) & 0x7ff;
@@ -174,7 +180,7 @@ SoftExt SoftExt::from_integer(std::int64_t value) {
   return pack(negative, 63 - shift + bias, magnitude << shift);
 }
 
-SoftExt::operator double() const {
+double SoftExt::unusual_double() const {
   const Parts a = unpack(*this);
   const std::uint64_t sign = a.negative ? std::uint64_t{1} << 63 : 0;
   constexpr std::uint64_t exponent_mask = 0x7ff0'0000'0000'0000;

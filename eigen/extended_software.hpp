@@ -17,6 +17,7 @@
 // double's subnormals (the x87 store); conversions from double and from
 // integers are exact and implicit, so that mixed expressions read as they do
 // with a built-in extended type.
+#include <bit>
 #include <concepts>
 #include <cstdint>
 #include <type_traits>
@@ -26,14 +27,33 @@ namespace blockeig {
 class SoftExt {
  public:
   constexpr SoftExt() = default;  // +0
-  SoftExt(double value);          // exact; a signalling NaN is quieted
+  // Exact; a signalling NaN is quieted.
+  SoftExt(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const auto field = static_cast<std::uint16_t>((bits >> 52) & 0x7ff);
+    if (field == 0 || field == 0x7ff) {
+      *this = from_unusual_double(value);
+      return;
+    }
+    m_ = std::uint64_t{1} << 63 | bits << 11;
+    se_ = static_cast<std::uint16_t>((bits >> 48 & 0x8000) | (field - 1023 + 16383));
+  }
   template <std::integral I>
     requires(std::is_signed_v<I> || sizeof(I) < sizeof(std::int64_t))
   SoftExt(I value) : SoftExt(from_integer(static_cast<std::int64_t>(value))) {}
 
   // Rounded once to nearest even, with double's subnormals and overflow to
   // infinity; a NaN keeps its sign and the top of its payload, quieted.
-  explicit operator double() const;
+  explicit operator double() const {
+    const int field = (se_ & 0x7fff) - 16383 + 1023;
+    if (field < 1 || field > 0x7fe || (m_ >> 63) == 0) return unusual_double();
+    // 53 bits, rounded to nearest even; a carry out of them moves into the
+    // exponent (to infinity from the top binade), as the sum does.
+    const std::uint64_t kept = m_ >> 11, lost = m_ & 0x7ff;
+    const std::uint64_t up = lost > 0x400 || (lost == 0x400 && (kept & 1) != 0) ? 1 : 0;
+    const std::uint64_t sign = static_cast<std::uint64_t>(se_ & 0x8000) << 48;
+    return std::bit_cast<double>(sign | ((static_cast<std::uint64_t>(field) << 52) + kept + up - (std::uint64_t{1} << 52)));
+  }
 
   // The x87 80-bit image: the significand (bit 63 the integer bit) and the
   // sign with the biased exponent.
@@ -73,6 +93,9 @@ class SoftExt {
 
  private:
   static SoftExt from_integer(std::int64_t value);
+  static SoftExt from_unusual_double(double value);  // zero, subnormal, infinity, NaN
+  double unusual_double() const;                     // outside double's normal range, NaN, infinity
+  void from_double(double value);
   // -1, 0, 1, or 2 when unordered.
   static int compare(SoftExt a, SoftExt b);
 
