@@ -46,9 +46,21 @@ void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_
 
 // ---- Plane rotations of the QL iteration ----------------------------------
 
+// One rotation of columns i and i+1: for each row k, with t = z(k, i+1),
+// z(k, i+1) = s z(k, i) + c t and z(k, i) = c z(k, i) - s t.
+struct Rotation {
+  ext c;
+  ext s;
+};
+
 // For k < rows, with a = zi[k] and t = zj[k]: zj[k] = s a + c t and
 // zi[k] = c a - s t, each an ext expression rounded once when stored.
 void rotate_rows(double* zi, double* zj, int rows, ext c, ext s);
+
+// The rotations of one sweep over columns l..m, rot[0] of columns m-1 and m
+// down to rot[m-l-1] of columns l and l+1, applied in that order to rows
+// first..first+rows-1 of z.
+void rotate_sweep(MatrixView<double> z, int first, int rows, int l, int m, const Rotation* rot);
 
 // ---- The Householder reduction and accumulation (notation of tred12) -------
 

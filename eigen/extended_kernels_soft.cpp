@@ -126,6 +126,10 @@ void rotate_rows(double* zi, double* zj, int rows, ext c, ext s) {
   }
 }
 
+void rotate_sweep(MatrixView<double> z, int first, int rows, int l, int m, const Rotation* rot) {
+  for (int i = m - 1; i >= l; --i, ++rot) rotate_rows(&z(first, i), &z(first, i + 1), rows, rot->c, rot->s);
+}
+
 void product_sums(MatrixView<const double> z, int l, const double* u, int first, int last, ext* g) {
   if (const lanes::Kernels* lanes = vector_lanes(); lanes && lanes->product_sums(z, l, u, first, last, g)) return;
   for (int j = first; j <= last; ++j) g[j - 1] = product_sum_row(z, l, u, j);

@@ -403,6 +403,10 @@ void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_
 
 void rotate_rows(double* zi, double* zj, int rows, ext c, ext s) { rotate_segment(zi, zj, rows, c, s); }
 
+void rotate_sweep(MatrixView<double> z, int first, int rows, int l, int m, const Rotation* rot) {
+  for (int i = m - 1; i >= l; --i, ++rot) rotate_segment(&z(first, i), &z(first, i + 1), rows, rot->c, rot->s);
+}
+
 void product_sums(MatrixView<const double> z, int l, const double* u, int first, int last, ext* g) {
   int j = first;
   for (; j + tile - 1 <= last; j += tile) product_sums_tile(z, l, u, j, g);

@@ -67,9 +67,7 @@ Rotation* RotationLog::record_sweep(MatrixView<double> z, int l, int m) {
 void RotationLog::apply_to_rows(MatrixView<double> z, int first_row, int rows) const {
   for (std::size_t w = 0; w < sweep_count_; ++w) {
     const Sweep& sweep = sweeps_[w];
-    const Rotation* rot = &rotations_[sweep.first];
-    for (int i = sweep.m - 1; i >= sweep.l; --i, ++rot)
-      kernels::rotate_rows(&z(first_row, i), &z(first_row, i + 1), rows, rot->c, rot->s);
+    kernels::rotate_sweep(z, first_row, rows, sweep.l, sweep.m, &rotations_[sweep.first]);
   }
 }
 
