@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eigen/extended.hpp"
 #include "io/statements.hpp"
 #include "runtime/printable.hpp"
 #include "runtime/run_constants.hpp"
@@ -230,7 +231,10 @@ void warn_of_operands(const std::vector<std::string_view>& operands) {
 
 void print_help() { io::write_standard_output(std::string(usage_text) + std::string(help_text)); }
 
-void print_version() { io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + "\n"); }
+void print_version() {
+  io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
+                            " extended arithmetic)\n");
+}
 
 void print_settings() {
   const std::vector<runtime::SettingReport> settings = runtime::describe_settings();

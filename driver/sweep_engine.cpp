@@ -116,7 +116,7 @@ void set_identity(std::int32_t N, double* C) {
   for (std::size_t k = 0; k < n; ++k) C[k + k * n] = 1.0;
 }
 
-double sweep_delta(double E1, double EPREV) { return std::fabs(static_cast<ext>(E1) - static_cast<ext>(EPREV)); }
+double sweep_delta(double E1, double EPREV) { return static_cast<double>(fabs(static_cast<ext>(E1) - static_cast<ext>(EPREV))); }
 
 std::array<ArrayShape, work::array_count> block_work_shapes(std::int32_t N, std::int32_t M) {
   std::array<ArrayShape, work::array_count> shapes{};

@@ -12,16 +12,16 @@ namespace blockeig {
 inline double ql_precision() {
   constexpr int max_halvings = 51;
   double eps = 0.25;
-  ext x = 1.25L;
+  ext x = 1.25;
   int count = 0;
   for (;;) {
     const ext t = x - static_cast<ext>(eps);
     ++count;
-    if (!(t == 1.0L)) break;
-    eps = static_cast<ext>(eps) * 0.5L;
-    x = 1.0L + static_cast<ext>(eps);
+    if (!(t == 1.0)) break;
+    eps = static_cast<double>(static_cast<ext>(eps) * 0.5);
+    x = 1.0 + static_cast<ext>(eps);
     if (count == max_halvings) {
-      if (x - static_cast<ext>(eps) == 1.0L) eps = static_cast<ext>(eps) * 2.0L;
+      if (x - static_cast<ext>(eps) == 1.0) eps = static_cast<double>(static_cast<ext>(eps) * 2.0);
       break;
     }
   }

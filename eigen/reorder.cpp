@@ -67,14 +67,14 @@ void ortog(int n, double* vec) {
   const MatrixView<double> z{vec, n};
   for (int i = 1; i <= n; ++i) {
     for (int j = 1; j <= i - 1; ++j) {
-      ext s = 0.0L;
+      ext s = 0.0;
       for (int k = 1; k <= n; ++k) s += static_cast<ext>(z(k, i)) * z(k, j);
-      for (int k = 1; k <= n; ++k) z(k, i) = static_cast<ext>(z(k, i)) - s * z(k, j);
+      for (int k = 1; k <= n; ++k) z(k, i) = static_cast<double>(static_cast<ext>(z(k, i)) - s * z(k, j));
     }
-    ext norm2 = 0.0L;
+    ext norm2 = 0.0;
     for (int k = 1; k <= n; ++k) norm2 += static_cast<ext>(z(k, i)) * z(k, i);
-    const ext r = 1.0L / std::sqrt(norm2);
-    for (int k = 1; k <= n; ++k) z(k, i) = z(k, i) * r;
+    const ext r = 1.0 / sqrt(norm2);
+    for (int k = 1; k <= n; ++k) z(k, i) = static_cast<double>(z(k, i) * r);
   }
 }
 

@@ -4,13 +4,14 @@
 #include <algorithm>
 #include <new>
 
+#include "eigen/extended_kernels.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace blockeig {
 
 namespace {
 
-// Rows per panel. The x87 unit, not memory, bounds the rotations: a row
+// Rows per panel. The arithmetic, not memory, bounds the rotations: a row
 // segment of a column is rotated at the same speed from 128 rows up to whole
 // columns (shorter segments are slower), and the eigenvector matrix of the
 // sizes the program meets stays in the last-level cache. So panels are long,
@@ -22,17 +23,6 @@ int panel_rows(int n, int threads) {
   const int share = (n + 4 * threads - 1) / (4 * threads);
   const int rows = std::max(share, std::min(long_rows, (n + threads - 1) / threads));
   return std::min(n, (rows + granule - 1) / granule * granule);
-}
-
-// Rotates rows [0, rows) of the column segments zi (column i) and zj (column
-// i+1) by (c, s), exactly as the sequential sweep does row by row.
-void rotate_segment(double* zi, double* zj, int rows, ext c, ext s) {
-  for (int k = 0; k < rows; ++k) {
-    const double a = zi[k];
-    const double t = zj[k];
-    zj[k] = s * a + c * t;
-    zi[k] = c * a - s * t;
-  }
 }
 
 }  // namespace
@@ -77,9 +67,7 @@ Rotation* RotationLog::record_sweep(MatrixView<double> z, int l, int m) {
 void RotationLog::apply_to_rows(MatrixView<double> z, int first_row, int rows) const {
   for (std::size_t w = 0; w < sweep_count_; ++w) {
     const Sweep& sweep = sweeps_[w];
-    const Rotation* rot = &rotations_[sweep.first];
-    for (int i = sweep.m - 1; i >= sweep.l; --i, ++rot)
-      rotate_segment(&z(first_row, i), &z(first_row, i + 1), rows, rot->c, rot->s);
+    kernels::rotate_sweep(z, first_row, rows, sweep.l, sweep.m, &rotations_[sweep.first]);
   }
 }
 

@@ -12,16 +12,12 @@
 #include <memory>
 
 #include "eigen/extended.hpp"
+#include "eigen/extended_kernels.hpp"
 #include "eigen/index.hpp"
 
 namespace blockeig {
 
-// One rotation of columns i and i+1: for each row k, with t = z(k, i+1),
-// z(k, i+1) = s z(k, i) + c t and z(k, i) = c z(k, i) - s t.
-struct Rotation {
-  ext c;
-  ext s;
-};
+using kernels::Rotation;
 
 // Default bound of the log: 64 MiB of rotations.
 inline constexpr std::size_t default_rotation_capacity = (std::size_t{64} << 20) / sizeof(Rotation);

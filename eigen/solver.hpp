@@ -7,10 +7,10 @@
 // element (r, c), one-based, sits at a[(c-1)*n + (r-1)]. Positions are
 // one-based in meaning: "position p" is val[p-1] together with column p.
 //
-// Precision: every intermediate result is computed in blockeig::ext (x87,
-// 64-bit significand) and rounded to double only where it is stored in a
-// double variable or array element, so the results are the same bits on
-// every run and every machine with that arithmetic.
+// Precision: every intermediate result is computed in blockeig::ext (the
+// x87 double-extended format, 64-bit significand) and rounded to double only
+// where it is stored in a double variable or array element, so the results
+// are the same bits on every run and every machine.
 //
 // Orders below 1: every routine returns at once and touches nothing
 // (tred12 and tql12 set ierr = 0; reporder2 still allocates and releases an

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "eigen/extended.hpp"
+#include "eigen/extended_kernels.hpp"
 #include "eigen/index.hpp"
 #include "eigen/precision.hpp"
 #include "eigen/rotation_log.hpp"
@@ -28,15 +29,11 @@ namespace {
 
 constexpr int max_iterations = 30;
 
-ext absx(double x) { return std::fabs(static_cast<ext>(x)); }
+ext absx(double x) { return fabs(static_cast<ext>(x)); }
 
 // Rotates columns i and i+1 of z by (c, s).
 void rotate_columns(MatrixView<double> z, int n, int i, ext c, ext s) {
-  for (int k = 1; k <= n; ++k) {
-    const double t = z(k, i + 1);
-    z(k, i + 1) = s * z(k, i) + c * t;
-    z(k, i) = c * z(k, i) - s * t;
-  }
+  kernels::rotate_rows(z.column(i), z.column(i + 1), n, c, s);
 }
 
 // The first m >= l with |e(m)| <= b; n when there is none (NaN data).
@@ -62,46 +59,46 @@ void ql_step(VectorView<double> d, VectorView<double> e, const RotationSink& sin
   const int n = sink.n;
   // Shift: the eigenvalue of the leading 2 x 2 block nearer to d(l).
   const ext g0 = d(l);
-  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0L * static_cast<ext>(e(l)));
-  double p = q;
-  const double r0 = std::sqrt(q * q + 1.0L);
+  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0 * static_cast<ext>(e(l)));
+  double p = static_cast<double>(q);
+  const double r0 = static_cast<double>(sqrt(q * q + 1.0));
   const ext dl = static_cast<ext>(e(l)) / (static_cast<ext>(p) + static_cast<ext>(sign(r0, p)));
-  d(l) = dl;
+  d(l) = static_cast<double>(dl);
   const ext shift = g0 - dl;
-  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<ext>(d(i)) - shift;
-  f = static_cast<ext>(f) + shift;
+  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<double>(static_cast<ext>(d(i)) - shift);
+  f = static_cast<double>(static_cast<ext>(f) + shift);
 
   // Sweep from the bottom of the block up to l.
   Rotation* record = sink.log ? sink.log->record_sweep(sink.z, l, m) : nullptr;
   const bool direct = sink.log && !record;
   p = d(m);
-  ext c = 1.0L;
-  ext s = 0.0L;
+  ext c = 1.0;
+  ext s = 0.0;
   for (int i = m - 1; i >= l; --i) {
     const ext g = c * static_cast<ext>(e(i));
     const ext h = c * static_cast<ext>(p);
     if (std::fabs(e(i)) > std::fabs(p)) {
       const ext t = static_cast<ext>(p) / static_cast<ext>(e(i));
-      const ext r = std::sqrt(t * t + 1.0L);
-      e(i + 1) = s * static_cast<ext>(e(i)) * r;
-      const double rd = r;
-      s = 1.0L / static_cast<ext>(rd);
+      const ext r = sqrt(t * t + 1.0);
+      e(i + 1) = static_cast<double>(s * static_cast<ext>(e(i)) * r);
+      const auto rd = static_cast<double>(r);
+      s = 1.0 / static_cast<ext>(rd);
       c = t * s;
     } else {
       const ext t = static_cast<ext>(e(i)) / static_cast<ext>(p);
-      const ext r = std::sqrt(t * t + 1.0L);
-      e(i + 1) = s * static_cast<ext>(p) * r;
-      const double rd = r;
+      const ext r = sqrt(t * t + 1.0);
+      e(i + 1) = static_cast<double>(s * static_cast<ext>(p) * r);
+      const auto rd = static_cast<double>(r);
       s = t / static_cast<ext>(rd);
-      c = 1.0L / static_cast<ext>(rd);
+      c = 1.0 / static_cast<ext>(rd);
     }
-    p = c * static_cast<ext>(d(i)) - s * g;
-    d(i + 1) = h + s * (c * g + s * static_cast<ext>(d(i)));
+    p = static_cast<double>(c * static_cast<ext>(d(i)) - s * g);
+    d(i + 1) = static_cast<double>(h + s * (c * g + s * static_cast<ext>(d(i))));
     if (record) *record++ = Rotation{c, s};
     if (direct) rotate_columns(sink.z, n, i, c, s);
   }
-  e(l) = s * static_cast<ext>(p);
-  d(l) = c * static_cast<ext>(p);
+  e(l) = static_cast<double>(s * static_cast<ext>(p));
+  d(l) = static_cast<double>(c * static_cast<ext>(p));
 }
 
 // Ascending selection sort; the strict comparison keeps the first of equal
@@ -148,7 +145,7 @@ void tql12_bounded(int n, double* vec, double* val, int& ierr, int mode, double*
   double b = 0.0;
   for (int l = 1; l <= n; ++l) {
     const ext h = static_cast<ext>(eps) * (absx(d(l)) + absx(e(l)));
-    if (h > b) b = h;
+    if (h > b) b = static_cast<double>(h);
     const int m = end_of_block(e, l, n, b);
     if (m != l) {
       for (int j = 0;;) {
@@ -161,7 +158,7 @@ void tql12_bounded(int n, double* vec, double* val, int& ierr, int mode, double*
         }
       }
     }
-    d(l) = static_cast<ext>(d(l)) + static_cast<ext>(f);
+    d(l) = static_cast<double>(static_cast<ext>(d(l)) + static_cast<ext>(f));
   }
   if (vectors) log.flush(z);
   sort_ascending(d, z, n, vectors);

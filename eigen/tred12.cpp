@@ -71,25 +71,25 @@ bool start_step(MatrixView<double> z, VectorView<double> d, VectorView<double> e
     return false;
   };
   if (l < 2) return skip();
-  scale = 0.0L;
-  for (int k = 1; k <= l; ++k) scale += std::fabs(static_cast<ext>(z(i, k)));
+  scale = 0.0;
+  for (int k = 1; k <= l; ++k) scale += fabs(static_cast<ext>(z(i, k)));
   if (!(scale > small_row)) return skip();  // also when scale is NaN
 
-  h = 0.0L;
+  h = 0.0;
   for (int k = 1; k <= l; ++k) {
-    z(i, k) = z(i, k) / scale;
+    z(i, k) = static_cast<double>(z(i, k) / scale);
     h += static_cast<ext>(z(i, k)) * z(i, k);
   }
   const double f = z(i, l);
-  const double root = std::sqrt(h);
+  const auto root = static_cast<double>(sqrt(h));
   const double g0 = -sign(root, f);
-  e(i) = scale * g0;
+  e(i) = static_cast<double>(scale * g0);
   h -= static_cast<ext>(f) * g0;
-  z(i, l) = static_cast<ext>(f) - g0;
+  z(i, l) = static_cast<double>(static_cast<ext>(f) - g0);
   for (int k = 1; k <= l; ++k) u[k - 1] = z(i, k);
 
   if (vectors)
-    for (int j = 1; j <= l; ++j) z(j, i) = u[j - 1] / (h * scale);
+    for (int j = 1; j <= l; ++j) z(j, i) = static_cast<double>(u[j - 1] / (h * scale));
   return true;
 }
 
@@ -100,27 +100,27 @@ void complete_step(MatrixView<double> z, VectorView<double> d, VectorView<double
                    ext h, ext scale) {
   const int l = i - 1;
   double f = 0.0;
-  ext fsum = 0.0L;
+  ext fsum = 0.0;
   for (int j = 1; j <= l; ++j) {
     const ext q = g[j - 1] / h;
-    e(j) = q;
+    e(j) = static_cast<double>(q);
     fsum = static_cast<ext>(f) + q * u[j - 1];
-    f = fsum;
+    f = static_cast<double>(fsum);
   }
   const ext hh = fsum / (h + h);
   for (int j = 1; j <= l; ++j) {
     g[j - 1] = static_cast<ext>(e(j)) - hh * u[j - 1];
-    e(j) = g[j - 1];
+    e(j) = static_cast<double>(g[j - 1]);
   }
-  for (int k = 1; k <= l; ++k) z(i, k) = scale * z(i, k);
-  d(i) = h;
+  for (int k = 1; k <= l; ++k) z(i, k) = static_cast<double>(scale * z(i, k));
+  d(i) = static_cast<double>(h);
 }
 
 // Row i of the rank-two update of the step before (the last row of its
 // triangle), with that step's u, q (rounded in e, unrounded in g).
 void update_row(MatrixView<double> z, int i, const double* u, const double* e, const ext* g) {
   for (int k = 1; k <= i; ++k)
-    z(i, k) = static_cast<ext>(z(i, k)) - static_cast<ext>(u[i - 1]) * e[k - 1] - g[i - 1] * u[k - 1];
+    z(i, k) = static_cast<double>(static_cast<ext>(z(i, k)) - static_cast<ext>(u[i - 1]) * e[k - 1] - g[i - 1] * u[k - 1]);
 }
 
 // Householder reduction of rows n, n-1, ..., 2, each reflection applied to
@@ -144,7 +144,7 @@ void reduce(MatrixView<double> z, VectorView<double> d, VectorView<double> e, in
     if (pending) update_row(z, i, up, &e(1), gp);
     double* u = work.rows[slot];
     ext* g = work.sums[slot];
-    ext h = 0.0L, scale = 0.0L;
+    ext h = 0.0, scale = 0.0;
     const bool reduced = start_step(z, d, e, i, vectors, u, h, scale);
     if (reduced && pending) {
       update_and_reflect(z, l, up, &e(1), gp, u, g, work.progress);

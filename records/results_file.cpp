@@ -8,6 +8,7 @@
 #include <new>
 #include <numeric>
 
+#include "eigen/extended.hpp"
 #include "records/e1_accuracy.hpp"
 #include "records/message_text.hpp"
 #include "records/results_schema.hpp"
@@ -298,6 +299,8 @@ void ResultsFile::begin(std::string_view version, int threads, std::string_view 
   append_string(body_, schema::program_name);
   append_key(body_, ", ", schema::program_key::version);
   append_string(body_, version);
+  append_key(body_, ", ", schema::program_key::arithmetic);
+  append_string(body_, extended_arithmetic);
   append_key(body_, "},\n ", schema::key::settings);
   append_key(body_, "{", schema::settings_key::threads);
   append_integer(body_, threads);

@@ -37,6 +37,7 @@ inline constexpr std::string_view seconds = "seconds";
 namespace program_key {
 inline constexpr std::string_view name = "name";
 inline constexpr std::string_view version = "version";
+inline constexpr std::string_view arithmetic = "arithmetic";
 }  // namespace program_key
 
 namespace settings_key {

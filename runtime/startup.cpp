@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eigen/extended.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
 #include "runtime/processor_exception.hpp"
@@ -17,21 +18,7 @@
 
 namespace blockeig::runtime {
 
-void set_floating_point_environment() {
-#if defined(__x86_64__) || defined(__i386__)
-  // x87 control word 0x037F: exceptions masked (bits 0-5), precision control
-  // 64-bit significand (bits 8-9 = 11), rounding to nearest even (bits
-  // 10-11 = 00).
-  const unsigned short x87_control = 0x037F;
-  __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87_control));
-  // MXCSR 0x1F80: exceptions masked (bits 7-12), flags clear, rounding to
-  // nearest, flush-to-zero (bit 15) and denormals-are-zero (bit 6) off.
-  const unsigned int sse_control = 0x1F80;
-  __asm__ volatile("ldmxcsr %0" : : "m"(sse_control));
-#else
-#error "blockeig needs the x87 floating-point unit"
-#endif
-}
+void set_floating_point_environment() { set_extended_environment(); }
 
 // A standard stream that the caller left closed would hand its descriptor to
 // the first file opened, A.SCR, and console lines or a report would then

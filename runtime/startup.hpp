@@ -19,9 +19,9 @@ void start_up(std::string_view source_file, std::span<const CommandLineSetting> 
 // (EFBIG, reported) instead of ending the process by signal with no report.
 // Part of start_up; the options that answer before it call it themselves.
 void report_file_size_refusals();
-// x87: all six exceptions masked, 64-bit significand, round to nearest even;
-// SSE: all exceptions masked, round to nearest, flush-to-zero and
-// denormals-are-zero off. Pending exception flags are cleared first.
+// The environment the extended arithmetic needs (set_extended_environment):
+// exceptions masked, round to nearest even, no flush to zero, and on the x87
+// unit a 64-bit significand. Pending exception flags are cleared first.
 void set_floating_point_environment();
 // Arrays released by one block are kept by the heap for the next instead of
 // being given back to the system (unless GLIBC_TUNABLES tunes the allocator).

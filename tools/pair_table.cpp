@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "eigen/extended.hpp"
 #include "tools/text_scan.hpp"
 
 namespace scrtool {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "eigen/extended.hpp"
 #include "tools/text_scan.hpp"
 
 namespace scrtool {
@@ -66,7 +67,7 @@ std::string asymmetry_text(const Asymmetry& a) {
 MatrixFacts measure(const Matrix& m) {
   MatrixFacts f;
   // Squares of doubles cannot overflow the extended type's exponent range.
-  long double sum = 0;
+  blockeig::ext sum = 0;
   for (std::int64_t j = 1; j <= m.n; ++j) {
     for (std::int64_t i = 1; i <= m.n; ++i) {
       const double x = m(i, j);
@@ -75,11 +76,11 @@ MatrixFacts measure(const Matrix& m) {
       } else if (std::isinf(x)) {
         ++f.infinite_count;
       } else {
-        sum += static_cast<long double>(x) * static_cast<long double>(x);
+        sum += blockeig::ext(x) * blockeig::ext(x);
       }
     }
   }
-  f.frobenius = static_cast<double>(std::sqrt(sum));
+  f.frobenius = static_cast<double>(blockeig::sqrt(sum));
   f.asymmetry = find_asymmetry(m);
   return f;
 }

@@ -4,12 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "eigen/extended.hpp"
+
 namespace scrtool {
 
 namespace {
 
-using ext = long double;
-static_assert(std::numeric_limits<ext>::digits == 64, "long double must be the x87 extended type");
+using blockeig::ext;
 
 bool same_bits(double x, double y) { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y); }
 
@@ -30,7 +31,7 @@ Asymmetry find_asymmetry(const Matrix& m) {
       const double x = m(i, j), y = m(j, i);
       if (same_bits(x, y)) continue;
       // The difference of two doubles is exact in the extended type.
-      const double d = static_cast<double>(std::fabs(ext{x} - ext{y}));
+      const double d = static_cast<double>(blockeig::fabs(ext{x} - ext{y}));
       if (a.differing++ == 0 || ranks_above(d, a.largest)) a = {a.differing, a.pairs, d, i, j, x, y};
     }
   }
@@ -60,7 +61,8 @@ double midpoint(double x, double y) {
   const ext e = (ext{x} - (s - t)) + (ext{y} - t);
   const ext h = s / 2;
   const double d = static_cast<double>(h);
-  if (!std::isfinite(h) || e == 0 || ext{d} == h) return d;
+  // h is finite exactly when its rounding d is: |h| <= max(|x|, |y|).
+  if (!std::isfinite(d) || e == 0 || ext{d} == h) return d;
   // Rounding h alone is right unless h lies exactly halfway between two
   // doubles; then the rest, e / 2, tells on which side the true value lies.
   const double other = std::nextafter(d, h > ext{d} ? std::numeric_limits<double>::infinity()

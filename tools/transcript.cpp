@@ -1,5 +1,6 @@
 #include "tools/transcript.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -100,11 +101,19 @@ bool parse_g_field(std::string_view field, double& value) {
     if (!(c == '.' || c == '+' || c == '-' || c == 'E' || (c >= '0' && c <= '9'))) return false;
   if (parse_real(text, value)) return true;
   // The largest doubles round up to "0.180+309", beyond the double range;
-  // that field stands for the largest double. (Infinities are "+Inf".)
-  char* end = nullptr;
-  const long double wide = std::strtold(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || std::fabs(wide) > 1.80e308L) return false;
-  value = std::copysign(std::numeric_limits<double>::max(), static_cast<double>(std::signbit(wide) ? -1 : 1));
+  // that field stands for the largest double. (Infinities are "+Inf".) The
+  // field is compared with 1.80e308 a power of ten lower, as a double.
+  const std::size_t mark = text.find('E');
+  if (mark == std::string::npos) return false;
+  const char* digits = text.c_str() + mark + 1;
+  if (*digits == '+') ++digits;
+  int exponent = 0;
+  const auto [end, error] = std::from_chars(digits, text.c_str() + text.size(), exponent);
+  double tenth = 0;
+  if (error != std::errc() || end != text.c_str() + text.size() ||
+      !parse_real(text.substr(0, mark) + "E" + std::to_string(exponent - 1), tenth) || std::fabs(tenth) > 1.80e307)
+    return false;
+  value = std::copysign(std::numeric_limits<double>::max(), tenth);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "eigen/extended.hpp"
 #include "support/child_process.hpp"
 #include "support/scr_file.hpp"
 
@@ -40,7 +41,8 @@ TEST(CommandLine, HelpVersionAndSettings) {
   for (const char* argument : {"--version", "-V"}) {
     const ChildResult version = run_with({argument});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + "\n");
+    EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
+                               " extended arithmetic)\n");
   }
 
   const ChildResult settings = run_with({"--settings"}, {"BLOCKEIG_THREADS=3", "BLOCKEIG_CONVERT=big_endian"});

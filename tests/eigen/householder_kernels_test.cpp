@@ -53,7 +53,7 @@ TEST(HouseholderKernels, ReflectProductsMatchThePlainSums) {
     const std::vector<double> u = random_vector(l, 20 + l);
     std::vector<ext> want(l);
     for (int j = 1; j <= l; ++j) {
-      ext g = 0.0L;
+      ext g = 0.0;
       for (int k = 1; k <= j; ++k) g += static_cast<ext>(z(j, k)) * u[k - 1];
       for (int k = j + 1; k <= l; ++k) g += static_cast<ext>(z(k, j)) * u[k - 1];
       want[j - 1] = g;
@@ -61,7 +61,7 @@ TEST(HouseholderKernels, ReflectProductsMatchThePlainSums) {
     for (const int threads : thread_counts) {
       SCOPED_TRACE(testing::Message() << "l = " << l << ", threads " << threads);
       set_thread_count(threads);
-      std::vector<ext> got(l, -1.0L);
+      std::vector<ext> got(l, -1.0);
       reflect_products(MatrixView<const double>{z.data(), n}, l, u.data(), got.data());
       for (int j = 0; j < l; ++j) EXPECT_TRUE(same_ext(got[j], want[j])) << "j = " << j + 1;
     }
@@ -76,12 +76,12 @@ TEST(HouseholderKernels, RankTwoUpdateWritesTheLowerTriangleOnly) {
     const std::vector<double> u = random_vector(l, 40 + l);
     const std::vector<double> e = random_vector(l, 50 + l);
     std::vector<ext> g(l);
-    for (int j = 0; j < l; ++j) g[j] = static_cast<ext>(e[j]) / 3.0L;  // not a double
+    for (int j = 0; j < l; ++j) g[j] = static_cast<ext>(e[j]) / 3.0;  // not a double
     Square want = start;
     for (int j = 1; j <= l; ++j)
       for (int k = 1; k <= j; ++k)
-        want(j, k) = static_cast<ext>(want(j, k)) - static_cast<ext>(u[j - 1]) * e[k - 1] -
-                     g[j - 1] * u[k - 1];
+        want(j, k) = static_cast<double>(static_cast<ext>(want(j, k)) - static_cast<ext>(u[j - 1]) * e[k - 1] -
+                                         g[j - 1] * u[k - 1]);
     for (const int threads : thread_counts) {
       SCOPED_TRACE(testing::Message() << "l = " << l << ", threads " << threads);
       set_thread_count(threads);
@@ -103,7 +103,7 @@ TEST(HouseholderKernels, FusedUpdateAndSumsMatchTheTwoPasses) {
     const std::vector<double> e = random_vector(l, 90 + l);
     const std::vector<double> v = random_vector(l, 100 + l);
     std::vector<ext> g(l);
-    for (int j = 0; j < l; ++j) g[j] = static_cast<ext>(e[j]) / 3.0L;
+    for (int j = 0; j < l; ++j) g[j] = static_cast<ext>(e[j]) / 3.0;
     Square want = start;
     std::vector<ext> want_sums(l);
     set_thread_count(1);
@@ -113,7 +113,7 @@ TEST(HouseholderKernels, FusedUpdateAndSumsMatchTheTwoPasses) {
       SCOPED_TRACE(testing::Message() << "l = " << l << ", threads " << threads);
       set_thread_count(threads);
       Square got = start;
-      std::vector<ext> sums(l, -1.0L);
+      std::vector<ext> sums(l, -1.0);
       std::vector<int> progress(fused_progress_size(l));
       update_and_reflect(MatrixView<double>{got.data(), n}, l, u.data(), e.data(), g.data(), v.data(), sums.data(),
                          progress.data());
@@ -133,9 +133,9 @@ TEST(HouseholderKernels, ApplyReflectionMatchesColumnByColumn) {
     for (int k = 1; k <= l; ++k) r[k - 1] = start(v, k);
     Square want = start;
     for (int j = 1; j <= l; ++j) {
-      ext g = 0.0L;
+      ext g = 0.0;
       for (int k = 1; k <= l; ++k) g += static_cast<ext>(r[k - 1]) * want(k, j);
-      for (int k = 1; k <= l; ++k) want(k, j) = static_cast<ext>(want(k, j)) - g * want(k, v);
+      for (int k = 1; k <= l; ++k) want(k, j) = static_cast<double>(static_cast<ext>(want(k, j)) - g * want(k, v));
     }
     for (const int threads : thread_counts) {
       SCOPED_TRACE(testing::Message() << "l = " << l << ", threads " << threads);

@@ -21,14 +21,14 @@ namespace ql {
 
 inline constexpr int max_iterations = 30;
 
-inline ext absx(double x) { return std::fabs(static_cast<ext>(x)); }
+inline ext absx(double x) { return fabs(static_cast<ext>(x)); }
 
 // Rotates columns i and i+1 of z by (c, s).
 inline void rotate_columns(MatrixView<double> z, int n, int i, ext c, ext s) {
   for (int k = 1; k <= n; ++k) {
     const double t = z(k, i + 1);
-    z(k, i + 1) = s * z(k, i) + c * t;
-    z(k, i) = c * z(k, i) - s * t;
+    z(k, i + 1) = static_cast<double>(s * z(k, i) + c * t);
+    z(k, i) = static_cast<double>(c * z(k, i) - s * t);
   }
 }
 
@@ -45,43 +45,43 @@ inline void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<doubl
              int m, bool vectors, double& f) {
   // Shift: the eigenvalue of the leading 2 x 2 block nearer to d(l).
   const ext g0 = d(l);
-  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0L * static_cast<ext>(e(l)));
-  double p = q;
-  const double r0 = std::sqrt(q * q + 1.0L);
+  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0 * static_cast<ext>(e(l)));
+  double p = static_cast<double>(q);
+  const auto r0 = static_cast<double>(sqrt(q * q + 1.0));
   const ext dl = static_cast<ext>(e(l)) / (static_cast<ext>(p) + static_cast<ext>(sign(r0, p)));
-  d(l) = dl;
+  d(l) = static_cast<double>(dl);
   const ext shift = g0 - dl;
-  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<ext>(d(i)) - shift;
-  f = static_cast<ext>(f) + shift;
+  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<double>(static_cast<ext>(d(i)) - shift);
+  f = static_cast<double>(static_cast<ext>(f) + shift);
 
   // Sweep from the bottom of the block up to l.
   p = d(m);
-  ext c = 1.0L;
-  ext s = 0.0L;
+  ext c = 1.0;
+  ext s = 0.0;
   for (int i = m - 1; i >= l; --i) {
     const ext g = c * static_cast<ext>(e(i));
     const ext h = c * static_cast<ext>(p);
     if (std::fabs(e(i)) > std::fabs(p)) {
       const ext t = static_cast<ext>(p) / static_cast<ext>(e(i));
-      const ext r = std::sqrt(t * t + 1.0L);
-      e(i + 1) = s * static_cast<ext>(e(i)) * r;
-      const double rd = r;
-      s = 1.0L / static_cast<ext>(rd);
+      const ext r = sqrt(t * t + 1.0);
+      e(i + 1) = static_cast<double>(s * static_cast<ext>(e(i)) * r);
+      const auto rd = static_cast<double>(r);
+      s = 1.0 / static_cast<ext>(rd);
       c = t * s;
     } else {
       const ext t = static_cast<ext>(e(i)) / static_cast<ext>(p);
-      const ext r = std::sqrt(t * t + 1.0L);
-      e(i + 1) = s * static_cast<ext>(p) * r;
-      const double rd = r;
+      const ext r = sqrt(t * t + 1.0);
+      e(i + 1) = static_cast<double>(s * static_cast<ext>(p) * r);
+      const auto rd = static_cast<double>(r);
       s = t / static_cast<ext>(rd);
-      c = 1.0L / static_cast<ext>(rd);
+      c = 1.0 / static_cast<ext>(rd);
     }
-    p = c * static_cast<ext>(d(i)) - s * g;
-    d(i + 1) = h + s * (c * g + s * static_cast<ext>(d(i)));
+    p = static_cast<double>(c * static_cast<ext>(d(i)) - s * g);
+    d(i + 1) = static_cast<double>(h + s * (c * g + s * static_cast<ext>(d(i))));
     if (vectors) rotate_columns(z, n, i, c, s);
   }
-  e(l) = s * static_cast<ext>(p);
-  d(l) = c * static_cast<ext>(p);
+  e(l) = static_cast<double>(s * static_cast<ext>(p));
+  d(l) = static_cast<double>(c * static_cast<ext>(p));
 }
 
 // Ascending selection sort; the strict comparison keeps the first of equal
@@ -123,7 +123,7 @@ inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* 
   double b = 0.0;
   for (int l = 1; l <= n; ++l) {
     const ext h = static_cast<ext>(eps) * (ql::absx(d(l)) + ql::absx(e(l)));
-    if (h > b) b = h;
+    if (h > b) b = static_cast<double>(h);
     const int m = ql::end_of_block(e, l, n, b);
     if (m != l) {
       for (int j = 0;;) {
@@ -135,7 +135,7 @@ inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* 
         }
       }
     }
-    d(l) = static_cast<ext>(d(l)) + static_cast<ext>(f);
+    d(l) = static_cast<double>(static_cast<ext>(d(l)) + static_cast<ext>(f));
   }
   ql::sort_ascending(d, z, n, vectors);
 }
@@ -170,34 +170,34 @@ inline void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<do
     d(i) = 0.0;
   };
   if (l < 2) return skip();
-  ext scale = 0.0L;
-  for (int k = 1; k <= l; ++k) scale += std::fabs(static_cast<ext>(z(i, k)));
+  ext scale = 0.0;
+  for (int k = 1; k <= l; ++k) scale += fabs(static_cast<ext>(z(i, k)));
   if (!(scale > small_row)) return skip();  // also when scale is NaN
 
-  ext h = 0.0L;
+  ext h = 0.0;
   for (int k = 1; k <= l; ++k) {
-    z(i, k) = z(i, k) / scale;
+    z(i, k) = static_cast<double>(z(i, k) / scale);
     h += static_cast<ext>(z(i, k)) * z(i, k);
   }
   double f = z(i, l);
-  const double root = std::sqrt(h);
+  const auto root = static_cast<double>(sqrt(h));
   const double g0 = -sign(root, f);
-  e(i) = scale * g0;
+  e(i) = static_cast<double>(scale * g0);
   h -= static_cast<ext>(f) * g0;
-  z(i, l) = static_cast<ext>(f) - g0;
+  z(i, l) = static_cast<double>(static_cast<ext>(f) - g0);
 
   // p = A u / h into e(1..l), and f = u'p accumulated term by term.
   f = 0.0;
-  ext fsum = 0.0L;
+  ext fsum = 0.0;
   for (int j = 1; j <= l; ++j) {
-    if (vectors) z(j, i) = z(i, j) / (h * scale);
-    ext g = 0.0L;
+    if (vectors) z(j, i) = static_cast<double>(z(i, j) / (h * scale));
+    ext g = 0.0;
     for (int k = 1; k <= j; ++k) g += static_cast<ext>(z(j, k)) * z(i, k);
     for (int k = j + 1; k <= l; ++k) g += static_cast<ext>(z(k, j)) * z(i, k);
     const ext q = g / h;
-    e(j) = q;
+    e(j) = static_cast<double>(q);
     fsum = static_cast<ext>(f) + q * z(i, j);
-    f = fsum;
+    f = static_cast<double>(fsum);
   }
 
   // q = p - hh u into e(1..l), and the rank-two update A - u q' - q u'.
@@ -205,13 +205,13 @@ inline void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<do
   for (int j = 1; j <= l; ++j) {
     f = z(i, j);
     const ext g = static_cast<ext>(e(j)) - hh * f;
-    e(j) = g;
+    e(j) = static_cast<double>(g);
     for (int k = 1; k <= j; ++k)
-      z(j, k) = static_cast<ext>(z(j, k)) - static_cast<ext>(f) * e(k) - g * z(i, k);
+      z(j, k) = static_cast<double>(static_cast<ext>(z(j, k)) - static_cast<ext>(f) * e(k) - g * z(i, k));
   }
 
-  for (int k = 1; k <= l; ++k) z(i, k) = scale * z(i, k);
-  d(i) = h;
+  for (int k = 1; k <= l; ++k) z(i, k) = static_cast<double>(scale * z(i, k));
+  d(i) = static_cast<double>(h);
 }
 
 // Multiplies the stored reflections together into z, leaving the diagonal of
@@ -221,9 +221,9 @@ inline void accumulate_reflections(int n, MatrixView<double> z, VectorView<doubl
     const int l = i - 1;
     if (!(std::fabs(d(i)) < small_row) && l >= 1) {
       for (int j = 1; j <= l; ++j) {
-        ext g = 0.0L;
+        ext g = 0.0;
         for (int k = 1; k <= l; ++k) g += static_cast<ext>(z(i, k)) * z(k, j);
-        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<ext>(z(k, j)) - g * z(k, i);
+        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<double>(static_cast<ext>(z(k, j)) - g * z(k, i));
       }
     }
     d(i) = z(i, i);

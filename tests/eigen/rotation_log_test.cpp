@@ -51,8 +51,10 @@ TEST(RotationLog, PanelsGiveTheSameBitsAsWholeColumns) {
   for (const SweepRange& r : sweeps) {
     std::vector<Rotation> sweep;
     for (int i = r.m - 1; i >= r.l; --i) {
-      const ext phi = angle(gen);
-      sweep.push_back(Rotation{std::cos(phi), std::sin(phi)});
+      // Full 64-bit significands, not quite a unit vector.
+      const double phi = angle(gen);
+      const ext c = std::cos(phi), s = std::sin(phi);
+      sweep.push_back(Rotation{c + s * 0x1p-58, s - c * 0x1p-58});
     }
     rotations.push_back(sweep);
   }
@@ -66,8 +68,8 @@ TEST(RotationLog, PanelsGiveTheSameBitsAsWholeColumns) {
     for (int i = sweeps[w].m - 1; i >= sweeps[w].l; --i, ++rot)
       for (int k = 1; k <= n; ++k) {
         const double t = want(k, i + 1);
-        want(k, i + 1) = rot->s * want(k, i) + rot->c * t;
-        want(k, i) = rot->c * want(k, i) - rot->s * t;
+        want(k, i + 1) = static_cast<double>(rot->s * want(k, i) + rot->c * t);
+        want(k, i) = static_cast<double>(rot->c * want(k, i) - rot->s * t);
       }
   }
 
