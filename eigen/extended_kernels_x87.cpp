@@ -222,37 +222,11 @@ ext updated(double z, double uj, double ek, ext gj, double uk) {
   return static_cast<ext>(z) - static_cast<ext>(uj) * ek - gj * uk;
 }
 
-void update_column(MatrixView<double> z, int l, const double* u, const double* e, const ext* g,
-                   int k) {
-  double* col = z.column(k);
-  for (int j = k; j <= l; ++j) col[j - 1] = updated(col[j - 1], u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
-}
-
-// Columns k0 .. k0+3 together, so that each row's u(j) and unrounded g(j) are
-// loaded once for four elements. The column factors are read from e and u in
-// the loop on purpose: the x87 unit multiplies by a double in memory at no
-// extra cost, while eight factors held as ext would not fit its registers.
-void update_columns_tile(MatrixView<double> z, int l, const double* u, const double* e,
-                         const ext* g, int k0) {
-  for (int j = k0; j < k0 + tile - 1; ++j)
-    for (int k = k0; k <= j; ++k) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
-  double* c0 = z.column(k0);
-  double* c1 = z.column(k0 + 1);
-  double* c2 = z.column(k0 + 2);
-  double* c3 = z.column(k0 + 3);
-  const double* ek = e + (k0 - 1);
-  const double* uk = u + (k0 - 1);
-  for (int j = k0 + tile - 1; j <= l; ++j) {
-    const ext uj = u[j - 1];
-    const ext gj = g[j - 1];
-    c0[j - 1] = static_cast<ext>(c0[j - 1]) - uj * ek[0] - gj * uk[0];
-    c1[j - 1] = static_cast<ext>(c1[j - 1]) - uj * ek[1] - gj * uk[1];
-    c2[j - 1] = static_cast<ext>(c2[j - 1]) - uj * ek[2] - gj * uk[2];
-    c3[j - 1] = static_cast<ext>(c3[j - 1]) - uj * ek[3] - gj * uk[3];
-  }
-}
-
-// Rows r0..r1 of columns k0..k1 (one-based, k0 <= r1): the update.
+// Rows r0..r1 of columns k0..k1 (one-based, k0 <= r1): the update. Four
+// columns go together, so that each row's u(j) and unrounded g(j) are loaded
+// once for four elements. The column factors are read from e and u in the
+// loop on purpose: the x87 unit multiplies by a double in memory at no extra
+// cost, while eight factors held as ext would not fit its registers.
 void update_chunk_x87(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
                       const ext* g) {
   int k = k0;
@@ -415,9 +389,7 @@ void product_sums(MatrixView<const double> z, int l, const double* u, int first,
 
 void update_columns(MatrixView<double> z, int l, const double* u, const double* e, const ext* g, int first,
                     int last) {
-  int k = first;
-  for (; k + tile - 1 <= last; k += tile) update_columns_tile(z, l, u, e, g, k);
-  for (; k <= last; ++k) update_column(z, l, u, e, g, k);
+  update_chunk_x87(z, first, last, first, l, u, e, g);
 }
 
 void update_chunk(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
