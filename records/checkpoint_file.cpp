@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/console_texts.hpp"
+#include "records/line_gatherer.hpp"
 #include "records/sha256.hpp"
 #include "io/format_control.hpp"
 #include "io/record_format.hpp"
@@ -198,23 +199,15 @@ class ConsoleLinesCheck {
 
   void feed(std::string_view bytes) {
     while (!bytes.empty() && !broken_) {
-      const std::size_t end = bytes.find('\n');
-      const std::string_view piece = bytes.substr(0, end);
-      if (piece.size() > sizeof line_ - length_) {
-        broken_ = true;
-        return;
-      }
-      std::memcpy(line_ + length_, piece.data(), piece.size());
-      length_ += piece.size();
-      if (end == std::string_view::npos) return;
-      bytes.remove_prefix(end + 1);
-      broken_ = !line_is_sound({line_, length_});
-      length_ = 0;
+      const auto step = line_.take(bytes);
+      if (step == Line::Step::more) return;
+      broken_ = step == Line::Step::too_long || !line_is_sound(line_.line());
+      line_.clear();
       ++lines_;
     }
   }
   bool finish() const {
-    return !broken_ && length_ == 0 && lines_ == std::int64_t{fields_.ITER} * (fields_.NBLOCKS + 1);
+    return !broken_ && line_.empty() && lines_ == std::int64_t{fields_.ITER} * (fields_.NBLOCKS + 1);
   }
 
  private:
@@ -257,8 +250,8 @@ class ConsoleLinesCheck {
   const CheckpointFields& fields_;
   const double (&last_E_)[4];
   const io::FormatParse format_;
-  char line_[128] = {};
-  std::size_t length_ = 0;
+  using Line = LineGatherer<128>;
+  Line line_;
   std::int64_t lines_ = 0;
   bool broken_ = false;
 };

@@ -237,19 +237,12 @@ ResultsStateCheck::ResultsStateCheck(std::int32_t ITER, std::int32_t N) : ITER_(
 void ResultsStateCheck::feed(std::string_view bytes) {
   while (!bytes.empty() && !broken_) {
     if (!line_done_) {
-      const std::size_t end = bytes.find('\n');
-      const std::string_view piece = bytes.substr(0, end);
-      if (piece.size() > sizeof line_ - line_length_) {
-        broken_ = true;
-        return;
-      }
-      std::memcpy(line_ + line_length_, piece.data(), piece.size());
-      line_length_ += piece.size();
-      if (end == std::string_view::npos) return;
-      bytes.remove_prefix(end + 1);
+      const auto step = line_.take(bytes);
+      if (step == Line::Step::more) return;
       StateLine fields;
       line_done_ = true;
-      broken_ = !parse_state_line({line_, line_length_}, fields) || fields.sweeps != ITER_ || fields.count != N_;
+      broken_ = step == Line::Step::too_long || !parse_state_line(line_.line(), fields) || fields.sweeps != ITER_ ||
+                fields.count != N_;
       eigenvalue_bytes_ = static_cast<std::uint64_t>(fields.count) * sizeof(double);
       body_bytes_ = static_cast<std::uint64_t>(fields.body_bytes);
       continue;

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "records/json_syntax.hpp"
+#include "records/line_gatherer.hpp"
 #include "records/text_store.hpp"
 #include "runtime/replace_file.hpp"
 
@@ -128,8 +129,8 @@ class ResultsStateCheck {
 
  private:
   std::int32_t ITER_, N_;
-  char line_[160] = {};
-  std::size_t line_length_ = 0;
+  using Line = LineGatherer<160>;
+  Line line_;
   bool line_done_ = false;
   bool broken_ = false;
   std::uint64_t eigenvalue_bytes_ = 0;
