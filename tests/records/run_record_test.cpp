@@ -183,6 +183,7 @@ TEST(RunRecord, StopOnSignals) {
     options.signals = c.signals;
     options.environment = c.environment;
     options.before_exec = c.before_exec;
+    options.input_open_after_signals_ms = 1000;
     std::vector<std::string> arguments = {"--results", "r.json"};
     if (c.checkpoint) arguments.insert(arguments.end(), {"--checkpoint", "ck"});
     const ChildResult r = run_in(dir, options, arguments);

@@ -130,9 +130,18 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
       }
       ::kill(pid, next.number);
       last_signal = now;
-      if (++signalled == options.signals.size() && in_open && fed == options.input.size()) {
+      ++signalled;
+    }
+    // After the last signal and the input, standard input closes once its
+    // time is up.
+    if (!signals_pending() && in_open && fed == options.input.size()) {
+      const auto close_at = last_signal + std::chrono::milliseconds(options.input_open_after_signals_ms);
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= close_at) {
         ::close(in_pipe[1]);
         in_open = false;
+      } else {
+        wait = std::min(wait, std::chrono::duration_cast<std::chrono::microseconds>(close_at - now));
       }
     }
     if (options.kill_after_microseconds > 0 && !result.killed) {

@@ -42,6 +42,10 @@ struct ChildOptions {
     int pause_ms = 0;
   };
   std::vector<Signal> signals;
+  // How long standard input stays open after the last signal: a child slow
+  // to take a signal (under valgrind) would otherwise see the end of its
+  // input first.
+  int input_open_after_signals_ms = 0;
 };
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& arguments,
