@@ -21,7 +21,7 @@
 #include "bench/bench_support.hpp"
 #include "bench/program_bench.hpp"
 #include "bench/program_run.hpp"
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "support/child_process.hpp"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig::bench {
 

@@ -24,7 +24,7 @@
 
 #include "bench/bench_support.hpp"
 #include "eigen/block_products.hpp"
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace {

@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "bench/block_sweep.hpp"
-#include "driver/console_texts.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/console_texts.hpp"
 #include "io/format_control.hpp"
 #include "records/checkpoint_file.hpp"
 #include "records/results_file.hpp"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   const int M = N / NBLOCKS;
   const int threads = 2;
   constexpr int sweeps = 100;  // the most a checkpoint holds
-  runtime::set_floating_point_environment();
+  set_extended_environment();
   set_thread_count(threads);
   std::printf("checkpoint_bench: N = %d, %d blocks of %d, %d threads, load average %.2f\n", N, NBLOCKS, M, threads,
               bench::load_average());

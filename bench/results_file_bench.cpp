@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/block_sweep.hpp"
+#include "arithmetic/extended.hpp"
 #include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "runtime/thread_pool.hpp"
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   const std::string directory = argc > 3 ? argv[3] : ".";
   const int M = N / NBLOCKS;
   const int threads = 2;
-  runtime::set_floating_point_environment();
+  set_extended_environment();
   set_thread_count(threads);
   std::printf("results_file_bench: N = %d, %d blocks of %d, %d threads, load average %.2f\n", N, NBLOCKS, M, threads,
               bench::load_average());

@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace {
 

@@ -37,6 +37,7 @@
 #include "bench/peers.hpp"
 #include "bench/program_bench.hpp"
 #include "bench/program_run.hpp"
+#include "arithmetic/extended.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/solver.hpp"
 #include "runtime/thread_pool.hpp"
@@ -352,7 +353,7 @@ int main(int argc, char** argv) {
                          "[--before-name NAME]] [--work DIR]\n");
     return 2;
   }
-  blockeig::runtime::set_floating_point_environment();
+  blockeig::set_extended_environment();
   blockeig::runtime::keep_released_memory();  // the replays allocate as the program does
   if (opt.quick) opt.seconds = std::min(opt.seconds, 0.1);
   ::mkdir(opt.work.c_str(), 0755);

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/console_texts.hpp"
+#include "runtime/console_texts.hpp"
 #include "driver/progress.hpp"
-#include "driver/statement_numbers.hpp"
-#include "driver/sweep_engine.hpp"
+#include "runtime/statement_numbers.hpp"
+#include "engine/sweep_engine.hpp"
 #include "eigen/solver.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
@@ -20,8 +20,8 @@
 
 // The program's block phase: the block count, the layout and its table,
 // and the sweeps' loop with its console lines, records and statements. The
-// sweeps' blocks are solved by the engine (driver/sweep_engine.hpp), which
-// the library runs as well; the program's part of them is ProgramBlocks.
+// sweeps' blocks are solved by the engine (engine/sweep_engine.hpp), which
+// the library runs as well; the program's part of them is ProgramSweeps.
 //
 // The first block of a group takes its arrays as the program does, at
 // statement 60, and its solver's work at statement 169; the group's arrays
@@ -66,12 +66,13 @@ void write_block_table(const Layout& layout) {
   }
 }
 
-// The program's part of the sweeps' blocks: ALLOCATE and DEALLOCATE of the
-// first block of a group, the progress line, the results file's W and the
-// block lines.
-class ProgramBlocks final : public BlockHost {
+// The program's part of the sweeps: ALLOCATE and DEALLOCATE of the first
+// block of a group, the progress line, the results file's W and the block
+// lines; the reordering's buffer at its statement, and at the end of every
+// sweep its line and its records.
+class ProgramSweeps final : public SweepHost {
  public:
-  explicit ProgramBlocks(std::int32_t NBLOCKS) : NBLOCKS_(NBLOCKS) {}
+  ProgramSweeps(std::int32_t N, std::int32_t NBLOCKS, double TOL) : N_(N), NBLOCKS_(NBLOCKS), TOL_(TOL) {}
 
   // W comes first: the heap keeps a small block it gets back for the next
   // request of its size, and W taken between the large arrays would split
@@ -123,8 +124,23 @@ class ProgramBlocks final : public BlockHost {
     io::write_formatted(console, console_text::iteration_format, {block.IB, line[0], line[1], line[2], line[3]});
   }
 
+  void reorder(const Layout& layout, double* C, double* E) override {
+    at(statement::allocate_reporder2_buffer);
+    reporder2(layout.N, E, C, layout.NBLOCKS, layout.BSTART);
+  }
+
+  bool sweep_ended(const SweepState& state, const double* C, const double* E) override {
+    at(statement::write_sweep_line);
+    io::write_formatted(console, console_text::iteration_format,
+                        {state.ITER, E[0], E[1], E[N_ - 2], E[N_ - 1], state.DELTA, TOL_});
+    record_sweep({N_, NBLOCKS_, state.ITER, state.IERR, C, E, state.EPREV, state.DELTA, TOL_});
+    return false;
+  }
+
  private:
+  std::int32_t N_;
   std::int32_t NBLOCKS_;
+  double TOL_;
   runtime::Array<double> arrays_[work::array_count];  // H, T, U, W, CNEW
 };
 
@@ -143,24 +159,14 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   record_layout(NBLOCKS, {BDIM.data(), BDIM.size()}, {BSTART.data(), BSTART.size()});
 
   set_identity(N, C.data());
-  ProgramBlocks blocks(NBLOCKS);
-  const double TOL = run::TOL;
-  double EPREV = run::EPREV_start;
-  double DELTA = 0.0;
-  std::int32_t ITER = 0;
-  begin_sweeps({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV});
-  do {
-    ++ITER;
-    solve_blocks(layout, A.data(), C.data(), E.data(), ITER, IERR, blocks);
-    at(statement::allocate_reporder2_buffer);
-    reporder2(N, E.data(), C.data(), NBLOCKS, BSTART.data());
-    DELTA = sweep_delta(E[0], EPREV);
-    at(statement::write_sweep_line);
-    io::write_formatted(console, console_text::iteration_format, {ITER, E[0], E[1], E[N - 2], E[N - 1], DELTA, TOL});
-    EPREV = E[0];
-    record_sweep({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
-  } while (run::another_sweep_follows(DELTA, TOL, ITER));
-  record_block_phase_end({N, NBLOCKS, ITER, IERR, C.data(), E.data(), EPREV, DELTA, TOL});
+  const run::SweepRule rule;
+  ProgramSweeps sweeps(N, NBLOCKS, rule.TOL);
+  SweepState state;
+  state.IERR = IERR;
+  begin_sweeps({N, NBLOCKS, state.ITER, state.IERR, C.data(), E.data(), state.EPREV});
+  run_sweeps(layout, A.data(), C.data(), E.data(), rule, state, sweeps);
+  IERR = state.IERR;
+  record_block_phase_end({N, NBLOCKS, state.ITER, IERR, C.data(), E.data(), state.EPREV, state.DELTA, rule.TOL});
 }
 
 }  // namespace blockeig

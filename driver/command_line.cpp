@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "io/statements.hpp"
 #include "runtime/printable.hpp"
 #include "runtime/run_constants.hpp"

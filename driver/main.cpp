@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <new>
 
+#include "arithmetic/extended.hpp"
 #include "driver/command_line.hpp"
 #include "records/run_record.hpp"
 #include "driver/run_sequence.hpp"
-#include "driver/statement_numbers.hpp"
+#include "runtime/statement_numbers.hpp"
 #include "runtime/thread_pool.hpp"
 #include "io/statements.hpp"
 #include "runtime/error_codes.hpp"
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
   }
   try {
     if (command_line.request == blockeig::Request::run) blockeig::warn_of_operands(command_line.operands);
-    blockeig::runtime::start_up(blockeig::statement::source_file, command_line.settings);
+    blockeig::runtime::start_up(blockeig::statement::source_file, blockeig::set_extended_environment,
+                                command_line.settings);
     blockeig::io::connect_standard_units();
     if (command_line.request == blockeig::Request::settings) {
       blockeig::print_settings();

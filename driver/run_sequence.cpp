@@ -5,12 +5,12 @@
 #include <cstdio>
 
 #include "driver/block_iteration.hpp"
-#include "driver/console_texts.hpp"
-#include "driver/direct_solve.hpp"
-#include "driver/matrix_file.hpp"
+#include "runtime/console_texts.hpp"
+#include "engine/direct_solve.hpp"
+#include "engine/matrix_file.hpp"
 #include "driver/progress.hpp"
 #include "records/run_record.hpp"
-#include "driver/statement_numbers.hpp"
+#include "runtime/statement_numbers.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/allocate.hpp"

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "eigen/extended_kernels.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "runtime/thread_pool.hpp"
 
 // All three products are out(i,j) = sum over k of X(i,k) * Y(k,j), with Y read
 // down its columns and X either as stored (A, C_b) or transposed (C_b^T).
 //
 // A task owns a block of output rows and columns as wide as the arithmetic's
-// kernel (eigen/extended_kernels.hpp) wants it, and the kernel forms each of
+// kernel (arithmetic/extended_kernels.hpp) wants it, and the kernel forms each of
 // its elements as one sum over the whole depth. Tasks never share an output
 // element, so the thread count and the order in which tasks run change no
 // bit.

@@ -1,12 +1,12 @@
 // The parallel kernels of tred12: the work is split here, by whole sums and
 // whole elements, and each share computed by the kernels of
-// eigen/extended_kernels.hpp.
+// arithmetic/extended_kernels.hpp.
 #include "eigen/householder_kernels.hpp"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "eigen/extended_kernels.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace blockeig {

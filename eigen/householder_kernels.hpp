@@ -8,8 +8,8 @@
 // Notation as in tred12: z is the order-n working matrix (one-based), l the
 // order of the leading block a step works on, u(1..l) the step's scaled
 // Householder row as stored (doubles).
-#include "eigen/extended.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/index.hpp"
 
 namespace blockeig {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The QL iteration's relative precision constant.
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <utility>
 
-#include "eigen/extended.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/index.hpp"
 #include "eigen/solver.hpp"
 #include "runtime/allocate.hpp"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <new>
 
-#include "eigen/extended_kernels.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace blockeig {

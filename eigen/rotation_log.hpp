@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "eigen/extended.hpp"
-#include "eigen/extended_kernels.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
+#include "runtime/index.hpp"
 
 namespace blockeig {
 

@@ -24,7 +24,7 @@
 // position. The values left behind are then meaningless NaNs or infinities.
 #include <memory>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig {
 

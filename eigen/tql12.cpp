@@ -15,9 +15,9 @@
 #include <cmath>
 #include <utility>
 
-#include "eigen/extended.hpp"
-#include "eigen/extended_kernels.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
+#include "runtime/index.hpp"
 #include "eigen/precision.hpp"
 #include "eigen/rotation_log.hpp"
 #include "eigen/sign.hpp"

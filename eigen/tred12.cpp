@@ -17,9 +17,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "eigen/householder_kernels.hpp"
-#include "eigen/index.hpp"
+#include "runtime/index.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
 #include "runtime/allocate.hpp"

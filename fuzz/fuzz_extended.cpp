@@ -15,8 +15,8 @@
 #include <cstring>
 #include <vector>
 
-#include "eigen/extended.hpp"
-#include "eigen/extended_software.hpp"
+#include "arithmetic/extended.hpp"
+#include "arithmetic/extended_software.hpp"
 
 namespace {
 

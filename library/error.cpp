@@ -1,7 +1,7 @@
 #include <string>
 
 #include "blockeig/blockeig.hpp"
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig {
 

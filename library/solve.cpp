@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
-#include "driver/direct_solve.hpp"
-#include "driver/sweep_engine.hpp"
+#include "engine/direct_solve.hpp"
+#include "engine/sweep_engine.hpp"
 #include "eigen/solver.hpp"
 #include "library/call.hpp"
 #include "runtime/run_constants.hpp"
@@ -55,20 +55,36 @@ DirectSolution solve_directly(const MatrixRef& a, const Options& options, bool v
 }
 
 // The block sweeps' memory from the heap, a refusal thrown; every block's W
-// kept for the observer.
-class LibraryBlocks final : public BlockHost {
+// kept for the observer, which sees every sweep's end.
+class LibrarySweeps final : public SweepHost {
  public:
-  explicit LibraryBlocks(double* W) : W_(W) {}
+  LibrarySweeps(BlockResult& result, const Observer& observer, library::Call& call, std::int32_t N)
+      : result_(result), observer_(observer), call_(call), W_(static_cast<std::size_t>(N)), column_(doubles(N)) {}
   void obtain_work(std::int32_t N, BlockRun& run) override {
     if (!take_block_work(N, run)) refuse_memory();
   }
   void release_work(BlockRun& run) override { give_back_block_work(run); }
   void block_solved(const Block& block, std::span<const double> W) override {
-    std::copy(W.begin(), W.end(), W_ + (block.start - 1));
+    std::copy(W.begin(), W.end(), W_.begin() + (block.start - 1));
   }
+  void reorder(const Layout& layout, double* C, double* E) override {
+    reporder2(layout.N, E, C, layout.NBLOCKS, layout.BSTART, column_.get());
+  }
+  bool sweep_ended(const SweepState& state, const double* /*C*/, const double* /*E*/) override {
+    if (!observer_) return false;
+    const Sweep sweep{state.ITER, result_.BDIM, result_.BSTART, W_, result_.E, state.DELTA};
+    stopped_ = call_.as_caller([&] { return observer_(sweep); }) == Decision::stop;
+    return stopped_;
+  }
+  bool stopped() const { return stopped_; }
 
  private:
-  double* W_;
+  BlockResult& result_;
+  const Observer& observer_;
+  library::Call& call_;
+  std::vector<double> W_;
+  std::unique_ptr<double[]> column_;
+  bool stopped_ = false;
 };
 
 // A as the engine reads it: column by column with leading dimension N. A
@@ -105,32 +121,16 @@ BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& obse
     const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
     const std::unique_ptr<double[]> C = doubles(square(N));
     result.E.resize(static_cast<std::size_t>(N));
-    double* E = result.E.data();
-    std::vector<double> W(static_cast<std::size_t>(N));
-    const std::unique_ptr<double[]> column = doubles(static_cast<std::size_t>(N));
-    LibraryBlocks blocks(W.data());
+    LibrarySweeps sweeps(result, observer, call, N);
 
     set_identity(N, C.get());
-    double EPREV = run::EPREV_start;
-    double DELTA = 0.0;
-    std::int32_t ITER = 0;
-    std::int32_t IERR = 0;
-    bool stop = false;
-    do {
-      ++ITER;
-      solve_blocks(layout, A_data, C.get(), E, ITER, IERR, blocks);
-      reporder2(N, E, C.get(), nblocks, result.BSTART.data(), column.get());
-      DELTA = sweep_delta(E[0], EPREV);
-      if (observer) {
-        const Sweep sweep{ITER, result.BDIM, result.BSTART, W, result.E, DELTA};
-        stop = call.as_caller([&] { return observer(sweep); }) == Decision::stop;
-      }
-      EPREV = E[0];
-    } while (!stop && run::another_sweep_follows(DELTA, run::TOL, ITER));
-    result.sweeps = ITER;
-    result.DELTA = DELTA;
-    result.converged = DELTA <= run::TOL;
-    result.stopped = stop;
+    const run::SweepRule rule;
+    SweepState state;
+    run_sweeps(layout, A_data, C.get(), result.E.data(), rule, state, sweeps);
+    result.sweeps = state.ITER;
+    result.DELTA = state.DELTA;
+    result.converged = state.DELTA <= rule.TOL;
+    result.stopped = sweeps.stopped();
     return result;
   });
 }

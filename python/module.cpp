@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
-#include "records/results_schema.hpp"
+#include "runtime/results_schema.hpp"
 
 namespace py = pybind11;
 

@@ -11,7 +11,7 @@
 #include <limits>
 #include <vector>
 
-#include "driver/console_texts.hpp"
+#include "runtime/console_texts.hpp"
 #include "records/line_gatherer.hpp"
 #include "records/sha256.hpp"
 #include "io/format_control.hpp"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <span>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig {
 

@@ -8,10 +8,10 @@
 #include <new>
 #include <numeric>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "records/e1_accuracy.hpp"
 #include "records/message_text.hpp"
-#include "records/results_schema.hpp"
+#include "runtime/results_schema.hpp"
 #include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
 

@@ -252,7 +252,7 @@ void record_sweep(const SweepEnd& sweep) {
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
-  const bool another = run::another_sweep_follows(sweep.DELTA, sweep.TOL, sweep.ITER);
+  const bool another = run::SweepRule{sweep.TOL}.another_sweep_follows(sweep.DELTA, sweep.ITER);
   if (checkpoint != nullptr && another && checkpoint->due()) checkpoint->write(sweep, results);
   if (checkpoint == nullptr || !another) return;  // after the last sweep, a stop waits for the end of the run
   // A stop asked for during the sweep: the checkpoint first, so that the

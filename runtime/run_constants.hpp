@@ -21,8 +21,12 @@ inline constexpr double TOL = 1.0e-6;
 inline constexpr double EPREV_start = 1.0e12;
 inline constexpr std::int32_t max_sweeps = 101;
 
-inline bool another_sweep_follows(double DELTA, double TOL, std::int32_t ITER) {
-  return DELTA > TOL && ITER < max_sweeps;
-}
+// When the sweeps end: after the sweep whose DELTA is no more than TOL (a
+// DELTA that is not a number ends them too), or after max_sweeps sweeps.
+struct SweepRule {
+  double TOL = run::TOL;
+  std::int32_t max_sweeps = run::max_sweeps;
+  bool another_sweep_follows(double DELTA, std::int32_t ITER) const { return DELTA > TOL && ITER < max_sweeps; }
+};
 
 }  // namespace blockeig::run

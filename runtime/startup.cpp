@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "eigen/extended.hpp"
 #include "runtime/error_codes.hpp"
 #include "runtime/locus.hpp"
 #include "runtime/processor_exception.hpp"
@@ -17,8 +16,6 @@
 #include "runtime/settings.hpp"
 
 namespace blockeig::runtime {
-
-void set_floating_point_environment() { set_extended_environment(); }
 
 // A standard stream that the caller left closed would hand its descriptor to
 // the first file opened, A.SCR, and console lines or a report would then
@@ -49,7 +46,8 @@ void keep_released_memory() {
 
 void report_file_size_refusals() { signal(SIGXFSZ, SIG_IGN); }
 
-void start_up(std::string_view source_file, std::span<const CommandLineSetting> from_command_line) {
+void start_up(std::string_view source_file, void (*set_floating_point_environment)(),
+              std::span<const CommandLineSetting> from_command_line) {
   set_source_file(source_file);
   keep_released_memory();
   keep_standard_descriptors_open();

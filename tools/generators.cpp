@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace scrtool {
 

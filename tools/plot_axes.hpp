@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "tools/svg_writer.hpp"
 
 namespace scrtool::plot {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "eigen/extended.hpp"
-#include "records/results_schema.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/results_schema.hpp"
 #include "tools/json_value.hpp"
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "tools/text_scan.hpp"
 
 namespace scrtool {

@@ -13,8 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "driver/matrix_file.hpp"
-#include "driver/statement_numbers.hpp"
+#include "arithmetic/extended.hpp"
+#include "engine/matrix_file.hpp"
+#include "runtime/statement_numbers.hpp"
 #include "runtime/run_constants.hpp"
 #include "io/statements.hpp"
 #include "runtime/allocate.hpp"
@@ -83,7 +84,7 @@ void place_matrix_file(const ByteSource& file, const fs::path& dir) {
   ::unsetenv("BLOCKEIG_THREADS");
   ::unsetenv("BLOCKEIG_PROGRESS");
   try {
-    blockeig::runtime::start_up(statement::source_file);
+    blockeig::runtime::start_up(statement::source_file, blockeig::set_extended_environment);
     blockeig::io::connect_standard_units();
     std::int32_t N = 0;
     blockeig::runtime::Array<double> A, C, E;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace scrtool {
 

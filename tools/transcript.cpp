@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/console_texts.hpp"
+#include "runtime/console_texts.hpp"
 #include "io/format.hpp"
 #include "io/list_write.hpp"
 #include "tools/text_scan.hpp"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "support/child_process.hpp"
 #include "support/scr_file.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace blockeig {

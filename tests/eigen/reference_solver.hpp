@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "eigen/extended.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/index.hpp"
 #include "eigen/precision.hpp"
 #include "eigen/sign.hpp"
 

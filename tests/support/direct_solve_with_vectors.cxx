@@ -1,8 +1,8 @@
 // The direct solve as the program first had it: tred12 with eigenvectors
 // (mode 2) into C, reading A itself. Linked in place of
-// driver/direct_solve.cpp into a second build of the program, so that tests
+// engine/direct_solve.cpp into a second build of the program, so that tests
 // can run both side by side.
-#include "driver/direct_solve.hpp"
+#include "engine/direct_solve.hpp"
 
 namespace blockeig {
 

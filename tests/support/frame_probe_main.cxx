@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "arithmetic/extended.hpp"
 #include "runtime/thread_pool.hpp"
 #include "io/file_stream.hpp"
 #include "io/statements.hpp"
@@ -244,7 +245,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  start_up("probe.cpp");
+  start_up("probe.cpp", blockeig::set_extended_environment);
   connect_standard_units();
   std::fflush(stdout);
   const int status = run(argc, argv);

@@ -1,6 +1,6 @@
 // The lane kernels with AVX-512 (eight lanes), for x86-64 processors that
 // have it; chosen at run time, the build itself assumes none.
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE) && defined(__x86_64__)
 
@@ -33,7 +33,7 @@ struct Isa {
 
 }  // namespace
 
-#include "eigen/extended_lanes_algorithms.hpp"
+#include "arithmetic/extended_lanes_algorithms.hpp"
 
 namespace blockeig::lanes {
 

@@ -1,8 +1,8 @@
-#include "driver/direct_solve.hpp"
+#include "engine/direct_solve.hpp"
 
 #include <cstdlib>
 
-#include "eigen/index.hpp"
+#include "runtime/index.hpp"
 
 namespace blockeig {
 

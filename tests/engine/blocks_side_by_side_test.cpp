@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/sweep_engine.hpp"
+#include "engine/sweep_engine.hpp"
 #include "support/child_process.hpp"
 #include "support/sanitizer.hpp"
 #include "support/scr_file.hpp"

@@ -1,7 +1,7 @@
 // The floating-point environment of the two arithmetics behind ext.
 #include <cfenv>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 namespace blockeig {
 

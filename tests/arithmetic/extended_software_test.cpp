@@ -4,7 +4,7 @@
 // denormals, subnormal doubles, infinities, NaNs of both kinds and signs),
 // compared bit for bit. BLOCKEIG_EXTENDED_CHECKS sets the number of operand
 // sets per operation.
-#include "eigen/extended_software.hpp"
+#include "arithmetic/extended_software.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 
 #if defined(__x86_64__)
 

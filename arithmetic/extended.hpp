@@ -9,11 +9,11 @@
 // same bits on any machine with IEEE doubles. This header and the files
 // named extended_*, *_x87 and *_soft are the only ones that know which; the
 // rest of the program uses ext, sqrt(ext), fabs(ext) and the kernels of
-// eigen/extended_kernels.hpp.
+// arithmetic/extended_kernels.hpp.
 #include <string_view>
 
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE)
-#include "eigen/extended_software.hpp"
+#include "arithmetic/extended_software.hpp"
 #else
 #include <cmath>
 #include <limits>

@@ -1,6 +1,6 @@
 // The lane kernels with AVX2 and FMA (four lanes), for x86-64 processors
 // that have them; chosen at run time, the build itself assumes neither.
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE) && defined(__x86_64__)
 
@@ -35,7 +35,7 @@ struct Isa {
 
 }  // namespace
 
-#include "eigen/extended_lanes_algorithms.hpp"
+#include "arithmetic/extended_lanes_algorithms.hpp"
 
 namespace blockeig::lanes {
 

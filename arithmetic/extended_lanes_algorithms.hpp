@@ -1,4 +1,4 @@
-// The lane algorithms of eigen/extended_lanes.hpp, for a translation unit
+// The lane algorithms of arithmetic/extended_lanes.hpp, for a translation unit
 // that defines LANES_TARGET (the function attribute of its instruction set)
 // and, in an anonymous namespace, a struct Isa:
 //   width          lanes per vector
@@ -12,12 +12,12 @@
 // Everything below has internal linkage in that unit.
 
 // Deliberately without an include guard: included once by each
-// eigen/extended_lanes_*.cpp, after its struct Isa.
+// arithmetic/extended_lanes_*.cpp, after its struct Isa.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The software extended arithmetic in vector lanes: the kernels of
-// eigen/extended_kernels_soft.cpp for one instruction set each
+// arithmetic/extended_kernels_soft.cpp for one instruction set each
 // (extended_lanes_avx512.cpp, extended_lanes_avx2.cpp,
 // extended_lanes_neon.cpp), chosen when the program starts.
 //
@@ -16,8 +16,8 @@
 // kernels return the same bits as the plain loops in every case.
 #include <cstddef>
 
-#include "eigen/extended_software.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended_software.hpp"
+#include "runtime/index.hpp"
 
 namespace blockeig::lanes {
 
@@ -38,7 +38,7 @@ struct Kernels {
   // For k < rows: zj[k] = s zi[k] + c zj[k], zi[k] = c zi[k] - s zj[k] (the
   // old values on the right), each rounded to double once.
   void (*rotate)(double* zi, double* zj, int rows, SoftExt c, SoftExt s);
-  // The Householder kernels of eigen/extended_kernels.hpp, same arguments.
+  // The Householder kernels of arithmetic/extended_kernels.hpp, same arguments.
   // Those that return bool return false when an operand or a sum is outside
   // the lanes' range, having changed nothing the plain loops, which the
   // caller then runs, do not form again.

@@ -1,7 +1,7 @@
 // The x87 double-extended arithmetic on integers: each operation forms its
 // result exactly (or exactly enough to round it: a 128-bit significand whose
 // lowest bit records whether anything below it was lost) and rounds it once.
-#include "eigen/extended_software.hpp"
+#include "arithmetic/extended_software.hpp"
 
 #include <bit>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "driver/sweep_engine.hpp"
+#include "engine/sweep_engine.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "eigen/block_products.hpp"
-#include "eigen/extended.hpp"
+#include "arithmetic/extended.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/thread_pool.hpp"
 
@@ -160,6 +160,19 @@ void give_back_block_work(BlockRun& run) noexcept {
 void solve_blocks(const Layout& layout, const double* A, double* C, double* E, std::int32_t ITER,
                   std::int32_t& IERR, BlockHost& host) {
   for (std::int32_t IB = 1; IB <= layout.NBLOCKS;) IB += solve_group(layout, A, C, E, ITER, IB, IERR, host);
+}
+
+void run_sweeps(const Layout& layout, const double* A, double* C, double* E, const run::SweepRule& rule,
+                SweepState& state, SweepHost& host) {
+  bool stop = false;
+  do {
+    ++state.ITER;
+    solve_blocks(layout, A, C, E, state.ITER, state.IERR, host);
+    host.reorder(layout, C, E);
+    state.DELTA = sweep_delta(E[0], state.EPREV);
+    state.EPREV = E[0];
+    stop = host.sweep_ended(state, C, E);
+  } while (!stop && rule.another_sweep_follows(state.DELTA, state.ITER));
 }
 
 }  // namespace blockeig

@@ -1,5 +1,5 @@
 // The lane kernels with NEON (two lanes), on every 64-bit ARM processor.
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE) && defined(__aarch64__)
 
@@ -31,7 +31,7 @@ struct Isa {
 
 }  // namespace
 
-#include "eigen/extended_lanes_algorithms.hpp"
+#include "arithmetic/extended_lanes_algorithms.hpp"
 
 namespace blockeig::lanes {
 

@@ -30,6 +30,7 @@
 #include <span>
 
 #include "eigen/solver.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -126,5 +127,35 @@ class BlockHost {
 // the caller's.
 void solve_blocks(const Layout& layout, const double* A, double* C, double* E, std::int32_t ITER,
                   std::int32_t& IERR, BlockHost& host);
+
+// The state of the sweeps between two of them: ITER is the last sweep's (0
+// before the first), EPREV its E(1) (run::EPREV_start before the first),
+// DELTA its |E(1) - EPREV| and IERR its last block solve's code.
+struct SweepState {
+  std::int32_t ITER = 0;
+  double EPREV = run::EPREV_start;
+  double DELTA = 0.0;
+  std::int32_t IERR = 0;
+};
+
+// What a client of the sweeps adds to them besides the blocks' part: the
+// reordering's column buffer, and what happens at the end of every sweep.
+class SweepHost : public BlockHost {
+ public:
+  // Step 11: reporder2(N, E, C, NBLOCKS, BSTART), with its column buffer
+  // taken as the client takes memory.
+  virtual void reorder(const Layout& layout, double* C, double* E) = 0;
+  // The end of sweep state.ITER: E holds the sweep's values after the
+  // reordering, state.DELTA its |E(1) - EPREV| and state.EPREV already E(1).
+  // Returns true to end the sweeps after this one.
+  virtual bool sweep_ended(const SweepState& state, const double* C, const double* E) = 0;
+};
+
+// The sweeps of the block phase on A (N x N, every element read) from the
+// basis C and the state given (C the identity and a SweepState() for a new
+// run; a resumed run's last sweep otherwise), until `rule` or the host ends
+// them. On return C, E and state hold the last sweep's.
+void run_sweeps(const Layout& layout, const double* A, double* C, double* E, const run::SweepRule& rule,
+                SweepState& state, SweepHost& host);
 
 }  // namespace blockeig

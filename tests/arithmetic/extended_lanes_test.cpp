@@ -4,7 +4,7 @@
 // exact range, the gap the lanes hand back to SoftExt, the absorbed range),
 // exact cancellation, signed zeros, values near powers of two, operands
 // outside the lanes' range.
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 // partial sum in ext, every stored element rounded to double once.
 #include <cstddef>
 
-#include "eigen/extended.hpp"
-#include "eigen/index.hpp"
+#include "arithmetic/extended.hpp"
+#include "runtime/index.hpp"
 
 namespace blockeig::kernels {
 

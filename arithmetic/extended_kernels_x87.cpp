@@ -1,6 +1,6 @@
-// The kernels of eigen/extended_kernels.hpp on the x87 unit: long double
+// The kernels of arithmetic/extended_kernels.hpp on the x87 unit: long double
 // sums held in its eight stack registers, tiles sized so that none spills.
-#include "eigen/extended_kernels.hpp"
+#include "arithmetic/extended_kernels.hpp"
 
 #if !defined(BLOCKEIG_EXTENDED_SOFTWARE)
 

@@ -1,15 +1,15 @@
-// The kernels of eigen/extended_kernels.hpp on the software type: vector
-// lanes (eigen/extended_lanes.hpp) where the processor has them and the
+// The kernels of arithmetic/extended_kernels.hpp on the software type: vector
+// lanes (arithmetic/extended_lanes.hpp) where the processor has them and the
 // operands are in their range, otherwise the plain loops, one SoftExt
 // operation at a time.
-#include "eigen/extended_kernels.hpp"
+#include "arithmetic/extended_kernels.hpp"
 
 #if defined(BLOCKEIG_EXTENDED_SOFTWARE)
 
 #include <algorithm>
 #include <cstddef>
 
-#include "eigen/extended_lanes.hpp"
+#include "arithmetic/extended_lanes.hpp"
 
 namespace blockeig::kernels {
 

@@ -1,10 +1,10 @@
-#include "driver/matrix_file.hpp"
+#include "engine/matrix_file.hpp"
 
 #include <span>
 #include <string>
 
-#include "driver/console_texts.hpp"
-#include "driver/statement_numbers.hpp"
+#include "runtime/console_texts.hpp"
+#include "runtime/statement_numbers.hpp"
 #include "io/statements.hpp"
 #include "io/unit_table.hpp"
 #include "runtime/locus.hpp"
