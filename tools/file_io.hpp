@@ -62,6 +62,13 @@ struct OutputFile {
 // SIGPIPE) removes them too.
 void write_files(std::span<const OutputFile> files);
 
+// Refuses, before any work, an output that is one of the inputs: the same
+// file (device and inode) under any name, "./m.scr", a symbolic link or a
+// hard link to it, which writing the output would replace. Outputs that do
+// not exist yet, and "-" (standard output), are not inputs. Throws ToolError
+// "cannot write OUTPUT: it is the input file INPUT".
+void refuse_outputs_over_inputs(std::span<const std::string> outputs, std::span<const std::string> inputs);
+
 // write_files for a single file.
 void write_file_atomically(const std::string& path, const std::function<void(const ByteSink&)>& write);
 

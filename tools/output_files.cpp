@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -125,7 +127,25 @@ void write_directly(const Target& t) {
   if (::close(fd) != 0) refuse(t.file->path, reason());
 }
 
+// The file a name leads to, links followed: its device and inode, or
+// nothing when there is none.
+std::optional<std::pair<dev_t, ino_t>> file_identity(const std::string& path) {
+  struct stat info {};
+  if (path == "-" || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return std::pair(info.st_dev, info.st_ino);
+}
+
 }  // namespace
+
+void refuse_outputs_over_inputs(std::span<const std::string> outputs, std::span<const std::string> inputs) {
+  for (const std::string& output : outputs) {
+    const auto written = file_identity(output);
+    if (!written) continue;
+    for (const std::string& input : inputs)
+      if (file_identity(input) == written)
+        throw ToolError("cannot write " + printable(output) + ": it is the input file " + printable(input));
+  }
+}
 
 void write_files(std::span<const OutputFile> files) {
   const WritingSignals signals;

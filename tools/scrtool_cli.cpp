@@ -112,6 +112,10 @@ void require_some_operands(const Parsed& p, const char* what) {
   if (p.positional.empty()) throw UsageError(std::string("missing ") + what);
 }
 
+void refuse_output_over_inputs(const std::string& output, std::span<const std::string> inputs) {
+  refuse_outputs_over_inputs(std::span(&output, 1), inputs);
+}
+
 std::string extension_of(std::string_view path) {
   const std::string name = blockeig::runtime::split_name(path).name;
   const std::size_t dot = name.rfind('.');
@@ -202,12 +206,13 @@ int run_import(std::span<const std::string> args, std::ostream& out, std::ostrea
   const std::string output = p.value("--output").value_or(std::string(blockeig::run::matrix_file_name));
   const ByteOrder order = p.has("--big-endian") ? ByteOrder::big : ByteOrder::little;
   const std::optional<Symmetrize> rule = symmetrize_rule(p.value("--symmetrize"));
+  refuse_output_over_inputs(output, p.positional);
   Matrix m = read_any_matrix(p.positional[0], p.value("--format"), err);
   const Asymmetry asymmetry = find_asymmetry(m);
   if (rule) symmetrize(m, *rule);
   write_file_atomically(output, [&](const ByteSink& sink) { emit_scr(m, order, sink); });
   if (!rule && !asymmetry.symmetric()) warn_not_symmetric(p.positional[0], asymmetry, err);
-  out << "wrote " << output << ": N = " << m.n << ", " << 20 + 8 * m.a.size() << " bytes, " << order_name(order);
+  out << "wrote " << printable(output) << ": N = " << m.n << ", " << 20 + 8 * m.a.size() << " bytes, " << order_name(order);
   if (rule)
     out << ", symmetrized (" << *p.value("--symmetrize") << "): " << asymmetry.differing << " of "
         << asymmetry.pairs << " pairs changed";
@@ -230,6 +235,7 @@ int run_export(std::span<const std::string> args, std::ostream& out, std::ostrea
       throw UsageError("cannot tell the format of '" + printable(*output) + "' from its extension; use .mtx, .npy or .txt");
   }
   const std::string& input = p.positional[0];
+  if (output) refuse_output_over_inputs(*output, p.positional);
   const FileSource file(input);
   const OrderGuess guess = detect_byte_order(file);
   Matrix m;
@@ -298,7 +304,7 @@ int run_gen(std::span<const std::string> args, std::ostream& out, std::ostream&)
                      }});
   }
   write_files(files);
-  out << "wrote " << output << ": " << kind->name << ", N = " << n << '\n';
+  out << "wrote " << printable(output) << ": " << kind->name << ", N = " << n << '\n';
   return exit_ok;
 }
 
@@ -337,10 +343,11 @@ int run_plot(std::span<const std::string> args, std::ostream& out, std::ostream&
   if (p.help) return out << plot_help, exit_ok;
   require_some_operands(p, "transcript or results file");
   const std::string output = p.value("--output").value_or("sweeps.svg");
+  refuse_output_over_inputs(output, p.positional);
   if (p.positional.size() > 1) {
     const std::vector<NamedRun> runs = read_runs(p.positional);
     write_text(output, render_runs_plot(runs, "blockeig runs side by side"));
-    out << "wrote " << output << ": " << run_count(runs.size()) << '\n';
+    out << "wrote " << printable(output) << ": " << run_count(runs.size()) << '\n';
     return exit_ok;
   }
   const std::string& input = p.positional[0];
@@ -356,7 +363,7 @@ int run_plot(std::span<const std::string> args, std::ostream& out, std::ostream&
     what = sweep_count(t.sweeps.size());
   }
   write_file_atomically(output, [&](const ByteSink& sink) { sink(as_bytes(svg)); });
-  out << "wrote " << output << ": " << what << '\n';
+  out << "wrote " << printable(output) << ": " << what << '\n';
   return exit_ok;
 }
 
@@ -366,12 +373,13 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   if (p.help) return out << compare_help, exit_ok;
   require_some_operands(p, "results file");
   const std::optional<std::string> output = p.value("--output");
+  if (output) refuse_output_over_inputs(*output, p.positional);
   if (p.positional.size() > 1) {
     const std::vector<NamedRun> runs = read_runs(p.positional);
     if (!output || *output == "-") return out << render_runs_table(runs), exit_ok;
     const bool csv = lower(extension_of(*output)) == ".csv";
     write_text(*output, csv ? render_runs_csv(runs) : render_runs_table(runs));
-    out << "wrote " << *output << ": " << run_count(runs.size()) << '\n';
+    out << "wrote " << printable(*output) << ": " << run_count(runs.size()) << '\n';
     return exit_ok;
   }
   const std::string& input = p.positional[0];
@@ -385,7 +393,7 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   const bool csv = lower(extension_of(*output)) == ".csv";
   const std::string rendered = csv ? render_pair_csv(results) : render_pair_table(results, input);
   write_file_atomically(*output, [&](const ByteSink& sink) { sink(as_bytes(rendered)); });
-  out << "wrote " << *output << ": " << results.pairs.size() << " pairs\n";
+  out << "wrote " << printable(*output) << ": " << results.pairs.size() << " pairs\n";
   return exit_ok;
 }
 
@@ -436,6 +444,9 @@ int run_study_command(std::span<const std::string> args, std::ostream& out, std:
   const std::optional<std::string> asked = p.value("--blocks");
   const std::vector<std::int32_t> counts = block_counts(asked.value_or("1,2,4,8"));
   plan.blocks = counts_for_order(counts, matrix_order(plan.matrix), asked.has_value(), err);
+  std::vector<std::string> outputs{plan.figure};
+  for (const std::int32_t count : plan.blocks) outputs.push_back(study_results_name(plan.figure, count));
+  refuse_outputs_over_inputs(outputs, std::span(&plan.matrix, 1));
   plan.program = find_blockeig(p.value("--program"));
   return run_study(plan, out, err);
 }

@@ -353,7 +353,7 @@ int run_study(const StudyPlan& plan, std::ostream& out, std::ostream& err) {
         render_runs_plot(outcome.runs, "blockeig study: " + file_name(plan.matrix) + ", by number of blocks");
     write_text(plan.figure, svg);
     out << render_runs_table(outcome.runs);
-    out << "wrote " << plan.figure << " and " << outcome.kept.size()
+    out << "wrote " << printable(plan.figure) << " and " << outcome.kept.size()
         << (outcome.kept.size() == 1 ? " results file beside it\n" : " results files beside it\n");
   } else {
     err << "scrtool study: no run finished a sweep; no figure drawn\n";

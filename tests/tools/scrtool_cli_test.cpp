@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -188,6 +189,53 @@ TEST(ScrtoolCli, BadInputLeavesNoOutput) {
   EXPECT_EQ(slurp(dir / "A.SCR"), "keep me");
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"A.SCR", "bad.json", "bad.mtx", "bad.npy", "early.json", "empty.txt",
                                                    "rect.txt"}));
+}
+
+// An output that is one of the command's inputs, under any name that leads
+// to it, is refused before any work: exit 2, every file as it was.
+TEST(ScrtoolCli, OutputOverAnInputIsRefused) {
+  TempDir dir;
+  ASSERT_EQ(scrtool({"gen", "random", "4", "-o", dir / "A.SCR"}).status, 0);
+  ASSERT_EQ(scrtool({"export", dir / "A.SCR", "-o", dir / "m.npy"}).status, 0);
+  spit(dir / "m.txt", "2 1\n1 2\n");
+  fs::copy_file(dir / "A.SCR", dir / "s-1.json");
+  blockeig::testing::ChildOptions options;
+  options.directory = dir.path();
+  options.input = "2\n";
+  ASSERT_EQ(blockeig::testing::run_child(BLOCKEIG_BIN, {"--results", "r.json"}, options).status, 0);
+  fs::remove(dir / "C.SCR.TXT");
+  fs::create_symlink("r.json", dir / "link.json");
+  fs::create_symlink("A.SCR", dir / "A.npy");
+  fs::create_hard_link(dir / "r.json", dir / "hard.json");
+  const std::vector<std::string> names = dir.names();
+  std::vector<std::string> contents;
+  for (const std::string& name : names) contents.push_back(slurp(dir / name));
+  struct Case {
+    std::vector<std::string> args;
+    std::string output, input;  // as the message names them
+  };
+  const Case cases[] = {
+      {{"import", dir / "m.txt", "-o", dir / "m.txt"}, dir / "m.txt", dir / "m.txt"},
+      {{"import", dir / "m.npy", "-o", dir / "./m.npy"}, dir / "./m.npy", dir / "m.npy"},
+      {{"export", dir / "A.SCR", "-o", dir / "A.npy"}, dir / "A.npy", dir / "A.SCR"},
+      {{"plot", dir / "r.json", "-o", dir / "r.json"}, dir / "r.json", dir / "r.json"},
+      {{"plot", dir / "r.json", dir / "link.json", "-o", dir / "hard.json"}, dir / "hard.json", dir / "r.json"},
+      {{"compare", dir / "r.json", "-o", dir / "link.json"}, dir / "link.json", dir / "r.json"},
+      {{"compare", dir / "link.json", "-o", dir / "hard.json"}, dir / "hard.json", dir / "link.json"},
+      {{"study", "--blocks", "1,2", "--program", BLOCKEIG_BIN, "-o", dir / "A.SCR", dir / "A.SCR"}, dir / "A.SCR",
+       dir / "A.SCR"},
+      {{"study", "--blocks", "2,1", "--program", BLOCKEIG_BIN, "-o", dir / "s.svg", dir / "s-1.json"},
+       dir / "s-1.json", dir / "s-1.json"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " -o " + c.output);
+    const Outcome r = scrtool(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "scrtool " + c.args[0] + ": cannot write " + c.output + ": it is the input file " + c.input + "\n");
+    EXPECT_EQ(dir.names(), names);
+    for (std::size_t k = 0; k < names.size(); ++k) EXPECT_EQ(slurp(dir / names[k]), contents[k]) << names[k];
+  }
 }
 
 // A message shows the bytes of a file it quotes so that none can cut it
@@ -385,6 +433,42 @@ TEST(ScrtoolBinary, EndToEnd) {
   EXPECT_TRUE(slurp(dir / "out.txt").starts_with("Usage: scrtool"));
   EXPECT_EQ(shell(cd + "export A.SCR > /dev/full 2> err.txt"), 2);
   EXPECT_EQ(slurp(dir / "err.txt"), "scrtool: cannot write standard output\n");
+}
+
+// The name of a file written is shown as every message shows a name: its
+// control bytes as \xNN, so that none acts on the terminal.
+TEST(ScrtoolBinary, WrittenNamesAreShownEscaped) {
+  TempDir dir;
+  spit(dir / "m.txt", "2 1\n1 2\n");
+  ASSERT_EQ(scrtool({"gen", "random", "4", "-o", dir / "A.SCR"}).status, 0);
+  blockeig::testing::ChildOptions options;
+  options.directory = dir.path();
+  options.input = "2\n";
+  ASSERT_EQ(blockeig::testing::run_child(BLOCKEIG_BIN, {"--results", "r.json"}, options).status, 0);
+  options.input = "";
+  options.environment = {"BLOCKEIG_PROGRESS=0"};
+  struct Case {
+    std::vector<std::string> args;
+    const char* last_line_start;
+  };
+  const Case cases[] = {
+      {{"gen", "random", "4", "-o", "g\x1b[2J.scr"}, "wrote g\\x1b[2J.scr: random, N = 4"},
+      {{"import", "m.txt", "-o", "i\r.scr"}, "wrote i\\x0d.scr: N = 2, "},
+      {{"plot", "r.json", "-o", "p\a.svg"}, "wrote p\\x07.svg: "},
+      {{"compare", "r.json", "-o", "c\x1b.txt"}, "wrote c\\x1b.txt: "},
+      {{"study", "--blocks", "1", "--program", BLOCKEIG_BIN, "-o", "s\x1b]0;x\a.svg"},
+       "wrote s\\x1b]0;x\\x07.svg and 1 results file beside it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const auto r = blockeig::testing::run_child(scrtool_binary(), c.args, options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(r.out.ends_with("\n")) << r.out;
+    const std::size_t last = r.out.rfind('\n', r.out.size() - 2);
+    EXPECT_TRUE(r.out.substr(last + 1).starts_with(c.last_line_start)) << r.out;
+    EXPECT_EQ(std::count_if(r.out.begin(), r.out.end(), [](char b) { return b != '\n' && (b & 0xe0) == 0; }), 0)
+        << r.out;
+  }
 }
 
 // Input is checked before scrtool waits for it or makes room for it: a
