@@ -140,11 +140,33 @@ const char* own_file_named(const std::string& path) {
   return nullptr;
 }
 
+// A record replaces the file standard output or standard error goes to when
+// its name leads there (the file itself, /dev/stdout): the transcript or the
+// report would be lost. Returns that stream's name, or null. A pipe or a
+// terminal is no such file (and is refused as not a regular one).
+const char* standard_stream_named(const std::string& path) {
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return nullptr;
+  for (const auto& [fd, stream] : {std::pair{STDOUT_FILENO, "standard output"}, {STDERR_FILENO, "standard error"}}) {
+    struct stat open {};
+    if (::fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino) return stream;
+  }
+  return nullptr;
+}
+
+// Refuses a record's name that leads to the run's own files or streams.
+void refuse_own_files(const std::string& path, const std::string& record) {
+  if (const char* own = own_file_named(path))
+    runtime::raise(runtime::bad_option, "Cannot write " + record + " \"" + path + "\": it would replace the run's own " + own);
+  if (const char* stream = standard_stream_named(path))
+    runtime::raise(runtime::bad_option,
+                   "Cannot write " + record + " \"" + path + "\": it is the file " + stream + " goes to");
+}
+
 void start_checkpoint() {
   const runtime::Settings& settings = runtime::settings();
   const std::string& path = settings.checkpoint;
-  if (const char* own = own_file_named(path))
-    runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it would replace the run's own " + own);
+  refuse_own_files(path, "checkpoint");
   if (!settings.results.empty() && runtime::same_entry(path, settings.results))
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + path + "\": it is the results file too");
   static Checkpoint file(path, settings.checkpoint_seconds, !settings.results.empty());
@@ -153,9 +175,7 @@ void start_checkpoint() {
 
 void start_results() {
   const std::string& path = runtime::settings().results;
-  if (const char* own = own_file_named(path))
-    runtime::raise(runtime::bad_option,
-                   "Cannot write results file \"" + path + "\": it would replace the run's own " + own);
+  refuse_own_files(path, "results file");
   static ResultsFile file(path);
   if (!file.refusal().empty())
     runtime::raise(runtime::bad_option, "Cannot write results file \"" + path + "\": " + file.refusal());

@@ -26,9 +26,10 @@ using nlohmann::json;
 
 constexpr const char* traceback = "Traceback: not available, compile with -ftrace=frame or -ftrace=full\n";
 
-ChildResult run_in(const TempDir& dir, ChildOptions options, std::vector<std::string> arguments) {
+ChildResult run_in(const TempDir& dir, ChildOptions options, std::vector<std::string> arguments,
+                   const std::string& program = BLOCKEIG_BIN) {
   options.directory = dir.path();
-  return run_child(BLOCKEIG_BIN, arguments, options);
+  return run_child(program, arguments, options);
 }
 
 // The document in `path`, or null when there is none that parses.
@@ -118,6 +119,41 @@ TEST(RunRecord, TargetsOfEveryKind) {
     EXPECT_EQ(fs::exists(dir / "C.SCR.TXT"), refusal.empty()) << "a refusal comes before any work";
     c.check(dir);
     EXPECT_EQ(temporaries_in(dir), std::vector<std::string>{});
+  }
+}
+
+// A record whose name leads to the file standard output or standard error
+// goes to would replace the transcript or the report: refused at start-up.
+TEST(RunRecord, TheFilesOfTheStandardStreamsAreRefused) {
+  struct Case {
+    const char* redirection;  // of the shell that starts the run
+    const char* arguments;
+    const char* refusal;
+    const char* report_in;  // the file that takes standard error
+  };
+  const Case cases[] = {
+      {"> o.txt 2> e.txt", "--results o.txt", "results file \"o.txt\": it is the file standard output goes to", "e.txt"},
+      {"> o.txt 2> e.txt", "--results /dev/stdout", "results file \"/dev/stdout\": it is the file standard output goes to",
+       "e.txt"},
+      {">> o.txt 2> e.txt", "--checkpoint ./o.txt", "checkpoint \"./o.txt\": it is the file standard output goes to",
+       "e.txt"},
+      {"> o.txt 2> e.txt", "--checkpoint e.txt", "checkpoint \"e.txt\": it is the file standard error goes to", "e.txt"},
+      {"> o.txt 2> e.txt", "--results /dev/stderr", "results file \"/dev/stderr\": it is the file standard error goes to",
+       "e.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    TempDir dir;
+    write_file(dir / "A.SCR", scr_file(8, one_two_one_matrix(8)));
+    write_file(dir / "o.txt", "kept\n");
+    ChildOptions options;
+    options.input = "2\n";
+    const std::string command = "exec '" + std::string(BLOCKEIG_BIN) + "' " + c.arguments + " " + c.redirection;
+    const ChildResult r = run_in(dir, options, {"-c", command}, "/bin/sh");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(dir / c.report_in), traceback + std::string("Fortran runtime error: Cannot write ") + c.refusal + "\n");
+    EXPECT_EQ(read_file(dir / "o.txt"), std::string(c.redirection).starts_with(">>") ? "kept\n" : "");
+    EXPECT_FALSE(fs::exists(dir / "C.SCR.TXT")) << "a refusal comes before any work";
   }
 }
 
