@@ -15,6 +15,7 @@
 #include "blockeig/blockeig.hpp"
 #include "io/record_format.hpp"
 #include "library/call.hpp"
+#include "runtime/printable.hpp"
 #include "runtime/replace_file.hpp"
 #include "runtime/run_constants.hpp"
 
@@ -26,8 +27,29 @@ using io::marker_size;
 
 std::string number(std::int64_t value) { return std::to_string(value); }
 
+[[noreturn]] void refuse_file(const std::string& path, std::string_view doing, std::string_view why, int error) {
+  throw Error(Errc::file_error, "cannot " + std::string(doing) + " " + path + ": " + std::string(why), error);
+}
+
 [[noreturn]] void refuse_file(const std::string& path, std::string_view doing, int error) {
-  throw Error(Errc::file_error, "cannot " + std::string(doing) + " " + path + ": " + std::strerror(error), error);
+  refuse_file(path, doing, std::strerror(error), error);
+}
+
+// A name with a NUL in it would be cut there by the system (another file
+// read, or replaced): refused, as an invalid argument.
+void check_name(const std::string& path, std::string_view doing) {
+  if (path.find('\0') != std::string::npos)
+    refuse_file(runtime::printable(path), doing, "the name holds a NUL character", EINVAL);
+}
+
+// A replacement's failure that is no errno, as one: the file has become a
+// directory or another file that is not a regular one, or its owner could
+// not be kept.
+int errno_of(const runtime::FileReplacement& replacement, int error) {
+  if (error == runtime::replacement_owner_not_kept) return EPERM;
+  if (error != runtime::replacement_not_regular) return error;
+  struct stat there {};
+  return ::lstat(replacement.target().c_str(), &there) == 0 && S_ISDIR(there.st_mode) ? EISDIR : EINVAL;
 }
 
 // A matrix file being read, front to back.
@@ -128,6 +150,7 @@ std::mutex& writing() {
 }  // namespace
 
 Matrix read_scr(const std::string& path, ByteOrder order) {
+  check_name(path, "open");
   return library::guarded([&] {
     RecordReader file(path, order == ByteOrder::big);
     const std::int64_t order_bytes = file.begin_record(1);
@@ -156,6 +179,7 @@ Matrix read_scr(const std::string& path, ByteOrder order) {
 }
 
 void write_scr(const std::string& path, MatrixRef a, ByteOrder order) {
+  check_name(path, "write");
   const std::int32_t n = library::checked_order(a);
   check_file_order(n, path);
   library::guarded([&] {
@@ -179,7 +203,11 @@ void write_scr(const std::string& path, MatrixRef a, ByteOrder order) {
     }
     const std::string_view pieces[] = {head, {marker, marker_size}, matrix, {marker, marker_size}};
     const std::lock_guard lock(writing());
-    if (const int error = runtime::FileReplacement(path).replace(pieces); error != 0) refuse_file(path, "write", error);
+    const runtime::FileReplacement replacement(path);
+    if (const int error = replacement.refusal_error(); error != 0)
+      refuse_file(path, "write", error == EISDIR ? std::strerror(error) : replacement.refusal(), error);
+    if (const int error = replacement.replace(pieces); error != 0)
+      refuse_file(path, "write", replacement.error_text(error), errno_of(replacement, error));
   });
 }
 

@@ -157,6 +157,14 @@ void write_scr(const std::string& path, const py::array& a, bool big) {
   blockeig::write_scr(path, ref, byte_order_of(big));
 }
 
+// An error's text as a str; the bytes of a file name that are not UTF-8
+// (a bytes path) as \xNN escapes.
+py::str message_of(const blockeig::Error& e) {
+  const std::string_view text = e.what();
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+}
+
 // Errors as Python's own: memory as MemoryError, files as OSError with the
 // errno (FileNotFoundError, PermissionError, ...), the rest as ValueError.
 void translate(std::exception_ptr thrown) {
@@ -165,15 +173,15 @@ void translate(std::exception_ptr thrown) {
   } catch (const blockeig::Error& e) {
     switch (e.code()) {
       case blockeig::Errc::out_of_memory:
-        PyErr_SetString(PyExc_MemoryError, e.what());
+        PyErr_SetObject(PyExc_MemoryError, message_of(e).ptr());
         return;
       case blockeig::Errc::file_error: {
-        py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.system_error(), e.what());
+        py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.system_error(), message_of(e));
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
         return;
       }
       default:
-        PyErr_SetString(PyExc_ValueError, e.what());
+        PyErr_SetObject(PyExc_ValueError, message_of(e).ptr());
         return;
     }
   }

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "runtime/posix_file.hpp"
 
@@ -93,29 +94,34 @@ FileReplacement::FileReplacement(std::string name) : name_(std::move(name)) {
   struct stat there {};
   if (::stat(name_.c_str(), &there) == 0) {
     existing_type_ = there.st_mode & S_IFMT;
-    if (!S_ISREG(there.st_mode)) refusal_ = not_replaceable(there.st_mode);
+    if (!S_ISREG(there.st_mode)) refuse(not_replaceable(there.st_mode), S_ISDIR(there.st_mode) ? EISDIR : EINVAL);
   } else if (errno != ENOENT) {
-    refusal_ = std::strerror(errno);
+    refuse(std::strerror(errno), errno);
   }
   int error = 0;
   target_ = follow_links(name_, error);
   const NameParts parts = split_name(target_);
   directory_ = parts.directory;
-  if (refusal_.empty() && error != 0) refusal_ = std::strerror(error);
+  if (refusal_.empty() && error != 0) refuse(std::strerror(error), error);
   if (refusal_.empty() && (parts.name.empty() || parts.name == "." || parts.name == ".."))
-    refusal_ = "it is a directory";
+    refuse("it is a directory", EISDIR);
   // Reached through /proc, a name may lead to a file that has no name left
   // (its link text ends in " (deleted)"): nothing to rename over.
   struct stat found {};
   if (refusal_.empty() && existing_type_ != 0 &&
       (::lstat(target_.c_str(), &found) != 0 || found.st_dev != there.st_dev || found.st_ino != there.st_ino))
-    refusal_ = "its symbolic links do not lead to a file that can be replaced";
+    refuse("its symbolic links do not lead to a file that can be replaced", ENOENT);
   stem_ = temporary_stem(parts.name, directory_prefix(target_));
   temporary_ = std::string(directory_prefix(target_)) + "." + stem_ + "." + std::to_string(::getpid()) +
                std::string(temporary_suffix);
 }
 
 FileReplacement::~FileReplacement() { discard(); }
+
+void FileReplacement::refuse(std::string why, int error) {
+  refusal_ = std::move(why);
+  refusal_error_ = error;
+}
 
 int FileReplacement::begin(int& fd) const noexcept {
   const char* temporary = temporary_.c_str();

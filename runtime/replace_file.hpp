@@ -72,6 +72,10 @@ class FileReplacement {
   // regular one; the system's text for a link that cannot be followed.
   // Judged when the object is made.
   const std::string& refusal() const { return refusal_; }
+  // The errno that stands for the refusal, for callers that report one: 0
+  // when there is none; EISDIR for a directory; EINVAL for any other file
+  // that is not a regular one (no errno means that); else the system's.
+  int refusal_error() const { return refusal_error_; }
   // The type bits of the file that was there when the object was made, 0 if
   // there was none.
   mode_t existing_type() const { return existing_type_; }
@@ -116,6 +120,7 @@ class FileReplacement {
  private:
   template <typename Pieces>
   int replace_with(const Pieces& pieces) const noexcept;
+  void refuse(std::string why, int error);
 
   std::string name_;
   std::string target_;
@@ -123,6 +128,7 @@ class FileReplacement {
   std::string stem_;  // NAME in the temporary name, shortened where needed
   std::string temporary_;
   std::string refusal_;
+  int refusal_error_ = 0;
   mode_t existing_type_ = 0;
 };
 

@@ -147,10 +147,17 @@ def _byte_order(byte_order):
 
 def _file_call(call, path, *arguments):
     path = os.fspath(path)
+    if ("\0" if isinstance(path, str) else b"\0") in path:
+        raise ValueError(f"blockeig: embedded null character in the file name {path!r}")
     try:
         return call(path, *arguments)
     except OSError as error:
-        raise OSError(error.errno, os.strerror(error.errno), path) from None
+        # The system's text, or the library's where no errno says it ("it
+        # is a FIFO, not a regular file").
+        reason = os.strerror(error.errno)
+        if not error.strerror.endswith(reason):
+            reason = error.strerror.rsplit(": ", 1)[-1]
+        raise OSError(error.errno, reason, path) from None
 
 
 def read_scr(path, byte_order="little"):

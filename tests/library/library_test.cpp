@@ -2,6 +2,7 @@
 // whatever the thread count and the way the caller stores the matrix; the
 // program's matrix files read and written; every error returned to the
 // caller, none ending the process or touching its signals.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -295,6 +297,52 @@ TEST(Library, WritesTheProgramsFiles) {
   }
   EXPECT_EQ(read_file(path), scr_file(n, a));
   EXPECT_THROW(write_scr(path, {a.data(), 1, 1}), Error);
+}
+
+// Names the system would read otherwise than given (a NUL cuts them short)
+// and files that cannot be replaced are refused with the system's errno,
+// every file there left as it was.
+TEST(Library, NamesAndFilesThatCannotBeUsed) {
+  TempDir dir;
+  const int n = 3;
+  const std::vector<double> a = random_symmetric_matrix(n, 6);
+  write_file(dir / ".x", "temporary?");
+  write_file(dir / "x", scr_file(n, a));
+  std::filesystem::create_directory(dir / "d");
+  ASSERT_EQ(::mkfifo((dir / "p").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    bool write;
+    std::string path;
+    int system_error;
+    const char* ending;  // of what()
+  };
+  const Case cases[] = {
+      {"write, NUL", true, (dir / "x").string() + std::string(1, '\0') + "y.scr", EINVAL,
+       "x\\x00y.scr: the name holds a NUL character"},
+      {"read, NUL", false, (dir / "x").string() + std::string(1, '\0') + "anything", EINVAL,
+       "x\\x00anything: the name holds a NUL character"},
+      {"write, directory", true, (dir / "d").string(), EISDIR, "d: Is a directory"},
+      {"write, directory named with a slash", true, (dir / "d").string() + "/", EISDIR, "d/: Is a directory"},
+      {"write, FIFO", true, (dir / "p").string(), EINVAL, "p: it is a FIFO, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      if (c.write)
+        write_scr(c.path, {a.data(), n, n});
+      else
+        read_scr(c.path);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), Errc::file_error);
+      EXPECT_EQ(e.system_error(), c.system_error);
+      EXPECT_TRUE(std::string(e.what()).ends_with(c.ending)) << e.what();
+    }
+  }
+  EXPECT_EQ(read_file(dir / ".x"), "temporary?");
+  EXPECT_EQ(read_file(dir / "x"), scr_file(n, a));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "d"));
 }
 
 // A fresh program's first calls (the probe's) leave every signal's

@@ -159,6 +159,40 @@ def test_results_files(tmp_path):
     assert isinstance(run["input"]["path"], str)
 
 
+def test_file_names_the_system_cannot_take(tmp_path):
+    good = random_matrix(3, 8)
+    (tmp_path / ".x").write_text("temporary?")
+    blockeig.write_scr(tmp_path / "x", good)
+    kept = (tmp_path / "x").read_bytes()
+    (tmp_path / "d").mkdir()
+    os.mkfifo(tmp_path / "p")
+    nul = str(tmp_path / "x") + "\0y.scr"
+    cases = [
+        ("write, NUL in a str", ValueError, "null", blockeig.write_scr, (nul, good)),
+        ("write, NUL in bytes", ValueError, "null", blockeig.write_scr, (os.fsencode(nul), good)),
+        ("read, NUL in a path-like", ValueError, "null", blockeig.read_scr, (FsPath(nul),)),
+        ("read, NUL in bytes", ValueError, "null", blockeig.read_scr, (os.fsencode(str(tmp_path / "x")) + b"\0",)),
+        ("write, a directory", IsADirectoryError, "Is a directory", blockeig.write_scr, (tmp_path / "d", good)),
+        ("write, a FIFO", OSError, "it is a FIFO, not a regular file", blockeig.write_scr, (tmp_path / "p", good)),
+        ("read, a name that is not UTF-8", FileNotFoundError, "No such file", blockeig.read_scr,
+         (os.fsencode(str(tmp_path)) + b"/\xff",)),
+    ]
+    for name, expected, text, call, arguments in cases:
+        with pytest.raises(expected, match=text):
+            call(*arguments)
+    assert (tmp_path / ".x").read_text() == "temporary?"
+    assert (tmp_path / "x").read_bytes() == kept
+    assert sorted(p.name for p in tmp_path.iterdir()) == [".x", "d", "p", "x"]
+
+
+class FsPath:
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path
+
+
 def bad_calls(tmp_path):
     good = random_matrix(6, 7)
     short = tmp_path / "short.scr"

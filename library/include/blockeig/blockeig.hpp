@@ -53,6 +53,7 @@ enum class Errc {
   bad_thread_count,  // a thread count outside 0 to 1024
   out_of_memory,     // memory refused
   file_error,        // a file could not be opened, read or written: system_error() is the errno
+                     // (EINVAL: a name holding a NUL, or a file that is not a regular one)
   damaged_file,      // a matrix file that the program would refuse to read
 };
 
