@@ -19,6 +19,13 @@ namespace {
 enum Stage : int { idle, deferred, stopping };
 std::atomic<int> stage{idle};
 std::atomic<int> stop_signal{0};
+// When the stopping thread took the stop's first signal (CLOCK_MONOTONIC).
+std::atomic<std::int64_t> first_signal_nanoseconds{0};
+// A second signal of the same kind this soon after the first is the same
+// stop sent twice, not a user's second Ctrl-C: `timeout` signals its child
+// and then the child's process group, a supervisor forwards what the group
+// also got.
+constexpr std::int64_t same_stop_nanoseconds = 100'000'000;
 std::atomic<std::int64_t> grace_nanoseconds{0};
 std::atomic<void (*)(int)> stop_hook{nullptr};
 
@@ -74,13 +81,31 @@ sigset_t caught_set() {
   end_by(signal);
 }
 
+std::int64_t monotonic_nanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// Whether a signal that comes while a stop waits or is being made is the
+// stop's own signal again: while the stop is being made (its own work), or
+// within same_stop_nanoseconds of the first.
+bool same_stop(int signal, int now) {
+  if (signal != stop_signal.load()) return false;
+  return now == stopping || monotonic_nanoseconds() - first_signal_nanoseconds.load() < same_stop_nanoseconds;
+}
+
 extern "C" void on_stop_signal(int signal) {
   const int now = stage.load();
-  if (now == deferred || now == stopping) end_by(signal);  // a second signal
+  if (now == deferred || now == stopping) {  // a second signal
+    if (same_stop(signal, now)) return;
+    end_by(signal);
+  }
   if (!::pthread_equal(::pthread_self(), stopping_thread)) {
     ::pthread_kill(stopping_thread, signal);
     return;
   }
+  first_signal_nanoseconds.store(monotonic_nanoseconds());
   stop_signal.store(signal);
   const std::int64_t grace = grace_nanoseconds.load();
   int expected = idle;
