@@ -43,13 +43,17 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
   if (const int error = fd_ < 0 ? errno : 0; error != 0 && error != ENOENT && error != ENOTDIR)  // else none there
     runtime::raise(runtime::os_error, "Cannot read checkpoint \"" + name + "\": " + std::strerror(error));
   if (fd_ >= 0) {
-    if (const std::string problem = check_checkpoint(fd_, found_); !problem.empty()) refuse(problem);
-    if (runtime::reads_big_endian(found_.convert) != runtime::reads_big_endian(current_.convert))
-      refuse("was made with " + byte_order_of(found_.convert) + ", this run has " + byte_order_of(current_.convert));
-    if (found_.results_bytes > 0 && !with_results)
-      refuse("holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)");
-    if (found_.results_bytes == 0 && with_results)
-      refuse("holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)");
+    // What the settings say is checked before the file is read whole.
+    const auto fits_settings = [&](const CheckpointFields& found) -> std::string {
+      if (runtime::reads_big_endian(found.convert) != runtime::reads_big_endian(current_.convert))
+        return "was made with " + byte_order_of(found.convert) + ", this run has " + byte_order_of(current_.convert);
+      if (found.results_bytes > 0 && !with_results)
+        return "holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)";
+      if (found.results_bytes == 0 && with_results)
+        return "holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)";
+      return {};
+    };
+    if (const std::string problem = check_checkpoint(fd_, found_, fits_settings); !problem.empty()) refuse(problem);
     check_content();
   }
   if (const int error = replacement_.probe(); error != 0)

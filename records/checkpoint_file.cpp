@@ -13,6 +13,7 @@
 
 #include "runtime/console_texts.hpp"
 #include "records/line_gatherer.hpp"
+#include "records/results_file.hpp"
 #include "records/sha256.hpp"
 #include "io/format_control.hpp"
 #include "io/record_format.hpp"
@@ -123,8 +124,26 @@ int digest_of_prefix(int fd, std::uint64_t length, std::array<std::uint8_t, 32>&
 
 constexpr std::string_view not_written_by_blockeig = "is damaged: its fields are not those of any checkpoint";
 
-// The fields of a version-1 header whose digest is sound, checked against
-// the limits of a run and the file's size.
+using ConsoleLine = LineGatherer<128>;
+
+// The most bytes of console lines that sweeps 1 to ITER in NBLOCKS blocks
+// print: NBLOCKS block lines and a sweep line each, none longer than a line
+// the content check takes.
+std::uint64_t most_console_bytes(std::int32_t ITER, std::int32_t NBLOCKS) {
+  return static_cast<std::uint64_t>(ITER) * (static_cast<std::uint64_t>(NBLOCKS) + 1) * (ConsoleLine::capacity + 1);
+}
+
+// The largest checkpoint of format version 1 that any run can write: of
+// the largest order, in the most blocks, after the last sweep but one.
+std::uint64_t largest_checkpoint_size() {
+  const std::int32_t N = io::max_matrix_order, NBLOCKS = io::max_matrix_order / 2, ITER = run::max_sweeps - 1;
+  return checkpoint_header_size + array_bytes(N) + most_console_bytes(ITER, NBLOCKS) +
+         ResultsStateCheck::most_bytes(ITER, N, NBLOCKS) + checkpoint_digest_size;
+}
+
+// The fields of a version-1 header, checked against the limits of a run,
+// against what such a run writes and against the file's size: a file that
+// fails here is refused before its digest is computed, whatever its size.
 std::string decode_fields(const char* header, std::uint64_t size, CheckpointFields& fields) {
   std::memcpy(fields.matrix_sha256.data(), header + at_matrix, fields.matrix_sha256.size());
   fields.N = get<std::int32_t>(header, at_N);
@@ -141,7 +160,9 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
                      fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
                      fields.IERR >= 0 && fields.IERR <= fields.N &&
                      convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&
-                     size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&
+                     size < (std::uint64_t{1} << 62) &&
+                     fields.output_bytes <= most_console_bytes(fields.ITER, fields.NBLOCKS) &&
+                     fields.results_bytes <= ResultsStateCheck::most_bytes(fields.ITER, fields.N, fields.NBLOCKS) &&
                      file_size(fields) == size;
   if (!sound) return std::string(not_written_by_blockeig);
   fields.convert = static_cast<runtime::Convert>(convert);
@@ -250,7 +271,7 @@ class ConsoleLinesCheck {
   const CheckpointFields& fields_;
   const double (&last_E_)[4];
   const io::FormatParse format_;
-  using Line = LineGatherer<128>;
+  using Line = ConsoleLine;
   Line line_;
   std::int64_t lines_ = 0;
   bool broken_ = false;
@@ -314,7 +335,8 @@ CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const
   pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(digest_.data()), digest_.size());
 }
 
-std::string check_checkpoint(int fd, CheckpointFields& fields) {
+std::string check_checkpoint(int fd, CheckpointFields& fields,
+                             const std::function<std::string(const CheckpointFields&)>& fits_run) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return cannot_read(errno);
   if (!S_ISREG(info.st_mode)) return "is not a regular file";
@@ -341,20 +363,31 @@ std::string check_checkpoint(int fd, CheckpointFields& fields) {
   if (announced < size)
     return "is damaged: it has " + std::to_string(size) + " bytes, more than the " + std::to_string(announced) +
            " its header gives";
+  // The fields, and whether they fit the run, before the digest: it costs a
+  // read of the whole file. A file of another version is read whole only
+  // when it may be a damaged one of this version: a larger one is none.
+  const std::uint32_t version = get<std::uint32_t>(header, at_version);
+  const auto version_problem = [&] {
+    if (version > checkpoint_format_version)
+      return "has format version " + std::to_string(version) + ", newer than this blockeig reads (version " +
+             std::to_string(checkpoint_format_version) + ")";
+    return std::string(not_written_by_blockeig);
+  };
+  if (version == checkpoint_format_version) {
+    if (size < checkpoint_header_size + checkpoint_digest_size) return std::string(not_written_by_blockeig);
+    if (std::string problem = decode_fields(header, size, fields); !problem.empty()) return problem;
+    if (fits_run)
+      if (std::string problem = fits_run(fields); !problem.empty()) return problem;
+  } else if (size > largest_checkpoint_size()) {
+    return version_problem();
+  }
   std::array<std::uint8_t, 32> computed{}, stored{};
   if (const int error = digest_of_prefix(fd, size - checkpoint_digest_size, computed)) return cannot_read(error);
   if (const int error = read_at(fd, size - checkpoint_digest_size, stored.data(), stored.size()))
     return cannot_read(error);
   if (computed != stored) return "is damaged: its checksum does not match its content";
   fields.digest = stored;
-
-  const std::uint32_t version = get<std::uint32_t>(header, at_version);
-  if (version > checkpoint_format_version)
-    return "has format version " + std::to_string(version) + ", newer than this blockeig reads (version " +
-           std::to_string(checkpoint_format_version) + ")";
-  if (version != checkpoint_format_version || size < checkpoint_header_size + checkpoint_digest_size)
-    return std::string(not_written_by_blockeig);
-  return decode_fields(header, size, fields);
+  return version == checkpoint_format_version ? std::string() : version_problem();
 }
 
 std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, TextStore& output,

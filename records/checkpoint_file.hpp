@@ -81,11 +81,15 @@ class CheckpointImage {
   int error_ = 0;
 };
 
-// Checks the whole checkpoint open on `fd`: its magic, byte order, digest,
-// size, version and fields. Returns "" and sets `fields`, or says what is
+// Checks the whole checkpoint open on `fd`: its magic, byte order, size,
+// version, fields (against the limits of a run and the sizes such a run
+// writes) and digest, and, when given, fits_run(fields) for what the run
+// knows at start-up ("" when they fit), all before the digest, which costs
+// a read of the whole file. Returns "" and sets `fields`, or says what is
 // wrong, as the end of a sentence that begins with the file's name: "is
 // truncated: ...", "is damaged: ...", "has format version 2, ...".
-std::string check_checkpoint(int fd, CheckpointFields& fields);
+std::string check_checkpoint(int fd, CheckpointFields& fields,
+                             const std::function<std::string(const CheckpointFields&)>& fits_run = {});
 
 // Checks that the content of the checkpoint open on `fd`, found sound with
 // `fields` before, is what a run leaves at the end of sweep ITER: the

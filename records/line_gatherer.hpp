@@ -12,6 +12,8 @@ template <std::size_t Capacity>
 class LineGatherer {
  public:
   enum class Step { more, line, too_long };
+  // The longest line taken, without its '\n'.
+  static constexpr std::size_t capacity = Capacity;
 
   // Takes bytes from the front of `bytes` up to and including the next
   // '\n'. Returns `line` when line() holds a whole line (without its '\n'),

@@ -234,6 +234,19 @@ bool parse_state_line(std::string_view line, StateLine& fields) {
 
 ResultsStateCheck::ResultsStateCheck(std::int32_t ITER, std::int32_t N) : ITER_(ITER), N_(N) {}
 
+std::uint64_t ResultsStateCheck::most_bytes(std::int32_t ITER, std::int32_t N, std::int32_t NBLOCKS) {
+  // Every number with the ", " before it; everything but the numbers, the
+  // layout and the sweeps (the header, the matrix's name escaped six bytes a
+  // byte, the keys) within document_room; a block's entry in the layout
+  // within block_room, a sweep's keys and brackets within sweep_room.
+  constexpr std::uint64_t number = number_room + 2;
+  constexpr std::uint64_t document_room = 64 * 1024, block_room = 128, sweep_room = 512;
+  const std::uint64_t n = static_cast<std::uint64_t>(N), blocks = static_cast<std::uint64_t>(NBLOCKS);
+  const std::uint64_t sweep = sweep_room + 4 * blocks + (n + 6) * number;
+  return Line::capacity + 1 + 8 * n + document_room + n * number + blocks * block_room +
+         static_cast<std::uint64_t>(ITER) * sweep;
+}
+
 void ResultsStateCheck::feed(std::string_view bytes) {
   while (!bytes.empty() && !broken_) {
     if (!line_done_) {

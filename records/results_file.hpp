@@ -127,6 +127,11 @@ class ResultsStateCheck {
   void feed(std::string_view bytes);
   bool finish();
 
+  // The most bytes that such a state of a run in NBLOCKS blocks holds (its
+  // first line, the direct eigenvalues and a document of ITER sweeps), with
+  // room to spare: a larger one cannot be this program's.
+  static std::uint64_t most_bytes(std::int32_t ITER, std::int32_t N, std::int32_t NBLOCKS);
+
  private:
   std::int32_t ITER_, N_;
   using Line = LineGatherer<160>;

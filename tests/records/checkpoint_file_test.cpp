@@ -192,6 +192,11 @@ TEST(CheckpointFile, EveryChangedByteIsFound) {
       EXPECT_TRUE(problem.starts_with("is truncated: it has ") ||
                   (problem.starts_with("is damaged: it has ") && problem.ends_with(" its header gives")))
           << problem;
+    } else if (offset >= 64 && offset < checkpoint_header_size) {
+      // A field: found before the digest when no checkpoint holds it.
+      EXPECT_TRUE(problem == "is damaged: its checksum does not match its content" ||
+                  problem == "is damaged: its fields are not those of any checkpoint")
+          << problem;
     } else {
       EXPECT_EQ(problem, "is damaged: its checksum does not match its content");
     }
@@ -235,6 +240,58 @@ TEST(CheckpointFile, SizeIsCheckedBeforeTheContentIsRead) {
     EXPECT_EQ(check_bytes_in_place(dir), c.problem);
     EXPECT_LT(bytes_read_so_far() - before, 64u << 10);
   }
+}
+
+// A file whose header announces its own (sparse) size but whose fields no
+// run writes, or which does not fit the run, is refused before its digest
+// is computed: a few bytes read, whatever its size.
+TEST(CheckpointFile, FieldsNoRunWritesAreRefusedBeforeTheDigest) {
+  TempDir dir;
+  const Saved s = sample();
+  const std::string whole = bytes_of(s);
+  const std::uint64_t rest = whole.size() - s.output.size() - s.results.size();
+  const std::uint64_t large = std::uint64_t{256} << 20, huge = std::uint64_t{4} << 30;
+  const char* const unsound = "is damaged: its fields are not those of any checkpoint";
+  struct Case {
+    const char* name;
+    std::uint64_t size;
+    std::uint32_t version;
+    std::uint64_t output_bytes, results_bytes;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"sections that do not add up to it", large, 1, s.output.size(), s.results.size(), unsound},
+      {"a results state no run writes", large, 1, s.output.size(), large - rest - s.output.size(), unsound},
+      {"console lines no run prints", large, 1, large - rest - s.results.size(), s.results.size(), unsound},
+      {"4 GiB of a newer format", huge, 2, s.output.size(), s.results.size(),
+       "has format version 2, newer than this blockeig reads (version 1)"},
+      {"4 GiB in another format", huge, 0, s.output.size(), s.results.size(), unsound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = whole;
+    put(bytes, 20, c.version);
+    put(bytes, 24, c.size);
+    put(bytes, 96, c.output_bytes);
+    put(bytes, 104, c.results_bytes);
+    write_file(dir / "ck", bytes);
+    ASSERT_EQ(::truncate((dir / "ck").c_str(), static_cast<off_t>(c.size)), 0);
+    const std::uint64_t before = bytes_read_so_far();
+    EXPECT_EQ(check_bytes_in_place(dir), c.problem);
+    EXPECT_LT(bytes_read_so_far() - before, 64u << 10);
+  }
+  // What the run knows at start-up is asked before the digest too: a file
+  // whose content is damaged is refused for not fitting the run.
+  std::string damaged = whole;
+  damaged[checkpoint_header_size + 3] ^= 1;
+  write_file(dir / "ck", damaged);
+  const int fd = ::open((dir / "ck").c_str(), O_RDONLY);
+  CheckpointFields fields;
+  EXPECT_EQ(check_checkpoint(fd, fields, [](const CheckpointFields& f) { return "was made with " + std::to_string(f.N); }),
+            "was made with 4");
+  EXPECT_EQ(check_checkpoint(fd, fields, [](const CheckpointFields&) { return std::string(); }),
+            "is damaged: its checksum does not match its content");
+  ::close(fd);
 }
 
 // Files that are whole, with a sound digest, that this program still does
