@@ -48,7 +48,7 @@ def _matrix(a, name="a"):
             raise TypeError(f"blockeig: {name} holds {m.dtype} values, which are not real numbers (float64)")
         try:
             m = m.astype(np.float64)
-        except (TypeError, ValueError) as error:
+        except (TypeError, ValueError, OverflowError) as error:
             raise TypeError(f"blockeig: {name} holds values that are not real numbers: {error}") from None
     if m.ndim != 2 or m.shape[0] != m.shape[1]:
         raise ValueError(f"blockeig: {name} must be a square matrix (an n x n array); its shape is {m.shape}")

@@ -32,12 +32,21 @@ def load_results(path):
     """The document of a results file as dicts, lists and numbers, with
     "NaN", "Infinity" and "-Infinity" as floats where numbers stand. Refuses
     (ValueError) a file that is not one, or of a format it does not know."""
+    # A results file nests a few levels deep: one that nests deeper than the
+    # interpreter recurses is no results file.
+    too_deep = f"blockeig: {path} is not a results file: its values are nested too deeply"
     with open(path, encoding="utf-8") as file:
         try:
             document = json.load(file)
         except json.JSONDecodeError as error:
             raise ValueError(f"blockeig: {path} is not a results file: {error}") from None
-    if not isinstance(document, dict) or document.get("format") != _FORMAT:
-        found = document.get("format") if isinstance(document, dict) else None
+        except RecursionError:
+            raise ValueError(too_deep) from None
+    found = document.get("format") if isinstance(document, dict) else None
+    # The format is the integer itself: true and 1.0 compare equal to 1.
+    if type(found) is not int or found != _FORMAT:
         raise ValueError(f"blockeig: {path} is not a results file of format {_FORMAT} (format: {found!r})")
-    return _restore(document)
+    try:
+        return _restore(document)
+    except RecursionError:
+        raise ValueError(too_deep) from None

@@ -204,6 +204,14 @@ def bad_calls(tmp_path):
     other_format.write_text('{"format": 2}')
     not_json = tmp_path / "not.json"
     not_json.write_text("N = 4")
+    nested = {}
+    for depth in (900, 100000):
+        nested[depth] = tmp_path / f"nested{depth}.json"
+        nested[depth].write_text('{"format": 1, "sweeps": ' + "[" * depth + "]" * depth + "}")
+    format_true = tmp_path / "true.json"
+    format_true.write_text('{"format": true}')
+    format_float = tmp_path / "float.json"
+    format_float.write_text('{"format": 1.0}')
     huge = np.broadcast_to(1.0, (1 << 20, 1 << 20))
     return [
         ("1-D", ValueError, blockeig.eigvalsh, (np.zeros(3),), {}),
@@ -220,9 +228,14 @@ def bad_calls(tmp_path):
         ("order 1 in a file", ValueError, blockeig.read_scr, (order_one,), {}),
         ("results format 2", ValueError, blockeig.load_results, (other_format,), {}),
         ("results not JSON", ValueError, blockeig.load_results, (not_json,), {}),
+        ("results nested 900 deep", ValueError, blockeig.load_results, (nested[900],), {}),
+        ("results nested 100000 deep", ValueError, blockeig.load_results, (nested[100000],), {}),
+        ("results format true", ValueError, blockeig.load_results, (format_true,), {}),
+        ("results format 1.0", ValueError, blockeig.load_results, (format_float,), {}),
         ("strings", TypeError, blockeig.eigvalsh, ([["a", "b"], ["c", "d"]],), {}),
         ("complex", TypeError, blockeig.eigvalsh, (good + 1j,), {}),
         ("objects", TypeError, blockeig.eigvalsh, ([[object(), 1], [1, 1]],), {}),
+        ("an integer beyond float64", TypeError, blockeig.eigvalsh, ([[10**400, 1], [1, 1]],), {}),
         ("threads as text", TypeError, blockeig.eigvalsh, (good,), {"threads": "2"}),
         ("fractional blocks", TypeError, blockeig.block_sweeps, (good, 1.5), {}),
         ("callback not callable", TypeError, blockeig.block_sweeps, (good, 1), {"callback": 3}),
