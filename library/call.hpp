@@ -20,15 +20,21 @@ namespace blockeig::library {
 // bad_matrix) for what no call can use.
 std::int32_t checked_order(const MatrixRef& a);
 
+inline constexpr bool nothing_passed_on = false;
+
 // Runs body(); a std::bad_alloc or std::length_error (a container refused
-// its size) becomes Error with Errc::out_of_memory.
+// its size) becomes Error with Errc::out_of_memory, unless `passed_on` has
+// been set by then: an exception of the caller's own code (an observer's)
+// reaches the caller as it was thrown.
 template <class Body>
-decltype(auto) guarded(Body&& body) {
+decltype(auto) guarded(Body&& body, const bool& passed_on = nothing_passed_on) {
   try {
     return std::forward<Body>(body)();
   } catch (const std::bad_alloc&) {
+    if (passed_on) throw;
     refuse_memory();
   } catch (const std::length_error&) {
+    if (passed_on) throw;
     refuse_memory();
   }
 }

@@ -55,11 +55,14 @@ DirectSolution solve_directly(const MatrixRef& a, const Options& options, bool v
 }
 
 // The block sweeps' memory from the heap, a refusal thrown; every block's W
-// kept for the observer, which sees every sweep's end.
+// kept for the observer, which sees every sweep's end. An exception of the
+// observer's is marked as its own (`observer_threw`) on its way out.
 class LibrarySweeps final : public SweepHost {
  public:
-  LibrarySweeps(BlockResult& result, const Observer& observer, library::Call& call, std::int32_t N)
-      : result_(result), observer_(observer), call_(call), W_(static_cast<std::size_t>(N)), column_(doubles(N)) {}
+  LibrarySweeps(BlockResult& result, const Observer& observer, library::Call& call, std::int32_t N,
+                bool& observer_threw)
+      : result_(result), observer_(observer), call_(call), W_(static_cast<std::size_t>(N)), column_(doubles(N)),
+        observer_threw_(observer_threw) {}
   void obtain_work(std::int32_t N, BlockRun& run) override {
     if (!take_block_work(N, run)) refuse_memory();
   }
@@ -73,7 +76,12 @@ class LibrarySweeps final : public SweepHost {
   bool sweep_ended(const SweepState& state, const double* /*C*/, const double* /*E*/) override {
     if (!observer_) return false;
     const Sweep sweep{state.ITER, result_.BDIM, result_.BSTART, W_, result_.E, state.DELTA};
-    stopped_ = call_.as_caller([&] { return observer_(sweep); }) == Decision::stop;
+    try {
+      stopped_ = call_.as_caller([&] { return observer_(sweep); }) == Decision::stop;
+    } catch (...) {
+      observer_threw_ = true;
+      throw;
+    }
     return stopped_;
   }
   bool stopped() const { return stopped_; }
@@ -84,6 +92,7 @@ class LibrarySweeps final : public SweepHost {
   library::Call& call_;
   std::vector<double> W_;
   std::unique_ptr<double[]> column_;
+  bool& observer_threw_;
   bool stopped_ = false;
 };
 
@@ -110,6 +119,7 @@ BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& obse
   if (nblocks < 1 || nblocks > N / 2)
     throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
                                            std::to_string(N / 2) + " (every block needs at least 2 positions)");
+  bool observer_threw = false;
   return library::guarded([&] {
     library::Call call(options.threads);
     std::unique_ptr<double[]> copy;
@@ -121,7 +131,7 @@ BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& obse
     const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
     const std::unique_ptr<double[]> C = doubles(square(N));
     result.E.resize(static_cast<std::size_t>(N));
-    LibrarySweeps sweeps(result, observer, call, N);
+    LibrarySweeps sweeps(result, observer, call, N, observer_threw);
 
     set_identity(N, C.get());
     const run::SweepRule rule;
@@ -132,7 +142,7 @@ BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& obse
     result.converged = state.DELTA <= rule.TOL;
     result.stopped = sweeps.stopped();
     return result;
-  });
+  }, observer_threw);
 }
 
 }  // namespace blockeig
