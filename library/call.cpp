@@ -45,7 +45,11 @@ std::int32_t checked_order(const MatrixRef& a) {
     throw Error(Errc::bad_order, "order " + std::to_string(a.n) + " is not from 2 to " +
                                      std::to_string(std::numeric_limits<std::int32_t>::max()));
   if (a.data == nullptr) throw Error(Errc::bad_matrix, "the matrix has no data (a null pointer)");
-  if (a.row_stride == 1 && a.ld < a.n)
+  // Stored column by column, a leading dimension from 1 to n - 1 makes the
+  // columns overlap: the mistake of a caller who meant a larger one. Any
+  // other stride is a layout (0: every column the same; negative: the
+  // columns from the last).
+  if (a.row_stride == 1 && a.ld > 0 && a.ld < a.n)
     throw Error(Errc::bad_matrix, "leading dimension " + std::to_string(a.ld) + " is below the order " +
                                       std::to_string(a.n));
   return static_cast<std::int32_t>(a.n);

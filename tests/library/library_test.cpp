@@ -177,6 +177,41 @@ TEST(Library, ObserversStopThrowAndCallBack) {
   EXPECT_EQ(outer.E, full.E);
 }
 
+// Every layout the header describes, strides negative and 0 included,
+// gives the bits of the same matrix copied column by column.
+TEST(Library, StridedLayoutsGiveTheBitsOfACopy) {
+  const int n = 6;
+  const std::vector<double> a = spread_matrix(n);
+  const double* last_column = a.data() + (n - 1) * n;
+  struct Case {
+    const char* name;
+    MatrixRef view;
+  };
+  const Case cases[] = {
+      {"every column the same", {a.data(), n, 0, 1}},
+      {"columns from the last", {last_column, n, -n, 1}},
+      {"rows from the last", {a.data() + (n - 1), n, n, -1}},
+      {"both from the last", {last_column + (n - 1), n, -n, -1}},
+      {"row by row, rows from the last", {last_column, n, 1, -n}},
+      {"every element the same", {a.data() + 3, n, 0, 0}},
+      {"every row the same", {a.data(), n, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> copy(static_cast<std::size_t>(n * n));
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) copy[static_cast<std::size_t>(i + j * n)] = c.view.data[i * c.view.row_stride + j * c.view.ld];
+    const MatrixRef contiguous{copy.data(), n, n};
+    const DirectSolution direct = eigensystem(c.view), want = eigensystem(contiguous);
+    EXPECT_EQ(direct.values, want.values);
+    EXPECT_EQ(direct.vectors, want.vectors);
+    EXPECT_EQ(block_sweeps(c.view, 2).E, block_sweeps(contiguous, 2).E);
+    TempDir dir;
+    write_scr((dir / "A.SCR").string(), c.view);
+    EXPECT_EQ(read_file(dir / "A.SCR"), scr_file(n, copy));
+  }
+}
+
 std::vector<double> set_nan(std::vector<double> a, int n) {
   a[static_cast<std::size_t>(7 + 3 * n)] = a[static_cast<std::size_t>(3 + 7 * n)] = std::numeric_limits<double>::quiet_NaN();
   return a;

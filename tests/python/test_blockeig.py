@@ -107,6 +107,21 @@ def test_every_layout_gives_the_same_bits(a):
         assert same_bits(blockeig.block_sweeps(held, 3).eigenvalues, sweeps.eigenvalues), name
 
 
+def test_views_with_negative_and_zero_strides():
+    a = random_matrix(6, 9)
+    column = a[:, 0].copy()
+    views = {
+        "columns reversed": np.asfortranarray(a)[:, ::-1],
+        "rows reversed": np.asfortranarray(a)[::-1, :],
+        "every column the same": np.broadcast_to(column[:, None], (6, 6)),
+        "every row the same": np.broadcast_to(column[None, :], (6, 6)),
+    }
+    for name, view in views.items():
+        copy = np.array(view, order="F")
+        assert same_bits(blockeig.eigvalsh(view), blockeig.eigvalsh(copy)), name
+        assert same_bits(blockeig.block_sweeps(view, 2).eigenvalues, blockeig.block_sweeps(copy, 2).eigenvalues), name
+
+
 def test_callbacks_see_every_sweep_and_can_stop():
     a = random_matrix(40, 3) + np.diag(np.arange(40.0))
     full = blockeig.block_sweeps(a, 4)

@@ -48,7 +48,7 @@ BLOCKEIG_API std::string_view arithmetic() noexcept;
 
 enum class Errc {
   bad_order = 1,     // an order below 2, or one that does not fit (a matrix file's record, int32)
-  bad_matrix,        // a null pointer, or a leading dimension below the order
+  bad_matrix,        // a null pointer, or a leading dimension from 1 to n - 1 with row_stride 1
   bad_block_count,   // a block count outside 1 to n/2 (every block needs 2 positions)
   bad_thread_count,  // a thread count outside 0 to 1024
   out_of_memory,     // memory refused
@@ -74,7 +74,10 @@ class BLOCKEIG_API Error : public std::exception {
 // (never copied as a whole, never written): element (i, j), counted from 0,
 // at data[i * row_stride + j * ld]. Stored column by column with leading
 // dimension ld >= n it is {data, n, ld}; stored row by row, {data, n, 1, ld}.
-// Strides may be negative or 0 (every row, or column, the same).
+// Strides may be negative (rows or columns from the last: data is then the
+// address of element (0, 0)) or 0 (every row, or column, the same); only a
+// leading dimension from 1 to n - 1 with row_stride 1 (columns that overlap)
+// is refused.
 struct MatrixRef {
   const double* data = nullptr;
   std::int64_t n = 0;
