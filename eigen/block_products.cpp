@@ -22,8 +22,8 @@ using kernels::Left;
 using kernels::Product;
 
 constexpr std::size_t min_group_cols = 8;
-// Products with fewer terms run on the calling thread: waking the pool would
-// cost more than it saves.
+// Products with fewer terms run on one thread (the caller's, where its stack
+// holds a tile's frame): waking the pool would cost more than it saves.
 constexpr double inline_terms = 32768;
 
 // Column groups as wide as the kernel takes, so that X is fetched from
@@ -51,7 +51,7 @@ void multiply(const Product& p) {
   const std::size_t tasks = row_blocks * col_groups;
   const double terms = static_cast<double>(p.rows) * static_cast<double>(p.cols) * static_cast<double>(p.depth);
   if (terms < inline_terms) {
-    for (std::size_t index = 0; index < tasks; ++index) task(index);
+    serial_for(tasks, task);
   } else {
     parallel_for(tasks, task);
   }

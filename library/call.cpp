@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <limits>
+#include <new>
 #include <string>
 
 #include "runtime/settings.hpp"
@@ -17,17 +18,33 @@ std::mutex& library_mutex() {
   return mutex;
 }
 
+std::mutex& writing_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 // How many calls the current thread is inside of.
 thread_local int depth = 0;
 
-// A child process has only the thread that forked: the pool's helpers are
-// let go first, so that the child's pool starts helpers of its own.
-void let_helpers_go() { set_thread_count(1); }
+// A child process has only the thread that forked. Whatever another thread
+// of the parent's held at the fork (the library, inside a call; the pool,
+// computing; a file being written) is let go in the child, so that its
+// calls run as in a fresh process; a call that the forking thread itself
+// is inside of (it forked from an observer) goes on in the child.
+void start_afresh_in_child() {
+  if (depth == 0) new (&library_mutex()) std::mutex();
+  new (&writing_mutex()) std::mutex();
+  forget_helpers_after_fork();
+}
 
 void watch_forks() {
   static std::once_flag once;
-  std::call_once(once, [] { pthread_atfork(let_helpers_go, nullptr, nullptr); });
+  std::call_once(once, [] { pthread_atfork(nullptr, nullptr, start_afresh_in_child); });
 }
+
+// A pool of more threads than this after a call goes back to the default
+// count: an idle library keeps no crowd of sleeping threads.
+int most_threads_kept() { return 2 * runtime::default_thread_count(); }
 
 int checked_threads(int threads) {
   if (threads < 0 || threads > runtime::max_threads)
@@ -39,6 +56,11 @@ int checked_threads(int threads) {
 }  // namespace
 
 void refuse_memory() { throw Error(Errc::out_of_memory, "memory refused"); }
+
+std::mutex& file_writing() {
+  watch_forks();
+  return writing_mutex();
+}
 
 std::int32_t checked_order(const MatrixRef& a) {
   if (a.n < 2 || a.n > std::numeric_limits<std::int32_t>::max())
@@ -75,12 +97,13 @@ Call::Call(int threads) : lock_(library_mutex(), std::defer_lock) {
 
 Call::~Call() {
   --depth;
-  if (outer_threads_ > 0) {
-    try {
+  try {
+    if (outer_threads_ > 0)
       set_thread_count(outer_threads_);
-    } catch (...) {
-      // Fewer helpers than asked for: the same results, later.
-    }
+    else if (thread_count() > most_threads_kept())
+      set_thread_count(runtime::default_thread_count());
+  } catch (...) {
+    // Fewer helpers than asked for: the same results, later.
   }
   std::fesetenv(&caller_);
 }

@@ -16,6 +16,11 @@ namespace blockeig::library {
 
 [[noreturn]] void refuse_memory();
 
+// Held while a matrix file is written (a replacement's temporary file is
+// named after the process, so one writer at a time); let go in a child
+// forked while another thread held it.
+std::mutex& file_writing();
+
 // The order of `a` as the solver takes it. Throws Error (bad_order,
 // bad_matrix) for what no call can use.
 std::int32_t checked_order(const MatrixRef& a);

@@ -140,13 +140,6 @@ void check_file_order(std::int64_t n, const std::string& path) {
                                      number(io::max_record_length) + " bytes)");
 }
 
-// One writer at a time: a replacement's temporary file is named after the
-// process.
-std::mutex& writing() {
-  static std::mutex mutex;
-  return mutex;
-}
-
 }  // namespace
 
 Matrix read_scr(const std::string& path, ByteOrder order) {
@@ -202,7 +195,7 @@ void write_scr(const std::string& path, MatrixRef a, ByteOrder order) {
       matrix = laid_out;
     }
     const std::string_view pieces[] = {head, {marker, marker_size}, matrix, {marker, marker_size}};
-    const std::lock_guard lock(writing());
+    const std::lock_guard lock(library::file_writing());
     const runtime::FileReplacement replacement(path);
     if (const int error = replacement.refusal_error(); error != 0)
       refuse_file(path, "write", error == EISDIR ? std::strerror(error) : replacement.refusal(), error);

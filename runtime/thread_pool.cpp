@@ -11,7 +11,9 @@
 #include <new>
 #include <thread>
 
+#include <pthread.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #if defined(__aarch64__) && defined(__clang__)
 #include <arm_acle.h>
@@ -83,10 +85,121 @@ constexpr int generation_shift = 32;
 std::uint64_t generation_of(std::uint64_t word) { return word >> generation_shift; }
 bool is_open(std::uint64_t word) { return (word & open_bit) != 0; }
 
+// The lowest address of the calling thread's stack that a frame may use
+// (its guard excluded), found once per thread; null where it is not known:
+// on the main thread, whose stack grows as far as RLIMIT_STACK lets it, and
+// where the platform does not tell.
+thread_local const char* stack_floor = nullptr;
+thread_local bool stack_floor_known = false;
+
+const char* find_stack_floor() {
+  if (::gettid() == ::getpid()) return nullptr;
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return nullptr;
+  void* low = nullptr;
+  std::size_t size = 0;
+  const bool told = pthread_attr_getstack(&attributes, &low, &size) == 0;
+  pthread_attr_destroy(&attributes);
+  return told ? static_cast<const char*>(low) : nullptr;
+}
+
+// Whether the calling thread has as much stack left as a helper is given,
+// which is what a task is known to fit in. A caller of the library may have
+// far less (threads of 32 or 64 KiB are common); its jobs then run on the
+// pool's stand-in (below).
+bool stack_holds_a_task() {
+  if (!stack_floor_known) {
+    stack_floor = find_stack_floor();
+    stack_floor_known = true;
+  }
+  if (stack_floor == nullptr) return true;
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  return here > stack_floor && static_cast<std::size_t>(here - stack_floor) >= runtime::worker_stack_size;
+}
+
+// Makes a lock anew in a child process just forked, where the thread that
+// held it may not exist.
+template <class Lock>
+void make_anew(Lock& lock) {
+  new (&lock) Lock();
+}
+
 class Pool;
 // The pool once it exists, for let_helpers_go: memory refused while the
 // pool is being made has no helpers to let go, and must not make it again.
 std::atomic<Pool*> made_pool{nullptr};
+Pool& pool();
+
+// A thread with a helper's stack that submits jobs for callers whose own
+// stack is too small for a task: the caller waits while the stand-in runs
+// the job, on the pool, as the caller would have (under the caller's
+// floating-point environment, with the same tasks and so the same results).
+// Started for the first such job; it sleeps between jobs.
+class StandIn {
+ public:
+  // Runs the job on the stand-in and returns true, or false when no
+  // stand-in thread can be had.
+  // `serially`: all on the stand-in, in order; else as parallel_for.
+  bool run(std::size_t count, detail::task_function function, void* context, bool serially) {
+    const std::lock_guard one_caller(callers_);
+    std::unique_lock lock(mutex_);
+    if (!started_) started_ = thread_.start(serve, this);
+    if (!started_) return false;
+    count_ = count;
+    function_ = function;
+    context_ = context;
+    serially_ = serially;
+    std::fegetenv(&environment_);
+    posted_ = true;
+    finished_ = false;
+    wake_.notify_one();
+    done_.wait(lock, [this] { return finished_; });
+    return true;
+  }
+
+  // In a child process just forked: the stand-in thread is the parent's.
+  void forget_after_fork() noexcept {
+    make_anew(callers_);
+    make_anew(mutex_);
+    make_anew(wake_);
+    make_anew(done_);
+    thread_.forget();
+    started_ = posted_ = finished_ = false;
+  }
+
+ private:
+  static void serve(void* self) { static_cast<StandIn*>(self)->serve(); }
+
+  void serve() {
+    // A helper's stack: the jobs run here, whatever is left of it.
+    stack_floor = nullptr;
+    stack_floor_known = true;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return posted_; });
+      posted_ = false;
+      std::fesetenv(&environment_);
+      lock.unlock();
+      run_job(count_, function_, context_, serially_);
+      lock.lock();
+      finished_ = true;
+      done_.notify_one();
+    }
+  }
+
+  static void run_job(std::size_t count, detail::task_function function, void* context, bool serially);
+
+  std::mutex callers_;  // one job at a time
+  std::mutex mutex_;    // guards what follows
+  std::condition_variable wake_, done_;
+  runtime::WorkerThread thread_;
+  bool started_ = false;
+  bool posted_ = false, finished_ = false, serially_ = false;
+  std::size_t count_ = 0;
+  detail::task_function function_ = nullptr;
+  void* context_ = nullptr;
+  std::fenv_t environment_{};
+};
 
 class Pool {
  public:
@@ -96,11 +209,6 @@ class Pool {
   }
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
-  ~Pool() {
-    made_pool.store(nullptr, std::memory_order_release);
-    std::lock_guard submit(submit_);
-    stop_workers();
-  }
 
   int thread_count() const { return wanted_.load(std::memory_order_relaxed); }
 
@@ -133,7 +241,9 @@ class Pool {
 
   void run(std::size_t count, detail::task_function function, void* context) {
     if (count == 0) return;
-    if (running_tasks || count == 1) return run_inline(count, function, context);
+    if (running_tasks) return run_inline(count, function, context);
+    if (!stack_holds_a_task() && stand_in_.run(count, function, context, false)) return;
+    if (count == 1) return run_inline(count, function, context);
     std::unique_lock submit(submit_);
     start_workers();
     if (helpers_ == 0) {
@@ -145,6 +255,37 @@ class Pool {
     drain(function, context, count);
     close_job();
     running_tasks = false;
+  }
+
+  void run_serially(std::size_t count, detail::task_function function, void* context) {
+    if (count == 0) return;
+    if (running_tasks || stack_holds_a_task() || !stand_in_.run(count, function, context, true))
+      run_inline(count, function, context);
+  }
+
+  // In a child process just forked, which has only the thread that forked
+  // (never inside a job): the helpers, the stand-in and every job of the
+  // parent's are forgotten and the locks made anew, whoever held them. The
+  // thread count stays; the next job starts helpers of the child's own.
+  void forget_after_fork() noexcept {
+    make_anew(submit_);
+    make_anew(mutex_);
+    make_anew(done_);
+    if (workers_ != nullptr) {
+      for (std::size_t i = 0; i < mapped_helpers_; ++i) workers_[i].thread.forget();
+      ::munmap(workers_, mapped_helpers_ * (sizeof(Worker) + sizeof(Worker*)));
+    }
+    workers_ = nullptr;
+    sleepers_ = nullptr;
+    mapped_helpers_ = 0;
+    helpers_ = 0;
+    sleeping_ = 0;
+    spinning_.store(0, std::memory_order_relaxed);
+    stop_.store(false, std::memory_order_relaxed);
+    state_.store(generation_ << generation_shift, std::memory_order_relaxed);
+    workers_tried_ = false;
+    concurrent_.store(1, std::memory_order_relaxed);
+    stand_in_.forget_after_fork();
   }
 
  private:
@@ -206,6 +347,16 @@ class Pool {
     const std::size_t wanted = std::min<std::size_t>(count, static_cast<std::size_t>(cap_)) - 1;
     const std::size_t spinning = static_cast<std::size_t>(spinning_.load(std::memory_order_seq_cst));
     if (wanted > spinning) call_sleepers(wanted - spinning);
+    // The watcher (at the bottom of the sleepers) sleeps without a timeout
+    // until a job may stall: one with more tasks than threads to run them.
+    if (watch_ && sleeping_ > 0 && needs_watching()) sleepers_[0]->wake.notify_one();
+  }
+
+  // Requires mutex_ held. Whether the open job has more tasks than the
+  // threads it may run on at once, so that some wait for a thread: only
+  // then can its tasks stall, waiting for ones that no thread has taken.
+  bool needs_watching() const {
+    return is_open(state_.load(std::memory_order_acquire)) && count_ > static_cast<std::size_t>(cap_);
   }
 
   // Requires mutex_ held. Wakes up to `wanted` sleeping helpers, the last
@@ -372,7 +523,7 @@ class Pool {
     sleepers_[static_cast<std::size_t>(sleeping_++)] = &self;
     self.called = false;
     while (!self.called && !stop_.load(std::memory_order_relaxed)) {
-      if (!watching) {
+      if (!watching || !needs_watching()) {
         self.wake.wait(lock);
       } else if (self.wake.wait_for(lock, stall_time) == std::cv_status::timeout) {
         call_everyone_if_stalled();
@@ -437,11 +588,23 @@ class Pool {
   int sleeping_ = 0;
   std::uint64_t watched_generation_ = 0;  // the watcher's last look
   std::size_t watched_next_ = 0;
+
+  StandIn stand_in_;
 };
 
+// Never destroyed: a thread of the caller's may still be inside a job
+// while the process exits (an interpreter ends with its daemon threads
+// running), and the helpers end with the process.
 Pool& pool() {
-  static Pool instance;
+  static Pool& instance = *new Pool;
   return instance;
+}
+
+void StandIn::run_job(std::size_t count, detail::task_function function, void* context, bool serially) {
+  if (serially)
+    pool().run_serially(count, function, context);
+  else
+    pool().run(count, function, context);
 }
 
 }  // namespace
@@ -455,6 +618,10 @@ int concurrent_threads() { return pool().concurrent_threads(); }
 bool let_helpers_go() {
   Pool* made = made_pool.load(std::memory_order_acquire);
   return made != nullptr && made->let_helpers_go();
+}
+
+void forget_helpers_after_fork() noexcept {
+  if (Pool* made = made_pool.load(std::memory_order_acquire)) made->forget_after_fork();
 }
 
 void wait_for_progress(int& progress, int value) {
@@ -473,6 +640,10 @@ void publish_progress(int& progress, int value) {
 namespace detail {
 void run_tasks(std::size_t count, task_function function, void* context) {
   pool().run(count, function, context);
+}
+
+void run_serially(std::size_t count, task_function function, void* context) {
+  pool().run_serially(count, function, context);
 }
 }  // namespace detail
 

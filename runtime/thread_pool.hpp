@@ -15,13 +15,16 @@
 // wait for a task of higher index.
 //
 // The calling thread takes part in the work. With a thread count of 1 every
-// task runs inline on the caller, in ascending order, and no thread is ever
+// task runs inline on the caller, in ascending order, and no helper is ever
 // started. Worker threads are started by set_thread_count (or, without it,
 // by the first parallel_for that needs them), run each job under the
 // floating-point environment of the thread that submitted it, and are joined
-// when the thread count changes, when they are let go (let_helpers_go) or at
-// exit. Their stacks have a fixed size (runtime::worker_stack_size) whatever
-// the process's stack limit: a task must fit in it.
+// when the thread count changes or when they are let go (let_helpers_go);
+// the pool is never destroyed, and they end with the process. Their stacks
+// have a fixed size (runtime::worker_stack_size) whatever the process's
+// stack limit: a task must fit in it. A caller with less stack left than
+// that (a thread of 64 KiB) has its jobs submitted by a stand-in thread with
+// such a stack, and waits for them: the same tasks, the same results.
 //
 // More threads than processors: the pool keeps every thread it is given, but
 // runs a job's tasks on at most as many threads at once as there are
@@ -29,7 +32,8 @@
 // processors - 1 helpers spin while they wait for work. Tasks that wait on
 // later ones are noticed when no task is claimed for a while though tasks
 // are left (stall_time in thread_pool.cpp); then a helper is woken for every
-// task left.
+// task left. Only a job with more tasks than it may run at once is watched
+// so: between jobs every helper sleeps until it is called.
 #include <cstddef>
 #include <type_traits>
 #include <utility>
@@ -59,6 +63,12 @@ int concurrent_threads();
 // nothing (false) inside a task or while another thread's job runs.
 bool let_helpers_go();
 
+// For a child process just forked (a pthread_atfork child handler): the
+// parent's helpers, which the child does not have, are forgotten with every
+// job they ran and every lock they held, so that the child's jobs start
+// helpers of its own. Must be called on the only thread of the child.
+void forget_helpers_after_fork() noexcept;
+
 // Progress counters between the tasks of one job: a task publishes how far
 // it has got, and a task of higher index waits for it. Both ints must stay
 // where they are until the job ends and be touched only through these.
@@ -73,6 +83,8 @@ using task_function = void (*)(void* context, std::size_t index);
 // Runs function(context, i) once for every i in [0, count) and returns when
 // all have finished.
 void run_tasks(std::size_t count, task_function function, void* context);
+// The same in ascending order on one thread: the caller, or the stand-in.
+void run_serially(std::size_t count, task_function function, void* context);
 }  // namespace detail
 
 // Calls body(i) exactly once for every i in [0, count), claimed in ascending
@@ -84,6 +96,19 @@ template <class Body>
 void parallel_for(std::size_t count, Body&& body) {
   using Stored = std::remove_reference_t<Body>;
   detail::run_tasks(
+      count,
+      [](void* context, std::size_t index) { (*static_cast<Stored*>(context))(index); },
+      const_cast<void*>(static_cast<const void*>(&body)));
+}
+
+// Calls body(i) for every i in [0, count), in ascending order, on one
+// thread: for work too small to share out. That thread is the caller, or,
+// when the caller's stack is too small for a task, the stand-in (the caller
+// waits). The body must not throw.
+template <class Body>
+void serial_for(std::size_t count, Body&& body) {
+  using Stored = std::remove_reference_t<Body>;
+  detail::run_serially(
       count,
       [](void* context, std::size_t index) { (*static_cast<Stored*>(context))(index); },
       const_cast<void*>(static_cast<const void*>(&body)));

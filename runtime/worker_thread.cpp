@@ -60,6 +60,13 @@ void WorkerThread::join() {
   memory_ = nullptr;
 }
 
+void WorkerThread::forget() noexcept {
+  if (!started_) return;
+  started_ = false;
+  ::munmap(memory_, memory_size_);
+  memory_ = nullptr;
+}
+
 void* WorkerThread::run(void* self) {
   auto* thread = static_cast<WorkerThread*>(self);
   prepare_thread_for_faults(signal_stack_of(thread->memory_), guard_of(thread->memory_),

@@ -39,6 +39,10 @@ class WorkerThread {
   bool start(void (*entry)(void*), void* argument);
   // Waits for the thread to end and releases its stacks.
   void join();
+  // In a child process just forked, which has only the thread that forked:
+  // releases the stacks of the parent's thread, which the child does not
+  // have, without waiting for it.
+  void forget() noexcept;
 
  private:
   static void* run(void* self);

@@ -2,6 +2,7 @@
 // whatever the thread count and the way the caller stores the matrix; the
 // program's matrix files read and written; every error returned to the
 // caller, none ending the process or touching its signals.
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,11 +12,15 @@
 #include <bit>
 #include <cfenv>
 #include <fenv.h>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -25,6 +30,7 @@
 
 #include "blockeig/blockeig.hpp"
 #include "io/record_format.hpp"
+#include "runtime/processors.hpp"
 #include "support/child_process.hpp"
 #include "support/end_to_end_matrices.hpp"
 #include "support/scr_file.hpp"
@@ -414,6 +420,133 @@ TEST(Library, LeavesSignalsAlone) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(r.out.ends_with("\nsignals unchanged\n")) << r.out;
+}
+
+// Runs body() in a child process, which ends within `seconds` (SIGALRM):
+// the child's wait status.
+int status_in_child(const std::function<bool()>& body, unsigned seconds = 20) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(seconds);
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = -1;
+  if (pid > 0) ::waitpid(pid, &status, 0);
+  return status;
+}
+
+// Entries near 1e9: E(1) never settles within 1.0e-6, so the sweeps go on
+// until the observer stops them.
+std::vector<double> unsettled_matrix(int n) {
+  std::vector<double> a = random_symmetric_matrix(n, 4);
+  for (double& x : a) x *= 1e9;
+  return a;
+}
+
+// A child forked while another thread is inside a call, computing or
+// waiting in its observer, computes at once; the parent's call goes on.
+TEST(Library, ChildForkedDuringAnotherThreadsCallComputes) {
+  const int n = 80;
+  const std::vector<double> a = spread_matrix(n), busy = unsettled_matrix(n);
+  const std::vector<double> want = eigenvalues({a.data(), n, n}, {1}).values;
+  for (const bool waiting : {false, true}) {
+    SCOPED_TRACE(waiting ? "waiting in an observer" : "computing");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false, forked = false;
+    std::thread other([&] {
+      block_sweeps({busy.data(), n, n}, 2, [&](const Sweep& s) {
+        std::unique_lock lock(mutex);
+        inside = true;
+        changed.notify_all();
+        if (waiting) changed.wait(lock, [&] { return forked; });
+        return forked && s.ITER > 3 ? Decision::stop : Decision::go_on;
+      }, {2});
+    });
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return inside; });
+    }
+    const int status = status_in_child([&] { return eigenvalues({a.data(), n, n}, {2}).values == want; });
+    {
+      const std::lock_guard lock(mutex);
+      forked = true;
+    }
+    changed.notify_all();
+    other.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+// A caller's thread with a small stack (Python's threading.stack_size
+// allows 32 KiB; many pools give 64 KiB) gets the bits of any other.
+TEST(Library, SmallStacksOfTheCallersThread) {
+  const int n = 60;
+  const std::vector<double> a = spread_matrix(n);
+  const MatrixRef ref{a.data(), n, n};
+  const BlockResult sweeps = block_sweeps(ref, 4, {}, {1});
+  const DirectSolution system = eigensystem(ref, {1});
+  for (const std::size_t kib : {32, 64, 96}) {
+    for (const int threads : {1, 2}) {
+      SCOPED_TRACE(std::to_string(kib) + " KiB, " + std::to_string(threads) + " threads");
+      const int status = status_in_child([&] {
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, kib * 1024);
+        struct Job {
+          MatrixRef ref;
+          int threads;
+          bool same;
+          const BlockResult* sweeps;
+          const DirectSolution* system;
+        } job{ref, threads, false, &sweeps, &system};
+        pthread_t thread;
+        const auto run = [](void* p) -> void* {
+          Job& j = *static_cast<Job*>(p);
+          j.same = block_sweeps(j.ref, 4, {}, {j.threads}).E == j.sweeps->E &&
+                   eigensystem(j.ref, {j.threads}).vectors == j.system->vectors;
+          return nullptr;
+        };
+        if (pthread_create(&thread, &attributes, run, &job) != 0) return false;
+        pthread_join(thread, nullptr);
+        return job.same;
+      });
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+  }
+}
+
+// The threads of this process and the times they have been switched to.
+struct Threads {
+  int count = 0;
+  long switches = 0;
+};
+Threads threads_now() {
+  Threads t;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    ++t.count;
+    const std::string status = read_file(task.path() / "status");
+    for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"})
+      t.switches += std::stol(status.substr(status.find(key) + std::strlen(key)));
+  }
+  return t;
+}
+
+// An idle library costs nothing: after a call with more threads than
+// processors no helper wakes up, and after one with far more threads than
+// the default the pool is the default's again.
+TEST(Library, IdleBetweenCalls) {
+  const int n = 40;
+  const std::vector<double> a = spread_matrix(n);
+  const int processors = runtime::available_processors().count;
+  const int before = threads_now().count;
+  eigenvalues({a.data(), n, n}, {processors + 1});
+  const Threads idle = threads_now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LE(threads_now().switches - idle.switches, 3) << "switches while idle";
+
+  eigenvalues({a.data(), n, n}, {std::min(4 * processors + 4, 1024)});
+  EXPECT_LE(threads_now().count, before + processors) << "threads kept";
 }
 
 // After calls that started helper threads, a forked child computes too.

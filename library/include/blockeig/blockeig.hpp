@@ -18,10 +18,15 @@
 // when it returns and while an observer runs. The threads of a call are a
 // process-wide pool: calls run one at a time, and a call made from another
 // thread while one runs waits for it to end. A call made from inside an
-// observer runs at once, inside the call that runs the observer. The pool's
-// threads are let go before the process forks, so that a child can use the
-// library too (unless a call was running on another thread at the fork; that
-// call then goes on with one thread).
+// observer runs at once, inside the call that runs the observer. A child
+// process forked while other threads are inside calls (computing, or in an
+// observer) uses the library as a fresh process does: what those threads
+// held is let go in the child, which has none of them, and the parent's
+// calls go on undisturbed. The library's work fits any caller's stack: a
+// caller with less stack than a task needs (threads of 32 or 64 KiB) has the
+// tasks run on a thread of the library's, and waits. A pool of far more
+// threads than the default (one per core) shrinks back to it after its call;
+// between calls every thread sleeps.
 #if __cplusplus < 202002L
 #error "blockeig/blockeig.hpp needs C++20 (-std=c++20)"
 #endif
