@@ -4,10 +4,19 @@
 // go while the library computes; after every sweep the observer takes it
 // back to hand the sweep to the callback and to let a pending Ctrl-C end
 // the call.
+//
+// A call may still run on a daemon thread while the interpreter ends. Such
+// a thread must not take the GIL again: the interpreter would end it with
+// pthread_exit, whose unwinding no C++ frame of a call can take, and its
+// thread state is gone. It stops its sweeps, lets the library go and waits
+// for the process to end (as Python 3.14 keeps such threads itself).
+#include <unistd.h>
+
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -23,6 +32,55 @@
 namespace py = pybind11;
 
 namespace {
+
+// The thread that ends the interpreter, as its atexit functions found it (0:
+// none seen; the main thread ends it).
+std::atomic<pid_t> ending_thread{0};
+
+void note_ending_thread() { ending_thread.store(::gettid()); }
+
+// Whether the interpreter is ending on another thread than this one.
+bool ending_elsewhere() {
+#if PY_VERSION_HEX >= 0x030D0000
+  const bool ending = Py_IsFinalizing();
+#else
+  const bool ending = _Py_IsFinalizing();
+#endif
+  const pid_t ender = ending_thread.load();
+  return ending && ::gettid() != (ender != 0 ? ender : ::getpid());
+}
+
+// The GIL let go while the library computes, taken back at the end of the
+// scope and, for an observer, in between; never while the interpreter ends
+// elsewhere (above).
+class GilReleased {
+ public:
+  GilReleased() : state_(PyEval_SaveThread()) {}
+  // Not noexcept: if the interpreter begins to end while this waits for the
+  // GIL, it ends the thread (pthread_exit) here, and the unwinding passes.
+  ~GilReleased() noexcept(false) {
+    if (ending_elsewhere()) wait_for_the_end();
+    PyEval_RestoreThread(state_);
+  }
+  GilReleased(const GilReleased&) = delete;
+  GilReleased& operator=(const GilReleased&) = delete;
+
+  // The GIL for an observer: false, and nothing taken, while the
+  // interpreter ends elsewhere.
+  bool take() {
+    if (ending_elsewhere()) return false;
+    PyEval_RestoreThread(state_);
+    return true;
+  }
+  void let_go() { state_ = PyEval_SaveThread(); }
+
+ private:
+  [[noreturn]] static void wait_for_the_end() {
+    for (;;) ::pause();
+  }
+
+  PyThreadState* state_;
+};
 
 // The matrix of a 2-D float64 array whose strides are whole elements.
 blockeig::MatrixRef matrix_of(const py::array& a) {
@@ -59,7 +117,7 @@ py::tuple eigenvalues(const py::array& a, int threads) {
   const blockeig::MatrixRef ref = matrix_of(a);
   blockeig::DirectSolution solution;
   {
-    py::gil_scoped_release released;
+    const GilReleased released;
     solution = blockeig::eigenvalues(ref, options_of(threads));
   }
   return py::make_tuple(vector_of(std::move(solution.values)), solution.IERR);
@@ -69,7 +127,7 @@ py::tuple eigensystem(const py::array& a, int threads) {
   const blockeig::MatrixRef ref = matrix_of(a);
   blockeig::DirectSolution solution;
   {
-    py::gil_scoped_release released;
+    const GilReleased released;
     solution = blockeig::eigensystem(ref, options_of(threads));
   }
   const auto n = static_cast<py::ssize_t>(solution.values.size());
@@ -97,28 +155,42 @@ py::dict sweep_record(const blockeig::Sweep& sweep) {
   return record;
 }
 
+// With the GIL: the sweep's record appended to `sweeps` and handed to the
+// callback, whose true answer stops the sweeps; a Python error (the
+// callback's, or KeyboardInterrupt) stops them and is kept in `failure`.
+// While Python code runs here (a signal handler, the callback) no C++ object
+// of this frame holds a reference: a thread that the interpreter ends in
+// there unwinds through it without touching Python.
+blockeig::Decision observe(const blockeig::Sweep& sweep, PyObject* sweeps, PyObject* callback,
+                           std::optional<py::error_already_set>& failure) {
+  if (PyErr_CheckSignals() == 0) {
+    PyObject* record = sweep_record(sweep).release().ptr();
+    const bool kept = PyList_Append(sweeps, record) == 0;
+    PyObject* answer = kept && callback != Py_None ? PyObject_CallOneArg(callback, record) : nullptr;
+    Py_DECREF(record);
+    if (kept && callback == Py_None) return blockeig::Decision::go_on;
+    const int stop = answer != nullptr ? PyObject_IsTrue(answer) : -1;
+    Py_XDECREF(answer);
+    if (stop >= 0) return stop ? blockeig::Decision::stop : blockeig::Decision::go_on;
+  }
+  failure.emplace();
+  return blockeig::Decision::stop;
+}
+
 py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object& callback, int threads) {
   const blockeig::MatrixRef ref = matrix_of(a);
   py::list sweeps;
-  // The first Python error of an observer (the callback's, or
-  // KeyboardInterrupt): it stops the sweeps and is raised once they end.
+  // The first Python error of an observer: raised once the sweeps end.
   std::optional<py::error_already_set> failure;
-  const auto observer = [&](const blockeig::Sweep& sweep) {
-    py::gil_scoped_acquire held;
-    try {
-      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      py::dict record = sweep_record(sweep);
-      sweeps.append(record);
-      if (!callback.is_none() && py::bool_(callback(record))) return blockeig::Decision::stop;
-    } catch (py::error_already_set& error) {
-      failure.emplace(std::move(error));
-      return blockeig::Decision::stop;
-    }
-    return blockeig::Decision::go_on;
-  };
   blockeig::BlockResult result;
   {
-    py::gil_scoped_release released;
+    GilReleased released;
+    const auto observer = [&](const blockeig::Sweep& sweep) {
+      if (!released.take()) return blockeig::Decision::stop;  // the interpreter ends
+      const blockeig::Decision decision = observe(sweep, sweeps.ptr(), callback.ptr(), failure);
+      released.let_go();
+      return decision;
+    };
     result = blockeig::block_sweeps(ref, nblocks, observer, options_of(threads));
   }
   if (failure) throw std::move(*failure);
@@ -145,7 +217,7 @@ blockeig::ByteOrder byte_order_of(bool big) { return big ? blockeig::ByteOrder::
 py::array_t<double> read_scr(const std::string& path, bool big) {
   blockeig::Matrix m;
   {
-    py::gil_scoped_release released;
+    const GilReleased released;
     m = blockeig::read_scr(path, byte_order_of(big));
   }
   return matrix_array(std::move(m.elements), m.n);
@@ -153,7 +225,7 @@ py::array_t<double> read_scr(const std::string& path, bool big) {
 
 void write_scr(const std::string& path, const py::array& a, bool big) {
   const blockeig::MatrixRef ref = matrix_of(a);
-  py::gil_scoped_release released;
+  const GilReleased released;
   blockeig::write_scr(path, ref, byte_order_of(big));
 }
 
@@ -211,6 +283,7 @@ py::dict results_schema() {
 PYBIND11_MODULE(_blockeig, m) {
   m.doc() = "blockeig's library: the exact direct solve and the block sweeps (use the blockeig package)";
   py::register_exception_translator(translate);
+  py::module_::import("atexit").attr("register")(py::cpp_function(note_ending_thread));
   m.def("eigenvalues", &eigenvalues, py::arg("a"), py::arg("threads"));
   m.def("eigensystem", &eigensystem, py::arg("a"), py::arg("threads"));
   m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"));

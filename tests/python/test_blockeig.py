@@ -1,9 +1,11 @@
 """The Python module against numpy within rounding, against the program's
 results file bit for bit, and on every bad input."""
 
+import multiprocessing
 import os
 import signal
 import subprocess
+import sys
 import threading
 import warnings
 
@@ -152,6 +154,76 @@ def test_ctrl_c_ends_the_sweeps():
     finally:
         timer.cancel()
     assert 0 < len(seen) < 101
+
+
+# A daemon thread inside a call while the interpreter ends: computing, or in
+# a callback that lets the GIL go. The object deleted as the interpreter
+# ends lets the GIL go for a while, so that the daemon thread tries to take
+# it back meanwhile.
+_INTERPRETER_ENDS = """
+import os, signal, sys, threading, time, types
+import numpy as np
+import blockeig
+rng = np.random.default_rng(4)
+a = rng.uniform(-1, 1, (100, 100))
+a = 1e9 * (a + a.T)
+inside = threading.Event()
+def sweeps():
+    blockeig.block_sweeps(a, 2, callback=lambda sweep: inside.set() or time.sleep(0.01), threads=1)
+def computing():
+    while True:
+        inside.set()
+        blockeig.eigvalsh(a[:60, :60], threads=2)
+class LastToGo:
+    def __del__(self, sleep=time.sleep):
+        sleep(0.5)
+# In a module of its own, which the interpreter empties as it ends (the
+# daemon thread keeps __main__ alive).
+sys.modules["last_to_go"] = types.ModuleType("last_to_go")
+sys.modules["last_to_go"].last = LastToGo()
+threading.Thread(target=globals()[sys.argv[1]], daemon=True).start()
+inside.wait()
+if sys.argv[2] == "ctrl-c":
+    os.kill(os.getpid(), signal.SIGINT)
+    time.sleep(10)
+"""
+
+
+def test_the_interpreter_ends_normally_while_a_daemon_thread_is_in_a_call():
+    cases = [("sweeps", "return", 0), ("computing", "return", 0), ("sweeps", "ctrl-c", -signal.SIGINT)]
+    for work, ending, status in cases:
+        run = subprocess.run([sys.executable, "-c", _INTERPRETER_ENDS, work, ending], capture_output=True, text=True,
+                             timeout=60)
+        assert run.returncode == status, (work, ending, run.returncode, run.stderr)
+        assert "terminate" not in run.stderr, (work, ending, run.stderr)
+
+
+def _eigenvalues_in_child(a, queue):
+    queue.put(blockeig.eigvalsh(a, threads=2))
+
+
+def test_multiprocessing_forks_while_a_thread_waits_in_a_callback():
+    a = random_matrix(30, 10)
+    want = blockeig.eigvalsh(a)
+    busy = 1e9 * random_matrix(60, 4)
+    inside, forked = threading.Event(), threading.Event()
+    thread = threading.Thread(target=blockeig.block_sweeps,
+                              args=(busy, 2, lambda sweep: inside.set() or forked.wait(30)))
+    thread.start()
+    inside.wait(30)
+    try:
+        context = multiprocessing.get_context("fork")
+        queue = context.Queue()
+        child = context.Process(target=_eigenvalues_in_child, args=(a, queue))
+        child.start()
+        child.join(30)
+        if child.exitcode is None:
+            child.kill()
+        assert child.exitcode == 0
+        assert same_bits(queue.get(timeout=5), want)
+    finally:
+        forked.set()
+        thread.join()
 
 
 def test_written_files_are_the_programs(tmp_path):
