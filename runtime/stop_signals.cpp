@@ -88,17 +88,17 @@ std::int64_t monotonic_nanoseconds() {
 }
 
 // Whether a signal that comes while a stop waits or is being made is the
-// stop's own signal again: while the stop is being made (its own work), or
-// within same_stop_nanoseconds of the first.
-bool same_stop(int signal, int now) {
-  if (signal != stop_signal.load()) return false;
-  return now == stopping || monotonic_nanoseconds() - first_signal_nanoseconds.load() < same_stop_nanoseconds;
+// stop's own signal sent once more, within same_stop_nanoseconds of the
+// first.
+bool same_stop(int signal) {
+  return signal == stop_signal.load() &&
+         monotonic_nanoseconds() - first_signal_nanoseconds.load() < same_stop_nanoseconds;
 }
 
 extern "C" void on_stop_signal(int signal) {
   const int now = stage.load();
   if (now == deferred || now == stopping) {  // a second signal
-    if (same_stop(signal, now)) return;
+    if (same_stop(signal)) return;
     end_by(signal);
   }
   if (!::pthread_equal(::pthread_self(), stopping_thread)) {

@@ -17,11 +17,11 @@
 // with stop(). If no safe point comes within the grace given, a watchdog
 // has the stop made without it. A second signal, while a stop waits or is
 // being made, ends the process at once: the temporary files are removed and
-// the signal takes its default action. The stop's own signal once more is
-// the same stop, not a second one, while the stop is being made and within
-// a tenth of a second of the first: what a process group and a supervisor
-// that forwards to its child both send (timeout, scrtool study) is taken
-// once.
+// the signal takes its default action. The stop's own signal once more
+// within a tenth of a second of the first is the same stop, not a second
+// one: what a process group and a supervisor that forwards to its child
+// both send (timeout, scrtool study) is taken once, while a second Ctrl-C
+// comes later than that.
 #include <chrono>
 #include <span>
 #include <string_view>

@@ -1,6 +1,6 @@
 // A stop that waits for a safe point: taken up there, made by the watchdog
 // when no safe point comes, or cut short by a second signal; the same signal
-// sent twice at once, or again while the stop is made, is one stop.
+// sent twice at once (within a tenth of a second) is one stop.
 #include "runtime/stop_signals.hpp"
 
 #include <signal.h>
@@ -37,7 +37,7 @@ TEST(StopSignals, DeferredStops) {
       {"made by the watchdog", 300, Then::no_safe_point, 0, true, SIGTERM},
       {"cut short by a second signal", 300, Then::second_signal_later, 0, false, SIGTERM},
       {"sent twice at once (group and forwarder): one stop", 300, Then::same_signal_at_once, 0, true, SIGTERM},
-      {"sent again while the stop is made: one stop", 0, Then::no_safe_point, SIGTERM, true, SIGTERM},
+      {"sent again at once while the stop is made: one stop", 0, Then::no_safe_point, SIGTERM, true, SIGTERM},
       {"another signal while the stop is made ends at once", 0, Then::no_safe_point, SIGINT, false, SIGINT},
   };
   for (const Case& c : cases) {
