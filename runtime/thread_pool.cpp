@@ -11,9 +11,7 @@
 #include <new>
 #include <thread>
 
-#include <pthread.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #if defined(__aarch64__) && defined(__clang__)
 #include <arm_acle.h>
@@ -21,12 +19,15 @@
 
 #include "runtime/processors.hpp"
 #include "runtime/settings.hpp"
+#include "runtime/stand_in.hpp"
 #include "runtime/worker_thread.hpp"
 
 namespace blockeig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using runtime::make_anew;
+using runtime::stack_holds_a_task;
 
 // How long a thread that waits for the next job, for the end of its own or
 // for another task's progress keeps the processor before it sleeps.
@@ -85,121 +86,10 @@ constexpr int generation_shift = 32;
 std::uint64_t generation_of(std::uint64_t word) { return word >> generation_shift; }
 bool is_open(std::uint64_t word) { return (word & open_bit) != 0; }
 
-// The lowest address of the calling thread's stack that a frame may use
-// (its guard excluded), found once per thread; null where it is not known:
-// on the main thread, whose stack grows as far as RLIMIT_STACK lets it, and
-// where the platform does not tell.
-thread_local const char* stack_floor = nullptr;
-thread_local bool stack_floor_known = false;
-
-const char* find_stack_floor() {
-  if (::gettid() == ::getpid()) return nullptr;
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return nullptr;
-  void* low = nullptr;
-  std::size_t size = 0;
-  const bool told = pthread_attr_getstack(&attributes, &low, &size) == 0;
-  pthread_attr_destroy(&attributes);
-  return told ? static_cast<const char*>(low) : nullptr;
-}
-
-// Whether the calling thread has as much stack left as a helper is given,
-// which is what a task is known to fit in. A caller of the library may have
-// far less (threads of 32 or 64 KiB are common); its jobs then run on the
-// pool's stand-in (below).
-bool stack_holds_a_task() {
-  if (!stack_floor_known) {
-    stack_floor = find_stack_floor();
-    stack_floor_known = true;
-  }
-  if (stack_floor == nullptr) return true;
-  const char* here = static_cast<const char*>(__builtin_frame_address(0));
-  return here > stack_floor && static_cast<std::size_t>(here - stack_floor) >= runtime::worker_stack_size;
-}
-
-// Makes a lock anew in a child process just forked, where the thread that
-// held it may not exist.
-template <class Lock>
-void make_anew(Lock& lock) {
-  new (&lock) Lock();
-}
-
 class Pool;
 // The pool once it exists, for let_helpers_go: memory refused while the
 // pool is being made has no helpers to let go, and must not make it again.
 std::atomic<Pool*> made_pool{nullptr};
-Pool& pool();
-
-// A thread with a helper's stack that submits jobs for callers whose own
-// stack is too small for a task: the caller waits while the stand-in runs
-// the job, on the pool, as the caller would have (under the caller's
-// floating-point environment, with the same tasks and so the same results).
-// Started for the first such job; it sleeps between jobs.
-class StandIn {
- public:
-  // Runs the job on the stand-in and returns true, or false when no
-  // stand-in thread can be had.
-  // `serially`: all on the stand-in, in order; else as parallel_for.
-  bool run(std::size_t count, detail::task_function function, void* context, bool serially) {
-    const std::lock_guard one_caller(callers_);
-    std::unique_lock lock(mutex_);
-    if (!started_) started_ = thread_.start(serve, this);
-    if (!started_) return false;
-    count_ = count;
-    function_ = function;
-    context_ = context;
-    serially_ = serially;
-    std::fegetenv(&environment_);
-    posted_ = true;
-    finished_ = false;
-    wake_.notify_one();
-    done_.wait(lock, [this] { return finished_; });
-    return true;
-  }
-
-  // In a child process just forked: the stand-in thread is the parent's.
-  void forget_after_fork() noexcept {
-    make_anew(callers_);
-    make_anew(mutex_);
-    make_anew(wake_);
-    make_anew(done_);
-    thread_.forget();
-    started_ = posted_ = finished_ = false;
-  }
-
- private:
-  static void serve(void* self) { static_cast<StandIn*>(self)->serve(); }
-
-  void serve() {
-    // A helper's stack: the jobs run here, whatever is left of it.
-    stack_floor = nullptr;
-    stack_floor_known = true;
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return posted_; });
-      posted_ = false;
-      std::fesetenv(&environment_);
-      lock.unlock();
-      run_job(count_, function_, context_, serially_);
-      lock.lock();
-      finished_ = true;
-      done_.notify_one();
-    }
-  }
-
-  static void run_job(std::size_t count, detail::task_function function, void* context, bool serially);
-
-  std::mutex callers_;  // one job at a time
-  std::mutex mutex_;    // guards what follows
-  std::condition_variable wake_, done_;
-  runtime::WorkerThread thread_;
-  bool started_ = false;
-  bool posted_ = false, finished_ = false, serially_ = false;
-  std::size_t count_ = 0;
-  detail::task_function function_ = nullptr;
-  void* context_ = nullptr;
-  std::fenv_t environment_{};
-};
 
 class Pool {
  public:
@@ -242,7 +132,7 @@ class Pool {
   void run(std::size_t count, detail::task_function function, void* context) {
     if (count == 0) return;
     if (running_tasks) return run_inline(count, function, context);
-    if (!stack_holds_a_task() && stand_in_.run(count, function, context, false)) return;
+    if (!stack_holds_a_task() && hand_over(count, function, context, false)) return;
     if (count == 1) return run_inline(count, function, context);
     std::unique_lock submit(submit_);
     start_workers();
@@ -259,8 +149,29 @@ class Pool {
 
   void run_serially(std::size_t count, detail::task_function function, void* context) {
     if (count == 0) return;
-    if (running_tasks || stack_holds_a_task() || !stand_in_.run(count, function, context, true))
+    if (running_tasks || stack_holds_a_task() || !hand_over(count, function, context, true))
       run_inline(count, function, context);
+  }
+
+  // A job of a caller whose stack is too small for a task, run or submitted
+  // by the stand-in in the caller's place: false when it cannot be had.
+  bool hand_over(std::size_t count, detail::task_function function, void* context, bool serially) {
+    struct Job {
+      Pool* pool;
+      std::size_t count;
+      detail::task_function function;
+      void* context;
+      bool serially;
+    } job{this, count, function, context, serially};
+    return stand_in_.run(
+        [](void* argument) {
+          const Job& j = *static_cast<const Job*>(argument);
+          if (j.serially)
+            j.pool->run_serially(j.count, j.function, j.context);
+          else
+            j.pool->run(j.count, j.function, j.context);
+        },
+        &job);
   }
 
   // In a child process just forked, which has only the thread that forked
@@ -589,7 +500,7 @@ class Pool {
   std::uint64_t watched_generation_ = 0;  // the watcher's last look
   std::size_t watched_next_ = 0;
 
-  StandIn stand_in_;
+  runtime::StandIn stand_in_;  // for callers whose stack is too small for a task
 };
 
 // Never destroyed: a thread of the caller's may still be inside a job
@@ -598,13 +509,6 @@ class Pool {
 Pool& pool() {
   static Pool& instance = *new Pool;
   return instance;
-}
-
-void StandIn::run_job(std::size_t count, detail::task_function function, void* context, bool serially) {
-  if (serially)
-    pool().run_serially(count, function, context);
-  else
-    pool().run(count, function, context);
 }
 
 }  // namespace
