@@ -484,32 +484,21 @@ TEST(Library, SmallStacksOfTheCallersThread) {
   const int n = 60;
   const std::vector<double> a = spread_matrix(n);
   const MatrixRef ref{a.data(), n, n};
-  const BlockResult sweeps = block_sweeps(ref, 4, {}, {1});
-  const DirectSolution system = eigensystem(ref, {1});
+  const std::vector<double> E = block_sweeps(ref, 4, {}, {1}).E, vectors = eigensystem(ref, {1}).vectors;
   for (const std::size_t kib : {32, 64, 96}) {
     for (const int threads : {1, 2}) {
       SCOPED_TRACE(std::to_string(kib) + " KiB, " + std::to_string(threads) + " threads");
+      std::function<bool()> same = [&] {
+        return block_sweeps(ref, 4, {}, {threads}).E == E && eigensystem(ref, {threads}).vectors == vectors;
+      };
       const int status = status_in_child([&] {
         pthread_attr_t attributes;
-        pthread_attr_init(&attributes);
-        pthread_attr_setstacksize(&attributes, kib * 1024);
-        struct Job {
-          MatrixRef ref;
-          int threads;
-          bool same;
-          const BlockResult* sweeps;
-          const DirectSolution* system;
-        } job{ref, threads, false, &sweeps, &system};
         pthread_t thread;
-        const auto run = [](void* p) -> void* {
-          Job& j = *static_cast<Job*>(p);
-          j.same = block_sweeps(j.ref, 4, {}, {j.threads}).E == j.sweeps->E &&
-                   eigensystem(j.ref, {j.threads}).vectors == j.system->vectors;
-          return nullptr;
-        };
-        if (pthread_create(&thread, &attributes, run, &job) != 0) return false;
-        pthread_join(thread, nullptr);
-        return job.same;
+        const auto run = [](void* body) -> void* { return (*static_cast<std::function<bool()>*>(body))() ? body : nullptr; };
+        void* result = nullptr;
+        return pthread_attr_init(&attributes) == 0 && pthread_attr_setstacksize(&attributes, kib * 1024) == 0 &&
+               pthread_create(&thread, &attributes, run, &same) == 0 && pthread_join(thread, &result) == 0 &&
+               result != nullptr;
       });
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }

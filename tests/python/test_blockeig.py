@@ -92,6 +92,7 @@ def layouts(a):
     yield "C order", np.ascontiguousarray(a)
     yield "strided view", wide[::2, ::3]
     yield "negative strides", reversed_strides[::-1, ::-1]
+    yield "columns from the last", np.asfortranarray(a[:, ::-1])[:, ::-1]
     yield "read-only", read_only
     yield "nested lists", a.tolist()
     if np.array_equal(a, np.round(a)):
@@ -109,19 +110,12 @@ def test_every_layout_gives_the_same_bits(a):
         assert same_bits(blockeig.block_sweeps(held, 3).eigenvalues, sweeps.eigenvalues), name
 
 
-def test_views_with_negative_and_zero_strides():
-    a = random_matrix(6, 9)
-    column = a[:, 0].copy()
-    views = {
-        "columns reversed": np.asfortranarray(a)[:, ::-1],
-        "rows reversed": np.asfortranarray(a)[::-1, :],
-        "every column the same": np.broadcast_to(column[:, None], (6, 6)),
-        "every row the same": np.broadcast_to(column[None, :], (6, 6)),
-    }
-    for name, view in views.items():
+def test_views_with_zero_strides():
+    column = random_matrix(6, 9)[:, 0].copy()
+    for view in (np.broadcast_to(column[:, None], (6, 6)), np.broadcast_to(column[None, :], (6, 6))):
         copy = np.array(view, order="F")
-        assert same_bits(blockeig.eigvalsh(view), blockeig.eigvalsh(copy)), name
-        assert same_bits(blockeig.block_sweeps(view, 2).eigenvalues, blockeig.block_sweeps(copy, 2).eigenvalues), name
+        assert same_bits(blockeig.eigvalsh(view), blockeig.eigvalsh(copy))
+        assert same_bits(blockeig.block_sweeps(view, 2).eigenvalues, blockeig.block_sweeps(copy, 2).eigenvalues)
 
 
 def test_callbacks_see_every_sweep_and_can_stop():
