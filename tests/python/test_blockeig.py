@@ -291,3 +291,47 @@ def test_cmake_install_puts_the_package_where_the_interpreter_reads_it(tmp_path)
     assert note is None and os.path.join(sys.prefix, own) in site.getsitepackages() + sys.path
     elsewhere, note = blockeig_site.install_dir(str(tmp_path))
     assert f"PYTHONPATH={tmp_path / elsewhere}" in note
+
+
+def test_the_source_distribution_holds_the_build_and_is_the_same_every_time(tmp_path):
+    import tarfile
+    (tmp_path / "a").mkdir()
+    (tmp_path / "b").mkdir()
+    name = blockeig_build.build_sdist(str(tmp_path / "a"))
+    assert name == blockeig_build.build_sdist(str(tmp_path / "b")) == f"blockeig-{blockeig.__version__}.tar.gz"
+    assert (tmp_path / "a" / name).read_bytes() == (tmp_path / "b" / name).read_bytes()
+    with tarfile.open(tmp_path / "a" / name) as sdist:
+        members = [member.name.split("/", 1)[1] for member in sdist.getmembers()]
+    tops = {member.split("/")[0] for member in members}
+    assert tops == set(blockeig_build.SDIST_PATHS) | {"PKG-INFO"}
+    assert "python/build_backend/blockeig_build.py" in members and "python/module.cpp" in members
+    assert not [member for member in members if "__pycache__" in member or member.endswith(".pyc")]
+
+
+def test_a_wheel_records_every_member(tmp_path):
+    import base64
+    import hashlib
+    import zipfile
+    staging = tmp_path / "staging" / "blockeig"
+    staging.mkdir(parents=True)
+    (staging / "__init__.py").write_text("")
+    (staging / "_blockeig.so").write_bytes(b"\x7fELF")
+    (staging / "_blockeig.so").chmod(0o755)
+    name = blockeig_build._write_wheel(str(tmp_path), str(tmp_path / "staging"), ["numpy>=1.21"])
+    assert name.endswith(f"-{blockeig_build._wheel_tag()}.whl")
+    with zipfile.ZipFile(tmp_path / name) as wheel:
+        dist_info = f"blockeig-{blockeig.__version__}.dist-info"
+        rows = [row.split(",") for row in wheel.read(f"{dist_info}/RECORD").decode().splitlines()]
+        assert sorted(row[0] for row in rows) == sorted(wheel.namelist()) and rows[-1][1:] == ["", ""]
+        for path, digest, size in rows[:-1]:
+            data = wheel.read(path)
+            assert digest == "sha256=" + base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+            assert int(size) == len(data)
+        assert "Requires-Dist: numpy>=1.21\n" in wheel.read(f"{dist_info}/METADATA").decode()
+        assert wheel.getinfo("blockeig/_blockeig.so").external_attr >> 16 & 0o777 == 0o755
+
+
+def test_the_build_asks_the_index_for_nothing_this_machine_has():
+    assert blockeig_build.get_requires_for_build_wheel() == []
+    assert blockeig_build._numpy_requirement((2, 10)) == "numpy>=1.21,<2"
+    assert blockeig_build._numpy_requirement((2, 12)) == "numpy>=1.21"
