@@ -86,7 +86,10 @@ def _prefix_interpreter_dir(prefix):
     """Where the prefix's own python3 of this version reads packages below
     it (Debian's /usr/bin/python3 for /usr), or None."""
     own = os.path.join(prefix, "bin", f"python{sys.version_info[0]}.{sys.version_info[1]}")
-    if not os.access(own, os.X_OK) or _same(own, sys.executable):
+    # A virtual environment's python3.X leads to its base interpreter's file
+    # but reads the environment's packages: the names are compared, not the
+    # files.
+    if not os.access(own, os.X_OK) or os.path.abspath(own) == os.path.abspath(sys.executable):
         return None
     result = subprocess.run([own, "-I", os.path.abspath(__file__), "read-dir", prefix],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
