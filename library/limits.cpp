@@ -14,6 +14,4 @@ Limits limits() noexcept {
           runtime::max_threads};
 }
 
-std::int64_t max_blocks(std::int64_t n) noexcept { return n / 2; }
-
 }  // namespace blockeig

@@ -320,7 +320,8 @@ PYBIND11_MODULE(_blockeig, m) {
   m.def("eigenvalues", &eigenvalues, py::arg("a"), py::arg("threads"));
   m.def("eigensystem", &eigensystem, py::arg("a"), py::arg("threads"));
   m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"));
-  m.def("max_blocks", &blockeig::max_blocks, py::arg("n"));
+  m.def("max_block_count", [](const py::int_& n) { return blockeig::max_block_count(saturated<std::int32_t>(n)); },
+        py::arg("n"));
   m.def("read_scr", &read_scr, py::arg("path"), py::arg("big"));
   m.def("write_scr", &write_scr, py::arg("path"), py::arg("a"), py::arg("big"));
   m.attr("version") = std::string(blockeig::version());

@@ -10,7 +10,7 @@ on every run and every thread count.
     read_scr(path, byte_order="little"), write_scr(path, a, byte_order="little")
                                      the program's matrix files (A.SCR)
     load_results(path)               a results file (blockeig --results)
-    limits, max_blocks(n)            the library's limits
+    limits, max_block_count(n)       the library's limits
 
 The direct solve reads the lower triangle with the diagonal; the block
 sweeps read every element. threads=None (or 0) uses one thread per core.
@@ -39,7 +39,7 @@ except ImportError as error:
 from ._summary import run_table
 
 __all__ = ["eigvalsh", "eigh", "block_sweeps", "BlockSweeps", "read_scr", "write_scr", "load_results",
-           "LinAlgError", "Limits", "limits", "max_blocks", "__version__", "arithmetic"]
+           "LinAlgError", "Limits", "limits", "max_block_count", "__version__", "arithmetic"]
 
 __version__ = _blockeig.version
 arithmetic = _blockeig.arithmetic
@@ -59,10 +59,10 @@ class Limits:
 limits = Limits(**_blockeig.limits)
 
 
-def max_blocks(n):
+def max_block_count(n):
     """The most blocks block_sweeps takes for order n (every block needs two
-    positions): nblocks runs from 1 to max_blocks(n)."""
-    return _blockeig.max_blocks(operator.index(n))
+    positions): nblocks runs from 1 to max_block_count(n)."""
+    return _blockeig.max_block_count(_whole(n, "n"))
 
 
 class LinAlgError(np.linalg.LinAlgError):
@@ -186,11 +186,11 @@ class BlockSweeps:
 
 def block_sweeps(a, nblocks, callback=None, threads=None):
     """The program's run on a without its files: the direct eigenvalues, then
-    block sweeps in nblocks blocks (1 to max_blocks(n)) until E(1) moves by
-    no more than TOL or the last sweep has run. callback(sweep), if given,
-    receives every sweep as it ends, a dict with the results file's names
-    ("ITER", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"); a true return
-    value stops the sweeps."""
+    block sweeps in nblocks blocks (1 to max_block_count(n)) until E(1)
+    moves by no more than TOL or the last sweep has run. callback(sweep), if
+    given, receives every sweep as it ends, a dict with the results file's
+    names ("ITER", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"); a true
+    return value stops the sweeps."""
     m = _matrix(a)
     count = _whole(nblocks, "nblocks")
     if callback is not None and not callable(callback):

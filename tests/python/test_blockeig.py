@@ -239,7 +239,7 @@ def test_a_failed_ql_iteration_raises_numpys_linalgerror_with_ierr_and_values():
 
 @pytest.mark.parametrize("call, message", [
     (lambda: blockeig.eigvalsh(np.eye(1)), "blockeig: order 1 is not from {min_order} to {max_order}"),
-    (lambda: blockeig.block_sweeps(np.eye(6), blockeig.max_blocks(6) + 1),
+    (lambda: blockeig.block_sweeps(np.eye(6), blockeig.max_block_count(6) + 1),
      "blockeig: block count 4 is not from 1 to 3 (every block needs at least 2 positions)"),
     (lambda: blockeig.eigvalsh(np.eye(3), threads=-1),
      "blockeig: thread count -1 is not from 0 (one per core) to {max_threads}"),

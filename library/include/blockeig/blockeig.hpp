@@ -55,9 +55,6 @@ struct Limits {
   int max_threads = 0;              // Options::threads: 0 (one per core) or 1 to max_threads
 };
 BLOCKEIG_API Limits limits() noexcept;
-// The most blocks block_sweeps takes for order n: every block needs 2
-// positions, so nblocks runs from 1 to n / 2.
-BLOCKEIG_API std::int64_t max_blocks(std::int64_t n) noexcept;
 
 enum class Errc {
   bad_order = 1,     // an order below 2, or one that does not fit (a matrix file's record, int32)
@@ -139,7 +136,11 @@ struct BlockResult {
   bool converged = false;                  // DELTA <= 1.0e-6
   bool stopped = false;                    // the observer stopped the sweeps
 };
-// The program's block phase on `a` in `nblocks` blocks (all of a is read):
+// The most blocks an order n takes: every block needs at least 2
+// positions, so block_sweeps takes 1 to n / 2 blocks (0 for n below 2).
+BLOCKEIG_API std::int32_t max_block_count(std::int32_t n) noexcept;
+// The program's block phase on `a` in `nblocks` blocks, 1 to
+// max_block_count(n) (all of a is read):
 // sweeps until E(1) moves by no more than 1.0e-6, after 101 sweeps, or when
 // the observer says stop; the observer, if any, runs after every sweep.
 BLOCKEIG_API BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer = {},
