@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <limits>
 #include <string>
 
 #include "runtime/settings.hpp"
@@ -29,10 +30,9 @@ void watch_forks() {
 }
 
 int checked_threads(int threads) {
-  const int most = limits().max_threads;
-  if (threads < 0 || threads > most)
+  if (threads < 0 || threads > runtime::max_threads)
     throw Error(Errc::bad_thread_count, "thread count " + std::to_string(threads) + " is not from 0 (one per core) to " +
-                                            std::to_string(most));
+                                            std::to_string(runtime::max_threads));
   return threads > 0 ? threads : runtime::default_thread_count();
 }
 
@@ -41,10 +41,9 @@ int checked_threads(int threads) {
 void refuse_memory() { throw Error(Errc::out_of_memory, "memory refused"); }
 
 std::int32_t checked_order(const MatrixRef& a) {
-  const Limits orders = limits();
-  if (a.n < orders.min_order || a.n > orders.max_order)
-    throw Error(Errc::bad_order, "order " + std::to_string(a.n) + " is not from " + std::to_string(orders.min_order) +
-                                     " to " + std::to_string(orders.max_order));
+  if (a.n < 2 || a.n > std::numeric_limits<std::int32_t>::max())
+    throw Error(Errc::bad_order, "order " + std::to_string(a.n) + " is not from 2 to " +
+                                     std::to_string(std::numeric_limits<std::int32_t>::max()));
   if (a.data == nullptr) throw Error(Errc::bad_matrix, "the matrix has no data (a null pointer)");
   if (a.row_stride == 1 && a.ld < a.n)
     throw Error(Errc::bad_matrix, "leading dimension " + std::to_string(a.ld) + " is below the order " +
