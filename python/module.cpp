@@ -258,8 +258,9 @@ void translate(std::exception_ptr thrown) {
   }
 }
 
-// The members of the results file that the package reads, by group as the
-// schema header names them: keys["end_key"]["accuracy"] is "accuracy".
+// The members of the results file that the package's short table reads,
+// by group as the schema header names them: keys["end_key"]["accuracy"] is
+// "accuracy".
 py::dict results_keys() {
   namespace schema = blockeig::results_schema;
   using Names = std::initializer_list<std::pair<const char*, std::string_view>>;
@@ -269,16 +270,13 @@ py::dict results_keys() {
     return members;
   };
   py::dict keys;
-  keys["key"] = group({{"format", schema::key::format}, {"input", schema::key::input}, {"direct", schema::key::direct},
-                       {"blocks", schema::key::blocks}, {"sweeps", schema::key::sweeps}, {"state", schema::key::state},
-                       {"end", schema::key::end}});
-  keys["input_key"] = group({{"path", schema::input_key::path}, {"N", schema::input_key::N}});
-  keys["direct_key"] = group({{"IERR", schema::direct_key::IERR}, {"eigenvalues", schema::direct_key::eigenvalues}});
-  keys["blocks_key"] = group({{"NBLOCKS", schema::blocks_key::NBLOCKS}, {"layout", schema::blocks_key::layout}});
-  keys["end_key"] = group({{"converged", schema::end_key::converged}, {"settled", schema::end_key::settled},
-                           {"sweeps", schema::end_key::sweeps}, {"accuracy", schema::end_key::accuracy}});
-  keys["accuracy_key"] = group({{"lambda_1", schema::accuracy_key::lambda_1},
-                                {"difference", schema::accuracy_key::difference}});
+  keys["key"] = group({{"input", schema::key::input}, {"blocks", schema::key::blocks}, {"sweeps", schema::key::sweeps},
+                       {"state", schema::key::state}, {"end", schema::key::end}});
+  keys["input_key"] = group({{"N", schema::input_key::N}});
+  keys["blocks_key"] = group({{"NBLOCKS", schema::blocks_key::NBLOCKS}});
+  keys["end_key"] = group({{"settled", schema::end_key::settled}, {"sweeps", schema::end_key::sweeps},
+                           {"accuracy", schema::end_key::accuracy}});
+  keys["accuracy_key"] = group({{"difference", schema::accuracy_key::difference}});
   return keys;
 }
 

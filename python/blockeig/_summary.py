@@ -3,6 +3,9 @@ notebook (_repr_html_) and at the prompt (__repr__): N, the blocks, the
 sweeps, whether they settled and how far E(1) ended from lambda_1."""
 
 import html
+import types
+
+from . import _blockeig
 
 _COLUMNS = ("N", "blocks", "sweeps", "settled", "E(1) - lambda_1")
 
@@ -40,3 +43,39 @@ class RunTable:
 def run_table(title, N, blocks, sweeps, settled, difference):
     """The table of one run; a value not known (None) shows as "-"."""
     return RunTable(title, (N, blocks, sweeps, settled, difference))
+
+
+# The members read here, by group as the schema names them (_KEY.end_key.accuracy).
+_KEY = types.SimpleNamespace(**{group: types.SimpleNamespace(**names)
+                                for group, names in _blockeig.results_schema["keys"].items()})
+
+
+def _member(section, *keys):
+    """section[keys[0]][keys[1]]...; None where a member is missing or a
+    section is not an object."""
+    for key in keys:
+        if not isinstance(section, dict):
+            return None
+        section = section.get(key)
+    return section
+
+
+class Results(dict):
+    """A results file's document: a dict, shown as a short table."""
+
+    def _table(self):
+        end = _member(self, _KEY.key.end)
+        sweeps = _member(end, _KEY.end_key.sweeps)
+        if sweeps is None and isinstance(self.get(_KEY.key.sweeps), list):
+            sweeps = len(self[_KEY.key.sweeps])
+        return run_table(f"blockeig results ({_member(self, _KEY.key.state) or '-'})",
+                         _member(self, _KEY.key.input, _KEY.input_key.N),
+                         _member(self, _KEY.key.blocks, _KEY.blocks_key.NBLOCKS), sweeps,
+                         _member(end, _KEY.end_key.settled),
+                         _member(end, _KEY.end_key.accuracy, _KEY.accuracy_key.difference))
+
+    def __repr__(self):
+        return self._table().text()
+
+    def _repr_html_(self):
+        return self._table().html()
