@@ -3,6 +3,7 @@
 import json
 
 from . import _blockeig
+from ._summary import Results
 
 # The format this reader knows, the members that hold doubles (alone or in
 # lists) and the words that stand there for the values JSON has no number
@@ -30,8 +31,9 @@ def _restore(value):
 
 def load_results(path):
     """The document of a results file as dicts, lists and numbers, with
-    "NaN", "Infinity" and "-Infinity" as floats where numbers stand. Refuses
-    (ValueError) a file that is not one, or of a format it does not know."""
+    "NaN", "Infinity" and "-Infinity" as floats where numbers stand (a
+    Results, the dict that shows as a short table). Refuses (ValueError) a
+    file that is not one, or of a format it does not know."""
     # A results file nests a few levels deep: one that nests deeper than the
     # interpreter recurses is no results file.
     too_deep = f"blockeig: {path} is not a results file: its values are nested too deeply"
@@ -47,6 +49,6 @@ def load_results(path):
     if type(found) is not int or found != _FORMAT:
         raise ValueError(f"blockeig: {path} is not a results file of format {_FORMAT} (format: {found!r})")
     try:
-        return _restore(document)
+        return Results(_restore(document))
     except RecursionError:
         raise ValueError(too_deep) from None
