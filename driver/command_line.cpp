@@ -19,7 +19,7 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view usage_text =
-    R"(Usage: blockeig [--results FILE] [--checkpoint FILE]
+    R"(Usage: blockeig [--results FILE] [--checkpoint FILE] [--tol X] [--max-sweeps K]
                 [-h | --help | -V | --version | --settings]
 )";
 
@@ -37,7 +37,8 @@ Files, in the working directory:
 Standard input: after " Number of blocks:" one integer from 1 to N/2.
 Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
-E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
+E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101
+(--tol and --max-sweeps change both).
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
 bad setting or option, results file or checkpoint not written, or a
@@ -60,6 +61,9 @@ Settings (environment):
 Options:
   --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
   --checkpoint FILE  the same as BLOCKEIG_CHECKPOINT=FILE, and wins over it
+  --tol X            stop the sweeps when DELTA <= X (a positive number)
+                     instead of 1.0e-6; the sweep lines show it as TOL
+  --max-sweeps K     stop the sweeps after K (1 to 99999) instead of 101
   -h, --help         this text
   -V, --version      the version
   --settings         the settings in effect and where each comes from
@@ -68,12 +72,27 @@ status 2), and so is a FILE that begins with "--" (write ./--name for such a
 file). blockeig reads no other argument: it warns of one and runs on A.SCR.
 )";
 
-// The options. A setting option gives the setting named, with a value.
+// The texts above and the option table below name the rule's values.
+static_assert(run::TOL == 1.0e-6 && run::max_sweeps == 101 && run::max_sweeps_limit == 99999);
+
+// Whether a value of --tol or --max-sweeps is one the sweeps can follow.
+bool tolerance(std::string_view text) {
+  double TOL = 0;
+  return runtime::parse_tolerance(text, TOL);
+}
+bool sweep_limit(std::string_view text) {
+  std::int32_t max_sweeps = 0;
+  return runtime::parse_sweep_limit(text, max_sweeps);
+}
+
+// The options. A setting option gives the setting named, with a value that
+// `accepts` checks when it is given.
 struct Option {
   std::string_view spelling;
   Request request = Request::run;
   std::string_view setting = {};
   std::string_view value_name = {};
+  bool (*accepts)(std::string_view) = nullptr;
 };
 
 constexpr Option options[] = {
@@ -84,6 +103,9 @@ constexpr Option options[] = {
     {"--settings", Request::settings},
     {"--results", Request::run, "BLOCKEIG_RESULTS", "a file name"},
     {"--checkpoint", Request::run, "BLOCKEIG_CHECKPOINT", "a file name"},
+    {runtime::tol_option, Request::run, runtime::tol_option, "a positive number", tolerance},
+    {runtime::max_sweeps_option, Request::run, runtime::max_sweeps_option, "a whole number from 1 to 99999",
+     sweep_limit},
 };
 
 // The settings taken from the environment only: an option spelled like one
@@ -202,6 +224,8 @@ CommandLine read_command_line(int argc, const char* const* argv) {
       // `--results --checkpoint x` is a forgotten value, not a file named
       // "--checkpoint".
       if (value.empty()) mistake(needs);
+      else if (option->accepts != nullptr && !option->accepts(value))
+        mistake(needs + ", not '" + runtime::printable(value, runtime::echo_limit) + "'");
       else if (value.starts_with("--"))
         mistake(needs + ", not '" + runtime::printable(value, runtime::echo_limit) +
                 "' (for a file of that name, write ./" + runtime::printable(value, runtime::echo_limit) + ")");

@@ -177,8 +177,17 @@ std::unique_ptr<std::uint32_t[]> positions_by_rank(std::span<const double> E) {
   return order;
 }
 
+// A quotient whose divisor is 0 has no value: null.
+void append_quotient(TextStore& out, double value, double divisor) {
+  if (divisor == 0)
+    out.append("null");
+  else
+    append_number(out, value);
+}
+
 // end.accuracy: how far the final E(1) lies from the direct lambda_1. A
-// rank that does not exist (E(1) is NaN) is null.
+// rank that does not exist (E(1) is NaN) is null, and so are the figures
+// relative to a lambda_1 or a gap of 0.
 void append_accuracy(TextStore& out, const E1Accuracy& a) {
   namespace key = schema::accuracy_key;
   append_key(out, "{", key::lambda_1);
@@ -194,6 +203,12 @@ void append_accuracy(TextStore& out, const E1Accuracy& a) {
     append_integer(out, a.nearest_rank);
   else
     out.append("null");
+  append_key(out, ", ", key::relative_lambda_1);
+  append_quotient(out, a.relative_lambda_1, a.lambda_1);
+  append_key(out, ", ", key::gap);
+  append_number(out, a.gap);
+  append_key(out, ", ", key::relative_gap);
+  append_quotient(out, a.relative_gap, a.gap);
   out.append("}");
 }
 
@@ -338,11 +353,16 @@ void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double se
   stage_ = Stage::direct;
 }
 
-void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM,
+void ResultsFile::layout(std::int32_t NBLOCKS, const run::SweepRule& rule, std::span<const std::int32_t> BDIM,
                          std::span<const std::int32_t> BSTART) {
+  max_sweeps_ = rule.max_sweeps;
   append_key(body_, ",\n ", schema::key::blocks);
   append_key(body_, "{", schema::blocks_key::NBLOCKS);
   append_integer(body_, NBLOCKS);
+  append_key(body_, ", ", schema::blocks_key::TOL);
+  append_number(body_, rule.TOL);
+  append_key(body_, ", ", schema::blocks_key::max_sweeps);
+  append_integer(body_, rule.max_sweeps);
   append_key(body_, ", ", schema::blocks_key::layout);
   body_.append("[");
   for (std::size_t b = 0; b < BDIM.size(); ++b) {
@@ -563,7 +583,7 @@ bool ResultsFile::restore_state(const TextStore& state) {
   StateLine fields;
   if (line_end == std::string_view::npos || !parse_state_line(text.substr(0, line_end), fields)) return false;
   const std::uint64_t eigenvalue_bytes = static_cast<std::uint64_t>(fields.count) * sizeof(double);
-  if (fields.sweeps < 1 || fields.sweeps >= run::max_sweeps || eigenvalue_bytes != direct_eigenvalues_.size() ||
+  if (fields.sweeps < 1 || fields.sweeps >= max_sweeps_ || eigenvalue_bytes != direct_eigenvalues_.size() ||
       state.size() != line_end + 1 + eigenvalue_bytes + static_cast<std::uint64_t>(fields.body_bytes))
     return false;
   direct_eigenvalues_.clear();
