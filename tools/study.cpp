@@ -241,11 +241,10 @@ std::string ending_text(int status) {
 // One line when a run is over: how it ended and how far E(1) is from
 // lambda_1.
 std::string run_summary(const RunResults& r, double wall_seconds) {
-  std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep, " : " sweeps, ");
-  const std::string settled = settled_word(r);
-  s += settled == "yes" ? "settled" : settled == "no" ? "not settled" : "run " + settled;
+  std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep; " : " sweeps; ");
+  s += describe_end(r, table_notation);
   const blockeig::E1Accuracy a = e1_accuracy(r);
-  s += ", E(1) - lambda_1 = " + plot::brief(a.difference) + " (" + plot::brief(a.relative) + " ||A||_2)";
+  if (std::isfinite(a.relative)) s += " (" + plot::brief(a.relative) + " ||A||_2)";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, ", %.2f s", wall_seconds);
   return s + seconds;

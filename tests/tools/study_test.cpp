@@ -73,18 +73,21 @@ TEST(ScrtoolBinary, StudyRunsEveryBlockCountAndKeepsWhatItFinished) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(counts[k]);
     const std::vector<std::string> row = words_of(lines[3 + k]);
-    ASSERT_EQ(row.size(), 8u);
+    ASSERT_EQ(row.size(), 10u);
     const std::string file = "out/s-" + std::to_string(counts[k]) + ".json";
-    EXPECT_EQ(row[7], file);
+    EXPECT_EQ(row[9], file);
     const nlohmann::json d = nlohmann::json::parse(read_file(dir / file));
     EXPECT_EQ(d["state"], "finished");
     EXPECT_EQ(d["blocks"]["NBLOCKS"], counts[k]);
     EXPECT_EQ(row[0], std::to_string(counts[k]));
     EXPECT_EQ(row[1], std::to_string(d["sweeps"].size()));
     EXPECT_EQ(row[2], d["end"]["settled"] ? "yes" : "no");
+    // Where E(1) ended relative to lambda_1 and the nearest rank lead.
     EXPECT_EQ(std::bit_cast<std::uint64_t>(std::stod(row[3])),
+              std::bit_cast<std::uint64_t>(d["end"]["accuracy"]["relative_lambda_1"].get<double>()));
+    EXPECT_EQ(row[4], std::to_string(d["end"]["accuracy"]["nearest_rank"].get<int>()));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(std::stod(row[6])),
               std::bit_cast<std::uint64_t>(d["end"]["accuracy"]["difference"].get<double>()));
-    EXPECT_EQ(row[5], std::to_string(d["end"]["accuracy"]["nearest_rank"].get<int>()));
   }
   const std::string svg = read_file(dir / "out/s.svg");
   EXPECT_NE(svg.find("<g class=\"run\" data-run=\"3\" data-nblocks=\"2\">"), std::string::npos);
