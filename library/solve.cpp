@@ -11,6 +11,7 @@
 #include "engine/sweep_engine.hpp"
 #include "eigen/solver.hpp"
 #include "library/call.hpp"
+#include "library/sweep_options.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -107,24 +108,26 @@ DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_d
 BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer, const Options& options) {
   const MatrixInPlace A = in_place(a);
   const std::int32_t N = A.N;
-  if (nblocks < 1 || nblocks > N / 2)
-    throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
-                                           std::to_string(N / 2) + " (every block needs at least 2 positions)");
+  const run::SweepRule rule = library::sweep_rule_of(options);
+  std::vector<std::int32_t> BDIM(static_cast<std::size_t>(std::max(nblocks, 0))), BSTART(BDIM.size());
+  library::lay_out(options, N, nblocks, BDIM.data(), BSTART.data());
+  const bool start_given = library::has_start(options, N);
   return library::guarded([&] {
     library::Call call(options.threads);
     std::unique_ptr<double[]> copy;
     const double* A_data = column_major(a, A, copy);
     BlockResult result;
-    result.BDIM.resize(static_cast<std::size_t>(nblocks));
-    result.BSTART.resize(static_cast<std::size_t>(nblocks));
-    lay_out_blocks(N, nblocks, result.BDIM.data(), result.BSTART.data());
+    result.BDIM = BDIM;
+    result.BSTART = BSTART;
     const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
     const std::unique_ptr<double[]> C = doubles(square(N));
+    if (start_given)
+      library::set_start(options, N, C.get(), doubles(square(N)).get());
+    else
+      set_identity(N, C.get());
     result.E.resize(static_cast<std::size_t>(N));
     LibrarySweeps sweeps(result, observer, call, N);
 
-    set_identity(N, C.get());
-    const run::SweepRule rule;
     SweepState state;
     run_sweeps(layout, A_data, C.get(), result.E.data(), rule, state, sweeps);
     result.sweeps = state.ITER;

@@ -54,6 +54,9 @@ enum class Errc {
   out_of_memory,     // memory refused
   file_error,        // a file could not be opened, read or written: system_error() is the errno
   damaged_file,      // a matrix file that the program would refuse to read
+  bad_sweep_rule,    // a tol that is not a positive number, a max_sweeps outside 1 to 99999
+  bad_partition,     // block sizes below 2, not summing to the order, or not nblocks of them
+  bad_start,         // a start basis of another order, or whose columns are not orthonormal
 };
 
 class BLOCKEIG_API Error : public std::exception {
@@ -85,6 +88,20 @@ struct Options {
   // Threads for the large loops, the caller's included; 0 takes one per
   // core. The results are the same bits for every count.
   int threads = 0;
+
+  // block_sweeps() only; the defaults are the program's, and give its bits.
+  // The sweeps end after the sweep whose DELTA is no more than tol (a
+  // positive number), or after max_sweeps sweeps (1 to 99999).
+  double tol = 1.0e-6;
+  std::int32_t max_sweeps = 101;
+  // The block sizes in order, each at least 2, summing to n, in place of the
+  // program's cut (n / nblocks positions per block, the last taking the
+  // rest); empty for the program's. There must be nblocks of them.
+  std::vector<std::int32_t> partition;
+  // The basis the sweeps start from: an n x n matrix whose columns are
+  // orthonormal (C^T C within 1e-12 of the identity, element by element),
+  // read once and copied; data null (the default) for the identity.
+  MatrixRef start;
 };
 
 // The direct solve of the program: only the lower triangle with the diagonal
@@ -123,12 +140,14 @@ struct BlockResult {
   std::vector<double> E;                   // the final E(1) .. E(n), by position
   std::int32_t sweeps = 0;                 // the last sweep's ITER
   double DELTA = 0;                        // the last sweep's
-  bool converged = false;                  // DELTA <= 1.0e-6
+  bool converged = false;                  // DELTA <= tol
   bool stopped = false;                    // the observer stopped the sweeps
 };
 // The program's block phase on `a` in `nblocks` blocks (all of a is read):
 // sweeps until E(1) moves by no more than 1.0e-6, after 101 sweeps, or when
 // the observer says stop; the observer, if any, runs after every sweep.
+// options.tol, max_sweeps, partition and start give the sweeps another
+// rule, layout and start.
 BLOCKEIG_API BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer = {},
                                       const Options& options = {});
 
