@@ -7,6 +7,7 @@
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
+#include "records/e1_accuracy.hpp"
 #include "runtime/results_schema.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace py = pybind11;
 
@@ -97,8 +100,37 @@ py::dict sweep_record(const blockeig::Sweep& sweep) {
   return record;
 }
 
-py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object& callback, int threads) {
+// The sweeps' options: the rule, the layout and the start (an array, or
+// None), which the library checks. A number beyond an int32 is none that it
+// takes, and is refused here in its words.
+blockeig::Options sweep_options(int threads, double tol, std::int64_t max_sweeps,
+                                const std::vector<std::int64_t>& partition, const py::object& start) {
+  const auto fits = [](std::int64_t v) {
+    return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
+  };
+  blockeig::Options options = options_of(threads);
+  options.tol = tol;
+  if (!fits(max_sweeps))
+    throw blockeig::Error(blockeig::Errc::bad_sweep_rule, "max_sweeps " + std::to_string(max_sweeps) +
+                                                              " is not from 1 to " +
+                                                              std::to_string(blockeig::run::max_sweeps_limit));
+  options.max_sweeps = static_cast<std::int32_t>(max_sweeps);
+  for (const std::int64_t size : partition) {
+    if (!fits(size))
+      throw blockeig::Error(blockeig::Errc::bad_partition, "partition: block " +
+                                                               std::to_string(options.partition.size() + 1) +
+                                                               " has size " + std::to_string(size) +
+                                                               ", beyond any order");
+    options.partition.push_back(static_cast<std::int32_t>(size));
+  }
+  if (!start.is_none()) options.start = matrix_of(start.cast<py::array>());
+  return options;
+}
+
+py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object& callback, int threads, double tol,
+                      std::int64_t max_sweeps, const std::vector<std::int64_t>& partition, const py::object& start) {
   const blockeig::MatrixRef ref = matrix_of(a);
+  const blockeig::Options options = sweep_options(threads, tol, max_sweeps, partition, start);
   py::list sweeps;
   // The first Python error of an observer (the callback's, or
   // KeyboardInterrupt): it stops the sweeps and is raised once they end.
@@ -119,7 +151,7 @@ py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object
   blockeig::BlockResult result;
   {
     py::gil_scoped_release released;
-    result = blockeig::block_sweeps(ref, nblocks, observer, options_of(threads));
+    result = blockeig::block_sweeps(ref, nblocks, observer, options);
   }
   if (failure) throw std::move(*failure);
   py::list layout;
@@ -137,6 +169,27 @@ py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object
   out["eigenvalues"] = vector_of(std::move(result.E));
   out["converged"] = result.converged;
   out["stopped"] = result.stopped;
+  return out;
+}
+
+// How far E1 lies from the lowest of the direct eigenvalues, as the results
+// file's end.accuracy: a figure over a divisor of 0, and the rank of a NaN
+// E1, are None.
+py::dict accuracy(double E1, const py::array_t<double, py::array::c_style | py::array::forcecast>& direct) {
+  const blockeig::E1Accuracy a =
+      blockeig::e1_accuracy(E1, {direct.data(), static_cast<std::size_t>(direct.size())});
+  const auto quotient = [](double value, double divisor) { return divisor == 0 ? py::object(py::none()) : py::float_(value); };
+  namespace key = blockeig::results_schema::accuracy_key;
+  const auto name = [](std::string_view k) { return py::str(k.data(), k.size()); };
+  py::dict out;
+  out[name(key::relative_lambda_1)] = quotient(a.relative_lambda_1, a.lambda_1);
+  out[name(key::nearest_rank)] = a.nearest_rank > 0 ? py::object(py::int_(a.nearest_rank)) : py::object(py::none());
+  out[name(key::difference)] = a.difference;
+  out[name(key::lambda_1)] = a.lambda_1;
+  out[name(key::gap)] = a.gap;
+  out[name(key::relative_gap)] = quotient(a.relative_gap, a.gap);
+  out[name(key::norm_2)] = a.norm_2;
+  out[name(key::relative)] = a.relative;
   return out;
 }
 
@@ -205,7 +258,11 @@ PYBIND11_MODULE(_blockeig, m) {
   py::register_exception_translator(translate);
   m.def("eigenvalues", &eigenvalues, py::arg("a"), py::arg("threads"));
   m.def("eigensystem", &eigensystem, py::arg("a"), py::arg("threads"));
-  m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"));
+  m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"),
+        py::arg("tol"), py::arg("max_sweeps"), py::arg("partition"), py::arg("start"));
+  m.def("accuracy", &accuracy, py::arg("E1"), py::arg("direct"));
+  m.attr("TOL") = blockeig::run::TOL;
+  m.attr("max_sweeps") = blockeig::run::max_sweeps;
   m.def("read_scr", &read_scr, py::arg("path"), py::arg("big"));
   m.def("write_scr", &write_scr, py::arg("path"), py::arg("a"), py::arg("big"));
   m.attr("version") = std::string(blockeig::version());

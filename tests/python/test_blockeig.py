@@ -1,6 +1,7 @@
 """The Python module against numpy within rounding, against the program's
 results file bit for bit, and on every bad input."""
 
+import dataclasses
 import os
 import signal
 import subprocess
@@ -28,9 +29,9 @@ def random_matrix(n, seed, symmetric=True):
     return (a + a.T) / 2 if symmetric else a
 
 
-def run_program(directory, nblocks):
-    subprocess.run([os.environ["BLOCKEIG_BIN"], "--results", "run.json"], cwd=directory, input=f"{nblocks}\n",
-                   text=True, capture_output=True, check=True)
+def run_program(directory, nblocks, *options):
+    subprocess.run([os.environ["BLOCKEIG_BIN"], "--results", "run.json", *options], cwd=directory,
+                   input=f"{nblocks}\n", text=True, capture_output=True, check=True)
     return blockeig.load_results(directory / "run.json")
 
 
@@ -64,6 +65,42 @@ def test_same_bits_as_the_program_on_every_end_to_end_case(end_to_end_cases):
         assert same_bits(result.eigenvalues, run["end"]["E"]), case.name
         assert result.converged == run["end"]["converged"], case.name
         assert not result.stopped
+        for key, value in dataclasses.asdict(result.accuracy).items():
+            assert same_bits(np.nan if value is None else value,
+                             np.nan if run["end"]["accuracy"][key] is None else run["end"]["accuracy"][key]), key
+
+
+def test_rule_partition_and_start(tmp_path):
+    a = random_matrix(40, 7)
+    blockeig.write_scr(tmp_path / "A.SCR", a)
+    run = run_program(tmp_path, 4, "--tol", "1e-9", "--max-sweeps", "30")
+    ruled = blockeig.block_sweeps(a, 4, tol=1e-9, max_sweeps=30)
+    assert len(ruled.sweeps) == len(run["sweeps"]) <= 30
+    assert same_bits(ruled.eigenvalues, run["end"]["E"]) and ruled.converged == run["end"]["settled"]
+    # The program's layout and the identity, given, are the defaults' bits.
+    default = blockeig.block_sweeps(a, 4)
+    same = blockeig.block_sweeps(a, 4, partition=[10, 10, 10, 10], start=np.eye(40))
+    assert same_bits(same.eigenvalues, default.eigenvalues) and same.sweeps[-1]["ITER"] == default.sweeps[-1]["ITER"]
+    q = np.linalg.qr(random_matrix(40, 8))[0]
+    other = blockeig.block_sweeps(a, 3, partition=[4, 30, 6], start=q)
+    assert [b["dimension"] for b in other.layout] == [4, 30, 6]
+    assert not same_bits(other.sweeps[0]["W"][0], blockeig.block_sweeps(a, 3, partition=[4, 30, 6]).sweeps[0]["W"][0])
+    assert "|\u03bb\u2081|" in other.summary
+
+
+@pytest.mark.parametrize("options, error, message", [
+    ({"tol": 0.0}, ValueError, "tol 0 is not a positive number"),
+    ({"tol": "1e-9"}, TypeError, "tol must be a real number"),
+    ({"max_sweeps": 100000}, ValueError, "max_sweeps 100000 is not from 1 to 99999"),
+    ({"partition": [6, 6]}, ValueError, "partition has 2 block sizes for 3 blocks"),
+    ({"partition": [1, 5, 6]}, ValueError, "block 1 has size 1; every block needs at least 2"),
+    ({"partition": [2, 4, 4]}, ValueError, "add up to 10, not to the order 12"),
+    ({"start": np.eye(11)}, ValueError, "start: its order is 11"),
+    ({"start": np.eye(12) + 1e-9 * np.eye(12, k=1)}, ValueError, "columns 1 and 2 have dot product 1e-09"),
+])
+def test_sweep_options_refused(options, error, message):
+    with pytest.raises(error, match=message.replace("(", "\\(")):
+        blockeig.block_sweeps(random_matrix(12, 9), 3, **options)
 
 
 @pytest.mark.parametrize("n", [2, 3, 17, 120])
