@@ -12,6 +12,7 @@
 #include "runtime/run_constants.hpp"
 #include "tools/file_io.hpp"
 #include "tools/generators.hpp"
+#include "tools/matrix_import.hpp"
 #include "tools/matrix_market.hpp"
 #include "tools/npy_file.hpp"
 #include "tools/pair_table.hpp"
@@ -125,11 +126,6 @@ std::string lower(std::string_view text) {
   return out;
 }
 
-void warn_no_banner(const std::string& input, const std::string& assumed, std::ostream& err) {
-  err << "scrtool import: warning: " << printable(input) << ": no %%MatrixMarket header line; assumed \"" << assumed
-      << "\"\n";
-}
-
 std::span<const std::uint8_t> as_bytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -140,38 +136,12 @@ ByteSink stream_sink(std::ostream& out) {
   };
 }
 
-// The input format: the one given (--format), else the extension where it
-// names one, else the content.
-std::string input_format(const std::string& path, const std::optional<std::string>& given, const std::string& text) {
-  if (given) {
-    if (*given == "mtx" || *given == "npy" || *given == "txt") return *given;
-    throw UsageError("--format takes mtx, npy or txt, not '" + printable(*given) + "'");
-  }
-  const std::string ext = lower(extension_of(path));
-  if (ext == ".npy") return "npy";
-  if (ext == ".mtx" || ext == ".mm") return "mtx";
-  if (text.starts_with("\x93NUMPY")) return "npy";
-  if (lower(text.substr(0, 14)) == "%%matrixmarket") return "mtx";
-  return "txt";
-}
-
-// A Matrix Market file that the user names as one is read without its
-// banner too (files are passed around that way); the warning says what was
-// assumed, before any message about a later line.
-Matrix read_any_matrix(const std::string& path, const std::optional<std::string>& format, std::ostream& err) {
-  const std::string text = read_file(path);
-  const std::string chosen = input_format(path, format, text);
-  if (chosen == "npy") return read_npy(as_bytes(text), path);
-  if (chosen == "txt") return read_text_matrix(text, path);
-  std::string assumed;
-  try {
-    Matrix m = read_matrix_market(text, path, &assumed);
-    if (!assumed.empty()) warn_no_banner(path, assumed, err);
-    return m;
-  } catch (const ToolError&) {
-    if (!assumed.empty()) warn_no_banner(path, assumed, err);
-    throw;
-  }
+// --format FORMAT, checked.
+std::optional<std::string> format_option(const Parsed& p) {
+  const std::optional<std::string> format = p.value("--format");
+  if (format && !known_input_format(*format))
+    throw UsageError("--format takes mtx, npy or txt, not '" + printable(*format) + "'");
+  return format;
 }
 
 std::string order_name(ByteOrder order) { return order == ByteOrder::little ? "little-endian" : "big-endian"; }
@@ -184,15 +154,6 @@ std::optional<Symmetrize> symmetrize_rule(const std::optional<std::string>& text
   throw UsageError("--symmetrize takes lower, upper or average, not '" + printable(*text, blockeig::runtime::echo_limit) + "'");
 }
 
-// blockeig's two phases read different parts of a matrix that is not
-// symmetric; say so before it goes unnoticed.
-void warn_not_symmetric(const std::string& input, const Asymmetry& a, std::ostream& err) {
-  err << "scrtool import: warning: " << input << ": the matrix is not symmetric; largest |A(i,j)-A(j,i)| is "
-      << asymmetry_text(a) << "\n"
-      << "scrtool import: blockeig's direct solve reads the lower triangle and the diagonal, its block sweeps all "
-         "of A; --symmetrize lower|upper|average makes them one matrix\n";
-}
-
 int run_import(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   static constexpr OptionRule rules[] = {
       {"--output", 'o', true}, {"--big-endian", 0, false}, {"--symmetrize", 0, true}, {"--format", 0, true}};
@@ -202,11 +163,11 @@ int run_import(std::span<const std::string> args, std::ostream& out, std::ostrea
   const std::string output = p.value("--output").value_or(std::string(blockeig::run::matrix_file_name));
   const ByteOrder order = p.has("--big-endian") ? ByteOrder::big : ByteOrder::little;
   const std::optional<Symmetrize> rule = symmetrize_rule(p.value("--symmetrize"));
-  Matrix m = read_any_matrix(p.positional[0], p.value("--format"), err);
+  Matrix m = read_any_matrix(p.positional[0], format_option(p), "import", err);
   const Asymmetry asymmetry = find_asymmetry(m);
   if (rule) symmetrize(m, *rule);
   write_file_atomically(output, [&](const ByteSink& sink) { emit_scr(m, order, sink); });
-  if (!rule && !asymmetry.symmetric()) warn_not_symmetric(p.positional[0], asymmetry, err);
+  if (!rule) warn_if_not_symmetric(p.positional[0], m, "import", err);
   out << "wrote " << output << ": N = " << m.n << ", " << 20 + 8 * m.a.size() << " bytes, " << order_name(order);
   if (rule)
     out << ", symmetrized (" << *p.value("--symmetrize") << "): " << asymmetry.differing << " of "

@@ -252,6 +252,33 @@ TEST(ScrtoolCli, ImportOfAFileWithoutItsBanner) {
   EXPECT_FALSE(fs::exists(dir / "X.SCR"));
 }
 
+// Matrices as public collections ship them: a pattern file (its entries 1.0,
+// symmetric honoured), and a file without its banner that holds one
+// triangle (mirrored); each with the warning that says so, and no warning
+// that the result is not symmetric.
+TEST(ScrtoolCli, ImportOfPatternFilesAndOneTriangle) {
+  TempDir dir;
+  spit(dir / "p.mtx", "%%MatrixMarket matrix coordinate pattern symmetric\n3 3 3\n2 1\n3 2\n3 3\n");
+  spit(dir / "t.mtx", "3 3 4\n1 1 4.0\n2 1 -1.5\n3 1 2.0\n3 3 1.0\n");
+  const std::string warning = "scrtool import: warning: ";
+  const std::pair<std::string, std::string> cases[] = {
+      {"p", warning + dir / "p.mtx" +
+                ": a pattern matrix, whose entries have no values: each stored entry is taken as 1.0, and so is its "
+                "mirror image (symmetric)\n",
+       },
+      {"t", warning + dir / "t.mtx" + ": no %%MatrixMarket header line; assumed \"%%MatrixMarket matrix coordinate "
+                "real general\"\n" + warning + dir / "t.mtx" + ": every off-diagonal entry lies below the diagonal: "
+                "read as the lower triangle of a symmetric matrix and mirrored to the other side\n"},
+  };
+  for (const auto& [name, err] : cases) {
+    const Outcome r = scrtool({"import", dir / (name + ".mtx"), "-o", dir / (name + ".SCR")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, err);
+  }
+  EXPECT_EQ(scrtool({"export", dir / "p.SCR"}).out, "0 1 0\n1 0 1\n0 1 1\n");
+  EXPECT_EQ(scrtool({"export", dir / "t.SCR"}).out, "4 -1.5 2\n-1.5 0 0\n2 0 1\n");
+}
+
 TEST(ScrtoolCli, UsageErrors) {
   struct Case {
     std::vector<std::string> args;
