@@ -10,6 +10,7 @@
 
 #include "arithmetic/extended.hpp"
 #include "records/e1_accuracy.hpp"
+#include "records/json_text.hpp"
 #include "records/message_text.hpp"
 #include "runtime/results_schema.hpp"
 #include "runtime/report.hpp"
@@ -62,49 +63,6 @@ void append_numbers(TextStore& out, std::span<const double> values) {
     append_number(out, values[k]);
   }
   out.append("]");
-}
-
-// The length of the valid UTF-8 sequence at the start of `s`, or 0.
-std::size_t utf8_length(std::string_view s) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                                      : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || length > s.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k)
-    if ((byte(k) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points beyond U+10FFFF.
-  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) > 0x9F) || (lead == 0xF0 && byte(1) < 0x90) ||
-      (lead == 0xF4 && byte(1) > 0x8F))
-    return 0;
-  return length;
-}
-
-// A JSON string body: quote, backslash and control characters escaped, a
-// byte that is not valid UTF-8 (a file name may hold one) replaced by
-// U+FFFD. `put` takes the output piece by piece; nothing here allocates.
-template <typename Put>
-void escape_json(std::string_view text, Put&& put) {
-  while (!text.empty()) {
-    const unsigned char c = static_cast<unsigned char>(text[0]);
-    const std::size_t length = utf8_length(text);
-    if (c == '"' || c == '\\') {
-      const char escaped[2] = {'\\', static_cast<char>(c)};
-      put(std::string_view(escaped, 2));
-    } else if (c == '\n') {
-      put("\\n");
-    } else if (c < 0x20) {
-      const char escaped[6] = {'\\', 'u', '0', '0', "0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
-      put(std::string_view(escaped, 6));
-    } else if (length == 0) {
-      put("\\ufffd");
-    } else {
-      put(text.substr(0, length));
-      text.remove_prefix(length);
-      continue;
-    }
-    text.remove_prefix(1);
-  }
 }
 
 void append_string(TextStore& out, std::string_view text) {

@@ -41,12 +41,6 @@ constexpr int exit_ok = 0;
 constexpr int exit_rejected = 1;
 constexpr int exit_error = 2;
 
-// A usage mistake: reported with a pointer to the command's help.
-class UsageError : public ToolError {
- public:
-  using ToolError::ToolError;
-};
-
 struct OptionRule {
   std::string_view long_name;  // "--output"
   char short_name;             // 'o', or 0
@@ -350,53 +344,22 @@ int run_compare(std::span<const std::string> args, std::ostream& out, std::ostre
   return exit_ok;
 }
 
-// "1,2,4,8": block counts, each once.
-std::vector<std::int32_t> block_counts(const std::string& text) {
-  std::vector<std::int32_t> counts;
-  for (std::size_t at = 0; at <= text.size();) {
-    const std::size_t comma = std::min(text.find(',', at), text.size());
-    const std::string item = text.substr(at, comma - at);
-    std::int64_t count = 0;
-    if (!parse_integer(item, count) || count < 1 || count > max_order)
-      throw UsageError("--blocks takes block counts separated by commas, such as 1,2,4,8; '" + item +
-                       "' is not a count");
-    if (std::find(counts.begin(), counts.end(), count) != counts.end())
-      throw UsageError("--blocks names " + item + " twice");
-    counts.push_back(static_cast<std::int32_t>(count));
-    at = comma + 1;
-  }
-  return counts;
-}
-
-// Every block needs two positions: N allows N/2 blocks at most. The default
-// counts beyond that are left out, with a note; counts asked for are
-// refused before anything runs.
-std::vector<std::int32_t> counts_for_order(std::vector<std::int32_t> counts, std::optional<std::int32_t> n,
-                                           bool asked, std::ostream& err) {
-  if (!n || *n < 2) return counts;
-  const std::int32_t most = *n / 2;
-  std::string left_out;
-  for (const std::int32_t count : counts)
-    if (count > most) left_out += (left_out.empty() ? "" : ", ") + std::to_string(count);
-  if (left_out.empty()) return counts;
-  const std::string limit = "N = " + std::to_string(*n) + " allows 1 to " + std::to_string(most) + " blocks";
-  if (asked) throw UsageError("--blocks " + left_out + ": " + limit);
-  std::erase_if(counts, [&](std::int32_t count) { return count > most; });
-  err << "scrtool study: " << limit << "; leaving out " << left_out << '\n';
-  return counts;
-}
-
 int run_study_command(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  static constexpr OptionRule rules[] = {{"--blocks", 0, true}, {"--output", 'o', true}, {"--program", 0, true}};
+  static constexpr OptionRule rules[] = {{"--blocks", 0, true},     {"--output", 'o', true}, {"--program", 0, true},
+                                         {"--tol", 0, true},        {"--max-sweeps", 0, true}};
   const Parsed p = parse_arguments(args, rules);
   if (p.help) return out << study_help, exit_ok;
   if (p.positional.size() > 1) throw UsageError("unexpected argument '" + p.positional[1] + "'");
+  const StudyRequest request{p.value("--blocks"), p.value("--tol"), p.value("--max-sweeps")};
+  // The lists are checked before the matrix is read, the counts against its
+  // order after.
+  plan_study_runs({request.blocks, request.tol, request.max_sweeps}, std::nullopt, err);
   StudyPlan plan;
-  plan.matrix = p.positional.empty() ? std::string(blockeig::run::matrix_file_name) : p.positional[0];
   plan.figure = p.value("--output").value_or("study.svg");
-  const std::optional<std::string> asked = p.value("--blocks");
-  const std::vector<std::int32_t> counts = block_counts(asked.value_or("1,2,4,8"));
-  plan.blocks = counts_for_order(counts, matrix_order(plan.matrix), asked.has_value(), err);
+  const StudyMatrix matrix(p.positional.empty() ? std::string(blockeig::run::matrix_file_name) : p.positional[0],
+                           plan.figure, err);
+  plan.matrix = &matrix;
+  plan.runs = plan_study_runs(request, matrix.order(), err);
   plan.program = find_blockeig(p.value("--program"));
   return run_study(plan, out, err);
 }

@@ -154,5 +154,30 @@ TEST(RunEnd, SeveralRunsSideBySide) {
       "# runs of different matrices: each E(1) against its own lambda_1, lambda_2 and ||A||_2\n"));
 }
 
+// A spectrum of one sign over many decades is drawn on a log scale, so that
+// a tenfold miss at its low end shows; one of both signs stays linear.
+TEST(RunEnd, SpectrumOfOneSignOnALogScale) {
+  const auto picture = [](const std::string& direct, const std::string& pairs) {
+    const std::string d = R"j({"format": 1, "program": {}, "state": "finished", "direct": {"IERR": 0,
+      "eigenvalues": [)j" + direct + R"j(]}, "blocks": {"NBLOCKS": 1}, "sweeps": [{"ITER": 1, "W": [[1.0, 2.0]],
+      "E(1)": 0.165, "E(2)": 1.0, "E(N-1)": 10.0, "E(N)": 3e4, "DELTA": 0.5}],
+      "end": {"converged": true, "TOL": 1e-06, "by_rank": [)j" + pairs + "]}}";
+    return render_results_plot(read_results(d, "r.json"), "r.json");
+  };
+  const auto cy = [](const std::string& svg, int rank) {
+    const std::size_t at = svg.find("class=\"block\" data-rank=\"" + std::to_string(rank) + "\"");
+    return std::stod(svg.substr(svg.find("cy=\"", at) + 4));
+  };
+  const std::string pairs = R"j({"rank": 2, "position": 2, "direct": 1.0, "block": 1.0},
+                                {"rank": 3, "position": 3, "direct": 3e4, "block": 3e4})j";
+  const std::string log =
+      picture("0.0124, 1.0, 3e4", R"j({"rank": 1, "position": 1, "direct": 0.0124, "block": 0.165}, )j" + pairs);
+  EXPECT_NE(log.find("<g class=\"panel spectrum log\">"), std::string::npos);
+  EXPECT_GT(cy(log, 1) - cy(log, 2), 10);
+  const std::string linear =
+      picture("-0.0124, 1.0, 3e4", R"j({"rank": 1, "position": 1, "direct": -0.0124, "block": 0.165}, )j" + pairs);
+  EXPECT_NE(linear.find("<g class=\"panel spectrum\">"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace scrtool

@@ -108,6 +108,37 @@ TEST(ScrtoolBinary, StudyRunsEveryBlockCountAndKeepsWhatItFinished) {
   EXPECT_EQ(lines_of(failed.out).size(), 5u) << failed.out;
 }
 
+// A study of a Matrix Market file over three tolerances: the file imported
+// (its warning given), one run and one curve per TOL, each run given its
+// --tol, the file named in the figure's title, the table's heading and the
+// kept documents, and nothing left of the import.
+TEST(ScrtoolBinary, StudyOfAnyMatrixFileOverTolerances) {
+  TempDir dir;
+  write_file(dir / "m.mtx", "8 8 4\n1 1 4.0\n2 1 1.0\n5 4 0.5\n8 8 -3.0\n");
+  ChildOptions options;
+  options.directory = dir.path();
+  options.environment = {"BLOCKEIG_PROGRESS=0"};
+  const ChildResult refused = run_child(SCRTOOL_BIN, {"study", "m.mtx", "--tol", "1e-6,1e-9"}, options);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(refused.err.starts_with("scrtool study: --tol with several values needs one block count (--blocks K)\n"));
+  const ChildResult r = run_child(
+      SCRTOOL_BIN, {"study", "m.mtx", "--blocks", "2", "--tol", "1e-6,1e-9,1e-12", "--program", BLOCKEIG_BIN}, options);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("scrtool study: warning: m.mtx: every off-diagonal entry lies below the diagonal"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"m.mtx", "study-2-tol1e-12.json", "study-2-tol1e-6.json",
+                                                            "study-2-tol1e-9.json", "study.svg"}));
+  EXPECT_TRUE(r.out.starts_with("# m.mtx: N = 8, ")) << r.out;
+  const std::string svg = read_file(dir / "study.svg");
+  EXPECT_NE(svg.find("<title>blockeig study: m.mtx, by TOL</title>"), std::string::npos);
+  EXPECT_NE(svg.find("<g class=\"run\" data-run=\"3\""), std::string::npos);
+  for (const char* tol : {"1e-6", "1e-9", "1e-12"}) {
+    const nlohmann::json d = nlohmann::json::parse(read_file(dir / ("study-2-tol" + std::string(tol) + ".json")));
+    EXPECT_EQ(d["blocks"]["TOL"], std::stod(tol));
+    EXPECT_EQ(d["input"]["path"], (dir / "m.mtx").string());
+  }
+}
+
 #endif
 
 }  // namespace
