@@ -15,14 +15,15 @@ namespace {
 // and given once.
 template <typename Value, typename Accepts>
 std::vector<std::pair<std::string, Value>> items_of(const std::string& text, const std::string& option,
-                                                    const std::string& what, Accepts&& accepts) {
+                                                    const std::string& what, const std::string& one,
+                                                    Accepts&& accepts) {
   std::vector<std::pair<std::string, Value>> items;
   for (std::size_t at = 0; at <= text.size();) {
     const std::size_t comma = std::min(text.find(',', at), text.size());
     const std::string item = text.substr(at, comma - at);
     Value value{};
     if (!accepts(item, value))
-      throw UsageError(option + " takes " + what + "; '" + printable(item) + "' is not one");
+      throw UsageError(option + " takes " + what + "; '" + printable(item) + "' is not " + one);
     if (std::any_of(items.begin(), items.end(), [&](const auto& seen) { return seen.second == value; }))
       throw UsageError(option + " names " + printable(item) + " twice");
     items.emplace_back(item, value);
@@ -61,14 +62,14 @@ std::string blocks_text(std::int32_t nblocks) { return std::to_string(nblocks) +
 
 StudyRuns plan_study_runs(const StudyRequest& request, std::optional<std::int32_t> n, std::ostream& err) {
   auto counts = items_of<std::int32_t>(request.blocks.value_or("1,2,4,8"), "--blocks",
-                                       "block counts separated by commas, such as 1,2,4,8", block_count);
+                                       "block counts separated by commas, such as 1,2,4,8", "a count", block_count);
   const auto tols = items_of<double>(request.tol.value_or(""), "--tol",
-                                     "tolerances separated by commas, such as 1e-6,1e-9,1e-12",
+                                     "tolerances separated by commas, such as 1e-6,1e-9,1e-12", "a tolerance",
                                      [&](const std::string& item, double& TOL) {
                                        return !request.tol || blockeig::runtime::parse_tolerance(item, TOL);
                                      });
   const auto limits = items_of<std::int32_t>(request.max_sweeps.value_or(""), "--max-sweeps",
-                                             "sweep limits from 1 to 99999 separated by commas, such as 50,101,400",
+                                             "sweep limits from 1 to 99999 separated by commas, such as 50,101,400", "a sweep limit",
                                              [&](const std::string& item, std::int32_t& most) {
                                                return !request.max_sweeps ||
                                                       blockeig::runtime::parse_sweep_limit(item, most);

@@ -303,6 +303,10 @@ TEST(ScrtoolCli, UsageErrors) {
       {{"study", "--blocks", "1,x"},
        "scrtool study: --blocks takes block counts separated by commas, such as 1,2,4,8; 'x' is not a count\n"},
       {{"study", "--blocks", "2,1,2"}, "scrtool study: --blocks names 2 twice\n"},
+      {{"study", "--tol", "1e-6,-1"},
+       "scrtool study: --tol takes tolerances separated by commas, such as 1e-6,1e-9,1e-12; '-1' is not a tolerance\n"},
+      {{"study", "--blocks", "4", "--tol", "1e-6,1e-9", "--max-sweeps", "50,60"},
+       "scrtool study: vary one of --blocks, --tol and --max-sweeps at a time\n"},
       {{"study", "a", "b"}, "scrtool study: unexpected argument 'b'\n"},
   };
   for (const Case& c : cases) {
@@ -328,7 +332,7 @@ TEST(ScrtoolCli, HelpAndVersion) {
       {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
       {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]\n"},
       {{"compare", "--help"}, "Usage: scrtool compare RESULTS [-o FILE.csv]\n"},
-      {{"study", "--help"}, "Usage: scrtool study [--blocks 1,2,4,8] [-o study.svg] [--program FILE]\n"},
+      {{"study", "--help"}, "Usage: scrtool study [--blocks 1,2,4,8] [--tol X,...] [--max-sweeps K,...]\n"},
       {{"--version"}, "scrtool (blockeig) "},
       {{"-V"}, "scrtool (blockeig) "},
   };
