@@ -117,8 +117,8 @@ std::string render_runs_plot(const std::vector<NamedRun>& runs, std::string_view
     const RunResults& first = runs.front().results;
     const blockeig::E1Accuracy a = e1_accuracy(first);
     if (first.n) subtitle = "N = " + std::to_string(*first.n) + ", ";
-    subtitle += "\u03bb\u2081 = " + brief(a.lambda_1) + " (the lowest direct eigenvalue), \u2016A\u2016\u2082 = " +
-                brief(a.norm_2) + " (the largest |\u03bb|)";
+    subtitle += "\u03bb\u2081 = " + brief(a.lambda_1) + " (the lowest direct eigenvalue), \u03bb\u2082 \u2212 \u03bb\u2081 = " +
+                brief(a.gap) + ", \u2016A\u2016\u2082 = " + brief(a.norm_2) + " (the largest |\u03bb|)";
   } else {
     subtitle = "runs of different matrices: each E(1) against its own lowest direct eigenvalue \u03bb\u2081";
   }
