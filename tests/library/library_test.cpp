@@ -236,6 +236,33 @@ TEST(Library, BadArgumentsAreErrors) {
   }
 }
 
+// The sweeps' options are checked before any work, each refused with its
+// own code.
+TEST(Library, BadSweepOptionsAreErrors) {
+  const std::vector<double> a = random_symmetric_matrix(6, 2), wide(72, 0.0);
+  std::vector<double> twice(36, 0.0);
+  for (int k = 0; k < 6; ++k) twice[static_cast<std::size_t>(7 * k)] = k == 3 ? 2.0 : 1.0;
+  const std::pair<Options, Errc> cases[] = {
+      {{.tol = 0.0}, Errc::bad_sweep_rule},
+      {{.tol = std::numeric_limits<double>::quiet_NaN()}, Errc::bad_sweep_rule},
+      {{.max_sweeps = 100000}, Errc::bad_sweep_rule},
+      {{.partition = {2, 4}}, Errc::bad_partition},
+      {{.partition = {1, 5}}, Errc::bad_partition},
+      {{.partition = {3, 3, 0}}, Errc::bad_partition},
+      {{.start = {wide.data(), 7, 7}}, Errc::bad_start},
+      {{.start = {wide.data(), 6, 5}}, Errc::bad_start},
+      {{.start = {twice.data(), 6, 6}}, Errc::bad_start},
+  };
+  for (const auto& [options, expected] : cases) {
+    try {
+      block_sweeps({a.data(), 6, 6}, static_cast<std::int32_t>(options.partition.empty() ? 2 : 3), {}, options);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), expected) << e.what();
+    }
+  }
+}
+
 Errc read_error(const std::string& path, ByteOrder order = ByteOrder::little) {
   try {
     read_scr(path, order);

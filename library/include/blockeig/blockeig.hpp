@@ -97,11 +97,11 @@ struct Options {
   // The block sizes in order, each at least 2, summing to n, in place of the
   // program's cut (n / nblocks positions per block, the last taking the
   // rest); empty for the program's. There must be nblocks of them.
-  std::vector<std::int32_t> partition;
+  std::vector<std::int32_t> partition = {};
   // The basis the sweeps start from: an n x n matrix whose columns are
   // orthonormal (C^T C within 1e-12 of the identity, element by element),
   // read once and copied; data null (the default) for the identity.
-  MatrixRef start;
+  MatrixRef start = {};
 };
 
 // The direct solve of the program: only the lower triangle with the diagonal
