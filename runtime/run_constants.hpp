@@ -35,7 +35,9 @@ struct SweepRule {
   std::int32_t max_sweeps = run::max_sweeps;
   bool another_sweep_follows(double DELTA, std::int32_t ITER) const { return DELTA > TOL && ITER < max_sweeps; }
   // A positive finite TOL and a limit from 1 to max_sweeps_limit.
-  bool valid() const { return TOL > 0 && TOL <= std::numeric_limits<double>::max() && max_sweeps >= 1 && max_sweeps <= max_sweeps_limit; }
+  bool valid() const {
+    return TOL > 0 && TOL <= std::numeric_limits<double>::max() && max_sweeps >= 1 && max_sweeps <= max_sweeps_limit;
+  }
   bool is_default() const { return TOL == run::TOL && max_sweeps == run::max_sweeps; }
 };
 
