@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
@@ -109,16 +110,15 @@ BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& obse
   const MatrixInPlace A = in_place(a);
   const std::int32_t N = A.N;
   const run::SweepRule rule = library::sweep_rule_of(options);
-  std::vector<std::int32_t> BDIM(static_cast<std::size_t>(std::max(nblocks, 0))), BSTART(BDIM.size());
-  library::lay_out(options, N, nblocks, BDIM.data(), BSTART.data());
-  const bool start_given = library::has_start(options, N);
   return library::guarded([&] {
+    library::BlockLayout blocks = library::lay_out(options, N, nblocks);
+    const bool start_given = library::has_start(options, N);
     library::Call call(options.threads);
     std::unique_ptr<double[]> copy;
     const double* A_data = column_major(a, A, copy);
     BlockResult result;
-    result.BDIM = BDIM;
-    result.BSTART = BSTART;
+    result.BDIM = std::move(blocks.BDIM);
+    result.BSTART = std::move(blocks.BSTART);
     const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
     const std::unique_ptr<double[]> C = doubles(square(N));
     if (start_given)

@@ -19,7 +19,6 @@ constexpr double orthonormal_within = 1.0e-12;
 static_assert(Options{}.tol == run::TOL && Options{}.max_sweeps == run::max_sweeps,
               "the options' defaults are the program's rule");
 
-
 // A double in its shortest exact form, for a message.
 std::string shortest(double value) {
   char text[32];
@@ -40,12 +39,17 @@ run::SweepRule sweep_rule_of(const Options& options) {
   return rule;
 }
 
-void lay_out(const Options& options, std::int32_t N, std::int32_t nblocks, std::int32_t* BDIM, std::int32_t* BSTART) {
+BlockLayout lay_out(const Options& options, std::int32_t N, std::int32_t nblocks) {
   if (nblocks < 1 || nblocks > N / 2)
     throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
                                            std::to_string(N / 2) + " (every block needs at least 2 positions)");
+  BlockLayout layout{std::vector<std::int32_t>(static_cast<std::size_t>(nblocks)),
+                     std::vector<std::int32_t>(static_cast<std::size_t>(nblocks))};
   const std::vector<std::int32_t>& sizes = options.partition;
-  if (sizes.empty()) return lay_out_blocks(N, nblocks, BDIM, BSTART);
+  if (sizes.empty()) {
+    lay_out_blocks(N, nblocks, layout.BDIM.data(), layout.BSTART.data());
+    return layout;
+  }
   if (sizes.size() != static_cast<std::size_t>(nblocks))
     throw Error(Errc::bad_partition, "partition has " + std::to_string(sizes.size()) + " block sizes for " +
                                          std::to_string(nblocks) + " blocks");
@@ -61,10 +65,11 @@ void lay_out(const Options& options, std::int32_t N, std::int32_t nblocks, std::
                                          ", not to the order " + std::to_string(N));
   std::int32_t start = 1;
   for (std::size_t b = 0; b < sizes.size(); ++b) {
-    BDIM[b] = sizes[b];
-    BSTART[b] = start;
+    layout.BDIM[b] = sizes[b];
+    layout.BSTART[b] = start;
     start += sizes[b];
   }
+  return layout;
 }
 
 bool has_start(const Options& options, std::int32_t N) {

@@ -4,6 +4,7 @@
 // matrix before any work, and refused with the reason (blockeig::Error);
 // the defaults give exactly the program's.
 #include <cstdint>
+#include <vector>
 
 #include "blockeig/blockeig.hpp"
 #include "runtime/run_constants.hpp"
@@ -13,11 +14,14 @@ namespace blockeig::library {
 // The rule of options.tol and options.max_sweeps. Throws bad_sweep_rule.
 run::SweepRule sweep_rule_of(const Options& options);
 
-// Lays out nblocks blocks of the order-N matrix in BDIM and BSTART (nblocks
-// each): options.partition, or the program's cut when it is empty. Throws
-// bad_block_count for a count outside 1 to N/2, bad_partition for sizes that
-// are not nblocks numbers of at least 2 summing to N.
-void lay_out(const Options& options, std::int32_t N, std::int32_t nblocks, std::int32_t* BDIM, std::int32_t* BSTART);
+// nblocks blocks of the order-N matrix: options.partition, or the program's
+// cut when it is empty. Throws bad_block_count for a count outside 1 to N/2
+// (before taking any memory), bad_partition for sizes that are not nblocks
+// numbers of at least 2 summing to N.
+struct BlockLayout {
+  std::vector<std::int32_t> BDIM, BSTART;
+};
+BlockLayout lay_out(const Options& options, std::int32_t N, std::int32_t nblocks);
 
 // Whether options.start gives a basis; checks its shape (order N, a leading
 // dimension that holds it, data) without reading it. Throws bad_start.
