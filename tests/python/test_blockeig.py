@@ -164,13 +164,19 @@ def test_ctrl_c_ends_the_sweeps():
     # Entries near 1e9: E(1) never settles within 1.0e-6, so 101 sweeps
     # would run. The signal comes from another thread, which can run only
     # because the call lets the GIL go.
+    # The timer starts at the first sweep's end: on a loaded machine the
+    # direct solve and the first sweep may take longer than any fixed delay.
     a = 1e9 * random_matrix(200, 4)
     seen = []
-    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
-    timer.start()
+    timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+
+    def watch(sweep):
+        seen.append(sweep)
+        if len(seen) == 1:
+            timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            blockeig.block_sweeps(a, 2, callback=seen.append, threads=1)
+            blockeig.block_sweeps(a, 2, callback=watch, threads=1)
     finally:
         timer.cancel()
     assert 0 < len(seen) < 101
