@@ -102,6 +102,8 @@ const double* column_major(const MatrixRef& a, const MatrixInPlace& A, std::uniq
 
 }  // namespace
 
+std::int32_t max_block_count(std::int32_t n) noexcept { return n < 0 ? 0 : run::max_block_count(n); }
+
 DirectSolution eigenvalues(MatrixRef a, const Options& options) { return solve_directly(a, options, false); }
 
 DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_directly(a, options, true); }

@@ -40,9 +40,10 @@ run::SweepRule sweep_rule_of(const Options& options) {
 }
 
 BlockLayout lay_out(const Options& options, std::int32_t N, std::int32_t nblocks) {
-  if (nblocks < 1 || nblocks > N / 2)
+  if (nblocks < 1 || nblocks > run::max_block_count(N))
     throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
-                                           std::to_string(N / 2) + " (every block needs at least 2 positions)");
+                                           std::to_string(run::max_block_count(N)) +
+                                           " (every block needs at least 2 positions)");
   BlockLayout layout{std::vector<std::int32_t>(static_cast<std::size_t>(nblocks)),
                      std::vector<std::int32_t>(static_cast<std::size_t>(nblocks))};
   const std::vector<std::int32_t>& sizes = options.partition;
@@ -55,7 +56,7 @@ BlockLayout lay_out(const Options& options, std::int32_t N, std::int32_t nblocks
                                          std::to_string(nblocks) + " blocks");
   std::int64_t sum = 0;
   for (std::size_t b = 0; b < sizes.size(); ++b) {
-    if (sizes[b] < 2)
+    if (sizes[b] < run::min_block_size)
       throw Error(Errc::bad_partition, "partition: block " + std::to_string(b + 1) + " has size " +
                                            std::to_string(sizes[b]) + "; every block needs at least 2 positions");
     sum += sizes[b];

@@ -1,20 +1,23 @@
 // blockeig._blockeig: the library's calls for Python. Arrays arrive as
-// float64 numpy arrays of any strides (blockeig/__init__.py checks and
-// converts what callers give) and are read where they lie. The GIL is let
+// float64 numpy arrays of any strides (blockeig/__init__.py converts what
+// callers give) and are read where they lie; every other argument goes to
+// the library as it came, and the library alone judges it. The GIL is let
 // go while the library computes; after every sweep the observer takes it
 // back to hand the sweep to the callback and to let a pending Ctrl-C end
 // the call.
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -56,32 +59,51 @@ py::array_t<double> matrix_array(std::vector<double>&& elements, py::ssize_t n) 
   return owning(std::move(elements), {n, n}, {size, n * size});
 }
 
-blockeig::Options options_of(int threads) { return blockeig::Options{threads}; }
+// A Python int as the library's integer type Int. A value beyond Int's
+// range stands as the nearest end of the range, which the library refuses
+// with its own message as it refuses any value outside its limits.
+template <class Int>
+Int saturated(const py::int_& value) {
+  int beyond = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &beyond);
+  if (v == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+  if (beyond > 0 || v > std::numeric_limits<Int>::max()) return std::numeric_limits<Int>::max();
+  if (beyond < 0 || v < std::numeric_limits<Int>::min()) return std::numeric_limits<Int>::min();
+  return static_cast<Int>(v);
+}
 
-py::tuple eigenvalues(const py::array& a, int threads) {
+blockeig::Options options_of(const py::int_& threads) { return blockeig::Options{saturated<int>(threads)}; }
+
+py::str str_of(std::string_view text) { return py::str(text.data(), text.size()); }
+
+py::tuple eigenvalues(const py::array& a, const py::int_& threads) {
   const blockeig::MatrixRef ref = matrix_of(a);
+  const blockeig::Options options = options_of(threads);
   blockeig::DirectSolution solution;
   {
     py::gil_scoped_release released;
-    solution = blockeig::eigenvalues(ref, options_of(threads));
+    solution = blockeig::eigenvalues(ref, options);
   }
   return py::make_tuple(vector_of(std::move(solution.values)), solution.IERR);
 }
 
-py::tuple eigensystem(const py::array& a, int threads) {
+py::tuple eigensystem(const py::array& a, const py::int_& threads) {
   const blockeig::MatrixRef ref = matrix_of(a);
+  const blockeig::Options options = options_of(threads);
   blockeig::DirectSolution solution;
   {
     py::gil_scoped_release released;
-    solution = blockeig::eigensystem(ref, options_of(threads));
+    solution = blockeig::eigensystem(ref, options);
   }
   const auto n = static_cast<py::ssize_t>(solution.values.size());
   return py::make_tuple(vector_of(std::move(solution.values)), matrix_array(std::move(solution.vectors), n),
                         solution.IERR);
 }
 
-// One sweep as the results file has it: ITER, every block's W, E(1), E(2),
-// E(N-1), E(N) and DELTA.
+namespace sweep_key = blockeig::results_schema::sweep_key;
+
+// One sweep as the results file has it, for a callback: ITER, every block's
+// W, E(1), E(2), E(N-1), E(N) and DELTA under the file's own names.
 py::dict sweep_record(const blockeig::Sweep& sweep) {
   py::list W;
   for (std::int32_t IB = 1; IB <= static_cast<std::int32_t>(sweep.BDIM.size()); ++IB) {
@@ -90,48 +112,96 @@ py::dict sweep_record(const blockeig::Sweep& sweep) {
   }
   const std::size_t N = sweep.E.size();
   py::dict record;
-  record["ITER"] = sweep.ITER;
-  record["W"] = W;
-  record["E(1)"] = sweep.E[0];
-  record["E(2)"] = sweep.E[1];
-  record["E(N-1)"] = sweep.E[N - 2];
-  record["E(N)"] = sweep.E[N - 1];
-  record["DELTA"] = sweep.DELTA;
+  record[str_of(sweep_key::ITER)] = sweep.ITER;
+  record[str_of(sweep_key::W)] = W;
+  record[str_of(sweep_key::E1)] = sweep.E[0];
+  record[str_of(sweep_key::E2)] = sweep.E[1];
+  record[str_of(sweep_key::EN1)] = sweep.E[N - 2];
+  record[str_of(sweep_key::EN)] = sweep.E[N - 1];
+  record[str_of(sweep_key::DELTA)] = sweep.DELTA;
   return record;
 }
 
-// The sweeps' options: the rule, the layout and the start (an array, or
-// None), which the library checks. A number beyond an int32 is none that it
-// takes, and is refused here in its words.
-blockeig::Options sweep_options(int threads, double tol, std::int64_t max_sweeps,
-                                const std::vector<std::int64_t>& partition, const py::object& start) {
-  const auto fits = [](std::int64_t v) {
-    return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
-  };
+// The sweeps of a run quantity by quantity, as BlockSweeps holds them: one
+// value per sweep of ITER, E(1), E(2), E(N-1), E(N) and DELTA, and for
+// every block its W of every sweep.
+class SweepHistory {
+ public:
+  void add(const blockeig::Sweep& sweep) {
+    const std::size_t N = sweep.E.size();
+    ITER_.push_back(sweep.ITER);
+    E1_.push_back(sweep.E[0]);
+    E2_.push_back(sweep.E[1]);
+    EN1_.push_back(sweep.E[N - 2]);
+    EN_.push_back(sweep.E[N - 1]);
+    DELTA_.push_back(sweep.DELTA);
+    W_.resize(sweep.BDIM.size());
+    for (std::size_t b = 0; b < W_.size(); ++b) {
+      const std::span<const double> w = sweep.block_W(static_cast<std::int32_t>(b + 1));
+      W_[b].insert(W_[b].end(), w.begin(), w.end());
+    }
+  }
+
+  // Into `out`: iterations, E1, E2, EN1, EN and DELTA of shape (sweeps,),
+  // and W, a tuple with one array per block of shape (sweeps, dimension).
+  void move_into(py::dict& out, const std::vector<std::int32_t>& BDIM) {
+    const auto sweeps = static_cast<py::ssize_t>(ITER_.size());
+    out["iterations"] = py::array_t<std::int32_t>(sweeps, ITER_.data());
+    out["E1"] = vector_of(std::move(E1_));
+    out["E2"] = vector_of(std::move(E2_));
+    out["EN1"] = vector_of(std::move(EN1_));
+    out["EN"] = vector_of(std::move(EN_));
+    out["DELTA"] = vector_of(std::move(DELTA_));
+    py::tuple W(BDIM.size());
+    const auto size = static_cast<py::ssize_t>(sizeof(double));
+    for (std::size_t b = 0; b < BDIM.size(); ++b) {
+      const py::ssize_t dimension = BDIM[b];
+      std::vector<double> values = b < W_.size() ? std::move(W_[b]) : std::vector<double>();
+      W[b] = owning(std::move(values), {sweeps, dimension}, {dimension * size, size});
+    }
+    out["W"] = W;
+  }
+
+ private:
+  std::vector<std::int32_t> ITER_;
+  std::vector<double> E1_, E2_, EN1_, EN_, DELTA_;
+  std::vector<std::vector<double>> W_;  // block by block, sweep after sweep
+};
+
+// The block table as the results file's blocks.layout has it.
+py::list layout_of(const blockeig::BlockResult& result) {
+  namespace layout_key = blockeig::results_schema::layout_key;
+  py::list layout;
+  for (std::size_t b = 0; b < result.BDIM.size(); ++b) {
+    py::dict block;
+    block[str_of(layout_key::block)] = b + 1;
+    block[str_of(layout_key::dimension)] = result.BDIM[b];
+    block[str_of(layout_key::start)] = result.BSTART[b];
+    block[str_of(layout_key::end)] = result.BSTART[b] + result.BDIM[b] - 1;
+    layout.append(block);
+  }
+  return layout;
+}
+
+// The sweeps' options besides the threads: the rule, the layout (a sequence
+// of whole numbers) and the start (an array, or None), for the library to
+// judge.
+blockeig::Options sweep_options(const py::int_& threads, double tol, const py::int_& max_sweeps,
+                                const py::sequence& partition, const py::object& start) {
   blockeig::Options options = options_of(threads);
   options.tol = tol;
-  if (!fits(max_sweeps))
-    throw blockeig::Error(blockeig::Errc::bad_sweep_rule, "max_sweeps " + std::to_string(max_sweeps) +
-                                                              " is not from 1 to " +
-                                                              std::to_string(blockeig::run::max_sweeps_limit));
-  options.max_sweeps = static_cast<std::int32_t>(max_sweeps);
-  for (const std::int64_t size : partition) {
-    if (!fits(size))
-      throw blockeig::Error(blockeig::Errc::bad_partition, "partition: block " +
-                                                               std::to_string(options.partition.size() + 1) +
-                                                               " has size " + std::to_string(size) +
-                                                               ", beyond any order");
-    options.partition.push_back(static_cast<std::int32_t>(size));
-  }
+  options.max_sweeps = saturated<std::int32_t>(max_sweeps);
+  for (const py::handle size : partition) options.partition.push_back(saturated<std::int32_t>(size.cast<py::int_>()));
   if (!start.is_none()) options.start = matrix_of(start.cast<py::array>());
   return options;
 }
 
-py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object& callback, int threads, double tol,
-                      std::int64_t max_sweeps, const std::vector<std::int64_t>& partition, const py::object& start) {
+py::dict block_sweeps(const py::array& a, const py::int_& nblocks, const py::object& callback,
+                      const py::int_& threads, double tol, const py::int_& max_sweeps, const py::sequence& partition,
+                      const py::object& start) {
   const blockeig::MatrixRef ref = matrix_of(a);
   const blockeig::Options options = sweep_options(threads, tol, max_sweeps, partition, start);
-  py::list sweeps;
+  SweepHistory history;
   // The first Python error of an observer (the callback's, or
   // KeyboardInterrupt): it stops the sweeps and is raised once they end.
   std::optional<py::error_already_set> failure;
@@ -139,33 +209,24 @@ py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object
     py::gil_scoped_acquire held;
     try {
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      py::dict record = sweep_record(sweep);
-      sweeps.append(record);
-      if (!callback.is_none() && py::bool_(callback(record))) return blockeig::Decision::stop;
+      history.add(sweep);
+      if (!callback.is_none() && py::bool_(callback(sweep_record(sweep)))) return blockeig::Decision::stop;
     } catch (py::error_already_set& error) {
       failure.emplace(std::move(error));
       return blockeig::Decision::stop;
     }
     return blockeig::Decision::go_on;
   };
+  const std::int32_t count = saturated<std::int32_t>(nblocks);
   blockeig::BlockResult result;
   {
     py::gil_scoped_release released;
-    result = blockeig::block_sweeps(ref, nblocks, observer, options);
+    result = blockeig::block_sweeps(ref, count, observer, options);
   }
   if (failure) throw std::move(*failure);
-  py::list layout;
-  for (std::size_t b = 0; b < result.BDIM.size(); ++b) {
-    py::dict block;
-    block["block"] = b + 1;
-    block["dimension"] = result.BDIM[b];
-    block["start"] = result.BSTART[b];
-    block["end"] = result.BSTART[b] + result.BDIM[b] - 1;
-    layout.append(block);
-  }
   py::dict out;
-  out["layout"] = layout;
-  out["sweeps"] = sweeps;
+  out["layout"] = layout_of(result);
+  history.move_into(out, result.BDIM);
   out["eigenvalues"] = vector_of(std::move(result.E));
   out["converged"] = result.converged;
   out["stopped"] = result.stopped;
@@ -176,20 +237,20 @@ py::dict block_sweeps(const py::array& a, std::int32_t nblocks, const py::object
 // file's end.accuracy: a figure over a divisor of 0, and the rank of a NaN
 // E1, are None.
 py::dict accuracy(double E1, const py::array_t<double, py::array::c_style | py::array::forcecast>& direct) {
-  const blockeig::E1Accuracy a =
-      blockeig::e1_accuracy(E1, {direct.data(), static_cast<std::size_t>(direct.size())});
-  const auto quotient = [](double value, double divisor) { return divisor == 0 ? py::object(py::none()) : py::float_(value); };
+  const blockeig::E1Accuracy a = blockeig::e1_accuracy(E1, {direct.data(), static_cast<std::size_t>(direct.size())});
+  const auto quotient = [](double value, double divisor) {
+    return divisor == 0 ? py::object(py::none()) : py::object(py::float_(value));
+  };
   namespace key = blockeig::results_schema::accuracy_key;
-  const auto name = [](std::string_view k) { return py::str(k.data(), k.size()); };
   py::dict out;
-  out[name(key::relative_lambda_1)] = quotient(a.relative_lambda_1, a.lambda_1);
-  out[name(key::nearest_rank)] = a.nearest_rank > 0 ? py::object(py::int_(a.nearest_rank)) : py::object(py::none());
-  out[name(key::difference)] = a.difference;
-  out[name(key::lambda_1)] = a.lambda_1;
-  out[name(key::gap)] = a.gap;
-  out[name(key::relative_gap)] = quotient(a.relative_gap, a.gap);
-  out[name(key::norm_2)] = a.norm_2;
-  out[name(key::relative)] = a.relative;
+  out[str_of(key::relative_lambda_1)] = quotient(a.relative_lambda_1, a.lambda_1);
+  out[str_of(key::nearest_rank)] = a.nearest_rank > 0 ? py::object(py::int_(a.nearest_rank)) : py::object(py::none());
+  out[str_of(key::difference)] = a.difference;
+  out[str_of(key::lambda_1)] = a.lambda_1;
+  out[str_of(key::gap)] = a.gap;
+  out[str_of(key::relative_gap)] = quotient(a.relative_gap, a.gap);
+  out[str_of(key::norm_2)] = a.norm_2;
+  out[str_of(key::relative)] = a.relative;
   return out;
 }
 
@@ -221,6 +282,8 @@ void translate(std::exception_ptr thrown) {
         PyErr_SetString(PyExc_MemoryError, e.what());
         return;
       case blockeig::Errc::file_error: {
+        // OSError(errno, message) is the errno's own subclass
+        // (FileNotFoundError, ...), and says the library's message.
         py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.system_error(), e.what());
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
         return;
@@ -232,23 +295,58 @@ void translate(std::exception_ptr thrown) {
   }
 }
 
+// The members of the results file that the package's short table reads,
+// by group as the schema header names them: keys["end_key"]["accuracy"] is
+// "accuracy".
+py::dict results_keys() {
+  namespace schema = blockeig::results_schema;
+  using Names = std::initializer_list<std::pair<const char*, std::string_view>>;
+  const auto group = [](Names names) {
+    py::dict members;
+    for (const auto& [name, key] : names) members[name] = str_of(key);
+    return members;
+  };
+  py::dict keys;
+  keys["key"] = group({{"input", schema::key::input}, {"blocks", schema::key::blocks}, {"sweeps", schema::key::sweeps},
+                       {"state", schema::key::state}, {"end", schema::key::end}});
+  keys["input_key"] = group({{"N", schema::input_key::N}});
+  keys["blocks_key"] = group({{"NBLOCKS", schema::blocks_key::NBLOCKS}});
+  keys["end_key"] = group({{"settled", schema::end_key::settled}, {"sweeps", schema::end_key::sweeps},
+                           {"accuracy", schema::end_key::accuracy}});
+  keys["accuracy_key"] = group({{"difference", schema::accuracy_key::difference},
+                                {"relative_lambda_1", schema::accuracy_key::relative_lambda_1},
+                                {"nearest_rank", schema::accuracy_key::nearest_rank}});
+  return keys;
+}
+
 // What load_results needs of the results file's layout, from the header the
-// program writes it with: the format, the members that hold numbers and the
-// words that stand for NaN and the infinities.
+// program writes it with: the format, the members that hold numbers, the
+// words that stand for NaN and the infinities, and the names it reads.
 py::dict results_schema() {
   namespace schema = blockeig::results_schema;
   py::list members;
-  for (const std::string_view member : schema::number_members) members.append(py::str(member.data(), member.size()));
-  const auto word = [](std::string_view w) { return py::str(w.data(), w.size()); };
+  for (const std::string_view member : schema::number_members) members.append(str_of(member));
   py::dict words;
-  words[word(schema::number_word::nan)] = std::numeric_limits<double>::quiet_NaN();
-  words[word(schema::number_word::infinity)] = std::numeric_limits<double>::infinity();
-  words[word(schema::number_word::minus_infinity)] = -std::numeric_limits<double>::infinity();
+  words[str_of(schema::number_word::nan)] = std::numeric_limits<double>::quiet_NaN();
+  words[str_of(schema::number_word::infinity)] = std::numeric_limits<double>::infinity();
+  words[str_of(schema::number_word::minus_infinity)] = -std::numeric_limits<double>::infinity();
   py::dict layout;
   layout["format"] = schema::format_version;
   layout["number_members"] = members;
   layout["number_words"] = words;
+  layout["keys"] = results_keys();
   return layout;
+}
+
+// The library's limits (blockeig::limits()), which the package states.
+py::dict limits() {
+  const blockeig::Limits l = blockeig::limits();
+  py::dict out;
+  out["min_order"] = l.min_order;
+  out["max_order"] = l.max_order;
+  out["max_file_order"] = l.max_file_order;
+  out["max_threads"] = l.max_threads;
+  return out;
 }
 
 }  // namespace
@@ -261,11 +359,15 @@ PYBIND11_MODULE(_blockeig, m) {
   m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"),
         py::arg("tol"), py::arg("max_sweeps"), py::arg("partition"), py::arg("start"));
   m.def("accuracy", &accuracy, py::arg("E1"), py::arg("direct"));
+  // The program's rule, block_sweeps' defaults.
   m.attr("TOL") = blockeig::run::TOL;
   m.attr("max_sweeps") = blockeig::run::max_sweeps;
+  m.def("max_block_count", [](const py::int_& n) { return blockeig::max_block_count(saturated<std::int32_t>(n)); },
+        py::arg("n"));
   m.def("read_scr", &read_scr, py::arg("path"), py::arg("big"));
   m.def("write_scr", &write_scr, py::arg("path"), py::arg("a"), py::arg("big"));
   m.attr("version") = std::string(blockeig::version());
   m.attr("arithmetic") = std::string(blockeig::arithmetic());
   m.attr("results_schema") = results_schema();
+  m.attr("limits") = limits();
 }
