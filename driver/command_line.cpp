@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ constexpr std::string_view usage_text =
                 [-h | --help | -V | --version | --settings]
 )";
 
+// "{sweep rule}" stands for the rule that ends the sweeps.
 constexpr std::string_view help_text =
     R"(
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
@@ -37,7 +39,7 @@ Files, in the working directory:
 Standard input: after " Number of blocks:" one integer from 1 to N/2.
 Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
-E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
+E(N-1), E(N), DELTA, TOL). Sweeps stop when {sweep rule}.
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
 bad setting or option, results file or checkpoint not written, or a
@@ -229,7 +231,25 @@ void warn_of_operands(const std::vector<std::string_view>& operands) {
   io::write_standard_error(text);
 }
 
-void print_help() { io::write_standard_output(std::string(usage_text) + std::string(help_text)); }
+// TOL as the help writes it: 1.0e-6.
+std::string tolerance_text(double TOL) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, TOL, std::chars_format::scientific).ptr;
+  const std::string_view shortest(digits, static_cast<std::size_t>(end - digits));  // "1e-06"
+  const std::size_t e = shortest.find('e');
+  std::string text(shortest.substr(0, e));
+  if (text.find('.') == std::string::npos) text += ".0";
+  return text + "e" + std::to_string(std::stoi(std::string(shortest.substr(e + 1))));
+}
+
+void print_help() {
+  constexpr std::string_view placeholder = "{sweep rule}";
+  const std::string rule =
+      "DELTA <= " + tolerance_text(run::TOL) + " or after " + std::to_string(run::max_sweeps);
+  std::string help(help_text);
+  help.replace(help.find(placeholder), placeholder.size(), rule);
+  io::write_standard_output(std::string(usage_text) + help);
+}
 
 void print_version() {
   io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
