@@ -100,6 +100,8 @@ const double* column_major(const MatrixRef& a, const MatrixInPlace& A, std::uniq
 
 }  // namespace
 
+std::int32_t max_block_count(std::int32_t n) noexcept { return n < 0 ? 0 : run::max_block_count(n); }
+
 DirectSolution eigenvalues(MatrixRef a, const Options& options) { return solve_directly(a, options, false); }
 
 DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_directly(a, options, true); }
@@ -107,9 +109,10 @@ DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_d
 BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer, const Options& options) {
   const MatrixInPlace A = in_place(a);
   const std::int32_t N = A.N;
-  if (nblocks < 1 || nblocks > N / 2)
+  if (nblocks < 1 || nblocks > max_block_count(N))
     throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
-                                           std::to_string(N / 2) + " (every block needs at least 2 positions)");
+                                           std::to_string(max_block_count(N)) +
+                                           " (every block needs at least 2 positions)");
   return library::guarded([&] {
     library::Call call(options.threads);
     std::unique_ptr<double[]> copy;

@@ -138,7 +138,7 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   // IERR is the code of a block solve: 0, or the position (of at most N)
   // whose value did not settle.
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
-                     fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
+                     fields.NBLOCKS <= run::max_block_count(fields.N) && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
                      fields.IERR >= 0 && fields.IERR <= fields.N &&
                      convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) && fields.output_bytes <= size && fields.results_bytes <= size &&

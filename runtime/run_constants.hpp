@@ -1,6 +1,7 @@
 #pragma once
 // The constants of a run, each written once: the files a run reads and
-// writes, the smallest order it takes, and the rule that ends the sweeps.
+// writes, the smallest order it takes, the most blocks an order takes, and
+// the rule that ends the sweeps.
 // The program, its records (results file, checkpoint) and scrtool all take
 // them from here.
 #include <cstdint>
@@ -14,6 +15,11 @@ inline constexpr std::string_view eigenvalue_file_name = "C.SCR.TXT";
 
 // The summary line and the sweep lines need E(1), E(2), E(N-1) and E(N).
 inline constexpr std::int32_t min_matrix_order = 2;
+
+// Every block needs at least two positions (its line shows W(1), W(2),
+// W(M-1) and W(M)), so an order N is cut into 1 to max_block_count(N) blocks.
+inline constexpr std::int32_t min_block_size = 2;
+constexpr std::int32_t max_block_count(std::int32_t N) { return N / min_block_size; }
 
 // The sweeps go on while E(1) moves by more than TOL, up to max_sweeps
 // sweeps; EPREV, the E(1) of the sweep before, starts far from any value.

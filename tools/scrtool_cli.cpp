@@ -407,13 +407,13 @@ std::vector<std::int32_t> block_counts(const std::string& text) {
   return counts;
 }
 
-// Every block needs two positions: N allows N/2 blocks at most. The default
+// N allows blockeig::run::max_block_count(N) blocks at most. The default
 // counts beyond that are left out, with a note; counts asked for are
 // refused before anything runs.
 std::vector<std::int32_t> counts_for_order(std::vector<std::int32_t> counts, std::optional<std::int32_t> n,
                                            bool asked, std::ostream& err) {
-  if (!n || *n < 2) return counts;
-  const std::int32_t most = *n / 2;
+  if (!n || *n < blockeig::run::min_matrix_order) return counts;
+  const std::int32_t most = blockeig::run::max_block_count(*n);
   std::string left_out;
   for (const std::int32_t count : counts)
     if (count > most) left_out += (left_out.empty() ? "" : ", ") + std::to_string(count);

@@ -126,7 +126,11 @@ struct BlockResult {
   bool converged = false;                  // DELTA <= 1.0e-6
   bool stopped = false;                    // the observer stopped the sweeps
 };
-// The program's block phase on `a` in `nblocks` blocks (all of a is read):
+// The most blocks an order n takes: every block needs at least 2
+// positions, so block_sweeps takes 1 to n / 2 blocks (0 for n below 2).
+BLOCKEIG_API std::int32_t max_block_count(std::int32_t n) noexcept;
+// The program's block phase on `a` in `nblocks` blocks, 1 to
+// max_block_count(n) (all of a is read):
 // sweeps until E(1) moves by no more than 1.0e-6, after 101 sweeps, or when
 // the observer says stop; the observer, if any, runs after every sweep.
 BLOCKEIG_API BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer = {},
