@@ -20,6 +20,7 @@
 #include "io/statements.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/startup.hpp"
+#include "tools/file_io.hpp"
 #include "tools/matrix.hpp"
 #include "tools/tool_error.hpp"
 
@@ -31,27 +32,6 @@ namespace fs = std::filesystem;
 namespace statement = blockeig::statement;
 
 std::string num(std::int64_t value) { return std::to_string(value); }
-
-// A directory of its own for the child's A.SCR, removed when the object goes.
-class WorkDirectory {
- public:
-  WorkDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "scrtool-verdict-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw ToolError(std::string("cannot make a directory for blockeig's reader: ") + std::strerror(errno));
-    path_ = pattern;
-  }
-  ~WorkDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkDirectory(const WorkDirectory&) = delete;
-  WorkDirectory& operator=(const WorkDirectory&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Makes `file` appear as A.SCR in `dir`: a link to the file itself, or a
 // copy of bytes held in memory.
@@ -103,7 +83,8 @@ struct Ending {
 // Runs blockeig's reading of `file` in a child process: its exit status and
 // everything it wrote on standard error.
 Ending read_as_blockeig(const ByteSource& file, ByteOrder order) {
-  const WorkDirectory dir;
+  const ScratchFolder dir((fs::temp_directory_path() / "scrtool-verdict-XXXXXX").string(),
+                          "cannot make a directory for blockeig's reader");
   place_matrix_file(file, dir.path());
   int ends[2];
   if (::pipe(ends) != 0) throw ToolError(std::string("cannot run blockeig's reader: ") + std::strerror(errno));

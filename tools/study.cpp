@@ -139,29 +139,13 @@ class StudySignals {
   int stop_ = 0;
 };
 
-// A folder of its own for one run, beside the figure, removed with
-// everything in it when the run is over.
-class ScratchFolder {
- public:
-  ScratchFolder(const std::string& figure, std::int32_t nblocks) {
-    const fs::path figure_path(figure);
-    std::string pattern = (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" +
-                                                         std::to_string(nblocks) + ".scrtool-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw ToolError("cannot make a scratch folder " + printable(pattern) + ": " + reason());
-    path_ = fs::absolute(pattern);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+// A folder of its own for one run, beside the figure.
+ScratchFolder run_folder(const std::string& figure, std::int32_t nblocks) {
+  const fs::path figure_path(figure);
+  const std::string pattern = (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" +
+                                                            std::to_string(nblocks) + ".scrtool-XXXXXX")).string();
+  return ScratchFolder(pattern, "cannot make a scratch folder " + printable(pattern));
+}
 
 // The matrix appears as A.SCR in the scratch folder without being copied
 // where that can be helped: a hard link, else a symbolic link, else a copy.
@@ -263,7 +247,7 @@ bool run_one(const StudyPlan& plan, std::int32_t nblocks, std::size_t index, Stu
              std::ostream& err) {
   const std::string prefix = "scrtool study: " + blocks_text(nblocks);
   err << prefix << " (run " << index + 1 << " of " << plan.blocks.size() << ") ...\n";
-  const ScratchFolder folder(plan.figure, nblocks);
+  const ScratchFolder folder = run_folder(plan.figure, nblocks);
   place_matrix(plan.matrix, folder.path());
   // The block count, as a user types it at the prompt.
   const std::string input = (folder.path() / blocks_name).string();
