@@ -22,11 +22,6 @@ namespace blockeig::reference {
 
 namespace detail {
 
-// Element (r, c) of a column-major n x n matrix, and element i of a vector,
-// both one-based.
-inline double& at(double* m, int n, int r, int c) { return m[static_cast<std::size_t>(c - 1) * n + (r - 1)]; }
-inline double& at(double* v, int i) { return v[i - 1]; }
-
 inline ext X(double x) { return static_cast<ext>(x); }
 
 // SIGN(a, b): |a| with the sign bit of b.
@@ -55,17 +50,32 @@ inline double ql_precision() {
   return eps;
 }
 
-// tql12(n, vec, val, ierr, mode, offdiag): the eigenvalues of the symmetric
-// tridiagonal matrix with diagonal val and sub-diagonal offdiag(2..n), and
-// with mode 2 the rotations applied to the columns of vec; then sorted.
-inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
-  using detail::at;
-  using detail::SIGN;
-  using detail::X;
-  const auto d = [val](int i) -> double& { return at(val, i); };
-  const auto e = [offdiag](int i) -> double& { return at(offdiag, i); };
-  const auto z = [vec, n](int r, int c) -> double& { return at(vec, n, r, c); };
+namespace detail {
 
+// The arrays the steps work on, as the descriptions name them, one-based:
+// d(i) is val(i), e(i) offdiag(i), z(r, c) element (r, c) of vec (n x n,
+// column by column); and the two routines' steps on them.
+class Steps {
+ public:
+  Steps(int n, double* vec, double* val, double* offdiag) : n(n), vec_(vec), val_(val), offdiag_(offdiag) {}
+
+  // The Householder reduction, steps 2 to 5.
+  void reduce(const double* a, int mode) const;
+  // The QL iteration, steps 2 to 6.
+  void iterate(int& ierr, int mode) const;
+
+ private:
+  double& d(int i) const { return val_[i - 1]; }
+  double& e(int i) const { return offdiag_[i - 1]; }
+  double& z(int r, int c) const { return vec_[static_cast<std::size_t>(c - 1) * n + (r - 1)]; }
+
+  int n;
+  double* vec_;
+  double* val_;
+  double* offdiag_;
+};
+
+inline void Steps::iterate(int& ierr, int mode) const {
   const double eps = ql_precision();  // 1
   ierr = 0;                           // 2
   if (n <= 1) return;
@@ -158,17 +168,7 @@ inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* 
   }
 }
 
-// The Householder reduction's steps 2 to 5: what tred12 hands to tql12.
-// offdiag (n doubles) receives the sub-diagonal, val the diagonal, vec with
-// |mode| = 2 the accumulated reflections (otherwise the reduced lower
-// triangle).
-inline void householder_reduction(int n, const double* a, double* vec, double* val, double* offdiag, int mode) {
-  using detail::at;
-  using detail::SIGN;
-  using detail::X;
-  const auto d = [val](int i) -> double& { return at(val, i); };
-  const auto e = [offdiag](int i) -> double& { return at(offdiag, i); };
-  const auto z = [vec, n](int r, int c) -> double& { return at(vec, n, r, c); };
+inline void Steps::reduce(const double* a, int mode) const {
   const bool vectors = std::abs(mode) == 2;
   constexpr double threshold = 1.0e-10;
 
@@ -241,6 +241,23 @@ inline void householder_reduction(int n, const double* a, double* vec, double* v
       z(k, i) = 0.0;
     }
   }
+}
+
+}  // namespace detail
+
+// tql12(n, vec, val, ierr, mode, offdiag): the eigenvalues of the symmetric
+// tridiagonal matrix with diagonal val and sub-diagonal offdiag(2..n), and
+// with mode 2 the rotations applied to the columns of vec; then sorted.
+inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
+  detail::Steps(n, vec, val, offdiag).iterate(ierr, mode);
+}
+
+// The Householder reduction's steps 2 to 5: what tred12 hands to tql12.
+// offdiag (n doubles) receives the sub-diagonal, val the diagonal, vec with
+// |mode| = 2 the accumulated reflections (otherwise the reduced lower
+// triangle).
+inline void householder_reduction(int n, const double* a, double* vec, double* val, double* offdiag, int mode) {
+  detail::Steps(n, vec, val, offdiag).reduce(a, mode);
 }
 
 // tred12(n, a, vec, val, mode, ierr): all eigenvalues of the symmetric a
