@@ -36,6 +36,30 @@ inline constexpr std::int64_t max_matrix_order = [] {
   return low;
 }();
 
+// Reverses the bytes of one stored item in place.
+inline void reverse_bytes(void* item, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(item);
+  for (std::size_t i = 0, j = size; i + 1 < j; ++i, --j) std::swap(bytes[i], bytes[j - 1]);
+}
+
+// The value of type T stored at `bytes`, reversed or not.
+template <class T>
+T load_item(const void* bytes, bool reversed) {
+  unsigned char copy[sizeof(T)];
+  std::memcpy(copy, bytes, sizeof(T));
+  if (reversed) reverse_bytes(copy, sizeof(T));
+  T value;
+  std::memcpy(&value, copy, sizeof(T));
+  return value;
+}
+
+// Stores `value` at `out`, reversed or not.
+template <class T>
+void store_item(T value, bool reversed, void* out) {
+  std::memcpy(out, &value, sizeof(T));
+  if (reversed) reverse_bytes(out, sizeof(T));
+}
+
 // What a reader finds where a record should begin. Every reader of A.SCR
 // (the program's units, the library, scrtool) frames its records with
 // frame_record below and turns the framing into its own kind of error.
@@ -63,14 +87,11 @@ struct RecordFraming {
 // `complete` from a stream only says that the leading marker is sound: a
 // reader that then finds fewer than length + marker_size bytes behind it
 // has a `truncated` record.
-constexpr RecordFraming frame_record(std::span<const unsigned char> marker, bool reversed, std::int64_t after_marker,
-                                     std::int64_t recl = max_record_length) {
+inline RecordFraming frame_record(std::span<const unsigned char> marker, bool reversed, std::int64_t after_marker,
+                                  std::int64_t recl = max_record_length) {
   if (marker.empty()) return {Framing::end_of_file, 0};
   if (marker.size() < marker_size) return {Framing::partial_marker, 0};
-  std::uint32_t bits = 0;  // little-endian unless reversed
-  for (std::size_t k = 0; k < marker_size; ++k)
-    bits |= std::uint32_t{marker[reversed ? marker_size - 1 - k : k]} << (8 * k);
-  const auto length = static_cast<std::int32_t>(bits);
+  const auto length = load_item<std::int32_t>(marker.data(), reversed);
   if (length < 0) return {Framing::negative_length, length};
   if (length > recl) return {Framing::over_limit, length};
   // Both terms are below 2^31 + 4: the sum cannot overflow.
@@ -91,30 +112,6 @@ struct RecordPlace {
 // "the length marker of record 2 at byte 12 is negative (-8)". Empty for a
 // complete record.
 std::string framing_text(const RecordFraming& framing, const RecordPlace& place);
-
-// Reverses the bytes of one stored item in place.
-inline void reverse_bytes(void* item, std::size_t size) {
-  auto* bytes = static_cast<unsigned char*>(item);
-  for (std::size_t i = 0, j = size; i + 1 < j; ++i, --j) std::swap(bytes[i], bytes[j - 1]);
-}
-
-// The value of type T stored at `bytes`, reversed or not.
-template <class T>
-T load_item(const void* bytes, bool reversed) {
-  unsigned char copy[sizeof(T)];
-  std::memcpy(copy, bytes, sizeof(T));
-  if (reversed) reverse_bytes(copy, sizeof(T));
-  T value;
-  std::memcpy(&value, copy, sizeof(T));
-  return value;
-}
-
-// Stores `value` at `out`, reversed or not.
-template <class T>
-void store_item(T value, bool reversed, void* out) {
-  std::memcpy(out, &value, sizeof(T));
-  if (reversed) reverse_bytes(out, sizeof(T));
-}
 
 // The bytes of a whole record holding `data` (at most max_record_length
 // bytes; the caller checks).
