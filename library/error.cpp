@@ -1,7 +1,11 @@
+#include <limits>
 #include <string>
 
 #include "blockeig/blockeig.hpp"
 #include "arithmetic/extended.hpp"
+#include "io/record_format.hpp"
+#include "runtime/run_constants.hpp"
+#include "runtime/settings.hpp"
 
 namespace blockeig {
 
@@ -37,5 +41,11 @@ const char* Error::what() const noexcept { return message_ ? message_->c_str() :
 std::string_view version() noexcept { return BLOCKEIG_VERSION; }
 
 std::string_view arithmetic() noexcept { return extended_arithmetic; }
+
+// From the constants the program and its files are built on.
+Limits limits() noexcept {
+  return {run::min_matrix_order, std::numeric_limits<std::int32_t>::max(), io::max_matrix_order,
+          runtime::max_threads};
+}
 
 }  // namespace blockeig

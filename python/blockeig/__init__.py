@@ -6,39 +6,82 @@ on every run and every thread count.
     eigvalsh(a, threads=None)        the eigenvalues, ascending
     eigh(a, threads=None)            (w, v): and the eigenvectors, v[:, j] for w[j]
     block_sweeps(a, nblocks, callback=None, threads=None)
-                                     the block scheme, sweep by sweep
+                                     the block scheme, sweep by sweep (BlockSweeps)
     read_scr(path, byte_order="little"), write_scr(path, a, byte_order="little")
                                      the program's matrix files (A.SCR)
     load_results(path)               a results file (blockeig --results)
+    limits, max_block_count(n)       the library's limits
 
 The direct solve reads the lower triangle with the diagonal; the block
-sweeps read every element. threads=None uses one thread per core. The GIL
-is released while the library computes; Ctrl-C ends block_sweeps at the end
-of the sweep in progress with KeyboardInterrupt.
+sweeps read every element. threads=None (or 0) uses one thread per core.
+The GIL is released while the library computes; Ctrl-C ends block_sweeps at
+the end of the sweep in progress with KeyboardInterrupt. When the QL
+iteration gives up, eigvalsh and eigh raise blockeig.LinAlgError, a
+numpy.linalg.LinAlgError, which carries IERR and the values.
 """
 
 import dataclasses
 import operator
 import os
-import warnings
+import sys
 
-import numpy as np
-
-from . import _blockeig
+try:
+    import numpy as np
+except ImportError as error:
+    raise ImportError(f"blockeig needs numpy, which {sys.executable} cannot import ({error}): "
+                      "pip install numpy, or Debian's python3-numpy for /usr/bin/python3") from error
+try:
+    from . import _blockeig
+except ImportError as error:
+    raise ImportError(f"blockeig's extension was not built for this Python ({sys.version.split()[0]}, "
+                      f"{sys.executable}) or cannot be loaded ({error}): pip install . builds it for the "
+                      "Python that runs pip") from error
+from ._summary import run_table
 
 __all__ = ["eigvalsh", "eigh", "block_sweeps", "BlockSweeps", "read_scr", "write_scr", "load_results",
-           "ConvergenceWarning", "__version__", "arithmetic"]
+           "LinAlgError", "Limits", "limits", "max_block_count", "__version__", "arithmetic"]
 
 __version__ = _blockeig.version
 arithmetic = _blockeig.arithmetic
 
 
-class ConvergenceWarning(RuntimeWarning):
-    """The QL iteration gave up (IERR is not 0): the values are as it left them, unsorted."""
+@dataclasses.dataclass(frozen=True)
+class Limits:
+    """The library's limits: a matrix's order is from min_order to
+    max_order (a matrix file's to max_file_order); threads is None or 0 (one
+    per core), or from 1 to max_threads."""
+    min_order: int
+    max_order: int
+    max_file_order: int
+    max_threads: int
+
+
+limits = Limits(**_blockeig.limits)
+
+
+def max_block_count(n):
+    """The most blocks block_sweeps takes for order n (every block needs two
+    positions): nblocks runs from 1 to max_block_count(n)."""
+    return _blockeig.max_block_count(_whole(n, "n"))
+
+
+class LinAlgError(np.linalg.LinAlgError):
+    """The QL iteration gave up: ierr (the program's IERR) is the position
+    at which it stopped; values (and, from eigh, vectors) are as it left
+    them, unsorted: what the program prints."""
+
+    def __init__(self, message, ierr, values, vectors=None):
+        super().__init__(message)
+        self.ierr = ierr
+        self.values = values
+        self.vectors = vectors
+
+    def __reduce__(self):
+        return type(self), (str(self), self.ierr, self.values, self.vectors)
 
 
 def _matrix(a, name="a"):
-    """`a` as a square float64 array of order 2 or more, read where it lies when it can be."""
+    """`a` as a square float64 array, read where it lies when it can be."""
     try:
         m = np.asarray(a)
     except (TypeError, ValueError) as error:
@@ -52,85 +95,104 @@ def _matrix(a, name="a"):
             raise TypeError(f"blockeig: {name} holds values that are not real numbers: {error}") from None
     if m.ndim != 2 or m.shape[0] != m.shape[1]:
         raise ValueError(f"blockeig: {name} must be a square matrix (an n x n array); its shape is {m.shape}")
-    if m.shape[0] < 2:
-        raise ValueError(f"blockeig: the order of {name} is {m.shape[0]}; blockeig needs 2 or more")
     m = m.astype(np.float64, copy=False)
     if not m.flags.aligned or any(s % m.itemsize for s in m.strides):
         m = np.array(m, order="F")
     return m
 
 
-def _threads(threads):
-    if threads is None:
-        return 0
+def _whole(value, name):
+    """value as an int, for the library to judge."""
     try:
-        count = operator.index(threads)
+        return operator.index(value)
     except TypeError:
-        raise TypeError(f"blockeig: threads must be a whole number or None, not {type(threads).__name__}") from None
-    if not 1 <= count <= 1024:
-        raise ValueError(f"blockeig: threads must be from 1 to 1024 (or None: one per core), not {count}")
-    return count
+        raise TypeError(f"blockeig: {name} must be a whole number, not {type(value).__name__}") from None
 
 
-def _warn_ierr(ierr):
-    if ierr != 0:
-        warnings.warn(f"blockeig: the QL iteration gave up at position {ierr} (IERR = {ierr}); "
-                      "the eigenvalues are as it left them, unsorted", ConvergenceWarning, stacklevel=3)
+def _threads(threads):
+    return 0 if threads is None else _whole(threads, "threads")
+
+
+def _gave_up(ierr, values, vectors=None):
+    """LinAlgError for a direct solve whose QL iteration gave up."""
+    return LinAlgError(f"blockeig: the QL iteration gave up at position {ierr} (IERR = {ierr}); "
+                       "the eigenvalues are as it left them, unsorted (LinAlgError.values)", ierr, values, vectors)
 
 
 def eigvalsh(a, threads=None):
     """The eigenvalues of the symmetric matrix a (its lower triangle with the
-    diagonal), ascending: the bits of blockeig's direct phase."""
+    diagonal), ascending: the bits of blockeig's direct phase. Raises
+    LinAlgError when the QL iteration gives up."""
     m = _matrix(a)
     values, ierr = _blockeig.eigenvalues(m, _threads(threads))
-    _warn_ierr(ierr)
+    if ierr != 0:
+        raise _gave_up(ierr, values)
     return values
 
 
 def eigh(a, threads=None):
     """(w, v): the eigenvalues as eigvalsh gives them and the unit
-    eigenvectors, column v[:, j] belonging to w[j]."""
+    eigenvectors, column v[:, j] belonging to w[j]. Raises LinAlgError when
+    the QL iteration gives up."""
     m = _matrix(a)
     values, vectors, ierr = _blockeig.eigensystem(m, _threads(threads))
-    _warn_ierr(ierr)
+    if ierr != 0:
+        raise _gave_up(ierr, values, vectors)
     return values, vectors
 
 
-@dataclasses.dataclass(frozen=True)
+@dataclasses.dataclass(frozen=True, eq=False, repr=False)
 class BlockSweeps:
-    """What block_sweeps found.
+    """What block_sweeps found. Of k sweeps, the history holds one value per
+    sweep in arrays of shape (k,): iterations (ITER, 1 to k), E1, E2, EN1,
+    EN (E(1), E(2), E(N-1), E(N) after the sweep) and DELTA; W[b] is block
+    b + 1's eigenvalues in every sweep, of shape (k, its dimension).
 
     direct       the direct eigenvalues (eigvalsh), ascending when ierr is 0
-    ierr         the direct solve's IERR
+    ierr         the direct solve's IERR (the sweeps run whatever it is, as the program's)
     layout       the blocks: {"block", "dimension", "start", "end"} each, as the block table
-    sweeps       one dict per sweep: "ITER", "W" (every block's eigenvalues), "E(1)",
-                 "E(2)", "E(N-1)", "E(N)", "DELTA", as the results file holds them
+    iterations, E1, E2, EN1, EN, DELTA, W
+                 the history, above
     eigenvalues  the final E(1) .. E(N), by position
-    converged    the last DELTA was no more than 1.0e-6
+    converged    the last DELTA was no more than TOL: the sweeps settled
     stopped      the callback stopped the sweeps
     """
     direct: np.ndarray
     ierr: int
     layout: list
-    sweeps: list
+    iterations: np.ndarray
+    E1: np.ndarray
+    E2: np.ndarray
+    EN1: np.ndarray
+    EN: np.ndarray
+    DELTA: np.ndarray
+    W: tuple
     eigenvalues: np.ndarray
     converged: bool
     stopped: bool
 
+    def _table(self):
+        numbers = self.direct[~np.isnan(self.direct)]
+        difference = self.eigenvalues[0] - numbers.min() if numbers.size else float("nan")
+        return run_table("blockeig.BlockSweeps", self.direct.size, len(self.layout), self.iterations.size,
+                         self.converged, difference)
+
+    def __repr__(self):
+        return self._table().text()
+
+    def _repr_html_(self):
+        return self._table().html()
+
 
 def block_sweeps(a, nblocks, callback=None, threads=None):
     """The program's run on a without its files: the direct eigenvalues, then
-    block sweeps in nblocks blocks until E(1) moves by no more than 1.0e-6 or
-    101 sweeps have run. callback(sweep), if given, receives every sweep's
-    dict as it ends; a true return value stops the sweeps."""
+    block sweeps in nblocks blocks (1 to max_block_count(n)) until E(1)
+    moves by no more than TOL or the last sweep has run. callback(sweep), if
+    given, receives every sweep as it ends, a dict with the results file's
+    names ("ITER", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"); a true
+    return value stops the sweeps."""
     m = _matrix(a)
-    try:
-        count = operator.index(nblocks)
-    except TypeError:
-        raise TypeError(f"blockeig: nblocks must be a whole number, not {type(nblocks).__name__}") from None
-    if not 1 <= count <= m.shape[0] // 2:
-        raise ValueError(f"blockeig: nblocks must be from 1 to {m.shape[0] // 2} for order {m.shape[0]} "
-                         f"(every block needs at least 2 positions), not {count}")
+    count = _whole(nblocks, "nblocks")
     if callback is not None and not callable(callback):
         raise TypeError("blockeig: callback must be callable or None")
     threads = _threads(threads)
@@ -145,25 +207,17 @@ def _byte_order(byte_order):
     return byte_order == "big"
 
 
-def _file_call(call, path, *arguments):
-    path = os.fspath(path)
-    try:
-        return call(path, *arguments)
-    except OSError as error:
-        raise OSError(error.errno, os.strerror(error.errno), path) from None
-
-
 def read_scr(path, byte_order="little"):
     """The matrix of an A.SCR file, as an n x n float64 array; refuses what
     the program refuses (ValueError), and reads what it reads."""
-    return _file_call(_blockeig.read_scr, path, _byte_order(byte_order))
+    return _blockeig.read_scr(os.fspath(path), _byte_order(byte_order))
 
 
 def write_scr(path, a, byte_order="little"):
     """Writes the square matrix a as an A.SCR file (every element, column by
     column); an existing file is replaced only once the new one is whole."""
     big = _byte_order(byte_order)
-    _file_call(_blockeig.write_scr, path, _matrix(a), big)
+    _blockeig.write_scr(os.fspath(path), _matrix(a), big)
 
 
 from ._results import load_results  # noqa: E402  (it needs nothing above)

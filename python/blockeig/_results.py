@@ -3,6 +3,7 @@
 import json
 
 from . import _blockeig
+from ._summary import Results
 
 # The format this reader knows, the members that hold doubles (alone or in
 # lists) and the words that stand there for the values JSON has no number
@@ -30,8 +31,9 @@ def _restore(value):
 
 def load_results(path):
     """The document of a results file as dicts, lists and numbers, with
-    "NaN", "Infinity" and "-Infinity" as floats where numbers stand. Refuses
-    (ValueError) a file that is not one, or of a format it does not know."""
+    "NaN", "Infinity" and "-Infinity" as floats where numbers stand (a
+    Results, the dict that shows as a short table). Refuses (ValueError) a
+    file that is not one, or of a format it does not know."""
     with open(path, encoding="utf-8") as file:
         try:
             document = json.load(file)
@@ -40,4 +42,4 @@ def load_results(path):
     if not isinstance(document, dict) or document.get("format") != _FORMAT:
         found = document.get("format") if isinstance(document, dict) else None
         raise ValueError(f"blockeig: {path} is not a results file of format {_FORMAT} (format: {found!r})")
-    return _restore(document)
+    return Results(_restore(document))

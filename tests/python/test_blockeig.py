@@ -1,16 +1,24 @@
 """The Python module against numpy within rounding, against the program's
 results file bit for bit, and on every bad input."""
 
+import dataclasses
 import os
+import pickle
 import signal
 import subprocess
+import sys
 import threading
-import warnings
+import tomllib
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import blockeig
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python" / "build_backend"))
+import blockeig_build  # noqa: E402
+import blockeig_site  # noqa: E402
 
 
 def same_bits(got, want):
@@ -46,21 +54,24 @@ def test_same_bits_as_the_program_on_every_end_to_end_case(end_to_end_cases):
         nblocks = int((case / "blocks.txt").read_text())
         run = run_program(case, nblocks)
         a = blockeig.read_scr(case / "A.SCR")
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", blockeig.ConvergenceWarning)
+        try:
             direct = blockeig.eigvalsh(a, threads=2)
-            # Stored row by row this time: the same matrix, the same bits.
-            result = blockeig.block_sweeps(np.ascontiguousarray(a), nblocks, threads=1)
+        except blockeig.LinAlgError as error:
+            assert error.ierr == run["direct"]["IERR"] != 0, case.name
+            direct = error.values
+        # Stored row by row this time: the same matrix, the same bits.
+        result = blockeig.block_sweeps(np.ascontiguousarray(a), nblocks, threads=1)
         assert same_bits(direct, run["direct"]["eigenvalues"]), case.name
         assert same_bits(result.direct, direct), case.name
         assert result.ierr == run["direct"]["IERR"], case.name
         assert result.layout == run["blocks"]["layout"], case.name
-        assert len(result.sweeps) == len(run["sweeps"]), case.name
-        for got, want in zip(result.sweeps, run["sweeps"]):
-            assert got["ITER"] == want["ITER"]
-            assert all(same_bits(g, w) for g, w in zip(got["W"], want["W"], strict=True)), (case.name, got["ITER"])
-            for key in ("E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"):
-                assert same_bits(got[key], want[key]), (case.name, got["ITER"], key)
+        sweeps = run["sweeps"]
+        assert result.iterations.tolist() == [sweep["ITER"] for sweep in sweeps], case.name
+        for b, block in enumerate(result.W):
+            assert block.shape == (len(sweeps), result.layout[b]["dimension"]), case.name
+            assert same_bits(block, [sweep["W"][b] for sweep in sweeps]), (case.name, b)
+        for name, key in (("E1", "E(1)"), ("E2", "E(2)"), ("EN1", "E(N-1)"), ("EN", "E(N)"), ("DELTA", "DELTA")):
+            assert same_bits(getattr(result, name), [sweep[key] for sweep in sweeps]), (case.name, key)
         assert same_bits(result.eigenvalues, run["end"]["E"]), case.name
         assert result.converged == run["end"]["converged"], case.name
         assert not result.stopped
@@ -110,12 +121,12 @@ def test_every_layout_gives_the_same_bits(a):
 def test_callbacks_see_every_sweep_and_can_stop():
     a = random_matrix(40, 3) + np.diag(np.arange(40.0))
     full = blockeig.block_sweeps(a, 4)
-    assert full.converged and len(full.sweeps) > 3
+    assert full.converged and full.iterations.size > 3
     seen = []
     stopped = blockeig.block_sweeps(a, 4, callback=lambda sweep: seen.append(sweep) or sweep["ITER"] == 2)
     assert stopped.stopped and not stopped.converged
-    assert [s["ITER"] for s in seen] == [1, 2] and stopped.sweeps == seen
-    assert same_bits(seen[1]["DELTA"], full.sweeps[1]["DELTA"])
+    assert [s["ITER"] for s in seen] == [1, 2] == stopped.iterations.tolist()
+    assert same_bits(seen[1]["DELTA"], full.DELTA[1]) and same_bits(seen[1]["W"][3], full.W[3][1])
 
     def failing(sweep):
         raise ZeroDivisionError("from the callback")
@@ -179,8 +190,10 @@ def bad_calls(tmp_path):
         ("0 x 0", ValueError, blockeig.eigh, (np.zeros((0, 0)),), {}),
         ("no blocks", ValueError, blockeig.block_sweeps, (good, 0), {}),
         ("blocks of one position", ValueError, blockeig.block_sweeps, (good, 4), {}),
-        ("threads 0", ValueError, blockeig.eigvalsh, (good,), {"threads": 0}),
-        ("threads 1025", ValueError, blockeig.eigvalsh, (good,), {"threads": 1025}),
+        ("blocks beyond int32", ValueError, blockeig.block_sweeps, (good, 1 << 80), {}),
+        ("threads -1", ValueError, blockeig.eigvalsh, (good,), {"threads": -1}),
+        ("threads above the cap", ValueError, blockeig.eigh, (good,), {"threads": blockeig.limits.max_threads + 1}),
+        ("threads beyond int", ValueError, blockeig.block_sweeps, (good, 1), {"threads": -(1 << 80)}),
         ("byte order", ValueError, blockeig.write_scr, (tmp_path / "x.scr", good), {"byte_order": "middle"}),
         ("short record", ValueError, blockeig.read_scr, (short,), {}),
         ("order 1 in a file", ValueError, blockeig.read_scr, (order_one,), {}),
@@ -208,3 +221,117 @@ def test_bad_input_raises_and_never_crashes(tmp_path):
             assert "blockeig" in str(error) or isinstance(error, OSError), (name, error)
         else:
             pytest.fail(f"{name}: no {expected.__name__}")
+
+
+def test_a_failed_ql_iteration_raises_numpys_linalgerror_with_ierr_and_values():
+    a = np.array([[np.nan, 1.0], [1.0, 1.0]])
+    for call in (blockeig.eigvalsh, blockeig.eigh):
+        with pytest.raises(np.linalg.LinAlgError) as caught:
+            call(a)
+        error = caught.value
+        assert isinstance(error, blockeig.LinAlgError) and error.ierr != 0 and f"IERR = {error.ierr}" in str(error)
+        assert error.values.shape == (2,) and (error.vectors is None) == (call is blockeig.eigvalsh)
+        again = pickle.loads(pickle.dumps(error))
+        assert str(again) == str(error) and again.ierr == error.ierr and same_bits(again.values, error.values)
+    # The sweeps run on whatever the direct solve gave, as the program's do.
+    assert blockeig.block_sweeps(a, 1).ierr == error.ierr
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: blockeig.eigvalsh(np.eye(1)), "blockeig: order 1 is not from {min_order} to {max_order}"),
+    (lambda: blockeig.block_sweeps(np.eye(6), blockeig.max_block_count(6) + 1),
+     "blockeig: block count 4 is not from 1 to 3 (every block needs at least 2 positions)"),
+    (lambda: blockeig.eigvalsh(np.eye(3), threads=-1),
+     "blockeig: thread count -1 is not from 0 (one per core) to {max_threads}"),
+    (lambda: blockeig.read_scr("missing.scr"), "blockeig: cannot open missing.scr: No such file or directory"),
+])
+def test_errors_keep_the_librarys_message_and_limits(call, message):
+    with pytest.raises((ValueError, OSError)) as caught:
+        call()
+    assert message.format(**dataclasses.asdict(blockeig.limits)) in str(caught.value)
+
+
+def test_threads_zero_is_one_per_core():
+    a = random_matrix(9, 9)
+    assert same_bits(blockeig.eigvalsh(a, threads=0), blockeig.eigvalsh(a))
+
+
+def test_runs_and_results_files_show_as_short_tables(tmp_path):
+    a = random_matrix(12, 8) + np.diag(np.arange(12.0))
+    run = blockeig.block_sweeps(a, 3)
+    lines = repr(run).splitlines()
+    assert lines[0] == "blockeig.BlockSweeps" and lines[1].split() == ["N", "blocks", "sweeps", "settled", "E(1)", "-",
+                                                                       "lambda_1"]
+    row = lines[2].split()
+    assert row[:4] == ["12", "3", str(run.iterations.size), "yes" if run.converged else "no"]
+    assert float(row[4]) == pytest.approx(run.eigenvalues[0] - run.direct[0], rel=1e-5)
+    assert run._repr_html_().startswith("<table>") and "<td>12</td><td>3</td>" in run._repr_html_()
+    blockeig.write_scr(tmp_path / "A.SCR", a)
+    document = run_program(tmp_path, 3)
+    assert repr(document).splitlines()[0] == "blockeig results (finished)"
+    assert repr(document).splitlines()[2] == lines[2] and document["input"]["N"] == 12
+    # Members missing, or not where the schema puts them, show as "-".
+    odd = type(document)({"format": 1, "input": [], "end": "x"})
+    assert repr(odd).splitlines()[2].split() == ["-"] * 5
+
+
+def test_the_build_backend_reads_its_project_table_without_tomllib():
+    text = (Path(blockeig_build.ROOT) / "pyproject.toml").read_text()
+    assert blockeig_build._project_table(text) == tomllib.loads(text)["project"]
+    assert [blockeig_site.version_tuple(v) for v in ("1.24.2", "2.0rc1", "1", "3.13")] == [(1, 24), (2, 0), (1, 0),
+                                                                                           (3, 13)]
+
+
+def test_cmake_install_puts_the_package_where_the_interpreter_reads_it(tmp_path):
+    import site
+    if site.ENABLE_USER_SITE:
+        user = os.path.relpath(site.getusersitepackages(), site.getuserbase())
+        assert blockeig_site.install_dir(site.getuserbase()) == (user, None)
+    own, note = blockeig_site.install_dir(sys.prefix)
+    assert note is None and os.path.join(sys.prefix, own) in site.getsitepackages() + sys.path
+    elsewhere, note = blockeig_site.install_dir(str(tmp_path))
+    assert f"PYTHONPATH={tmp_path / elsewhere}" in note
+
+
+def test_the_source_distribution_holds_the_build_and_is_the_same_every_time(tmp_path):
+    import tarfile
+    (tmp_path / "a").mkdir()
+    (tmp_path / "b").mkdir()
+    name = blockeig_build.build_sdist(str(tmp_path / "a"))
+    assert name == blockeig_build.build_sdist(str(tmp_path / "b")) == f"blockeig-{blockeig.__version__}.tar.gz"
+    assert (tmp_path / "a" / name).read_bytes() == (tmp_path / "b" / name).read_bytes()
+    with tarfile.open(tmp_path / "a" / name) as sdist:
+        members = [member.name.split("/", 1)[1] for member in sdist.getmembers()]
+    tops = {member.split("/")[0] for member in members}
+    assert tops == set(blockeig_build.SDIST_PATHS) | {"PKG-INFO"}
+    assert "python/build_backend/blockeig_build.py" in members and "python/module.cpp" in members
+    assert not [member for member in members if "__pycache__" in member or member.endswith(".pyc")]
+
+
+def test_a_wheel_records_every_member(tmp_path):
+    import base64
+    import hashlib
+    import zipfile
+    staging = tmp_path / "staging" / "blockeig"
+    staging.mkdir(parents=True)
+    (staging / "__init__.py").write_text("")
+    (staging / "_blockeig.so").write_bytes(b"\x7fELF")
+    (staging / "_blockeig.so").chmod(0o755)
+    name = blockeig_build._write_wheel(str(tmp_path), str(tmp_path / "staging"), ["numpy>=1.21"])
+    assert name.endswith(f"-{blockeig_build._wheel_tag()}.whl")
+    with zipfile.ZipFile(tmp_path / name) as wheel:
+        dist_info = f"blockeig-{blockeig.__version__}.dist-info"
+        rows = [row.split(",") for row in wheel.read(f"{dist_info}/RECORD").decode().splitlines()]
+        assert sorted(row[0] for row in rows) == sorted(wheel.namelist()) and rows[-1][1:] == ["", ""]
+        for path, digest, size in rows[:-1]:
+            data = wheel.read(path)
+            assert digest == "sha256=" + base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+            assert int(size) == len(data)
+        assert "Requires-Dist: numpy>=1.21\n" in wheel.read(f"{dist_info}/METADATA").decode()
+        assert wheel.getinfo("blockeig/_blockeig.so").external_attr >> 16 & 0o777 == 0o755
+
+
+def test_the_build_asks_the_index_for_nothing_this_machine_has():
+    assert blockeig_build.get_requires_for_build_wheel() == []
+    assert blockeig_build._numpy_requirement((2, 10)) == "numpy>=1.21,<2"
+    assert blockeig_build._numpy_requirement((2, 12)) == "numpy>=1.21"

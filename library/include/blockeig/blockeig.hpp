@@ -46,6 +46,16 @@ namespace blockeig {
 BLOCKEIG_API std::string_view version() noexcept;
 BLOCKEIG_API std::string_view arithmetic() noexcept;
 
+// The limits of the calls below, for callers that state them (the Python
+// module takes its own from here); a call outside them throws Error.
+struct Limits {
+  std::int64_t min_order = 0;       // a matrix's order is from min_order (2) ...
+  std::int64_t max_order = 0;       // ... to max_order (2147483647), a matrix file's
+  std::int64_t max_file_order = 0;  // to max_file_order (11180: its matrix fits one record)
+  int max_threads = 0;              // Options::threads: 0 (one per core) or 1 to max_threads
+};
+BLOCKEIG_API Limits limits() noexcept;
+
 enum class Errc {
   bad_order = 1,     // an order below 2, or one that does not fit (a matrix file's record, int32)
   bad_matrix,        // a null pointer, or a leading dimension below the order
