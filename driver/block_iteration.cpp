@@ -38,12 +38,11 @@ using runtime::at;
 constexpr std::int64_t console = io::stdout_unit;
 constexpr std::int64_t keyboard = io::stdin_unit;
 
-// Every block needs at least two positions (its line shows W(1), W(2),
-// W(M-1) and W(M)), so the count runs from 1 to N/2. A count outside that
+// The count runs from 1 to run::max_block_count(N). A count outside that
 // range, or a null value (which leaves NBLOCKS at 0), is answered with the
 // range and the question is asked again.
 std::int32_t ask_block_count(std::int32_t N) {
-  const std::int32_t most = N / 2;
+  const std::int32_t most = run::max_block_count(N);
   for (;;) {
     at(statement::write_prompt);
     io::write_list(console, {"Number of blocks:"});

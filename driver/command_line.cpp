@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "arithmetic/extended.hpp"
@@ -23,6 +25,9 @@ constexpr std::string_view usage_text =
                 [-h | --help | -V | --version | --settings]
 )";
 
+// "{sweep rule}" stands for the rule that ends the sweeps, "{TOL}", "{max
+// sweeps}" and "{sweep limit}" for its TOL, its sweeps and the most sweeps
+// --max-sweeps takes.
 constexpr std::string_view help_text =
     R"(
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
@@ -37,7 +42,7 @@ Files, in the working directory:
 Standard input: after " Number of blocks:" one integer from 1 to N/2.
 Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
-E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101
+E(N-1), E(N), DELTA, TOL). Sweeps stop when {sweep rule}
 (--tol and --max-sweeps change both).
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
@@ -62,8 +67,8 @@ Options:
   --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
   --checkpoint FILE  the same as BLOCKEIG_CHECKPOINT=FILE, and wins over it
   --tol X            stop the sweeps when DELTA <= X (a positive number)
-                     instead of 1.0e-6; the sweep lines show it as TOL
-  --max-sweeps K     stop the sweeps after K (1 to 99999) instead of 101
+                     instead of {TOL}; the sweep lines show it as TOL
+  --max-sweeps K     stop the sweeps after K (1 to {sweep limit}) instead of {max sweeps}
   -h, --help         this text
   -V, --version      the version
   --settings         the settings in effect and where each comes from
@@ -72,8 +77,8 @@ status 2), and so is a FILE that begins with "--" (write ./--name for such a
 file). blockeig reads no other argument: it warns of one and runs on A.SCR.
 )";
 
-// The texts above and the option table below name the rule's values.
-static_assert(run::TOL == 1.0e-6 && run::max_sweeps == 101 && run::max_sweeps_limit == 99999);
+// The option table below names the largest sweep limit.
+static_assert(run::max_sweeps_limit == 99999);
 
 // Whether a value of --tol or --max-sweeps is one the sweeps can follow.
 bool tolerance(std::string_view text) {
@@ -253,7 +258,29 @@ void warn_of_operands(const std::vector<std::string_view>& operands) {
   io::write_standard_error(text);
 }
 
-void print_help() { io::write_standard_output(std::string(usage_text) + std::string(help_text)); }
+// TOL as the help writes it: 1.0e-6.
+std::string tolerance_text(double TOL) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, TOL, std::chars_format::scientific).ptr;
+  const std::string_view shortest(digits, static_cast<std::size_t>(end - digits));  // "1e-06"
+  const std::size_t e = shortest.find('e');
+  std::string text(shortest.substr(0, e));
+  if (text.find('.') == std::string::npos) text += ".0";
+  return text + "e" + std::to_string(std::stoi(std::string(shortest.substr(e + 1))));
+}
+
+void print_help() {
+  const std::string rule =
+      "DELTA <= " + tolerance_text(run::TOL) + " or after " + std::to_string(run::max_sweeps);
+  const std::pair<std::string_view, std::string> facts[] = {
+      {"{sweep rule}", rule},
+      {"{TOL}", tolerance_text(run::TOL)},
+      {"{max sweeps}", std::to_string(run::max_sweeps)},
+      {"{sweep limit}", std::to_string(run::max_sweeps_limit)}};
+  std::string help(help_text);
+  for (const auto& [placeholder, value] : facts) help.replace(help.find(placeholder), placeholder.size(), value);
+  io::write_standard_output(std::string(usage_text) + help);
+}
 
 void print_version() {
   io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +

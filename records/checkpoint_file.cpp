@@ -152,7 +152,7 @@ std::string decode_fields(const char* header, std::uint32_t version, std::uint64
   // IERR is the code of a block solve: 0, or the position (of at most N)
   // whose value did not settle.
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
-                     fields.NBLOCKS <= fields.N / 2 && rule_sound && fields.ITER >= 1 &&
+                     fields.NBLOCKS <= run::max_block_count(fields.N) && rule_sound && fields.ITER >= 1 &&
                      fields.ITER < fields.rule.max_sweeps &&
                      fields.IERR >= 0 && fields.IERR <= fields.N &&
                      convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&

@@ -1,8 +1,19 @@
 #include "tools/scrtool_help.hpp"
 
+#include "tools/matrix.hpp"
+
 namespace scrtool {
 
-const std::string_view main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
+namespace {
+
+// The orders blockeig reads: from the smallest it takes to the largest whose
+// matrix fits one record.
+const std::string lowest_order = std::to_string(min_order);
+const std::string highest_order = std::to_string(max_order);
+
+}  // namespace
+
+const std::string main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
 
 Make, convert and check A.SCR, the matrix file that blockeig reads, plot
 how blockeig's sweeps went, and run it with several block counts side by
@@ -40,14 +51,14 @@ Options:
 
 A.SCR holds two unformatted sequential records: the order N as a 4-byte
 integer, then the N*N doubles column by column; each record is framed by its
-length in 4 bytes before and after it. blockeig reads orders 2 to 11180.
+length in 4 bytes before and after it. blockeig reads orders )HELP" + lowest_order + " to " + highest_order + R"HELP(.
 
 Exit status: 0 on success; 1 when 'info' finds a file blockeig does not
 accept; 2 for a usage error or an input that cannot be read or converted,
 in which case no output file is created or changed.
 )HELP";
 
-const std::string_view import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
+const std::string import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
                       [--symmetrize lower|upper|average] [--format mtx|npy|txt]
 
 Convert the square matrix in IN to the record file blockeig reads.
@@ -92,7 +103,7 @@ blockeig's direct solve reads only the lower triangle and the diagonal,
 its block sweeps read all of A, so the two would work on different
 matrices.
 
-A malformed or non-square input, or an order outside 2..11180, is reported
+A malformed or non-square input, or an order outside )HELP" + lowest_order + ".." + highest_order + R"HELP(, is reported
 with its line and column (byte offset for .npy) and exit status 2; the
 output file is then neither created nor changed.
 )HELP";
@@ -139,9 +150,9 @@ Exit status: 0 when blockeig accepts the file as it is, 1 when it does not,
 2 when the file cannot be opened.
 )HELP";
 
-const std::string_view gen_help = R"HELP(Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
+const std::string gen_help = R"HELP(Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
 
-Write a test matrix of order N (2 to 11180).
+Write a test matrix of order N ()HELP" + lowest_order + " to " + highest_order + R"HELP().
 
 Kinds:
   random      symmetric, elements uniform in [-1, 1) from the seed

@@ -145,37 +145,18 @@ class StudySignals {
   int stop_ = 0;
 };
 
-// A folder of its own for one run, beside the figure, removed with
-// everything in it when the run is over.
-class ScratchFolder {
- public:
-  // ".STEM-SUFFIX.scrtool-XXXXXX" beside the figure.
-  ScratchFolder(const std::string& figure, const std::string& suffix) {
-    const fs::path figure_path(figure);
-    std::string pattern = (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" + suffix +
-                                                         ".scrtool-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw ToolError("cannot make a scratch folder " + printable(pattern) + ": " + reason());
-    path_ = fs::absolute(pattern);
-  }
-  ~ScratchFolder() {
-    if (path_.empty()) return;
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  // The folder stays: its new owner removes it.
-  std::string release() {
-    const std::string path = path_.string();
-    path_.clear();
-    return path;
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return path_; }
+// A folder of its own for one run (or the import of the matrix) beside the
+// figure: ".STEM-SUFFIX.scrtool-XXXXXX".
+std::string scratch_pattern(const std::string& figure, const std::string& suffix) {
+  const fs::path figure_path(figure);
+  return (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" + suffix + ".scrtool-XXXXXX"))
+      .string();
+}
 
- private:
-  fs::path path_;
-};
+ScratchFolder run_folder(const std::string& figure, const std::string& suffix) {
+  const std::string pattern = scratch_pattern(figure, suffix);
+  return ScratchFolder(pattern, "cannot make a scratch folder " + printable(pattern));
+}
 
 // The matrix appears as A.SCR in the scratch folder without being copied
 // where that can be helped: a hard link, else a symbolic link, else a copy.
@@ -290,7 +271,7 @@ bool run_one(const StudyPlan& plan, const StudyRun& run, std::size_t index, Stud
              std::ostream& err) {
   const std::string prefix = "scrtool study: " + run.label;
   err << prefix << " (run " << index + 1 << " of " << plan.runs.runs.size() << ") ...\n";
-  ScratchFolder folder(plan.figure, run.suffix);
+  const ScratchFolder folder = run_folder(plan.figure, run.suffix);
   place_matrix(plan.matrix->scr(), folder.path());
   // The block count, as a user types it at the prompt.
   const std::string input = (folder.path() / blocks_name).string();
@@ -370,17 +351,11 @@ StudyMatrix::StudyMatrix(const std::string& given, const std::string& figure, st
   }
   Matrix m = read_any_matrix(given, std::nullopt, "study", err);
   warn_if_not_symmetric(given, m, "study", err);
-  ScratchFolder folder(figure, "matrix");
-  scr_ = (folder.path() / blockeig::run::matrix_file_name).string();
+  const std::string pattern = scratch_pattern(figure, "matrix");
+  folder_.emplace(pattern, "cannot make a scratch folder " + printable(pattern));
+  scr_ = (folder_->path() / blockeig::run::matrix_file_name).string();
   write_file_atomically(scr_, [&](const ByteSink& sink) { emit_scr(m, ByteOrder::little, sink); });
   order_ = m.n;
-  folder_ = folder.release();
-}
-
-StudyMatrix::~StudyMatrix() {
-  if (folder_.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
 }
 
 int run_study(const StudyPlan& plan, std::ostream& out, std::ostream& err) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/file_io.hpp"
 #include "tools/study_plan.hpp"
 
 namespace scrtool {
@@ -37,17 +38,15 @@ std::optional<std::int32_t> matrix_order(const std::string& matrix);
 class StudyMatrix {
  public:
   StudyMatrix(const std::string& given, const std::string& figure, std::ostream& err);
-  ~StudyMatrix();
-  StudyMatrix(const StudyMatrix&) = delete;
-  StudyMatrix& operator=(const StudyMatrix&) = delete;
   const std::string& given() const { return given_; }  // as the user named it
   const std::string& scr() const { return scr_; }      // the A.SCR the runs read
-  bool imported() const { return !folder_.empty(); }
+  bool imported() const { return folder_.has_value(); }
   std::optional<std::int32_t> order() const { return order_; }
 
  private:
-  std::string given_, scr_, folder_;
+  std::string given_, scr_;
   std::optional<std::int32_t> order_;
+  std::optional<ScratchFolder> folder_;  // of an imported matrix
 };
 
 struct StudyPlan {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
+#include "tools/command_arguments.hpp"
 #include "tools/matrix.hpp"
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
@@ -10,6 +12,8 @@
 namespace scrtool {
 
 namespace {
+
+using command::UsageError;
 
 // The items of "a,b,c", each checked by `accepts` (which gives its value)
 // and given once.
@@ -39,13 +43,13 @@ bool block_count(const std::string& item, std::int32_t& count) {
   return true;
 }
 
-// Every block needs two positions: N allows N/2 blocks at most. The default
+// N allows blockeig::run::max_block_count(N) blocks at most. The default
 // counts beyond that are left out, with a note; counts asked for are
 // refused before anything runs.
 void keep_counts_for_order(std::vector<std::pair<std::string, std::int32_t>>& counts, std::optional<std::int32_t> n,
                            bool asked, std::ostream& err) {
-  if (!n || *n < 2) return;
-  const std::int32_t most = *n / 2;
+  if (!n || *n < blockeig::run::min_matrix_order) return;
+  const std::int32_t most = blockeig::run::max_block_count(*n);
   std::string left_out;
   for (const auto& [text, count] : counts)
     if (count > most) left_out += (left_out.empty() ? "" : ", ") + std::to_string(count);

@@ -12,10 +12,4 @@ class ToolError : public std::runtime_error {
   explicit ToolError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// A usage mistake: reported with a pointer to the command's help.
-class UsageError : public ToolError {
- public:
-  using ToolError::ToolError;
-};
-
 }  // namespace scrtool

@@ -272,24 +272,10 @@ Errc read_error(const std::string& path, ByteOrder order = ByteOrder::little) {
   return Errc{};
 }
 
-TEST(Library, ReadsWhatTheProgramReads) {
+// What read_scr makes of damaged and tolerated files, beside the program's
+// reading and scrtool's: tests/tools/record_readers_test.cpp.
+TEST(Library, ReadingAMissingFileIsAFileError) {
   TempDir dir;
-  const std::string path = (dir / "A.SCR").string();
-  for (const auto& [name, bytes] : damaged_matrix_files()) {
-    SCOPED_TRACE(name);
-    write_file(path, bytes);
-    const Errc code = read_error(path);
-    EXPECT_TRUE(code == Errc::damaged_file || code == Errc::bad_order) << static_cast<int>(code);
-  }
-  const std::vector<double> a = random_symmetric_matrix(3, 5);
-  for (const std::string& tolerated : {scr_record(le32(3) + le32(77)) + scr_record(doubles(a)),
-                                       scr_record(le32(3)) + scr_record(doubles(a) + doubles({9, 9})),
-                                       scr_file(3, a) + scr_record(doubles({1})) + "xy"}) {
-    write_file(path, tolerated);
-    const Matrix m = read_scr(path);
-    EXPECT_EQ(m.n, 3);
-    EXPECT_EQ(m.elements, a);
-  }
   EXPECT_EQ(read_error((dir / "none").string()), Errc::file_error);
 }
 

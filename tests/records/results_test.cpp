@@ -144,7 +144,9 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
 
   std::vector<double> vec(static_cast<std::size_t>(n * n)), val(static_cast<std::size_t>(n));
   int ierr = 0;
-  tred12(n, matrix.data(), vec.data(), val.data(), 2, ierr);
+  Tred12Work work;
+  ASSERT_TRUE(work.obtain(n));
+  tred12(n, matrix.data(), vec.data(), val.data(), 2, ierr, work);
   EXPECT_EQ(d["direct"]["IERR"], ierr);
   EXPECT_EQ(console[3], " diagonalized - direct, IERR:  " + std::to_string(ierr));
   const std::vector<double> direct = numbers(d["direct"]["eigenvalues"]);

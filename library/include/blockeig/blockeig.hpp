@@ -165,6 +165,28 @@ BLOCKEIG_API std::int32_t max_block_count(std::int32_t n) noexcept;
 BLOCKEIG_API BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer = {},
                                       const Options& options = {});
 
+// The solver's two routines on eigenpairs and bases, which the program
+// itself does not call. Each runs on the calling thread.
+//
+// Sorts eigenpairs into ascending order of their values, in place, as the
+// direct solve sorts its own: values[j] is paired with column j of vectors
+// (n x n, column by column, n = values.size()), and the columns move with
+// their values. Selection and exchange: of equal values the first one is
+// chosen, and equal values may change their relative order (their columns
+// with them); a comparison with a NaN is false, so a NaN is never chosen,
+// and one that heads the values still unsorted keeps its place. Moves copy
+// bits. Throws Error
+// (bad_matrix) when vectors does not hold n * n doubles.
+BLOCKEIG_API void sort_eigenpairs(std::span<double> values, std::span<double> vectors);
+// Makes the n columns of `a` (n x n, column by column) orthonormal, in
+// place, by modified Gram-Schmidt from left to right in extended precision:
+// column j loses its projections on columns 1 .. j-1 as they now are, one
+// after the other, and is then scaled to unit length. A column that is zero
+// after its projections becomes all NaN, and so does every column after
+// it. Throws Error: bad_order for n outside 0 to 2147483647, bad_matrix
+// when `a` does not hold n * n doubles.
+BLOCKEIG_API void orthonormalize(std::span<double> a, std::int64_t n);
+
 // Matrix files (A.SCR): record 1 holds the order n, record 2 the n x n
 // matrix column by column, each framed by its byte length before and after,
 // numbers and markers in the byte order given.
