@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <vector>
 
 #include "bench/bench_support.hpp"
@@ -23,13 +24,15 @@ inline double one_sweep_seconds(int N, int NBLOCKS, const std::vector<double>& A
   const int M = N / NBLOCKS;
   std::vector<double> T(static_cast<std::size_t>(N) * M), H(static_cast<std::size_t>(M) * M), U(H.size()),
       W(static_cast<std::size_t>(M)), CNEW(T.size());
+  Tred12Work work;
+  if (!work.obtain(M)) throw std::bad_alloc();
   const auto t0 = Clock::now();
   for (int b = 0; b < NBLOCKS; ++b) {
     const double* C_b = C.data() + static_cast<std::size_t>(b) * M * N;
     int ierr = 0;
     block_times(N, A.data(), C_b, M, T.data());
     block_projection(N, M, C_b, T.data(), H.data());
-    tred12(M, H.data(), U.data(), W.data(), 2, ierr);
+    tred12(M, H.data(), U.data(), W.data(), 2, ierr, work);
     block_rotation(N, M, C_b, U.data(), CNEW.data());
   }
   return seconds_since(t0);

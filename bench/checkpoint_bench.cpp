@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   results.direct(0, E, 15.0);
   std::vector<std::int32_t> BDIM(static_cast<std::size_t>(NBLOCKS), M), BSTART(static_cast<std::size_t>(NBLOCKS));
   for (int b = 0; b < NBLOCKS; ++b) BSTART[static_cast<std::size_t>(b)] = 1 + b * M;
-  results.layout(NBLOCKS, BDIM, BSTART);
+  results.layout(NBLOCKS, {}, BDIM, BSTART);
   std::string output;
   for (int s = 1; s <= sweeps; ++s) {
     for (int b = 0; b < NBLOCKS; ++b) {

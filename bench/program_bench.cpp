@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
 
 #include "eigen/block_products.hpp"
 #include "eigen/solver.hpp"
@@ -47,8 +48,12 @@ Phases replay(const std::vector<double>& a, int n, int blocks, int sweeps, Arith
   const std::size_t un = static_cast<std::size_t>(n);
   std::vector<double> c(un * un), e(un);
   int ierr = 0;
+  // The solver's work for every solve, obtained once, as the program does.
+  Tred12Work work;
+  if (!work.obtain(n)) throw std::bad_alloc();
   Phases direct;
-  timed(direct.direct, [&] { tred12(n, a.data(), c.data(), e.data(), arithmetic == Arithmetic::now ? 1 : 2, ierr); });
+  timed(direct.direct,
+        [&] { tred12(n, a.data(), c.data(), e.data(), arithmetic == Arithmetic::now ? 1 : 2, ierr, work); });
 
   const Layout layout = lay_out(n, blocks);
   std::fill(c.begin(), c.end(), 0.0);
@@ -68,7 +73,7 @@ Phases replay(const std::vector<double>& a, int n, int blocks, int sweeps, Arith
         // triangle of T' C_b, the same sums in the same order.
         if (arithmetic == Arithmetic::before) block_projection(n, m, t.data(), c_b, upper.data());
       });
-      timed(sweep.solves, [&] { tred12(m, h.data(), u.data(), w.data(), 2, ierr); });
+      timed(sweep.solves, [&] { tred12(m, h.data(), u.data(), w.data(), 2, ierr, work); });
       timed(sweep.rotation, [&] { block_rotation(n, m, c_b, u.data(), cnew.data()); });
       timed(sweep.copies, [&] {
         std::copy(cnew.begin(), cnew.end(), c_b);
@@ -137,20 +142,16 @@ SolveParts tred12_parts(int n) {
   const std::size_t un = static_cast<std::size_t>(n);
   std::vector<double> vec(un * un), val(un);
   int ierr = 0;
+  Tred12Work work;
+  if (!work.obtain(n)) throw std::bad_alloc();
   SolveParts parts;
-  parts.total = best_time([&] { tred12(n, a.data(), vec.data(), val.data(), 2, ierr); }, 0, 2).wall;
-  parts.reduction = best_time([&] { tred12(n, a.data(), vec.data(), val.data(), 1, ierr); }, 0, 2).wall;
+  parts.total = best_time([&] { tred12(n, a.data(), vec.data(), val.data(), 2, ierr, work); }, 0, 2).wall;
+  parts.reduction = best_time([&] { tred12(n, a.data(), vec.data(), val.data(), 1, ierr, work); }, 0, 2).wall;
 
   // The reduced tridiagonal matrix and the accumulated reflections, from
   // the straightforward code (the same bits as the fast one's).
   std::vector<double> z(un * un), d(un), e(un);
-  const MatrixView<double> zv{z.data(), n};
-  const VectorView<double> dv{d.data()}, ev{e.data()};
-  reference::householder::copy_lower(n, a.data(), zv);
-  for (int i = n; i >= 2; --i) reference::householder::reduce_row(zv, dv, ev, i, true);
-  d[0] = 0.0;
-  e[0] = 0.0;
-  reference::householder::accumulate_reflections(n, zv, dv);
+  reference::householder_reduction(n, a.data(), z.data(), d.data(), e.data(), 2);
   std::vector<double> zq, dq, eq;
   parts.iteration = best_time([&] {
     zq = z;

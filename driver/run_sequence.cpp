@@ -65,7 +65,7 @@ void run_sequence() {
   io::open(file_unit, run::eigenvalue_file_name);
   for (std::int32_t i = 1; i <= N; ++i) {
     at(statement::write_eigenvalue_line);
-    io::write_formatted(file_unit, "(i12,F12.6)", {i, E[i - 1]});
+    io::write_formatted(file_unit, console_text::eigenvalue_line_format, {i, E[i - 1]});
   }
   at(statement::close_eigenvalue_file);
   io::close(file_unit);

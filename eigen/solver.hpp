@@ -28,31 +28,12 @@
 
 namespace blockeig {
 
-// Eigenvalues, and with |mode| = 2 eigenvectors, of the symmetric matrix a.
-//   n    [in]     order; n < 1 returns at once with ierr = 0.
-//   a    [in]     n x n; only the lower triangle with the diagonal is read,
-//                 and only when mode >= 0. Never written.
-//   vec  [in,out] n x n. With mode < 0, on entry its lower triangle with the
-//                 diagonal holds the matrix (a is not read). On exit with
-//                 |mode| = 2: column j is the unit eigenvector of val(j);
-//                 otherwise scratch (the reduced lower triangle).
-//   val  [out]    n; eigenvalues in ascending order when ierr = 0.
-//   mode [in]     sign: >= 0 copies a's lower triangle into vec first;
-//                 magnitude 2 computes eigenvectors, any other eigenvalues only.
-//   ierr [out]    0, or the position at which the QL iteration gave up
-//                 (val and vec then as tql12 leaves them, unsorted).
-// Allocates its work vectors per call: offdiag, two rows of n doubles, two
-// sets of n extended sums and a few ints, and tql12's rotation log. A
-// refused allocation is reported under the statement the caller set as the
-// locus.
-// The O(n^3) loops run on the thread pool; every result is the same to the
-// bit for every thread count.
-void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr);
-
-// The work vectors of tred12 for one order, obtained ahead of the call by a
-// caller that must not allocate during the solve (solves that run side by
-// side on the pool's threads, where a refusal could not be reported in
-// order). Not an array of the program: a refusal is no run-time failure.
+// The work vectors of tred12 for one order, obtained by its caller ahead
+// of the call: offdiag, two rows of n doubles, two sets of n extended sums
+// and a few ints. The program takes them at the statement of tred12's
+// allocation and the block sweeps before their solves run side by side on
+// the pool's threads, where a refusal could not be reported in order. Not
+// an array of the program: a refusal is no run-time failure.
 class Tred12Work {
  public:
   // Room for orders up to n. Returns false, holding nothing, when memory is
@@ -68,9 +49,24 @@ class Tred12Work {
   int order_ = 0;
 };
 
-// tred12 on work vectors obtained ahead (work.obtain(m) with m >= n): the
-// same results to the bit, and nothing allocated but tql12's rotation log,
-// whose refusal costs no result.
+// Eigenvalues, and with |mode| = 2 eigenvectors, of the symmetric matrix a.
+//   n    [in]     order; n < 1 returns at once with ierr = 0.
+//   a    [in]     n x n; only the lower triangle with the diagonal is read,
+//                 and only when mode >= 0. Never written.
+//   vec  [in,out] n x n. With mode < 0, on entry its lower triangle with the
+//                 diagonal holds the matrix (a is not read). On exit with
+//                 |mode| = 2: column j is the unit eigenvector of val(j);
+//                 otherwise scratch (the reduced lower triangle).
+//   val  [out]    n; eigenvalues in ascending order when ierr = 0.
+//   mode [in]     sign: >= 0 copies a's lower triangle into vec first;
+//                 magnitude 2 computes eigenvectors, any other eigenvalues only.
+//   ierr [out]    0, or the position at which the QL iteration gave up
+//                 (val and vec then as tql12 leaves them, unsorted).
+//   work [in]     obtained for an order of n or more (work.obtain(m), m >= n);
+//                 its contents are not read.
+// Allocates nothing but tql12's rotation log, whose refusal costs no result.
+// The O(n^3) loops run on the thread pool; every result is the same to the
+// bit for every thread count.
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
 
 // Eigenvalues, and with mode = 2 eigenvectors, of a symmetric tridiagonal

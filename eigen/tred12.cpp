@@ -22,7 +22,6 @@
 #include "runtime/index.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
-#include "runtime/allocate.hpp"
 
 namespace blockeig {
 
@@ -203,27 +202,6 @@ void reduce_and_solve(int n, const double* a, double* vec, double* val, int mode
 }
 
 }  // namespace
-
-void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
-  ierr = 0;
-  if (n < 1) return;
-
-  const WorkSize size = work_size(n);
-  runtime::Array<double> offdiag;
-  runtime::Array<double> rows;
-  runtime::Array<ext> sums;
-  runtime::Array<int> progress;
-  runtime::allocate(offdiag, {n});
-  runtime::allocate(rows, {size.rows});
-  runtime::allocate(sums, {size.sums});
-  runtime::allocate(progress, {size.progress});
-  const Work work{{rows.data(), rows.data() + n}, {sums.data(), sums.data() + n}, progress.data()};
-  reduce_and_solve(n, a, vec, val, mode, ierr, offdiag.data(), work);
-  runtime::deallocate(progress);
-  runtime::deallocate(sums);
-  runtime::deallocate(rows);
-  runtime::deallocate(offdiag);
-}
 
 bool Tred12Work::obtain(int n) noexcept {
   const int order = std::max(n, 1);

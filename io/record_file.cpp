@@ -1,8 +1,5 @@
 #include "io/record_file.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include "io/record_format.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/error_codes.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/report.hpp"
 
 namespace blockeig::io {
@@ -42,13 +40,12 @@ std::int64_t read_or_raise(Unit& unit, char* into, std::int64_t count) {
   return got;
 }
 
-// The bytes a regular file still holds from its current position; -1 for a
-// stream whose size is not known (a FIFO, a device).
-std::int64_t bytes_left(const Unit& unit) {
-  struct stat info;
-  if (::fstat(unit.stream.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  const off_t here = ::lseek(unit.stream.fd(), 0, SEEK_CUR);
-  return here < 0 ? -1 : info.st_size - here;
+std::int64_t bytes_left(const Unit& unit) { return runtime::bytes_left(unit.stream.fd()); }
+
+// The program's report of a record that is not complete: code 215 for a
+// length above the limit, 214 for every other damage.
+[[noreturn]] void raise_damaged(Framing framing) {
+  raise(framing == Framing::over_limit ? read_past_recl : corrupt_record);
 }
 
 [[noreturn]] void raise_short_record(Unit& unit) {
@@ -78,22 +75,18 @@ std::int64_t begin_record(Unit& unit) {
   unit.record_length = 0;
   unit.record_position = 0;
   if (unit.eof_seen) raise(end_of_file);
-  char marker[marker_size];
-  const std::int64_t got = read_or_raise(unit, marker, marker_size);
-  if (got == 0) {
+  unsigned char marker[marker_size];
+  const std::int64_t got = read_or_raise(unit, reinterpret_cast<char*>(marker), marker_size);
+  // A marker that promises more than the file still holds is a damaged
+  // record, known before any memory is asked for its data.
+  const RecordFraming framing =
+      frame_record(std::span(marker, static_cast<std::size_t>(got)), unit.swap_bytes, bytes_left(unit), unit.recl);
+  if (framing.framing == Framing::end_of_file) {
     unit.eof_seen = true;
     return -1;
   }
-  if (got < static_cast<std::int64_t>(marker_size)) raise(corrupt_record);
-  const auto length = load_item<std::int32_t>(marker, unit.swap_bytes);
-  // A negative length cannot come from a record writer: the record is damaged.
-  if (length < 0) raise(corrupt_record);
-  if (length > unit.recl) raise(read_past_recl);
-  // A marker that promises more than the file still holds is a damaged
-  // record, known before any memory is asked for its data.
-  const std::int64_t left = bytes_left(unit);
-  if (left >= 0 && left < std::int64_t{length} + static_cast<std::int64_t>(marker_size)) raise(corrupt_record);
-  return length;
+  if (framing.framing != Framing::complete) raise_damaged(framing.framing);
+  return framing.length;
 }
 
 // Consumes `count` bytes of the current record (data the statement does not
@@ -103,7 +96,7 @@ void skip_record_bytes(Unit& unit, std::int64_t count) {
   char scratch[4096];
   while (count > 0) {
     const std::int64_t piece = count < std::int64_t{sizeof scratch} ? count : std::int64_t{sizeof scratch};
-    if (read_or_raise(unit, scratch, piece) < piece) raise(corrupt_record);
+    if (read_or_raise(unit, scratch, piece) < piece) raise_damaged(Framing::truncated);
     count -= piece;
   }
 }
@@ -129,7 +122,7 @@ void read_next_record(Unit& unit) {
     const std::int64_t room = (wanted <= fits ? wanted : unit.record_capacity) - have;
     const std::int64_t arrived = read_or_raise(unit, unit.record_buffer.get() + have, room);
     have += arrived;
-    if (arrived < room) raise(corrupt_record);
+    if (arrived < room) raise_damaged(Framing::truncated);
   }
   unit.record_length = length;
 }
@@ -141,7 +134,7 @@ void read_record_into(Unit& unit, void* items, std::size_t size, std::size_t cou
   const std::size_t taken = fitting < count ? static_cast<std::size_t>(fitting) : count;
   const auto bytes = static_cast<std::int64_t>(taken * size);
   char* into = static_cast<char*>(items);
-  if (read_or_raise(unit, into, bytes) < bytes) raise(corrupt_record);
+  if (read_or_raise(unit, into, bytes) < bytes) raise_damaged(Framing::truncated);
   skip_record_bytes(unit, length - bytes + static_cast<std::int64_t>(marker_size));
   unit.record_length = length;
   unit.record_position = bytes;

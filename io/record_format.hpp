@@ -60,6 +60,59 @@ void store_item(T value, bool reversed, void* out) {
   if (reversed) reverse_bytes(out, sizeof(T));
 }
 
+// What a reader finds where a record should begin. Every reader of A.SCR
+// (the program's units, the library, scrtool) frames its records with
+// frame_record below and turns the framing into its own kind of error.
+enum class Framing {
+  complete,         // a leading marker within the limit, and the data and the trailing marker behind it
+  end_of_file,      // no byte left: the file ends cleanly before this record
+  partial_marker,   // 1 to 3 bytes where a leading marker belongs
+  negative_length,  // a leading marker with bit 31 set, which no record writer makes
+  over_limit,       // a leading marker above the record length limit
+  truncated,        // the file ends inside the data or the trailing marker
+};
+
+struct RecordFraming {
+  Framing framing = Framing::end_of_file;
+  std::int32_t length = 0;  // the leading marker; 0 unless all 4 of its bytes were there
+};
+
+// The framing of a record from what the file gives where it begins.
+//   marker        [in] the bytes found there, at most marker_size (fewer
+//                      only where the file ends).
+//   reversed      [in] whether markers are stored in reversed byte order.
+//   after_marker  [in] the bytes the file holds after the leading marker;
+//                      negative when that is not known (a stream).
+//   recl          [in] the record length limit; a length equal to it passes.
+// `complete` from a stream only says that the leading marker is sound: a
+// reader that then finds fewer than length + marker_size bytes behind it
+// has a `truncated` record.
+inline RecordFraming frame_record(std::span<const unsigned char> marker, bool reversed, std::int64_t after_marker,
+                                  std::int64_t recl = max_record_length) {
+  if (marker.empty()) return {Framing::end_of_file, 0};
+  if (marker.size() < marker_size) return {Framing::partial_marker, 0};
+  const auto length = load_item<std::int32_t>(marker.data(), reversed);
+  if (length < 0) return {Framing::negative_length, length};
+  if (length > recl) return {Framing::over_limit, length};
+  // Both terms are below 2^31 + 4: the sum cannot overflow.
+  if (after_marker >= 0 && after_marker < std::int64_t{length} + static_cast<std::int64_t>(marker_size))
+    return {Framing::truncated, length};
+  return {Framing::complete, length};
+}
+
+// Where a record that is not complete lies, for the words that describe it.
+struct RecordPlace {
+  int record = 1;              // 1 for the first record of the file
+  std::int64_t offset = 0;     // of its leading marker
+  std::int64_t available = 0;  // the bytes from there to the end of the file (or, from a
+                               // stream, to where the reader found it ended)
+};
+
+// What is wrong with a record that is not complete, in words:
+// "the length marker of record 2 at byte 12 is negative (-8)". Empty for a
+// complete record.
+std::string framing_text(const RecordFraming& framing, const RecordPlace& place);
+
 // The bytes of a whole record holding `data` (at most max_record_length
 // bytes; the caller checks).
 inline std::string record_bytes(std::string_view data, bool reversed = false) {

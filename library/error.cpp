@@ -21,6 +21,9 @@ const char* plain_text(Errc code) {
     case Errc::out_of_memory: return "blockeig: memory refused";
     case Errc::file_error: return "blockeig: file error";
     case Errc::damaged_file: return "blockeig: damaged matrix file";
+    case Errc::bad_sweep_rule: return "blockeig: bad tol or max_sweeps";
+    case Errc::bad_partition: return "blockeig: bad partition";
+    case Errc::bad_start: return "blockeig: bad start basis";
   }
   return "blockeig: error";
 }

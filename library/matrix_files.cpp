@@ -9,12 +9,14 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "blockeig/blockeig.hpp"
 #include "io/record_format.hpp"
 #include "library/call.hpp"
+#include "runtime/posix_file.hpp"
 #include "runtime/printable.hpp"
 #include "runtime/replace_file.hpp"
 #include "runtime/run_constants.hpp"
@@ -64,38 +66,37 @@ class RecordReader {
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
 
-  // The leading marker of record `number`: its data length, checked as the
-  // program checks it (a record that cannot be whole is damaged before any
+  // The leading marker of record `record`: its data length, framed as the
+  // program frames it (a record that cannot be whole is damaged before any
   // memory is asked for its data).
   std::int64_t begin_record(int record) {
-    char marker[marker_size];
+    record_ = {record, offset_, 0};
+    unsigned char marker[marker_size];
     const std::size_t got = read(marker, marker_size);
-    if (got == 0) damaged(record == 1 ? "the file is empty" : "the file holds record 1 only");
-    if (got < marker_size) damaged("the file ends inside the length marker of record " + number(record));
-    const auto length = io::load_item<std::int32_t>(marker, reversed_);
-    if (length < 0) damaged("the length marker of record " + number(record) + " is negative (" + number(length) + ")");
-    if (length > io::max_record_length)
-      damaged("the length marker of record " + number(record) + " (" + number(length) +
-              ") is above the record length limit " + number(io::max_record_length));
-    const std::int64_t left = bytes_left();
-    if (left >= 0 && left < std::int64_t{length} + static_cast<std::int64_t>(marker_size))
-      damaged("the file ends inside record " + number(record));
-    return length;
+    const std::int64_t after = runtime::bytes_left(fd_);
+    const io::RecordFraming framing = io::frame_record(std::span(marker, got), reversed_, after);
+    record_.available = static_cast<std::int64_t>(got) + (after > 0 ? after : 0);
+    if (framing.framing != io::Framing::complete) damaged(io::framing_text(framing, record_));
+    length_ = framing.length;
+    return framing.length;
   }
 
-  // The next `count` bytes into `into`; a file that ends first holds a
-  // damaged record.
-  void take(void* into, std::size_t count, int record) {
-    if (read(into, count) < count) damaged("the file ends inside record " + number(record));
+  // The next `count` bytes of the current record into `into`; a file that
+  // ends first holds a damaged record.
+  void take(void* into, std::size_t count) {
+    if (read(into, count) < count) {
+      record_.available = offset_ - record_.offset;
+      damaged(io::framing_text({io::Framing::truncated, length_}, record_));
+    }
   }
 
   // Passes over `count` bytes (the rest of a record and its trailing marker,
   // which is not compared).
-  void pass(std::int64_t count, int record) {
+  void pass(std::int64_t count) {
     char scratch[4096];
     while (count > 0) {
       const std::size_t piece = count < std::int64_t{sizeof scratch} ? static_cast<std::size_t>(count) : sizeof scratch;
-      take(scratch, piece, record);
+      take(scratch, piece);
       count -= static_cast<std::int64_t>(piece);
     }
   }
@@ -115,20 +116,16 @@ class RecordReader {
       if (n == 0) break;
       got += static_cast<std::size_t>(n);
     }
+    offset_ += static_cast<std::int64_t>(got);
     return got;
-  }
-
-  // The bytes a regular file holds from here on; -1 for a stream.
-  std::int64_t bytes_left() const {
-    struct stat info;
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    const off_t here = ::lseek(fd_, 0, SEEK_CUR);
-    return here < 0 ? -1 : info.st_size - here;
   }
 
   std::string path_;
   bool reversed_;
   int fd_ = -1;
+  std::int64_t offset_ = 0;  // the bytes read so far
+  io::RecordPlace record_;   // the record being read
+  std::int32_t length_ = 0;  // its leading marker
 };
 
 // Orders a matrix file can hold: from the smallest the program takes to
@@ -149,8 +146,8 @@ Matrix read_scr(const std::string& path, ByteOrder order) {
     const std::int64_t order_bytes = file.begin_record(1);
     if (order_bytes < 4) file.damaged("record 1 holds " + number(order_bytes) + " data bytes, too few for the order (4)");
     char item[4];
-    file.take(item, sizeof item, 1);
-    file.pass(order_bytes - 4 + static_cast<std::int64_t>(marker_size), 1);
+    file.take(item, sizeof item);
+    file.pass(order_bytes - 4 + static_cast<std::int64_t>(marker_size));
     const auto n = io::load_item<std::int32_t>(item, order == ByteOrder::big);
     check_file_order(n, path);
 
@@ -163,8 +160,8 @@ Matrix read_scr(const std::string& path, ByteOrder order) {
     Matrix m;
     m.n = n;
     m.elements.resize(count);
-    file.take(m.elements.data(), static_cast<std::size_t>(needed), 2);
-    file.pass(matrix_bytes - needed + static_cast<std::int64_t>(marker_size), 2);
+    file.take(m.elements.data(), static_cast<std::size_t>(needed));
+    file.pass(matrix_bytes - needed + static_cast<std::int64_t>(marker_size));
     if (order == ByteOrder::big)
       for (double& x : m.elements) io::reverse_bytes(&x, sizeof x);
     return m;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
@@ -11,6 +12,7 @@
 #include "engine/sweep_engine.hpp"
 #include "eigen/solver.hpp"
 #include "library/call.hpp"
+#include "library/sweep_options.hpp"
 #include "runtime/run_constants.hpp"
 
 namespace blockeig {
@@ -118,26 +120,26 @@ DirectSolution eigensystem(MatrixRef a, const Options& options) { return solve_d
 BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer, const Options& options) {
   const MatrixInPlace A = in_place(a);
   const std::int32_t N = A.N;
-  if (nblocks < 1 || nblocks > max_block_count(N))
-    throw Error(Errc::bad_block_count, "block count " + std::to_string(nblocks) + " is not from 1 to " +
-                                           std::to_string(max_block_count(N)) +
-                                           " (every block needs at least 2 positions)");
+  const run::SweepRule rule = library::sweep_rule_of(options);
   bool observer_threw = false;
   return library::guarded([&] {
+    library::BlockLayout blocks = library::lay_out(options, N, nblocks);
+    const bool start_given = library::has_start(options, N);
     library::Call call(options.threads);
     std::unique_ptr<double[]> copy;
     const double* A_data = column_major(a, A, copy);
     BlockResult result;
-    result.BDIM.resize(static_cast<std::size_t>(nblocks));
-    result.BSTART.resize(static_cast<std::size_t>(nblocks));
-    lay_out_blocks(N, nblocks, result.BDIM.data(), result.BSTART.data());
+    result.BDIM = std::move(blocks.BDIM);
+    result.BSTART = std::move(blocks.BSTART);
     const Layout layout{N, nblocks, result.BDIM.data(), result.BSTART.data()};
     const std::unique_ptr<double[]> C = doubles(square(N));
+    if (start_given)
+      library::set_start(options, N, C.get(), doubles(square(N)).get());
+    else
+      set_identity(N, C.get());
     result.E.resize(static_cast<std::size_t>(N));
     LibrarySweeps sweeps(result, observer, call, N, observer_threw);
 
-    set_identity(N, C.get());
-    const run::SweepRule rule;
     SweepState state;
     run_sweeps(layout, A_data, C.get(), result.E.data(), rule, state, sweeps);
     result.sweeps = state.ITER;

@@ -33,7 +33,9 @@
 #include <vector>
 
 #include "blockeig/blockeig.hpp"
+#include "records/e1_accuracy.hpp"
 #include "runtime/results_schema.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace py = pybind11;
 
@@ -241,6 +243,19 @@ py::list layout_of(const blockeig::BlockResult& result) {
   return layout;
 }
 
+// The sweeps' options besides the threads: the rule, the layout (a sequence
+// of whole numbers) and the start (an array, or None), for the library to
+// judge.
+blockeig::Options sweep_options(const py::int_& threads, double tol, const py::int_& max_sweeps,
+                                const py::sequence& partition, const py::object& start) {
+  blockeig::Options options = options_of(threads);
+  options.tol = tol;
+  options.max_sweeps = saturated<std::int32_t>(max_sweeps);
+  for (const py::handle size : partition) options.partition.push_back(saturated<std::int32_t>(size.cast<py::int_>()));
+  if (!start.is_none()) options.start = matrix_of(start.cast<py::array>());
+  return options;
+}
+
 // With the GIL: the sweep added to the history and handed to the callback,
 // whose true answer stops the sweeps; a Python error (the callback's, or
 // KeyboardInterrupt) stops them and is kept in `failure`. While Python code
@@ -273,13 +288,14 @@ blockeig::Decision observe(const blockeig::Sweep& sweep, SweepHistory& history, 
 }
 
 py::dict block_sweeps(const py::array& a, const py::int_& nblocks, const py::object& callback,
-                      const py::int_& threads) {
+                      const py::int_& threads, double tol, const py::int_& max_sweeps, const py::sequence& partition,
+                      const py::object& start) {
   const blockeig::MatrixRef ref = matrix_of(a);
+  const blockeig::Options options = sweep_options(threads, tol, max_sweeps, partition, start);
   SweepHistory history;
   // The first Python error of an observer: raised once the sweeps end.
   std::optional<py::error_already_set> failure;
   const std::int32_t count = saturated<std::int32_t>(nblocks);
-  const blockeig::Options options = options_of(threads);
   blockeig::BlockResult result;
   {
     GilReleased released;
@@ -298,6 +314,27 @@ py::dict block_sweeps(const py::array& a, const py::int_& nblocks, const py::obj
   out["eigenvalues"] = vector_of(std::move(result.E));
   out["converged"] = result.converged;
   out["stopped"] = result.stopped;
+  return out;
+}
+
+// How far E1 lies from the lowest of the direct eigenvalues, as the results
+// file's end.accuracy: a figure over a divisor of 0, and the rank of a NaN
+// E1, are None.
+py::dict accuracy(double E1, const py::array_t<double, py::array::c_style | py::array::forcecast>& direct) {
+  const blockeig::E1Accuracy a = blockeig::e1_accuracy(E1, {direct.data(), static_cast<std::size_t>(direct.size())});
+  const auto quotient = [](double value, double divisor) {
+    return divisor == 0 ? py::object(py::none()) : py::object(py::float_(value));
+  };
+  namespace key = blockeig::results_schema::accuracy_key;
+  py::dict out;
+  out[str_of(key::relative_lambda_1)] = quotient(a.relative_lambda_1, a.lambda_1);
+  out[str_of(key::nearest_rank)] = a.nearest_rank > 0 ? py::object(py::int_(a.nearest_rank)) : py::object(py::none());
+  out[str_of(key::difference)] = a.difference;
+  out[str_of(key::lambda_1)] = a.lambda_1;
+  out[str_of(key::gap)] = a.gap;
+  out[str_of(key::relative_gap)] = quotient(a.relative_gap, a.gap);
+  out[str_of(key::norm_2)] = a.norm_2;
+  out[str_of(key::relative)] = a.relative;
   return out;
 }
 
@@ -368,7 +405,9 @@ py::dict results_keys() {
   keys["blocks_key"] = group({{"NBLOCKS", schema::blocks_key::NBLOCKS}});
   keys["end_key"] = group({{"settled", schema::end_key::settled}, {"sweeps", schema::end_key::sweeps},
                            {"accuracy", schema::end_key::accuracy}});
-  keys["accuracy_key"] = group({{"difference", schema::accuracy_key::difference}});
+  keys["accuracy_key"] = group({{"difference", schema::accuracy_key::difference},
+                                {"relative_lambda_1", schema::accuracy_key::relative_lambda_1},
+                                {"nearest_rank", schema::accuracy_key::nearest_rank}});
   return keys;
 }
 
@@ -410,7 +449,12 @@ PYBIND11_MODULE(_blockeig, m) {
   py::module_::import("atexit").attr("register")(py::cpp_function(note_ending_thread));
   m.def("eigenvalues", &eigenvalues, py::arg("a"), py::arg("threads"));
   m.def("eigensystem", &eigensystem, py::arg("a"), py::arg("threads"));
-  m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"));
+  m.def("block_sweeps", &block_sweeps, py::arg("a"), py::arg("nblocks"), py::arg("callback"), py::arg("threads"),
+        py::arg("tol"), py::arg("max_sweeps"), py::arg("partition"), py::arg("start"));
+  m.def("accuracy", &accuracy, py::arg("E1"), py::arg("direct"));
+  // The program's rule, block_sweeps' defaults.
+  m.attr("TOL") = blockeig::run::TOL;
+  m.attr("max_sweeps") = blockeig::run::max_sweeps;
   m.def("max_block_count", [](const py::int_& n) { return blockeig::max_block_count(saturated<std::int32_t>(n)); },
         py::arg("n"));
   m.def("read_scr", &read_scr, py::arg("path"), py::arg("big"));

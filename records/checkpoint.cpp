@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <optional>
 
@@ -29,11 +30,19 @@ std::string byte_order_of(runtime::Convert convert) {
          (runtime::reads_big_endian(convert) ? "big" : "little") + "-endian)";
 }
 
+// "TOL = 1e-09 and at most 101 sweeps": TOL in its shortest exact form.
+std::string rule_of(const run::SweepRule& rule) {
+  char TOL[32];
+  const std::string_view digits(TOL, static_cast<std::size_t>(std::to_chars(TOL, TOL + sizeof TOL, rule.TOL).ptr - TOL));
+  return "TOL = " + std::string(digits) + " and at most " + std::to_string(rule.max_sweeps) + " sweeps";
+}
+
 }  // namespace
 
 Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results)
     : replacement_(std::move(path)), interval_(std::chrono::seconds(interval_seconds)) {
   current_.convert = runtime::settings().convert;
+  current_.rule = runtime::settings().sweep_rule;
   const std::string& name = replacement_.path();
   if (!replacement_.refusal().empty())
     runtime::raise(runtime::bad_option, "Cannot write checkpoint \"" + name + "\": " + replacement_.refusal());
@@ -47,6 +56,9 @@ Checkpoint::Checkpoint(std::string path, int interval_seconds, bool with_results
     const auto fits_settings = [&](const CheckpointFields& found) -> std::string {
       if (runtime::reads_big_endian(found.convert) != runtime::reads_big_endian(current_.convert))
         return "was made with " + byte_order_of(found.convert) + ", this run has " + byte_order_of(current_.convert);
+      if (found.rule.TOL != current_.rule.TOL || found.rule.max_sweeps != current_.rule.max_sweeps)
+        return "was made with " + rule_of(found.rule) + ", this run has " + rule_of(current_.rule) +
+               " (--tol, --max-sweeps)";
       if (found.results_bytes > 0 && !with_results)
         return "holds a results file's document, and this run writes none (BLOCKEIG_RESULTS, --results)";
       if (found.results_bytes == 0 && with_results)

@@ -49,8 +49,14 @@ enum Offset : std::size_t {
   at_reserved = 92,
   at_output = 96,
   at_results = 104,
+  // Version 2's sweep rule.
+  at_TOL = 112,
+  at_max_sweeps = 120,
+  at_rule_reserved = 124,
 };
 static_assert(at_results + 8 == checkpoint_header_size);
+static_assert(at_rule_reserved + 4 == checkpoint_header_size + checkpoint_rule_size);
+constexpr std::size_t largest_header = checkpoint_header_size + checkpoint_rule_size;
 
 template <typename T>
 void put(char* header, std::size_t offset, T value) {
@@ -72,15 +78,15 @@ std::uint64_t array_bytes(std::int32_t N) {
 // The size of the file that holds these fields; N must be within the
 // record format's orders and the two text sizes below 2^60.
 std::uint64_t file_size(const CheckpointFields& fields) {
-  return checkpoint_header_size + array_bytes(fields.N) + fields.output_bytes + fields.results_bytes +
+  return checkpoint_header_bytes(fields) + array_bytes(fields.N) + fields.output_bytes + fields.results_bytes +
          checkpoint_digest_size;
 }
 
 void encode_header(const CheckpointFields& fields, char* header) {
-  std::memset(header, 0, checkpoint_header_size);
+  std::memset(header, 0, checkpoint_header_bytes(fields));
   std::memcpy(header, magic.data(), magic.size());
   put(header, at_mark, byte_order_mark);
-  put(header, at_version, static_cast<std::uint32_t>(checkpoint_format_version));
+  put(header, at_version, static_cast<std::uint32_t>(checkpoint_version(fields)));
   put(header, at_size, file_size(fields));
   std::memcpy(header + at_matrix, fields.matrix_sha256.data(), fields.matrix_sha256.size());
   put(header, at_N, fields.N);
@@ -91,6 +97,9 @@ void encode_header(const CheckpointFields& fields, char* header) {
   put(header, at_convert, static_cast<std::int32_t>(fields.convert));
   put(header, at_output, fields.output_bytes);
   put(header, at_results, fields.results_bytes);
+  if (checkpoint_version(fields) == 1) return;
+  put(header, at_TOL, fields.rule.TOL);
+  put(header, at_max_sweeps, fields.rule.max_sweeps);
 }
 
 std::span<const std::uint8_t> bytes_of(const void* data, std::size_t size) {
@@ -133,18 +142,18 @@ std::uint64_t most_console_bytes(std::int32_t ITER, std::int32_t NBLOCKS) {
   return static_cast<std::uint64_t>(ITER) * (static_cast<std::uint64_t>(NBLOCKS) + 1) * (ConsoleLine::capacity + 1);
 }
 
-// The largest checkpoint of format version 1 that any run can write: of
-// the largest order, in the most blocks, after the last sweep but one.
+// The largest checkpoint that a run of the program's rule writes: of the
+// largest order, in the most blocks, after the last sweep but one.
 std::uint64_t largest_checkpoint_size() {
-  const std::int32_t N = io::max_matrix_order, NBLOCKS = io::max_matrix_order / 2, ITER = run::max_sweeps - 1;
+  const std::int32_t N = io::max_matrix_order, NBLOCKS = run::max_block_count(N), ITER = run::max_sweeps - 1;
   return checkpoint_header_size + array_bytes(N) + most_console_bytes(ITER, NBLOCKS) +
          ResultsStateCheck::most_bytes(ITER, N, NBLOCKS) + checkpoint_digest_size;
 }
 
-// The fields of a version-1 header, checked against the limits of a run,
+// The fields of a header of `version`, checked against the limits of a run,
 // against what such a run writes and against the file's size: a file that
 // fails here is refused before its digest is computed, whatever its size.
-std::string decode_fields(const char* header, std::uint64_t size, CheckpointFields& fields) {
+std::string decode_fields(const char* header, std::uint32_t version, std::uint64_t size, CheckpointFields& fields) {
   std::memcpy(fields.matrix_sha256.data(), header + at_matrix, fields.matrix_sha256.size());
   fields.N = get<std::int32_t>(header, at_N);
   fields.NBLOCKS = get<std::int32_t>(header, at_NBLOCKS);
@@ -154,10 +163,16 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   const std::int32_t convert = get<std::int32_t>(header, at_convert);
   fields.output_bytes = get<std::uint64_t>(header, at_output);
   fields.results_bytes = get<std::uint64_t>(header, at_results);
+  fields.rule = run::SweepRule();
+  if (version == 2) fields.rule = {get<double>(header, at_TOL), get<std::int32_t>(header, at_max_sweeps)};
+  // Version 2 is written only for a rule of its own.
+  const bool rule_sound = version == 1 || (fields.rule.valid() && !fields.rule.is_default() &&
+                                           get<std::int32_t>(header, at_rule_reserved) == 0);
   // IERR is the code of a block solve: 0, or the position (of at most N)
   // whose value did not settle.
   const bool sound = fields.N >= run::min_matrix_order && fields.N <= io::max_matrix_order && fields.NBLOCKS >= 1 &&
-                     fields.NBLOCKS <= fields.N / 2 && fields.ITER >= 1 && fields.ITER < run::max_sweeps &&
+                     fields.NBLOCKS <= run::max_block_count(fields.N) && rule_sound && fields.ITER >= 1 &&
+                     fields.ITER < fields.rule.max_sweeps &&
                      fields.IERR >= 0 && fields.IERR <= fields.N &&
                      convert >= 0 && convert < runtime::convert_count && get<std::int32_t>(header, at_reserved) == 0 &&
                      size < (std::uint64_t{1} << 62) &&
@@ -169,7 +184,9 @@ std::string decode_fields(const char* header, std::uint64_t size, CheckpointFiel
   return {};
 }
 
-std::uint64_t output_offset(const CheckpointFields& fields) { return checkpoint_header_size + array_bytes(fields.N); }
+std::uint64_t output_offset(const CheckpointFields& fields) {
+  return checkpoint_header_bytes(fields) + array_bytes(fields.N);
+}
 
 // A field of a console line read back: "-1.50", "0.100E+13", "0.494-323"
 // (an exponent of three digits drops its E), "NaN", "+Inf", "-Inf".
@@ -260,7 +277,7 @@ class ConsoleLinesCheck {
     if (items.size() != (sweep_line ? 7u : 5u)) return false;
     if (sweep_line && sweep == fields_.ITER) {
       for (std::size_t k = 0; k < 4; ++k) items[k + 1] = last_E_[k];
-      items[6] = run::TOL;
+      items[6] = fields_.rule.TOL;
     }
     std::string record;
     Shown shown;
@@ -278,6 +295,12 @@ class ConsoleLinesCheck {
 };
 
 }  // namespace
+
+int checkpoint_version(const CheckpointFields& fields) { return fields.rule.is_default() ? 1 : 2; }
+
+std::size_t checkpoint_header_bytes(const CheckpointFields& fields) {
+  return checkpoint_header_size + (checkpoint_version(fields) == 1 ? 0 : checkpoint_rule_size);
+}
 
 std::uint64_t results_state_offset(const CheckpointFields& fields) {
   return output_offset(fields) + fields.output_bytes;
@@ -297,7 +320,7 @@ std::string read_piecewise(int fd, std::uint64_t offset, std::uint64_t length,
 }
 
 std::string check_checkpoint_content(int fd, const CheckpointFields& fields) {
-  const std::uint64_t E_offset = checkpoint_header_size + 8 * static_cast<std::uint64_t>(fields.N) * fields.N;
+  const std::uint64_t E_offset = checkpoint_header_bytes(fields) + 8 * static_cast<std::uint64_t>(fields.N) * fields.N;
   const std::uint64_t last = static_cast<std::uint64_t>(fields.N) - 1;
   double last_E[4];
   const std::uint64_t positions[4] = {0, 1, last - 1, last};
@@ -325,7 +348,7 @@ CheckpointImage::CheckpointImage(CheckpointFields fields, const double* C, const
   for (const runtime::Piece& piece : results_state) fields.results_bytes += size_of(piece);
   encode_header(fields, header_);
   const std::size_t n = static_cast<std::size_t>(fields.N);
-  pieces_[count_++] = std::string_view(header_, sizeof header_);
+  pieces_[count_++] = std::string_view(header_, checkpoint_header_bytes(fields));
   pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(C), n * n * sizeof(double));
   pieces_[count_++] = std::string_view(reinterpret_cast<const char*>(E), n * sizeof(double));
   pieces_[count_++] = output;
@@ -343,7 +366,7 @@ std::string check_checkpoint(int fd, CheckpointFields& fields,
   const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
   if (size == 0) return "is empty";
 
-  char header[checkpoint_header_size] = {};
+  char header[largest_header] = {};
   const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof header));
   if (const int error = read_at(fd, 0, header, head)) return cannot_read(error);
   if (std::memcmp(header, magic.data(), std::min(head, magic.size())) != 0) return "is not a blockeig checkpoint";
@@ -364,18 +387,22 @@ std::string check_checkpoint(int fd, CheckpointFields& fields,
     return "is damaged: it has " + std::to_string(size) + " bytes, more than the " + std::to_string(announced) +
            " its header gives";
   // The fields, and whether they fit the run, before the digest: it costs a
-  // read of the whole file. A file of another version is read whole only
-  // when it may be a damaged one of this version: a larger one is none.
+  // read of the whole file. A file of a version this blockeig does not know
+  // is read whole only when it may be a damaged one of a version it knows
+  // (no larger than a run of the program's rule writes); else its version
+  // is told at once.
   const std::uint32_t version = get<std::uint32_t>(header, at_version);
+  const bool known = version >= 1 && version <= checkpoint_format_version;
   const auto version_problem = [&] {
     if (version > checkpoint_format_version)
       return "has format version " + std::to_string(version) + ", newer than this blockeig reads (version " +
              std::to_string(checkpoint_format_version) + ")";
     return std::string(not_written_by_blockeig);
   };
-  if (version == checkpoint_format_version) {
-    if (size < checkpoint_header_size + checkpoint_digest_size) return std::string(not_written_by_blockeig);
-    if (std::string problem = decode_fields(header, size, fields); !problem.empty()) return problem;
+  if (known) {
+    const std::size_t header_size = checkpoint_header_size + (version == 2 ? checkpoint_rule_size : 0);
+    if (size < header_size + checkpoint_digest_size) return std::string(not_written_by_blockeig);
+    if (std::string problem = decode_fields(header, version, size, fields); !problem.empty()) return problem;
     if (fits_run)
       if (std::string problem = fits_run(fields); !problem.empty()) return problem;
   } else if (size > largest_checkpoint_size()) {
@@ -387,7 +414,7 @@ std::string check_checkpoint(int fd, CheckpointFields& fields,
     return cannot_read(error);
   if (computed != stored) return "is damaged: its checksum does not match its content";
   fields.digest = stored;
-  return version == checkpoint_format_version ? std::string() : version_problem();
+  return known ? std::string() : version_problem();
 }
 
 std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, double* E, TextStore& output,
@@ -396,15 +423,16 @@ std::string load_checkpoint(int fd, const CheckpointFields& fields, double* C, d
   struct stat info {};
   if (::fstat(fd, &info) != 0) return cannot_read(errno);
   if (static_cast<std::uint64_t>(info.st_size) != file_size(fields)) return std::string(changed);
-  char expected[checkpoint_header_size], header[checkpoint_header_size];
+  char expected[largest_header], header[largest_header];
+  const std::size_t header_size = checkpoint_header_bytes(fields);
   encode_header(fields, expected);
-  if (const int error = read_at(fd, 0, header, sizeof header)) return cannot_read(error);
-  if (std::memcmp(header, expected, sizeof header) != 0) return std::string(changed);
+  if (const int error = read_at(fd, 0, header, header_size)) return cannot_read(error);
+  if (std::memcmp(header, expected, header_size) != 0) return std::string(changed);
 
   const std::size_t n = static_cast<std::size_t>(fields.N);
   Sha256 sha;
-  sha.update(bytes_of(header, sizeof header));
-  std::uint64_t offset = sizeof header;
+  sha.update(bytes_of(header, header_size));
+  std::uint64_t offset = header_size;
   for (const auto& [into, bytes] : {std::pair<void*, std::size_t>{C, n * n * sizeof(double)}, {E, n * sizeof(double)}}) {
     if (const int error = read_at(fd, offset, into, bytes)) return cannot_read(error);
     sha.update(bytes_of(into, bytes));

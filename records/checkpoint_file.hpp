@@ -26,6 +26,17 @@
 //                 R      the results file's state
 //   size - 32     32     SHA-256 of every byte before it
 //
+// Version 2 is version 1 with the sweeps' rule after the header, which C
+// and the rest then follow at offset 128:
+//
+//   112           8      TOL
+//   120           4      the sweep limit (max_sweeps)
+//   124           4      0
+//
+// A run of the program's rule (TOL 1.0e-6, 101 sweeps) writes version 1,
+// which every blockeig reads; one given --tol or --max-sweeps writes
+// version 2, which a blockeig that knows only version 1 refuses as newer.
+//
 // The first 32 bytes and the last 32 keep their meaning in every version,
 // so that a reader tells a damaged or cut file from a newer one.
 #include <array>
@@ -37,12 +48,16 @@
 
 #include "records/text_store.hpp"
 #include "runtime/replace_file.hpp"
+#include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
 
 namespace blockeig {
 
-inline constexpr int checkpoint_format_version = 1;
+// The newest version this reads and writes.
+inline constexpr int checkpoint_format_version = 2;
+// The header of version 1, and what version 2 adds to it.
 inline constexpr std::size_t checkpoint_header_size = 112;
+inline constexpr std::size_t checkpoint_rule_size = 16;
 inline constexpr std::size_t checkpoint_digest_size = 32;
 
 // The fixed part of a checkpoint.
@@ -54,6 +69,7 @@ struct CheckpointFields {
   std::int32_t IERR = 0;
   double EPREV = 0;
   runtime::Convert convert = runtime::Convert::native;
+  run::SweepRule rule;              // version 1: the program's
   std::uint64_t output_bytes = 0;   // set by CheckpointImage
   std::uint64_t results_bytes = 0;  // set by CheckpointImage
   std::array<std::uint8_t, 32> digest{};  // the file's own, set by check_checkpoint
@@ -74,7 +90,7 @@ class CheckpointImage {
   int error() const { return error_; }
 
  private:
-  char header_[checkpoint_header_size];
+  char header_[checkpoint_header_size + checkpoint_rule_size];
   std::array<std::uint8_t, checkpoint_digest_size> digest_;
   runtime::Piece pieces_[8];
   std::size_t count_ = 0;
@@ -87,7 +103,7 @@ class CheckpointImage {
 // knows at start-up ("" when they fit), all before the digest, which costs
 // a read of the whole file. Returns "" and sets `fields`, or says what is
 // wrong, as the end of a sentence that begins with the file's name: "is
-// truncated: ...", "is damaged: ...", "has format version 2, ...".
+// truncated: ...", "is damaged: ...", "has format version 3, ...".
 std::string check_checkpoint(int fd, CheckpointFields& fields,
                              const std::function<std::string(const CheckpointFields&)>& fits_run = {});
 
@@ -97,6 +113,11 @@ std::string check_checkpoint(int fd, CheckpointFields& fields,
 // one showing the saved E; and EPREV that E(1). Returns "" or what is wrong,
 // as above.
 std::string check_checkpoint_content(int fd, const CheckpointFields& fields);
+
+// The format version of a checkpoint with these fields (1 for the
+// program's rule, else 2), and the size of its header.
+int checkpoint_version(const CheckpointFields& fields);
+std::size_t checkpoint_header_bytes(const CheckpointFields& fields);
 
 // Where the results file's state lies in a checkpoint with these fields.
 std::uint64_t results_state_offset(const CheckpointFields& fields);

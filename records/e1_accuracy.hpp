@@ -28,6 +28,18 @@ struct E1Accuracy {
   // the lowest; of equal ones, the first); 0 when E(1) is NaN or no direct
   // eigenvalue is a number.
   std::int64_t nearest_rank = 0;
+  // (E(1) - lambda_1) / |lambda_1|, worked in the extended type and rounded
+  // once: the figure that cannot be misread when ||A||_2 is much larger than
+  // |lambda_1|. NaN when lambda_1 is 0 (the file writes null).
+  double relative_lambda_1 = 0;
+  // lambda_2 - lambda_1, lambda_2 the second smallest direct eigenvalue that
+  // is a number (lambda_1 itself when it is repeated), worked in the
+  // extended type and rounded once; NaN when fewer than two are numbers.
+  double gap = 0;
+  // (E(1) - lambda_1) / (lambda_2 - lambda_1), worked in the extended type
+  // and rounded once: below 1/2 E(1) is nearer lambda_1 than lambda_2. NaN
+  // when the gap is 0 (the file writes null) or NaN.
+  double relative_gap = 0;
 };
 
 namespace accuracy_detail {
@@ -47,10 +59,16 @@ template <typename ForEachDirect>
 E1Accuracy e1_accuracy_of(double E1, ForEachDirect&& for_each_direct) {
   using accuracy_detail::magnitude;
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-  E1Accuracy a{nan, nan, nan, nan, 0};
+  E1Accuracy a{nan, nan, nan, nan, 0, nan, nan, nan};
+  double lambda_2 = nan;
   for_each_direct([&](double lambda) {
     if (std::isnan(lambda)) return;
-    if (std::isnan(a.lambda_1) || lambda < a.lambda_1) a.lambda_1 = lambda;
+    if (std::isnan(a.lambda_1) || lambda < a.lambda_1) {
+      lambda_2 = a.lambda_1;
+      a.lambda_1 = lambda;
+    } else if (std::isnan(lambda_2) || lambda < lambda_2) {
+      lambda_2 = lambda;
+    }
     if (std::isnan(a.norm_2) || magnitude(ext(lambda)) > ext(a.norm_2))
       a.norm_2 = static_cast<double>(magnitude(ext(lambda)));
   });
@@ -58,6 +76,12 @@ E1Accuracy e1_accuracy_of(double E1, ForEachDirect&& for_each_direct) {
   const ext difference = ext(E1) - ext(a.lambda_1);
   a.difference = static_cast<double>(difference);
   a.relative = static_cast<double>(difference / ext(a.norm_2));
+  if (a.lambda_1 != 0) a.relative_lambda_1 = static_cast<double>(difference / magnitude(ext(a.lambda_1)));
+  if (!std::isnan(lambda_2)) {
+    const ext gap = ext(lambda_2) - ext(a.lambda_1);
+    a.gap = static_cast<double>(gap);
+    if (gap != ext(0.0)) a.relative_gap = static_cast<double>(difference / gap);
+  }
   if (std::isnan(E1)) return a;
   // The direct eigenvalue nearest E1: strictly nearer, or as near and lower
   // (the lowest rank wins a tie). Equal infinities are no distance apart

@@ -7,9 +7,11 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <variant>
 
 #include "arithmetic/extended.hpp"
 #include "records/e1_accuracy.hpp"
+#include "records/json_text.hpp"
 #include "records/message_text.hpp"
 #include "runtime/results_schema.hpp"
 #include "runtime/report.hpp"
@@ -64,49 +66,6 @@ void append_numbers(TextStore& out, std::span<const double> values) {
   out.append("]");
 }
 
-// The length of the valid UTF-8 sequence at the start of `s`, or 0.
-std::size_t utf8_length(std::string_view s) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                                      : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || length > s.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k)
-    if ((byte(k) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points beyond U+10FFFF.
-  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) > 0x9F) || (lead == 0xF0 && byte(1) < 0x90) ||
-      (lead == 0xF4 && byte(1) > 0x8F))
-    return 0;
-  return length;
-}
-
-// A JSON string body: quote, backslash and control characters escaped, a
-// byte that is not valid UTF-8 (a file name may hold one) replaced by
-// U+FFFD. `put` takes the output piece by piece; nothing here allocates.
-template <typename Put>
-void escape_json(std::string_view text, Put&& put) {
-  while (!text.empty()) {
-    const unsigned char c = static_cast<unsigned char>(text[0]);
-    const std::size_t length = utf8_length(text);
-    if (c == '"' || c == '\\') {
-      const char escaped[2] = {'\\', static_cast<char>(c)};
-      put(std::string_view(escaped, 2));
-    } else if (c == '\n') {
-      put("\\n");
-    } else if (c < 0x20) {
-      const char escaped[6] = {'\\', 'u', '0', '0', "0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
-      put(std::string_view(escaped, 6));
-    } else if (length == 0) {
-      put("\\ufffd");
-    } else {
-      put(text.substr(0, length));
-      text.remove_prefix(length);
-      continue;
-    }
-    text.remove_prefix(1);
-  }
-}
-
 void append_string(TextStore& out, std::string_view text) {
   out.append("\"");
   escape_json(text, [&](std::string_view piece) { out.append(piece); });
@@ -124,6 +83,60 @@ void put_key(Put&& put, std::string_view before, std::string_view key) {
 
 void append_key(TextStore& out, std::string_view before, std::string_view key) {
   put_key([&](std::string_view piece) { out.append(piece); }, before, key);
+}
+
+// A member's value, written as the document writes each kind.
+struct Integer {
+  std::int64_t value;
+};
+struct Number {
+  double value;
+};
+struct Text {
+  std::string_view value;  // written as a JSON string
+};
+struct Literal {
+  std::string_view value;  // written as it is: true, false, null
+};
+struct Numbers {
+  std::span<const double> values;
+};
+using Value = std::variant<Integer, Number, Text, Literal, Numbers>;
+
+// One member of an object: `before` (after the first member), its key and
+// its value.
+struct Member {
+  std::string_view key;
+  Value value;
+  std::string_view before = ", ";
+};
+
+void append_value(TextStore& out, const Value& value) {
+  struct Writer {
+    TextStore& out;
+    void operator()(Integer v) const { append_integer(out, v.value); }
+    void operator()(Number v) const { append_number(out, v.value); }
+    void operator()(Text v) const { append_string(out, v.value); }
+    void operator()(Literal v) const { out.append(v.value); }
+    void operator()(Numbers v) const { append_numbers(out, v.values); }
+  };
+  std::visit(Writer{out}, value);
+}
+
+// The members in order, `opening` before the first one's key.
+void append_members(TextStore& out, std::string_view opening, std::initializer_list<Member> members) {
+  bool first = true;
+  for (const Member& member : members) {
+    append_key(out, first ? opening : member.before, member.key);
+    append_value(out, member.value);
+    first = false;
+  }
+}
+
+// {"KEY": VALUE, ...}
+void append_object(TextStore& out, std::initializer_list<Member> members) {
+  append_members(out, "{", members);
+  out.append("}");
 }
 
 // Fixed pieces of the document joined at compile time from the schema's
@@ -177,24 +190,22 @@ std::unique_ptr<std::uint32_t[]> positions_by_rank(std::span<const double> E) {
   return order;
 }
 
+// A quotient whose divisor is 0 has no value: null.
+Value quotient(double value, double divisor) { return divisor == 0 ? Value(Literal{"null"}) : Value(Number{value}); }
+
 // end.accuracy: how far the final E(1) lies from the direct lambda_1. A
-// rank that does not exist (E(1) is NaN) is null.
+// rank that does not exist (E(1) is NaN) is null, and so are the figures
+// relative to a lambda_1 or a gap of 0.
 void append_accuracy(TextStore& out, const E1Accuracy& a) {
   namespace key = schema::accuracy_key;
-  append_key(out, "{", key::lambda_1);
-  append_number(out, a.lambda_1);
-  append_key(out, ", ", key::difference);
-  append_number(out, a.difference);
-  append_key(out, ", ", key::norm_2);
-  append_number(out, a.norm_2);
-  append_key(out, ", ", key::relative);
-  append_number(out, a.relative);
-  append_key(out, ", ", key::nearest_rank);
-  if (a.nearest_rank > 0)
-    append_integer(out, a.nearest_rank);
-  else
-    out.append("null");
-  out.append("}");
+  append_object(out, {{key::lambda_1, Number{a.lambda_1}},
+                      {key::difference, Number{a.difference}},
+                      {key::norm_2, Number{a.norm_2}},
+                      {key::relative, Number{a.relative}},
+                      {key::nearest_rank, a.nearest_rank > 0 ? Value(Integer{a.nearest_rank}) : Value(Literal{"null"})},
+                      {key::relative_lambda_1, quotient(a.relative_lambda_1, a.lambda_1)},
+                      {key::gap, Number{a.gap}},
+                      {key::relative_gap, quotient(a.relative_gap, a.gap)}});
 }
 
 constexpr std::string_view state_magic = "blockeig results state";
@@ -298,21 +309,14 @@ void ResultsFile::settle(TextStore& store) {
 void ResultsFile::begin(std::string_view version, int threads, std::string_view byte_order) {
   body_.clear();
   body_.append("{");
-  append_key(body_, "\n ", schema::key::format);
-  append_integer(body_, format_version);
+  append_members(body_, "\n ", {{schema::key::format, Integer{format_version}}});
   append_key(body_, ",\n ", schema::key::program);
-  append_key(body_, "{", schema::program_key::name);
-  append_string(body_, schema::program_name);
-  append_key(body_, ", ", schema::program_key::version);
-  append_string(body_, version);
-  append_key(body_, ", ", schema::program_key::arithmetic);
-  append_string(body_, extended_arithmetic);
-  append_key(body_, "},\n ", schema::key::settings);
-  append_key(body_, "{", schema::settings_key::threads);
-  append_integer(body_, threads);
-  append_key(body_, ", ", schema::settings_key::byte_order);
-  append_string(body_, byte_order);
-  body_.append("}");
+  append_object(body_, {{schema::program_key::name, Text{schema::program_name}},
+                        {schema::program_key::version, Text{version}},
+                        {schema::program_key::arithmetic, Text{extended_arithmetic}}});
+  append_key(body_, ",\n ", schema::key::settings);
+  append_object(body_, {{schema::settings_key::threads, Integer{threads}},
+                        {schema::settings_key::byte_order, Text{byte_order}}});
   settle(body_);
   stage_ = Stage::begun;
 }
@@ -320,17 +324,11 @@ void ResultsFile::begin(std::string_view version, int threads, std::string_view 
 void ResultsFile::input(std::string_view path, std::int32_t N, std::int64_t file_bytes,
                         std::string_view matrix_sha256, double seconds) {
   append_key(body_, ",\n ", schema::key::input);
-  append_key(body_, "{", schema::input_key::path);
-  append_string(body_, path);
-  append_key(body_, ", ", schema::input_key::N);
-  append_integer(body_, N);
-  append_key(body_, ", ", schema::input_key::bytes);
-  append_integer(body_, file_bytes);
-  append_key(body_, ", ", schema::input_key::matrix_sha256);
-  append_string(body_, matrix_sha256);
-  append_key(body_, ", ", schema::common_key::seconds);
-  append_number(body_, seconds);
-  body_.append("}");
+  append_object(body_, {{schema::input_key::path, Text{path}},
+                        {schema::input_key::N, Integer{N}},
+                        {schema::input_key::bytes, Integer{file_bytes}},
+                        {schema::input_key::matrix_sha256, Text{matrix_sha256}},
+                        {schema::common_key::seconds, Number{seconds}}});
   settle(body_);
   stage_ = Stage::input;
 }
@@ -340,34 +338,29 @@ void ResultsFile::direct(std::int32_t IERR, std::span<const double> E, double se
   direct_eigenvalues_.append({reinterpret_cast<const char*>(E.data()), E.size_bytes()});
   settle(direct_eigenvalues_);
   append_key(body_, ",\n ", schema::key::direct);
-  append_key(body_, "{", schema::direct_key::IERR);
-  append_integer(body_, IERR);
-  append_key(body_, ", ", schema::common_key::seconds);
-  append_number(body_, seconds);
-  append_key(body_, ",\n  ", schema::direct_key::eigenvalues);
-  append_numbers(body_, E);
-  body_.append("}");
+  append_object(body_, {{schema::direct_key::IERR, Integer{IERR}},
+                        {schema::common_key::seconds, Number{seconds}},
+                        {schema::direct_key::eigenvalues, Numbers{E}, ",\n  "}});
   settle(body_);
   stage_ = Stage::direct;
 }
 
-void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM,
+void ResultsFile::layout(std::int32_t NBLOCKS, const run::SweepRule& rule, std::span<const std::int32_t> BDIM,
                          std::span<const std::int32_t> BSTART) {
+  max_sweeps_ = rule.max_sweeps;
   append_key(body_, ",\n ", schema::key::blocks);
-  append_key(body_, "{", schema::blocks_key::NBLOCKS);
-  append_integer(body_, NBLOCKS);
+  append_members(body_, "{",
+                 {{schema::blocks_key::NBLOCKS, Integer{NBLOCKS}},
+                  {schema::blocks_key::TOL, Number{rule.TOL}},
+                  {schema::blocks_key::max_sweeps, Integer{rule.max_sweeps}}});
   append_key(body_, ", ", schema::blocks_key::layout);
   body_.append("[");
   for (std::size_t b = 0; b < BDIM.size(); ++b) {
-    append_key(body_, b == 0 ? "\n  {" : ",\n  {", schema::layout_key::block);
-    append_integer(body_, static_cast<std::int64_t>(b) + 1);
-    append_key(body_, ", ", schema::layout_key::dimension);
-    append_integer(body_, BDIM[b]);
-    append_key(body_, ", ", schema::layout_key::start);
-    append_integer(body_, BSTART[b]);
-    append_key(body_, ", ", schema::layout_key::end);
-    append_integer(body_, std::int64_t{BSTART[b]} + BDIM[b] - 1);
-    body_.append("}");
+    body_.append(b == 0 ? "\n  " : ",\n  ");
+    append_object(body_, {{schema::layout_key::block, Integer{static_cast<std::int64_t>(b) + 1}},
+                          {schema::layout_key::dimension, Integer{BDIM[b]}},
+                          {schema::layout_key::start, Integer{BSTART[b]}},
+                          {schema::layout_key::end, Integer{std::int64_t{BSTART[b]} + BDIM[b] - 1}}});
   }
   append_key(body_, "]},\n ", schema::key::sweeps);
   body_.append("[");
@@ -378,8 +371,7 @@ void ResultsFile::layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDI
 void ResultsFile::block(std::int32_t IB, std::span<const double> W) {
   if (IB == 1) {
     sweep_.clear();
-    append_key(sweep_, "\n  {", schema::sweep_key::ITER);
-    append_integer(sweep_, sweeps_ + 1);
+    append_members(sweep_, "\n  {", {{schema::sweep_key::ITER, Integer{sweeps_ + 1}}});
     append_key(sweep_, ", ", schema::sweep_key::W);
     sweep_.append("[");
   } else {
@@ -393,18 +385,12 @@ void ResultsFile::sweep(std::int32_t ITER, std::span<const double> E, double DEL
   const std::size_t N = E.size();
   if (sweeps_ > 0) body_.append(",");
   body_.append_from(sweep_, 0, sweep_.size());
-  append_key(body_, "], ", schema::sweep_key::E1);
-  append_number(body_, E[0]);
-  append_key(body_, ", ", schema::sweep_key::E2);
-  append_number(body_, E[1]);
-  append_key(body_, ", ", schema::sweep_key::EN1);
-  append_number(body_, E[N - 2]);
-  append_key(body_, ", ", schema::sweep_key::EN);
-  append_number(body_, E[N - 1]);
-  append_key(body_, ", ", schema::sweep_key::DELTA);
-  append_number(body_, DELTA);
-  append_key(body_, ", ", schema::common_key::seconds);
-  append_number(body_, seconds);
+  append_members(body_, "], ", {{schema::sweep_key::E1, Number{E[0]}},
+                                {schema::sweep_key::E2, Number{E[1]}},
+                                {schema::sweep_key::EN1, Number{E[N - 2]}},
+                                {schema::sweep_key::EN, Number{E[N - 1]}},
+                                {schema::sweep_key::DELTA, Number{DELTA}},
+                                {schema::common_key::seconds, Number{seconds}}});
   body_.append("}");
   settle(body_);
   sweep_.clear();
@@ -432,22 +418,15 @@ void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<con
   // "converged" is kept for the readers that know it; "settled" says what
   // it means, and "accuracy" what it does not.
   const std::string_view settled = DELTA <= TOL ? "true" : "false";
-  append_key(end_, "{", schema::end_key::converged);
-  end_.append(settled);
-  append_key(end_, ", ", schema::end_key::settled);
-  end_.append(settled);
-  append_key(end_, ", ", schema::end_key::sweeps);
-  append_integer(end_, ITER);
-  append_key(end_, ", ", schema::end_key::TOL);
-  append_number(end_, TOL);
+  append_members(end_, "{", {{schema::end_key::converged, Literal{settled}},
+                             {schema::end_key::settled, Literal{settled}},
+                             {schema::end_key::sweeps, Integer{ITER}},
+                             {schema::end_key::TOL, Number{TOL}}});
   append_key(end_, ",\n  ", schema::end_key::accuracy);
   append_accuracy(end_, e1_accuracy_of(E[0], [this](auto&& visit) { for_each_direct_eigenvalue(visit); }));
-  append_key(end_, ", ", schema::common_key::seconds);
-  append_number(end_, block_seconds);
-  append_key(end_, ", ", schema::end_key::results_seconds);
-  append_number(end_, writing_seconds_);
-  append_key(end_, ",\n  ", schema::end_key::E);
-  append_numbers(end_, E);
+  append_members(end_, ", ", {{schema::common_key::seconds, Number{block_seconds}},
+                             {schema::end_key::results_seconds, Number{writing_seconds_}},
+                             {schema::end_key::E, Numbers{E}, ",\n  "}});
   append_key(end_, ",\n  ", schema::end_key::by_rank);
   end_.append("[");
   const std::unique_ptr<std::uint32_t[]> order = positions_by_rank(E);
@@ -464,15 +443,11 @@ void ResultsFile::end(std::int32_t ITER, double DELTA, double TOL, std::span<con
         break;
       }
     }
-    append_key(end_, k == 0 ? "\n   {" : ",\n   {", schema::pair_key::rank);
-    append_integer(end_, static_cast<std::int64_t>(k) + 1);
-    append_key(end_, ", ", schema::pair_key::position);
-    append_integer(end_, static_cast<std::int64_t>(order[k]) + 1);
-    append_key(end_, ", ", schema::pair_key::direct);
-    append_number(end_, direct[at]);
-    append_key(end_, ", ", schema::pair_key::block);
-    append_number(end_, E[order[k]]);
-    end_.append("}");
+    end_.append(k == 0 ? "\n   " : ",\n   ");
+    append_object(end_, {{schema::pair_key::rank, Integer{static_cast<std::int64_t>(k) + 1}},
+                         {schema::pair_key::position, Integer{static_cast<std::int64_t>(order[k]) + 1}},
+                         {schema::pair_key::direct, Number{direct[at]}},
+                         {schema::pair_key::block, Number{E[order[k]]}}});
   }
   end_.append("]}");
   settle(end_);
@@ -576,7 +551,7 @@ bool ResultsFile::restore_state(const TextStore& state) {
   StateLine fields;
   if (line_end == std::string_view::npos || !parse_state_line(text.substr(0, line_end), fields)) return false;
   const std::uint64_t eigenvalue_bytes = static_cast<std::uint64_t>(fields.count) * sizeof(double);
-  if (fields.sweeps < 1 || fields.sweeps >= run::max_sweeps || eigenvalue_bytes != direct_eigenvalues_.size() ||
+  if (fields.sweeps < 1 || fields.sweeps >= max_sweeps_ || eigenvalue_bytes != direct_eigenvalues_.size() ||
       state.size() != line_end + 1 + eigenvalue_bytes + static_cast<std::uint64_t>(fields.body_bytes))
     return false;
   direct_eigenvalues_.clear();

@@ -22,6 +22,7 @@
 #include "records/line_gatherer.hpp"
 #include "records/text_store.hpp"
 #include "runtime/replace_file.hpp"
+#include "runtime/run_constants.hpp"
 
 namespace blockeig {
 
@@ -35,7 +36,8 @@ class ResultsFile {
   void input(std::string_view path, std::int32_t N, std::int64_t file_bytes, std::string_view matrix_sha256,
              double seconds);
   void direct(std::int32_t IERR, std::span<const double> E, double seconds);
-  void layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM, std::span<const std::int32_t> BSTART);
+  void layout(std::int32_t NBLOCKS, const run::SweepRule& rule, std::span<const std::int32_t> BDIM,
+              std::span<const std::int32_t> BSTART);
   void block(std::int32_t IB, std::span<const double> W);
   void sweep(std::int32_t ITER, std::span<const double> E, double DELTA, double seconds);
   void end(std::int32_t ITER, double DELTA, double TOL, std::span<const double> E, double block_seconds);
@@ -104,6 +106,7 @@ class ResultsFile {
   runtime::FileReplacement replacement_;
   std::atomic<Stage> stage_{Stage::begun};  // read by write_failure
   std::int32_t sweeps_ = 0;
+  std::int32_t max_sweeps_ = run::max_sweeps;
   double writing_seconds_ = 0;
   // The errno of the first part of the document that could not be kept.
   std::atomic<int> lost_{0};

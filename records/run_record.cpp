@@ -235,7 +235,7 @@ void record_layout(std::int32_t NBLOCKS, std::span<const std::int32_t> BDIM, std
   if (results == nullptr) return;
   {
     WritingTime timer;
-    results->layout(NBLOCKS, BDIM, BSTART);
+    results->layout(NBLOCKS, runtime::settings().sweep_rule, BDIM, BSTART);
   }
   block_phase_start = mark = Clock::now();
 }
@@ -272,7 +272,7 @@ void record_sweep(const SweepEnd& sweep) {
     mark = Clock::now();
   }
   // The last sweep needs no checkpoint: the run ends and removes it.
-  const bool another = run::SweepRule{sweep.TOL}.another_sweep_follows(sweep.DELTA, sweep.ITER);
+  const bool another = sweep.rule.another_sweep_follows(sweep.DELTA, sweep.ITER);
   if (checkpoint != nullptr && another && checkpoint->due()) checkpoint->write(sweep, results);
   if (checkpoint == nullptr || !another) return;  // after the last sweep, a stop waits for the end of the run
   // A stop asked for during the sweep: the checkpoint first, so that the
@@ -288,7 +288,7 @@ void record_sweep(const SweepEnd& sweep) {
 void record_block_phase_end(const SweepEnd& sweep) {
   if (results != nullptr) {
     const double seconds = seconds_between(block_phase_start, Clock::now());
-    results->end(sweep.ITER, sweep.DELTA, sweep.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
+    results->end(sweep.ITER, sweep.DELTA, sweep.rule.TOL, {sweep.E, static_cast<std::size_t>(sweep.N)}, seconds);
     write_results("at the end of the run", 0, true);
   }
   if (checkpoint != nullptr) checkpoint->finish();

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "runtime/run_constants.hpp"
+
 namespace blockeig {
 
 // Start-up, before any work: checks the checkpoint when BLOCKEIG_CHECKPOINT
@@ -43,7 +45,7 @@ struct SweepEnd {
   const double* E;  // N
   double EPREV;
   double DELTA;
-  double TOL;
+  run::SweepRule rule;  // TOL and the sweep limit in force
 };
 void record_sweep(const SweepEnd& sweep);
 // The state of the block phase before its first sweep (C the identity,

@@ -52,6 +52,13 @@ std::int64_t read_at(int fd, std::uint64_t offset, void* into, std::size_t count
   return static_cast<std::int64_t>(done);
 }
 
+std::int64_t bytes_left(int fd) noexcept {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const off_t here = ::lseek(fd, 0, SEEK_CUR);
+  return here < 0 ? -1 : info.st_size - here;
+}
+
 int write_range(int fd, int from, std::uint64_t offset, std::uint64_t length) noexcept {
   off_t at = static_cast<off_t>(offset);
   std::uint64_t left = length;

@@ -26,6 +26,11 @@ int write_all(int fd, std::string_view bytes) noexcept;
 // made again. Safe in a signal handler.
 std::int64_t read_at(int fd, std::uint64_t offset, void* into, std::size_t count) noexcept;
 
+// The bytes a regular file holds from the descriptor's current offset on;
+// -1 for a stream whose size is not known (a FIFO, a device, a socket) or a
+// descriptor that cannot be asked. Safe in a signal handler.
+std::int64_t bytes_left(int fd) noexcept;
+
 // Writes `length` bytes of the file open on `from`, starting at `offset`, to
 // `fd`: by the kernel where it can (sendfile), else through a small buffer,
 // so that the bytes never pass through the caller's memory. 0, or the errno

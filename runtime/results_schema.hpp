@@ -59,6 +59,9 @@ inline constexpr std::string_view eigenvalues = "eigenvalues";
 
 namespace blocks_key {
 inline constexpr std::string_view NBLOCKS = "NBLOCKS";
+// The rule that ends the sweeps: DELTA <= TOL, or max_sweeps sweeps.
+inline constexpr std::string_view TOL = "TOL";
+inline constexpr std::string_view max_sweeps = "max_sweeps";
 inline constexpr std::string_view layout = "layout";
 }  // namespace blocks_key
 
@@ -99,6 +102,9 @@ inline constexpr std::string_view difference = "difference";
 inline constexpr std::string_view norm_2 = "norm_2";
 inline constexpr std::string_view relative = "relative";
 inline constexpr std::string_view nearest_rank = "nearest_rank";
+inline constexpr std::string_view relative_lambda_1 = "relative_lambda_1";
+inline constexpr std::string_view gap = "gap";
+inline constexpr std::string_view relative_gap = "relative_gap";
 }  // namespace accuracy_key
 
 // One entry of end.by_rank.
@@ -127,14 +133,14 @@ inline constexpr std::string_view stopped = "stopped";
 }  // namespace state_word
 
 // The members whose values are doubles, alone or in arrays (arrays of
-// arrays for W): where a number is NaN or infinite, a reader finds one of
-// the words below in its place.
+// arrays for W; blocks.TOL shares end.TOL's name): where a number is NaN or
+// infinite, a reader finds one of the words below in its place.
 inline constexpr std::string_view number_members[] = {
     common_key::seconds,      end_key::results_seconds, direct_key::eigenvalues, sweep_key::W,
     sweep_key::E1,            sweep_key::E2,            sweep_key::EN1,          sweep_key::EN,
     sweep_key::DELTA,         end_key::TOL,             end_key::E,              pair_key::direct,
     pair_key::block,          accuracy_key::lambda_1,   accuracy_key::difference, accuracy_key::norm_2,
-    accuracy_key::relative};
+    accuracy_key::relative,   accuracy_key::relative_lambda_1, accuracy_key::gap, accuracy_key::relative_gap};
 
 // The strings that stand where a number is NaN or infinite.
 namespace number_word {

@@ -5,6 +5,7 @@
 // The program, its records (results file, checkpoint) and scrtool all take
 // them from here.
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace blockeig::run {
@@ -27,12 +28,23 @@ inline constexpr double TOL = 1.0e-6;
 inline constexpr double EPREV_start = 1.0e12;
 inline constexpr std::int32_t max_sweeps = 101;
 
+// The largest sweep limit a run may be given: the sweep line shows ITER in
+// five columns.
+inline constexpr std::int32_t max_sweeps_limit = 99999;
+
 // When the sweeps end: after the sweep whose DELTA is no more than TOL (a
 // DELTA that is not a number ends them too), or after max_sweeps sweeps.
+// The program's rule is the default; --tol and --max-sweeps (the library's
+// options) give another.
 struct SweepRule {
   double TOL = run::TOL;
   std::int32_t max_sweeps = run::max_sweeps;
   bool another_sweep_follows(double DELTA, std::int32_t ITER) const { return DELTA > TOL && ITER < max_sweeps; }
+  // A positive finite TOL and a limit from 1 to max_sweeps_limit.
+  bool valid() const {
+    return TOL > 0 && TOL <= std::numeric_limits<double>::max() && max_sweeps >= 1 && max_sweeps <= max_sweeps_limit;
+  }
+  bool is_default() const { return TOL == run::TOL && max_sweeps == run::max_sweeps; }
 };
 
 }  // namespace blockeig::run

@@ -137,7 +137,37 @@ std::string load_checkpoint_seconds() {
   return {};
 }
 
+// The sweeps' rule from the command line; the options have checked their
+// values already (read_command_line), so a refusal here is a caller's slip.
+std::string load_sweep_rule() {
+  for (const CommandLineSetting& setting : command_line) {
+    if (setting.name == tol_option && !parse_tolerance(setting.value, current.sweep_rule.TOL))
+      return refusal(tol_option, setting.value, "a tolerance; use a positive number such as 1e-9");
+    if (setting.name == max_sweeps_option && !parse_sweep_limit(setting.value, current.sweep_rule.max_sweeps))
+      return refusal(max_sweeps_option, setting.value,
+                     "a sweep limit; use a whole number from 1 to " + std::to_string(run::max_sweeps_limit));
+  }
+  return {};
+}
+
 }  // namespace
+
+bool parse_tolerance(std::string_view text, double& TOL) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !run::SweepRule{value}.valid()) return false;
+  TOL = value;
+  return true;
+}
+
+bool parse_sweep_limit(std::string_view text, std::int32_t& max_sweeps) {
+  std::int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !run::SweepRule{run::TOL, value}.valid())
+    return false;
+  max_sweeps = value;
+  return true;
+}
 
 int default_thread_count() { return default_threads().count; }
 
@@ -146,7 +176,8 @@ std::string load_settings(std::span<const CommandLineSetting> from_command_line)
   reports.clear();
   command_line = from_command_line;
   std::string message;
-  for (auto load : {load_convert, load_threads, load_progress, load_results, load_checkpoint, load_checkpoint_seconds}) {
+  for (auto load : {load_convert, load_threads, load_progress, load_results, load_checkpoint, load_checkpoint_seconds,
+                    load_sweep_rule}) {
     message = load();
     if (!message.empty()) break;
   }

@@ -16,11 +16,15 @@
 //   BLOCKEIG_CHECKPOINT_SECONDS  the least time between two checkpoints
 //                      (default 60)
 //
-// A setting given on the command line wins over the environment.
+// A setting given on the command line wins over the environment. The rule
+// that ends the sweeps is taken from the command line only (--tol,
+// --max-sweeps): a run's numbers never depend on its environment.
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "runtime/run_constants.hpp"
 
 namespace blockeig::runtime {
 
@@ -47,7 +51,17 @@ struct Settings {
   std::string results;     // empty: no results file
   std::string checkpoint;  // empty: no checkpoint
   int checkpoint_seconds = 60;
+  run::SweepRule sweep_rule;  // --tol, --max-sweeps
 };
+
+// The options that give the sweeps' rule, as settings of the command line.
+inline constexpr std::string_view tol_option = "--tol";
+inline constexpr std::string_view max_sweeps_option = "--max-sweeps";
+// A value of --tol: a positive finite number ("1e-9", "0.5"); of
+// --max-sweeps: a whole number from 1 to run::max_sweeps_limit. False, with
+// the value untouched, for anything else.
+bool parse_tolerance(std::string_view text, double& TOL);
+bool parse_sweep_limit(std::string_view text, std::int32_t& max_sweeps);
 
 // A setting given on the command line: its NAME and VALUE.
 struct CommandLineSetting {

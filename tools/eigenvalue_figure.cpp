@@ -25,18 +25,53 @@ double rank_place(const Axis& x, const RankPair& p) { return x.place(ext(static_
 
 std::string tooltip(const RankPair& p, const std::string& what) { return "rank " + std::to_string(p.rank) + ": " + what; }
 
+// The spectrum's value axis. A spectrum of one sign spanning more than two
+// decades is drawn on a log scale of |eigenvalue|: on a linear one its low
+// end, lambda_1 and a tenfold miss of it, would share a pixel.
+class SpectrumAxis {
+ public:
+  explicit SpectrumAxis(const std::vector<RankPair>& pairs) {
+    std::vector<double> values;
+    for (const RankPair& p : pairs)
+      for (double v : {p.direct, p.block})
+        if (std::isfinite(v)) values.push_back(v);
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const bool one_sign = !values.empty() && (*low > 0 || *high < 0);
+    const double smallest = one_sign ? std::min(std::fabs(*low), std::fabs(*high)) : 0;
+    const double largest = one_sign ? std::max(std::fabs(*low), std::fabs(*high)) : 0;
+    log_ = one_sign && largest / smallest > 100;
+    negative_ = log_ && *high < 0;
+    if (log_) {
+      std::vector<double> logs;
+      for (const double v : values) logs.push_back(std::log10(std::fabs(v)));
+      decades_ = decades_around(logs, 0.2);
+      axis_ = {ext(static_cast<double>(decades_.lo)), ext(static_cast<double>(decades_.hi)), spectrum_y1, spectrum_y0};
+      return;
+    }
+    ext lo = ext(values.empty() ? 0.0 : *low), hi = ext(values.empty() ? 1.0 : *high);
+    pad_range(lo, hi);
+    axis_ = {lo, hi, spectrum_y1, spectrum_y0};
+  }
+  double place(double v) const { return axis_.place(log_ ? ext(std::log10(std::fabs(v))) : ext(v)); }
+  bool log() const { return log_; }
+  void draw(SvgWriter& svg) const {
+    if (log_) draw_log_grid(svg, axis_, decades_, 8);
+    else draw_linear_grid(svg, axis_);
+    draw_axis_title(svg, 24, spectrum_y0, spectrum_y1,
+                    !log_ ? "eigenvalue" : negative_ ? "\u2212eigenvalue (log scale)" : "eigenvalue (log scale)");
+  }
+
+ private:
+  bool log_ = false, negative_ = false;
+  Decades decades_{0, 1};
+  Axis axis_{};
+};
+
 void draw_spectra_panel(SvgWriter& svg, const std::vector<RankPair>& pairs, const Axis& x) {
-  std::vector<double> values;
-  for (const RankPair& p : pairs)
-    for (double v : {p.direct, p.block})
-      if (std::isfinite(v)) values.push_back(v);
-  ext lo = ext(values.empty() ? 0.0 : *std::min_element(values.begin(), values.end()));
-  ext hi = ext(values.empty() ? 1.0 : *std::max_element(values.begin(), values.end()));
-  pad_range(lo, hi);
-  const Axis y{lo, hi, spectrum_y1, spectrum_y0};
+  const SpectrumAxis y(pairs);
+  svg.open_container("g").attr("class", y.log() ? "panel spectrum log" : "panel spectrum");
   draw_frame(svg, spectrum_y0, spectrum_y1);
-  draw_linear_grid(svg, y);
-  draw_axis_title(svg, 24, spectrum_y0, spectrum_y1, "eigenvalue");
+  y.draw(svg);
   const bool markers = pairs.size() <= most_markers;
   // The direct eigenvalues as a line; the block values too when there are
   // too many for markers.
@@ -45,16 +80,16 @@ void draw_spectra_panel(SvgWriter& svg, const std::vector<RankPair>& pairs, cons
     Polyline curve(svg, block ? e1_colour : direct_colour);
     for (const RankPair& p : pairs) {
       const double v = block ? p.block : p.direct;
-      if (std::isfinite(v)) curve.add(rank_place(x, p), y.place(ext(v)));
+      if (std::isfinite(v)) curve.add(rank_place(x, p), y.place(v));
       else curve.end_piece();
     }
     curve.end_piece();
   }
-  if (!markers) return;
   for (const RankPair& p : pairs)
-    if (std::isfinite(p.block))
-      draw_point(svg, block_point, p.rank, p.block, rank_place(x, p), y.place(ext(p.block)),
+    if (markers && std::isfinite(p.block))
+      draw_point(svg, block_point, p.rank, p.block, rank_place(x, p), y.place(p.block),
                  tooltip(p, "block " + brief(p.block) + ", direct " + brief(p.direct)));
+  svg.close();
 }
 
 void draw_difference_panel(SvgWriter& svg, const std::vector<RankPair>& pairs, const Axis& x) {

@@ -1,6 +1,7 @@
 #include "tools/file_io.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,6 +44,16 @@ std::size_t FileSource::read(std::int64_t offset, std::span<std::uint8_t> out) c
   const std::int64_t got = blockeig::runtime::read_at(fd_, static_cast<std::uint64_t>(offset), out.data(), out.size());
   if (got < 0) throw ToolError("cannot read " + printable(path_) + ": " + std::strerror(errno));
   return static_cast<std::size_t>(got);
+}
+
+ScratchFolder::ScratchFolder(std::string pattern, std::string_view failure) {
+  if (::mkdtemp(pattern.data()) == nullptr) throw ToolError(std::string(failure) + ": " + std::strerror(errno));
+  path_ = std::filesystem::absolute(pattern);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace scrtool

@@ -1,10 +1,13 @@
 #pragma once
-// scrtool's files: whole-file input, random access to A.SCR, and output that
-// appears under its name only once every file of a command is complete.
+// scrtool's files: whole-file input, random access to A.SCR, scratch folders,
+// and output that appears under its name only once every file of a command
+// is complete.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "tools/record_codec.hpp"
 
@@ -31,6 +34,23 @@ class FileSource final : public ByteSource {
   std::string path_;
   int fd_ = -1;
   std::int64_t size_ = 0;
+};
+
+// A folder of its own for a child's files, removed with everything in it when
+// the object goes. `pattern` names it with six X's at the end, which the
+// system replaces (mkdtemp); when it cannot be made, ToolError says
+// `failure` and the system's reason.
+class ScratchFolder {
+ public:
+  ScratchFolder(std::string pattern, std::string_view failure);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  // Absolute.
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
 };
 
 // One file a command writes: its name and what goes into it.

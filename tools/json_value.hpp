@@ -26,6 +26,7 @@ class JsonValue {
   double number() const;  // a number's value
   bool integral() const;  // a number written without fraction or exponent
   std::string text() const;  // a string's content, escapes decoded
+  std::size_t offset() const { return at_; }  // the value's first byte in the document
 
   // An array's items, or an object's members, in file order; nothing for
   // any other kind.

@@ -19,6 +19,7 @@ enum class Layout { general, symmetric, skew_symmetric };
 struct Header {
   bool coordinate = false;
   bool integer = false;
+  bool pattern = false;  // entries without values, each 1.0
   Layout layout = Layout::general;
 };
 
@@ -30,8 +31,8 @@ std::string lower(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view name, std::string* assumed)
-      : text_(text), cursor_(text), name_(name), assumed_(assumed) {}
+  Parser(std::string_view text, std::string_view name, MatrixMarketNotes* notes)
+      : text_(text), cursor_(text), name_(name), notes_(notes) {}
 
   Matrix parse() {
     const Header header = read_header();
@@ -54,7 +55,8 @@ class Parser {
     std::int64_t needed = 0;
     if (header.coordinate) {
       entries = integer_at(size[2], "entry count");
-      needed = entries > 0 ? 6 * entries - 1 : 0;
+      const std::int64_t line = header.pattern ? 4 : 6;  // "1 1" or "1 1 1" and its line end
+      needed = entries > 0 ? line * entries - 1 : 0;
     } else {
       needed = 2 * stored_elements(header.layout, n) - 1;
     }
@@ -79,7 +81,7 @@ class Parser {
     if (!cursor_.next(line)) fail(0, "the file is empty; a Matrix Market file starts with %%MatrixMarket");
     const std::vector<Token> t = split_tokens(line);
     if (t.empty() || lower(t[0].text) != "%%matrixmarket") {
-      if (assumed_ == nullptr) fail(1, "the first line must start with %%MatrixMarket");
+      if (notes_ == nullptr) fail(1, "the first line must start with %%MatrixMarket");
       return assume_header(t);
     }
     if (t.size() != 5) fail(1, "the header needs five words: %%MatrixMarket matrix FORMAT FIELD SYMMETRY");
@@ -91,13 +93,23 @@ class Parser {
     else if (format != "array") fail(t[2].column, "format '" + printable(t[2].text) + "' is neither 'array' nor 'coordinate'");
     const std::string field = lower(t[3].text);
     if (field == "integer") h.integer = true;
+    else if (field == "pattern") h.pattern = true;
     else if (field != "real" && field != "double")
-      fail(t[3].column, "field '" + printable(t[3].text) + "' is not supported; use 'real' or 'integer'");
+      fail(t[3].column, "field '" + printable(t[3].text) + "' is not supported; use 'real', 'integer' or 'pattern'");
+    if (h.pattern && !h.coordinate) fail(t[3].column, "field 'pattern' goes with the coordinate format only");
     const std::string symmetry = lower(t[4].text);
     if (symmetry == "symmetric") h.layout = Layout::symmetric;
     else if (symmetry == "skew-symmetric") h.layout = Layout::skew_symmetric;
     else if (symmetry != "general")
       fail(t[4].column, "symmetry '" + printable(t[4].text) + "' is not supported; use 'general', 'symmetric' or 'skew-symmetric'");
+    // Every entry is 1.0: its mirror image would be -1.0, which no pattern
+    // says.
+    if (h.pattern && h.layout == Layout::skew_symmetric)
+      fail(t[4].column, "a pattern matrix cannot be skew-symmetric");
+    if (h.pattern && notes_ != nullptr) {
+      notes_->pattern = true;
+      notes_->symmetric = h.layout == Layout::symmetric;
+    }
     return h;
   }
 
@@ -114,7 +126,7 @@ class Parser {
               "rows, columns and entries (coordinate) or rows and columns (array)");
     Header h;
     h.coordinate = size.size() == 3;
-    *assumed_ = std::string("%%MatrixMarket matrix ") + (h.coordinate ? "coordinate" : "array") + " real general";
+    notes_->assumed = std::string("%%MatrixMarket matrix ") + (h.coordinate ? "coordinate" : "array") + " real general";
     cursor_ = LineCursor(text_);
     banner_ = false;
     return h;
@@ -176,12 +188,18 @@ class Parser {
     // One bit per position; the line of a first entry is looked up again
     // only when a duplicate shows up.
     std::vector<bool> seen(static_cast<std::size_t>(n * n), false);
+    const std::size_t fields = h.pattern ? 2 : 3;
+    bool below = false, above = false;
     for (std::int64_t k = 0; k < entries; ++k) {
       const std::vector<Token> t = next_data_line("entry " + std::to_string(k + 1) + " of " + std::to_string(entries));
-      if (t.size() != 3) fail(t.size() > 3 ? t[3].column : 0, "an entry is a row, a column and a value");
+      if (t.size() != fields)
+        fail(t.size() > fields ? t[fields].column : 0,
+             h.pattern ? "an entry of a pattern file is a row and a column" : "an entry is a row, a column and a value");
       const std::int64_t i = index_at(t[0], n, "row");
       const std::int64_t j = index_at(t[1], n, "column");
-      const double v = value_at(t[2], h.integer);
+      const double v = h.pattern ? 1.0 : value_at(t[2], h.integer);
+      below = below || i > j;
+      above = above || i < j;
       if (h.layout == Layout::skew_symmetric && i == j)
         fail(t[0].column, "a skew-symmetric matrix has no diagonal entries");
       // Symmetric layouts keep the lower triangle; an upper entry stands
@@ -196,6 +214,19 @@ class Parser {
       seen[position] = true;
       store(h, i, j, v);
     }
+    if (!banner_ && below != above) mirror(below);
+  }
+
+  // A file without its banner that holds one triangle (the one below the
+  // diagonal when `lower`) is that triangle of a symmetric matrix.
+  void mirror(bool lower) {
+    notes_->mirrored = lower ? "lower" : "upper";
+    if (!m_) return;
+    Matrix& m = *m_;
+    for (std::int64_t j = 1; j <= m.n; ++j)
+      for (std::int64_t i = j + 1; i <= m.n; ++i)
+        if (lower) m(j, i) = m(i, j);
+        else m(i, j) = m(j, i);
   }
 
   // The line of the first entry at (r, c) in the lower-triangle sense of
@@ -254,16 +285,16 @@ class Parser {
   std::string_view text_;
   LineCursor cursor_;
   std::string_view name_;
-  std::string* assumed_;     // null: the banner is required
+  MatrixMarketNotes* notes_;  // null: the banner is required
   bool banner_ = true;       // the file starts with its banner
   std::optional<Matrix> m_;  // absent while the file is too short to fill it
 };
 
 }  // namespace
 
-Matrix read_matrix_market(std::string_view text, std::string_view name, std::string* assumed) {
-  if (assumed != nullptr) assumed->clear();
-  return Parser(text, name, assumed).parse();
+Matrix read_matrix_market(std::string_view text, std::string_view name, MatrixMarketNotes* notes) {
+  if (notes != nullptr) *notes = MatrixMarketNotes();
+  return Parser(text, name, notes).parse();
 }
 
 void emit_matrix_market(const Matrix& m, const ByteSink& sink) {

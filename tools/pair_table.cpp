@@ -15,12 +15,11 @@ std::string column(const std::string& text, std::size_t width) {
   return text.size() >= width ? " " + text : std::string(width - text.size(), ' ') + text;
 }
 
-constexpr Notation table_notation{"lambda", "lambda_1", "||A||_2", "-", shortest_text};
-
-// Settled says only that E(1) stopped moving: the heading's second line
-// says where it stopped.
+// Settled says only that E(1) stopped moving: the heading leads with where
+// it stopped.
 std::string what_the_values_are(const RunResults& r) {
   std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep" : " sweeps");
+  s += ", TOL = " + shortest_text(r.tol);
   if (r.converged) s += *r.converged ? ", settled (DELTA <= TOL)" : ", not settled (no DELTA <= TOL)";
   else s += ", run " + shown_state(r) + " (final values as of its last sweep)";
   return s;
@@ -29,9 +28,10 @@ std::string what_the_values_are(const RunResults& r) {
 }  // namespace
 
 std::string render_pair_table(const RunResults& r, std::string_view source_name) {
-  std::string out = "# " + printable(source_name) + ": N = " + (r.n ? std::to_string(*r.n) : "?") + ", " +
-                    what_the_values_are(r) + "; block = k-th smallest final E, direct = line k of C.SCR.TXT\n";
+  std::string out = "# " + printable(source_name) + ": " + describe_end(r, table_notation) + "\n";
   out += "# " + describe_accuracy(r, table_notation) + "\n";
+  out += "# N = " + (r.n ? std::to_string(*r.n) : "?") + ", " + what_the_values_are(r) +
+         "; block = k-th smallest final E, direct = line k of C.SCR.TXT\n";
   out += column("rank", 6) + column("position", 10) + column("direct", 26) + column("block", 26) +
          column("block - direct", 26) + "\n";
   for (const RankPair& p : r.pairs)

@@ -116,7 +116,7 @@ void open_figure(SvgWriter& svg, double height, double y, std::string_view title
 
 void draw_heading(SvgWriter& svg, std::string_view heading, std::string_view subtitle) {
   place_text(svg.open("text").attr("font-size", "16").attr("font-weight", "bold"), left, 28, "start", heading);
-  place_text(svg.open("text").attr("fill", "#555"), left, 48, "start", subtitle);
+  if (!subtitle.empty()) place_text(svg.open("text").attr("fill", "#555"), left, 48, "start", subtitle);
 }
 
 Axis count_axis(int count) {

@@ -45,7 +45,7 @@ std::string brief(double v);
 // A figure: a nested <svg> `y` below the top of the document, its font, a
 // <title> when one is given and a white background. The caller closes it.
 void open_figure(SvgWriter& svg, double height, double y, std::string_view title);
-// The bold heading and the grey line under it.
+// The bold heading and the grey line under it (none when empty).
 void draw_heading(SvgWriter& svg, std::string_view heading, std::string_view subtitle);
 
 // The counts 1..count across the panels, and their axis at `y_bottom`:

@@ -46,34 +46,21 @@ RecordFrame frame_record(const ByteSource& file, std::int64_t offset, ByteOrder 
   RecordFrame frame;
   frame.offset = offset;
   frame.available = file.size() - offset;
-  if (frame.available <= 0) {
-    frame.framing = Framing::end_of_file;
-    return frame;
-  }
-  if (frame.available < 4) {
-    frame.framing = Framing::partial_marker;
-    return frame;
-  }
   std::array<std::uint8_t, 4> marker{};
-  file.read(offset, marker);
-  frame.length = decode_int32(marker.data(), order);
-  if (frame.length < 0) {
-    frame.framing = Framing::negative_length;
-    return frame;
+  const std::size_t got = frame.available > 0 ? file.read(offset, marker) : 0;
+  const blockeig::io::RecordFraming framing = blockeig::io::frame_record(
+      std::span(marker.data(), got), reversed(order), frame.available - static_cast<std::int64_t>(got));
+  frame.framing = framing.framing;
+  frame.length = framing.length;
+  if (frame.framing == Framing::complete) {
+    file.read(offset + 4 + frame.length, marker);
+    frame.trailing = decode_int32(marker.data(), order);
   }
-  if (frame.length > max_record_length) {
-    frame.framing = Framing::over_limit;
-    return frame;
-  }
-  // Both terms are below 2^31 + 8, so the sum cannot overflow 64 bits.
-  if (frame.available < std::int64_t{frame.length} + 8) {
-    frame.framing = Framing::truncated;
-    return frame;
-  }
-  file.read(offset + 4 + frame.length, marker);
-  frame.trailing = decode_int32(marker.data(), order);
-  frame.framing = Framing::complete;
   return frame;
+}
+
+std::string framing_text(const RecordFrame& frame, int number) {
+  return blockeig::io::framing_text({frame.framing, frame.length}, {number, frame.offset, frame.available});
 }
 
 std::vector<RecordFrame> frame_records(const ByteSource& file, ByteOrder order,

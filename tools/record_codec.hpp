@@ -48,15 +48,8 @@ class MemorySource final : public ByteSource {
   std::span<const std::uint8_t> bytes_;
 };
 
-// What a reader finds where a record should begin.
-enum class Framing {
-  complete,         // both markers and all data present
-  end_of_file,      // no byte left: the file ends cleanly before this record
-  partial_marker,   // 1 to 3 bytes where a leading marker belongs
-  negative_length,  // leading marker with bit 31 set
-  over_limit,       // leading marker above max_record_length
-  truncated,        // the file ends inside the data or the trailing marker
-};
+// What a reader finds where a record should begin (io/record_format.hpp).
+using blockeig::io::Framing;
 
 struct RecordFrame {
   Framing framing = Framing::end_of_file;
@@ -68,6 +61,10 @@ struct RecordFrame {
   std::int64_t next_offset() const { return offset + 8 + length; }
   bool trailing_matches() const { return trailing == length; }
 };
+
+// What is wrong with record `number` when it is not complete, in the words
+// every reader of A.SCR uses (blockeig::io::framing_text).
+std::string framing_text(const RecordFrame& frame, int number);
 
 // Frames the record whose leading marker should be at `offset`.
 RecordFrame frame_record(const ByteSource& file, std::int64_t offset, ByteOrder order);

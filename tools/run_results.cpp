@@ -7,6 +7,7 @@
 
 #include "arithmetic/extended.hpp"
 #include "runtime/results_schema.hpp"
+#include "tools/plot_axes.hpp"
 #include "tools/json_value.hpp"
 #include "tools/text_scan.hpp"
 #include "tools/tool_error.hpp"
@@ -141,16 +142,50 @@ blockeig::E1Accuracy e1_accuracy(const RunResults& results) {
   return blockeig::e1_accuracy(E1, results.direct);
 }
 
+const Notation table_notation{"lambda", "lambda_1", "||A||_2", "-", shortest_text,
+                              [](std::int64_t rank) { return "lambda_" + std::to_string(rank); }};
+const Notation picture_notation{"\u03bb", "\u03bb\u2081", "\u2016A\u2016\u2082", "\u2212", plot::brief,
+                                [](std::int64_t rank) {
+                                  std::string text = "\u03bb";
+                                  // U+2080 .. U+2089, three bytes each.
+                                  for (const char digit : std::to_string(rank))
+                                    text += std::string("\xe2\x82") + static_cast<char>('\x80' + (digit - '0'));
+                                  return text;
+                                }};
+
+std::string describe_end(const RunResults& results, const Notation& n) {
+  if (results.sweeps.empty()) return "no sweep has finished";
+  const blockeig::E1Accuracy a = e1_accuracy(results);
+  const std::string lambda_1(n.lambda_1);
+  const std::string end = !results.converged ? "run " + shown_state(results)
+                          : *results.converged ? "settled"
+                                               : "not settled";
+  if (std::isnan(a.lambda_1)) return "no direct eigenvalue is a number; " + end;
+  std::string s = results.converged ? "E(1) ended " : "E(1) stood ";
+  const std::string when = results.converged ? "" : " after sweep " + std::to_string(results.sweeps.size());
+  if (std::isnan(a.difference)) return "E(1) is NaN" + when + "; " + end;
+  // The lead figure in three digits, whatever the notation's.
+  const std::string side = a.difference > 0 ? " above " : " below ";
+  if (a.difference == 0) s += "on " + lambda_1 + " to the bit";
+  else if (a.lambda_1 == 0) s += plot::brief(std::fabs(a.difference)) + side + lambda_1 + " = 0";
+  else s += plot::brief(std::fabs(a.relative_lambda_1)) + " |" + lambda_1 + "|" + side + lambda_1;
+  s += when;
+  if (a.nearest_rank > 0) s += ", nearest " + n.eigenvalue(a.nearest_rank);
+  return s + "; " + end;
+}
+
 std::string describe_accuracy(const RunResults& results, const Notation& n) {
   if (results.sweeps.empty()) return "no sweep has finished";
   const blockeig::E1Accuracy a = e1_accuracy(results);
-  const std::string norm(n.norm);
-  std::string s = results.converged ? "final E(1) " : "E(1) after sweep " + std::to_string(results.sweeps.size()) + " ";
-  s += std::string(n.minus) + " " + std::string(n.lambda_1);
-  if (std::isnan(a.lambda_1)) return s + ": no direct eigenvalue is a number";
-  s += " = " + n.number(a.difference) + " = " + n.number(a.relative) + " " + norm + " (" + norm + " = max |" +
-       std::string(n.lambda) + "| = " + n.number(a.norm_2) + "); ";
-  return s + (a.nearest_rank > 0 ? "nearest direct eigenvalue: rank " + std::to_string(a.nearest_rank) : "E(1) is NaN");
+  if (std::isnan(a.lambda_1)) return "no direct eigenvalue is a number";
+  const std::string lambda_1(n.lambda_1), norm(n.norm);
+  const std::string gap = n.eigenvalue(2) + " " + std::string(n.minus) + " " + lambda_1;
+  std::string s = "E(1) " + std::string(n.minus) + " " + lambda_1 + " = " + n.number(a.difference);
+  if (a.lambda_1 != 0) s += " = " + n.number(a.relative_lambda_1) + " |" + lambda_1 + "|";
+  if (a.gap != 0 && !std::isnan(a.gap)) s += " = " + n.number(a.relative_gap) + " (" + gap + ")";
+  s += " = " + n.number(a.relative) + " " + norm + "; " + lambda_1 + " = " + n.number(a.lambda_1);
+  if (!std::isnan(a.gap)) s += ", " + gap + " = " + n.number(a.gap);
+  return s + ", " + norm + " = max |" + std::string(n.lambda) + "| = " + n.number(a.norm_2);
 }
 
 bool same_direct_eigenvalues(const std::vector<NamedRun>& runs) {
@@ -197,8 +232,14 @@ RunResults read_results(std::string_view text, std::string_view name) {
     results.direct = r.numbers(r.member(*direct, eigenvalues, quoted(key::direct)), "a direct eigenvalue");
   }
   if (blocks) {
-    const std::string_view NBLOCKS = schema::blocks_key::NBLOCKS;
+    namespace blocks_key = schema::blocks_key;
+    const std::string_view NBLOCKS = blocks_key::NBLOCKS;
     results.nblocks = static_cast<std::int32_t>(r.integer(r.member(*blocks, NBLOCKS, quoted(key::blocks)), quoted(NBLOCKS)));
+    // The sweeps' rule, in files that record it (a run's TOL is end.TOL
+    // once it has ended).
+    if (const std::optional<JsonValue> TOL = blocks->find(blocks_key::TOL)) results.tol = r.number(*TOL, quoted(blocks_key::TOL));
+    if (const std::optional<JsonValue> most = blocks->find(blocks_key::max_sweeps))
+      results.max_sweeps = static_cast<std::int32_t>(r.integer(*most, quoted(blocks_key::max_sweeps)));
   }
   if (end) {
     const std::string_view TOL = schema::end_key::TOL, converged = schema::end_key::converged;
@@ -255,6 +296,11 @@ RunResults read_results(std::string_view text, std::string_view name) {
     results.pairs = pair_by_rank(results.direct, last_w ? values_after_sweep(*last_w, r) : std::vector<double>());
   }
   return results;
+}
+
+std::string settled_word(const RunResults& r) {
+  if (!r.converged) return printable(r.state, 12);
+  return *r.converged ? "yes" : "no";
 }
 
 std::string shown_state(const RunResults& results) { return printable(results.state, most_state_bytes); }

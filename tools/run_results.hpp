@@ -33,7 +33,8 @@ struct RunResults {
   std::vector<double> direct;  // C.SCR.TXT's order
   std::int32_t nblocks = 0;
   std::vector<SweepLine> sweeps;  // full precision; line is 0
-  double tol = blockeig::run::TOL;
+  double tol = blockeig::run::TOL;  // blocks.TOL, else end.TOL
+  std::int32_t max_sweeps = blockeig::run::max_sweeps;  // blocks.max_sweeps
   std::optional<bool> converged;  // once the block phase has ended
   // The block phase's time: the sum of the sweeps' seconds (NaN when a
   // sweep has none).
@@ -56,12 +57,20 @@ struct Notation {
   std::string_view norm;      // "||A||_2"
   std::string_view minus;     // "-"
   std::string (*number)(double);
+  std::string (*eigenvalue)(std::int64_t rank);  // "lambda_4"
 };
+extern const Notation table_notation;    // lambda_1, ||A||_2, every digit
+extern const Notation picture_notation;  // the Greek letter, subscripts, three digits
 
-// One sentence on where E(1) ended, for a heading: "final E(1) - lambda_1
-// = D = R ||A||_2 (||A||_2 = max |lambda| = M); nearest direct
-// eigenvalue: rank K" ("E(1) - lambda_1 after sweep 7" for a run
-// that has not ended; "no sweep has finished" before the first).
+// Where E(1) ended, in words that cannot be misread, in three digits:
+// "E(1) ended 12.3 |lambda_1| above lambda_1, nearest lambda_4; settled"
+// ("E(1) stood ... after sweep 7, ...; run failed" for a run that has not
+// ended; "... 0.153 above lambda_1 = 0 ..." when lambda_1 is 0; "no sweep
+// has finished" before the first).
+std::string describe_end(const RunResults& results, const Notation& notation);
+// The figures behind it: "E(1) - lambda_1 = D = R |lambda_1| = G
+// (lambda_2 - lambda_1) = S ||A||_2; lambda_1 = L, lambda_2 - lambda_1 =
+// GAP, ||A||_2 = max |lambda| = M" (a figure over a divisor of 0 left out).
 std::string describe_accuracy(const RunResults& results, const Notation& notation);
 
 // A results file read, under the name it was given by.
@@ -82,6 +91,10 @@ bool looks_like_json(std::string_view text);
 // of the wrong kind. Takes time in proportion to the text (and N log N for
 // the pairing of a run that has not ended).
 RunResults read_results(std::string_view text, std::string_view name);
+
+// Whether the sweeps settled: "yes", "no", or the state of a run that has
+// not ended ("failed", "running"), cut to 12 bytes.
+std::string settled_word(const RunResults& results);
 
 // The run's state as a message or a picture may show it: its bytes made
 // printable and cut to a length that fits a line.

@@ -32,19 +32,18 @@ std::string plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + (count == 1 ? one : many);
 }
 
-// "study-4.json, 4 blocks: 15 sweeps, settled, final E(1) - lambda_1 =
-// 0.0504 = 0.0135 ||A||_2, nearest rank 1"
+// "study-4.json, 4 blocks, TOL 1e-09: 15 sweeps; E(1) ended 0.019 |λ₁|
+// above λ₁, nearest λ₁; settled (0.0135 ‖A‖₂)": the rule when it is not
+// the program's.
 std::string legend_label(const NamedRun& run) {
   const RunResults& r = run.results;
   const blockeig::E1Accuracy a = e1_accuracy(r);
   std::string label = blockeig::runtime::split_name(run.name).name + ", " +
-                      plural(static_cast<std::size_t>(r.nblocks), " block: ", " blocks: ") +
-                      plural(r.sweeps.size(), " sweep, ", " sweeps, ");
-  const std::string settled = settled_word(r);
-  label += settled == "yes" ? "settled" : settled == "no" ? "not settled" : "run " + settled;
-  label += ", " + std::string(r.converged ? "final " : "") + "E(1) \u2212 \u03bb\u2081 = " + brief(a.difference) + " = " +
-           brief(a.relative) + " \u2016A\u2016\u2082";
-  if (a.nearest_rank > 0) label += ", nearest rank " + std::to_string(a.nearest_rank);
+                      plural(static_cast<std::size_t>(r.nblocks), " block", " blocks");
+  if (r.tol != blockeig::run::TOL) label += ", TOL " + brief(r.tol);
+  if (r.max_sweeps != blockeig::run::max_sweeps) label += ", at most " + std::to_string(r.max_sweeps) + " sweeps";
+  label += ": " + plural(r.sweeps.size(), " sweep; ", " sweeps; ") + describe_end(r, picture_notation);
+  if (std::isfinite(a.relative)) label += " (" + brief(a.relative) + " \u2016A\u2016\u2082)";
   return label;
 }
 
@@ -118,8 +117,8 @@ std::string render_runs_plot(const std::vector<NamedRun>& runs, std::string_view
     const RunResults& first = runs.front().results;
     const blockeig::E1Accuracy a = e1_accuracy(first);
     if (first.n) subtitle = "N = " + std::to_string(*first.n) + ", ";
-    subtitle += "\u03bb\u2081 = " + brief(a.lambda_1) + " (the lowest direct eigenvalue), \u2016A\u2016\u2082 = " +
-                brief(a.norm_2) + " (the largest |\u03bb|)";
+    subtitle += "\u03bb\u2081 = " + brief(a.lambda_1) + " (the lowest direct eigenvalue), \u03bb\u2082 \u2212 \u03bb\u2081 = " +
+                brief(a.gap) + ", \u2016A\u2016\u2082 = " + brief(a.norm_2) + " (the largest |\u03bb|)";
   } else {
     subtitle = "runs of different matrices: each E(1) against its own lowest direct eigenvalue \u03bb\u2081";
   }

@@ -20,6 +20,7 @@
 #include "io/statements.hpp"
 #include "runtime/allocate.hpp"
 #include "runtime/startup.hpp"
+#include "tools/file_io.hpp"
 #include "tools/matrix.hpp"
 #include "tools/tool_error.hpp"
 
@@ -31,27 +32,6 @@ namespace fs = std::filesystem;
 namespace statement = blockeig::statement;
 
 std::string num(std::int64_t value) { return std::to_string(value); }
-
-// A directory of its own for the child's A.SCR, removed when the object goes.
-class WorkDirectory {
- public:
-  WorkDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "scrtool-verdict-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw ToolError(std::string("cannot make a directory for blockeig's reader: ") + std::strerror(errno));
-    path_ = pattern;
-  }
-  ~WorkDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkDirectory(const WorkDirectory&) = delete;
-  WorkDirectory& operator=(const WorkDirectory&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Makes `file` appear as A.SCR in `dir`: a link to the file itself, or a
 // copy of bytes held in memory.
@@ -103,7 +83,8 @@ struct Ending {
 // Runs blockeig's reading of `file` in a child process: its exit status and
 // everything it wrote on standard error.
 Ending read_as_blockeig(const ByteSource& file, ByteOrder order) {
-  const WorkDirectory dir;
+  const ScratchFolder dir((fs::temp_directory_path() / "scrtool-verdict-XXXXXX").string(),
+                          "cannot make a directory for blockeig's reader");
   place_matrix_file(file, dir.path());
   int ends[2];
   if (::pipe(ends) != 0) throw ToolError(std::string("cannot run blockeig's reader: ") + std::strerror(errno));
@@ -129,32 +110,6 @@ Ending read_as_blockeig(const ByteSource& file, ByteOrder order) {
   return ending;
 }
 
-// What a reader finds where record `number` should begin, when it is not
-// a complete record.
-std::string framing_reason(const RecordFrame& frame, int number) {
-  const std::string record = "record " + num(number);
-  const std::string at = " at byte " + num(frame.offset);
-  switch (frame.framing) {
-    case Framing::end_of_file:
-      return number == 1 ? "the file is empty" : "the file holds record 1 only";
-    case Framing::partial_marker:
-      return "only " + num(frame.available) + " byte(s) remain" + at + " where the length marker of " + record +
-             " belongs";
-    case Framing::negative_length:
-      return "the length marker of " + record + at + " is negative (" + num(frame.length) + ")";
-    case Framing::over_limit:
-      return "the length marker of " + record + at + " (" + num(frame.length) +
-             ") is above the record length limit " + num(max_record_length);
-    case Framing::truncated:
-      return "the file ends inside " + record + ": its marker" + at + " announces " + num(frame.length) +
-             " data bytes, but only " + num(frame.available - 4) + " bytes follow the marker (" +
-             num(frame.length) + " + 4 needed)";
-    case Framing::complete:
-      break;
-  }
-  return {};
-}
-
 // What in the file leads to the report at `verdict.line`.
 std::string failure_reason(const ByteSource& file, ByteOrder order, const Verdict& verdict) {
   const RecordFrame first = frame_record(file, 0, order);
@@ -162,7 +117,7 @@ std::string failure_reason(const ByteSource& file, ByteOrder order, const Verdic
   const std::uint64_t matrix_bytes = 8 * n * n;
   switch (verdict.line) {
     case statement::read_order:
-      if (first.framing != Framing::complete) return framing_reason(first, 1);
+      if (first.framing != Framing::complete) return framing_text(first, 1);
       if (first.length < 4) return "record 1 holds " + num(first.length) + " data bytes, too few for N (4)";
       return "record 1 gives the order N = " + num(verdict.n);
     case statement::allocate_matrices:
@@ -172,7 +127,7 @@ std::string failure_reason(const ByteSource& file, ByteOrder order, const Verdic
       return "the platform refused memory for the matrices of order N = " + num(verdict.n);
     case statement::read_matrix: {
       const RecordFrame second = frame_record(file, first.next_offset(), order);
-      if (second.framing != Framing::complete) return framing_reason(second, 2);
+      if (second.framing != Framing::complete) return framing_text(second, 2);
       return "record 2 holds " + num(second.length) + " data bytes; N = " + num(verdict.n) + " needs " +
              std::to_string(matrix_bytes);
     }

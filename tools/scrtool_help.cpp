@@ -1,8 +1,19 @@
 #include "tools/scrtool_help.hpp"
 
+#include "tools/matrix.hpp"
+
 namespace scrtool {
 
-const std::string_view main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
+namespace {
+
+// The orders blockeig reads: from the smallest it takes to the largest whose
+// matrix fits one record.
+const std::string lowest_order = std::to_string(min_order);
+const std::string highest_order = std::to_string(max_order);
+
+}  // namespace
+
+const std::string main_help = R"HELP(Usage: scrtool COMMAND ARGUMENTS...
 
 Make, convert and check A.SCR, the matrix file that blockeig reads, plot
 how blockeig's sweeps went, and run it with several block counts side by
@@ -26,8 +37,11 @@ Commands:
   compare RESULTS... [-o FILE.csv]
         the direct and the final block eigenvalues side by side; for
         several results files, one row per run
-  study [--blocks 1,2,4,8] [-o study.svg] [--program FILE] [A.SCR]
-        run blockeig once per block count and show the runs side by side
+  study [--blocks 1,2,4,8] [--tol X,...] [--max-sweeps K,...]
+        [-o study.svg] [--program FILE] [FILE]
+        run blockeig once per block count (or, with one block count, per
+        TOL or sweep limit) on A.SCR or any matrix file, and show the runs
+        side by side
 
 'scrtool COMMAND --help' explains one command.
 
@@ -37,27 +51,32 @@ Options:
 
 A.SCR holds two unformatted sequential records: the order N as a 4-byte
 integer, then the N*N doubles column by column; each record is framed by its
-length in 4 bytes before and after it. blockeig reads orders 2 to 11180.
+length in 4 bytes before and after it. blockeig reads orders )HELP" + lowest_order + " to " + highest_order + R"HELP(.
 
 Exit status: 0 on success; 1 when 'info' finds a file blockeig does not
 accept; 2 for a usage error or an input that cannot be read or converted,
 in which case no output file is created or changed.
 )HELP";
 
-const std::string_view import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
+const std::string import_help = R"HELP(Usage: scrtool import IN [-o A.SCR] [--big-endian]
                       [--symmetrize lower|upper|average] [--format mtx|npy|txt]
 
 Convert the square matrix in IN to the record file blockeig reads.
 
 IN may be
-  Matrix Market   "%%MatrixMarket matrix array|coordinate real|integer
+  Matrix Market   "%%MatrixMarket matrix array|coordinate real|integer|pattern
                   general|symmetric|skew-symmetric" (extension .mtx or .mm,
                   or that first line); a symmetric file gives the lower
-                  triangle, an upper-triangle entry stands for its mirror.
-                  Named a Matrix Market file (--format mtx or the
-                  extension), a file without that first line is read as
-                  "real general", with a warning, when its first line is
-                  the size line ("rows columns entries" or "rows columns")
+                  triangle, an upper-triangle entry stands for its mirror;
+                  a pattern file (coordinate only) has every stored entry
+                  1.0, with a warning. Named a Matrix Market file (--format
+                  mtx or the extension), a file without that first line is
+                  read as "real general", with a warning, when its first
+                  line is the size line ("rows columns entries" or "rows
+                  columns"); such a coordinate file whose off-diagonal
+                  entries all lie on one side of the diagonal is one
+                  triangle of a symmetric matrix, and is mirrored, with a
+                  warning
   NumPy .npy      a two-dimensional square array of float64, float32, int32
                   or int64, little- or big-endian, C or Fortran order
   plain text      one row per line, numbers separated by blanks or tabs,
@@ -84,7 +103,7 @@ blockeig's direct solve reads only the lower triangle and the diagonal,
 its block sweeps read all of A, so the two would work on different
 matrices.
 
-A malformed or non-square input, or an order outside 2..11180, is reported
+A malformed or non-square input, or an order outside )HELP" + lowest_order + ".." + highest_order + R"HELP(, is reported
 with its line and column (byte offset for .npy) and exit status 2; the
 output file is then neither created nor changed.
 )HELP";
@@ -131,9 +150,9 @@ Exit status: 0 when blockeig accepts the file as it is, 1 when it does not,
 2 when the file cannot be opened.
 )HELP";
 
-const std::string_view gen_help = R"HELP(Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
+const std::string gen_help = R"HELP(Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]
 
-Write a test matrix of order N (2 to 11180).
+Write a test matrix of order N ()HELP" + lowest_order + " to " + highest_order + R"HELP().
 
 Kinds:
   random      symmetric, elements uniform in [-1, 1) from the seed
@@ -176,17 +195,21 @@ A results file ('blockeig --results run.json', a JSON document) is drawn
 from its full-precision values instead, without the first sweep's DELTA
 (measured from the starting value 1.0e12, not from a sweep), and with a
 second figure below: the final block eigenvalues, sorted, against the direct
-ones of the same rank, and their differences on a log scale. A run that is
-still going, or that failed, is drawn as of its last finished sweep.
+ones of the same rank (on a log scale of |eigenvalue| when they are all of
+one sign and span more than two decades, so that a miss at the low end
+shows), and their differences on a log scale. A run that is still going, or
+that failed, is drawn as of its last finished sweep.
 
 The heading says how the run ended in two parts, since one does not imply
-the other. Settled: DELTA <= TOL ended the sweeps, E(1) stopped moving (or
-not settled: they stopped at sweep 101 without it). Then how far E(1) ended
-from the lowest direct eigenvalue lambda_1: E(1) - lambda_1, the same
-relative to ||A||_2 (the largest |direct eigenvalue|, the 2-norm of the
-symmetric matrix), and the rank of the direct eigenvalue nearest E(1). A
-transcript gives E(1) and the direct E(1) to three digits only, and the
-heading says what they show at that.
+the other. First how far E(1) ended from the lowest direct eigenvalue
+lambda_1, relative to |lambda_1|, and the direct eigenvalue it is nearest
+("E(1) ended 12.3 |lambda_1| above lambda_1, nearest lambda_4"); then
+whether it settled: DELTA <= TOL ended the sweeps, E(1) stopped moving (or
+not settled: they stopped at their limit without it); then E(1) - lambda_1
+and the same relative to ||A||_2 (the largest |direct eigenvalue|, the
+2-norm of the symmetric matrix), which reads small whenever ||A||_2 is large
+against |lambda_1|. A transcript gives E(1) and the direct E(1) to three
+digits only, and the heading says what they show at that.
 
 Several results files (of runs with different block counts, say) are
 drawn as one figure: |E(1) - lambda_1| after each sweep on a log scale,
@@ -214,37 +237,48 @@ C.SCR.TXT), the k-th smallest final E, the position in E where it stands,
 and their difference block - direct (the exact difference, rounded once).
 Every number is the shortest decimal that reads back as the same double.
 A run that is still going, or that failed, is compared as of its last
-finished sweep. The heading says whether the sweeps settled (DELTA <= TOL
-ended them) and, on a line of its own, how far E(1) ended from the lowest
-direct eigenvalue lambda_1: E(1) - lambda_1, the same relative to ||A||_2
-(the largest |direct eigenvalue|), and the rank of the direct eigenvalue
-nearest E(1). Settled is not accurate: E(1) may stop moving far from
+finished sweep. The heading leads with how far E(1) ended from the lowest
+direct eigenvalue lambda_1 relative to |lambda_1|, the direct eigenvalue it
+is nearest, and whether the sweeps settled (DELTA <= TOL ended them); its
+second line gives E(1) - lambda_1 over |lambda_1|, over the gap lambda_2 -
+lambda_1 and over ||A||_2 (the largest |direct eigenvalue|), with lambda_1,
+the gap and ||A||_2. Settled is not accurate: E(1) may stop moving far from
 lambda_1.
 
-Several results files give one row per run instead: NBLOCKS, sweeps,
-settled ('yes', 'no', or the state of a run that has not ended), E(1) -
-lambda_1, the same over ||A||_2, the nearest rank, the seconds of the block
-phase (its sweeps' times added up) and the file.
+Several results files give one row per run instead: NBLOCKS (then TOL and
+max_sweeps when a run had a rule other than the program's), sweeps, settled
+('yes', 'no', or the state of a run that has not ended), E(1) - lambda_1
+over |lambda_1|, the nearest rank, over the gap, as it is, over ||A||_2, the
+seconds of the block phase (its sweeps' times added up) and the file.
 
 Options:
   -o, --output FILE   write to FILE instead of standard output: CSV
                       ("rank,position,direct,block,difference"; for several
                       files "file,NBLOCKS,sweeps,state,settled,E(1),
                       lambda_1,difference,norm_2,relative,nearest_rank,
-                      seconds") when FILE ends in .csv, the table otherwise
+                      seconds,relative_lambda_1,gap,relative_gap,TOL,
+                      max_sweeps") when FILE ends in .csv, the table
+                      otherwise
   -h, --help          show this help
 
 A file that is not a results file, or has no finished sweep yet, is
 reported with exit status 2.
 )HELP";
 
-const std::string_view study_help = R"HELP(Usage: scrtool study [--blocks 1,2,4,8] [-o study.svg] [--program FILE]
-                     [A.SCR]
+const std::string_view study_help = R"HELP(Usage: scrtool study [--blocks 1,2,4,8] [--tol X,...] [--max-sweeps K,...]
+                     [-o study.svg] [--program FILE] [FILE]
 
 Run blockeig on one matrix (A.SCR in the working directory, or the file
 named) once per block count, and show the runs side by side: how fast, and
 how close to the lowest direct eigenvalue lambda_1, the block scheme gets
-with each number of blocks.
+with each number of blocks. With one block count, a study can vary the
+tolerance (--tol 1e-6,1e-9,1e-12) or the sweep limit (--max-sweeps) instead:
+one run, one curve and one row per value.
+
+FILE may be an A.SCR (its name ends in .scr, or it starts with record 1) or
+any matrix file scrtool import reads (Matrix Market, .npy, a text table),
+which is imported as import would, with the same warnings, into an A.SCR of
+a scratch folder beside the figure, removed at the end.
 
 Every run has a scratch folder of its own beside the figure, where the
 matrix appears as A.SCR (a hard link, else a symbolic link, a copy only
@@ -253,17 +287,19 @@ standard input and a results file; its console output is not kept (the
 results file holds every number of it at full precision). A line on
 standard error tells when a run starts and how it ended. Each run's results
 file is kept beside the figure as STEM-NBLOCKS.json (study-1.json,
-study-2.json, ... for study.svg), and the scratch folder goes. The runs
-take the BLOCKEIG_ settings of the environment (threads, byte order,
-progress line) but no results file or checkpoint besides their own. A
-results file names the A.SCR of the scratch folder as its input path; its
-matrix_sha256 identifies the matrix.
+study-2.json, ... for study.svg; study-4-tol1e-9.json when TOL varies,
+study-4-sweeps50.json when the sweep limit does), and the scratch folder
+goes. The runs take the BLOCKEIG_ settings of the environment (threads,
+byte order, progress line) but no results file or checkpoint besides their
+own. A kept results file names the file the study was given, absolute, as
+its input path; its matrix_sha256 identifies the matrix.
 
-Then the figure: |E(1) - lambda_1| after each sweep, one curve per block
-count, on a log scale, as 'scrtool plot' draws several results files; and
-on standard output the table 'scrtool compare' prints for them: NBLOCKS,
-sweeps, settled, E(1) - lambda_1, the same over ||A||_2, the nearest rank,
-seconds.
+Then the figure, titled with the file's name: |E(1) - lambda_1| after each
+sweep, one curve per run, on a log scale, as 'scrtool plot' draws several
+results files; and on standard output the table 'scrtool compare' prints
+for them, under a heading that names the file: NBLOCKS, sweeps, settled,
+E(1) - lambda_1 over |lambda_1|, the nearest rank, over the gap, as it is,
+over ||A||_2, seconds.
 
 A run that fails, or SIGINT (Ctrl-C), SIGTERM or SIGHUP, stops the study:
 the runs finished are kept, and so is what the stopped run's results file
@@ -273,6 +309,10 @@ A signal sent to scrtool alone is passed on to the run.
 Options:
   --blocks LIST       the block counts, separated by commas, each from 1 to
                       N/2 (default 1,2,4,8, leaving out those above N/2)
+  --tol LIST          blockeig --tol for every run: positive numbers,
+                      separated by commas; several need one block count
+  --max-sweeps LIST   blockeig --max-sweeps for every run: 1 to 99999,
+                      separated by commas; several need one block count
   -o, --output FILE   the figure (default study.svg); the results files go
                       beside it
   --program FILE      the blockeig to run. Without it: the environment

@@ -14,7 +14,13 @@
 #include <fstream>
 
 #include "runtime/run_constants.hpp"
+#include "records/json_text.hpp"
+#include "runtime/results_schema.hpp"
+#include "runtime/settings.hpp"
 #include "tools/file_io.hpp"
+#include "tools/json_value.hpp"
+#include "tools/matrix_import.hpp"
+#include "tools/scr_file.hpp"
 #include "tools/plot_axes.hpp"
 #include "tools/run_results.hpp"
 #include "tools/runs_table.hpp"
@@ -139,29 +145,18 @@ class StudySignals {
   int stop_ = 0;
 };
 
-// A folder of its own for one run, beside the figure, removed with
-// everything in it when the run is over.
-class ScratchFolder {
- public:
-  ScratchFolder(const std::string& figure, std::int32_t nblocks) {
-    const fs::path figure_path(figure);
-    std::string pattern = (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" +
-                                                         std::to_string(nblocks) + ".scrtool-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw ToolError("cannot make a scratch folder " + printable(pattern) + ": " + reason());
-    path_ = fs::absolute(pattern);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return path_; }
+// A folder of its own for one run (or the import of the matrix) beside the
+// figure: ".STEM-SUFFIX.scrtool-XXXXXX".
+std::string scratch_pattern(const std::string& figure, const std::string& suffix) {
+  const fs::path figure_path(figure);
+  return (figure_path.parent_path() / ("." + figure_path.stem().string() + "-" + suffix + ".scrtool-XXXXXX"))
+      .string();
+}
 
- private:
-  fs::path path_;
-};
+ScratchFolder run_folder(const std::string& figure, const std::string& suffix) {
+  const std::string pattern = scratch_pattern(figure, suffix);
+  return ScratchFolder(pattern, "cannot make a scratch folder " + printable(pattern));
+}
 
 // The matrix appears as A.SCR in the scratch folder without being copied
 // where that can be helped: a hard link, else a symbolic link, else a copy.
@@ -229,7 +224,21 @@ void write_text(const std::string& path, const std::string& text) {
   });
 }
 
-std::string blocks_text(std::int32_t nblocks) { return std::to_string(nblocks) + (nblocks == 1 ? " block" : " blocks"); }
+// The document of a kept results file names the matrix file the study was
+// given (absolute), not the A.SCR of a scratch folder that is gone.
+std::string naming_input(const std::string& document, const std::string& given, std::string_view name) {
+  namespace schema = blockeig::results_schema;
+  const JsonValue d = parse_json(document, name);
+  const std::optional<JsonValue> input = d.find(schema::key::input);
+  const std::optional<JsonValue> path = input ? input->find(schema::input_key::path) : std::nullopt;
+  if (!path || path->kind() != JsonValue::Kind::string) return document;
+  std::size_t end = path->offset() + 1;
+  while (end < document.size() && document[end] != '"') end += document[end] == '\\' ? 2 : 1;
+  std::string named = "\"";
+  blockeig::escape_json(fs::absolute(given).lexically_normal().string(), [&](std::string_view piece) { named += piece; });
+  named += "\"";
+  return document.substr(0, path->offset()) + named + document.substr(std::min(end + 1, document.size()));
+}
 
 // How a run ended, for a message: "exit status 2", "signal 9".
 std::string ending_text(int status) {
@@ -241,11 +250,10 @@ std::string ending_text(int status) {
 // One line when a run is over: how it ended and how far E(1) is from
 // lambda_1.
 std::string run_summary(const RunResults& r, double wall_seconds) {
-  std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep, " : " sweeps, ");
-  const std::string settled = settled_word(r);
-  s += settled == "yes" ? "settled" : settled == "no" ? "not settled" : "run " + settled;
+  std::string s = std::to_string(r.sweeps.size()) + (r.sweeps.size() == 1 ? " sweep; " : " sweeps; ");
+  s += describe_end(r, table_notation);
   const blockeig::E1Accuracy a = e1_accuracy(r);
-  s += ", E(1) - lambda_1 = " + plot::brief(a.difference) + " (" + plot::brief(a.relative) + " ||A||_2)";
+  if (std::isfinite(a.relative)) s += " (" + plot::brief(a.relative) + " ||A||_2)";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, ", %.2f s", wall_seconds);
   return s + seconds;
@@ -259,18 +267,21 @@ struct Outcome {
 
 // One run: its results file is kept beside the figure whatever its end;
 // returns false when the run did not end normally.
-bool run_one(const StudyPlan& plan, std::int32_t nblocks, std::size_t index, StudySignals& signals, Outcome& outcome,
+bool run_one(const StudyPlan& plan, const StudyRun& run, std::size_t index, StudySignals& signals, Outcome& outcome,
              std::ostream& err) {
-  const std::string prefix = "scrtool study: " + blocks_text(nblocks);
-  err << prefix << " (run " << index + 1 << " of " << plan.blocks.size() << ") ...\n";
-  const ScratchFolder folder(plan.figure, nblocks);
-  place_matrix(plan.matrix, folder.path());
+  const std::string prefix = "scrtool study: " + run.label;
+  err << prefix << " (run " << index + 1 << " of " << plan.runs.runs.size() << ") ...\n";
+  const ScratchFolder folder = run_folder(plan.figure, run.suffix);
+  place_matrix(plan.matrix->scr(), folder.path());
   // The block count, as a user types it at the prompt.
   const std::string input = (folder.path() / blocks_name).string();
-  if (!(std::ofstream(input) << nblocks << '\n'))
+  if (!(std::ofstream(input) << run.nblocks << '\n'))
     throw ToolError("cannot write " + printable(input) + ": " + reason());
-  const Launch launch{plan.program.path, {"--results", std::string(results_name)}, run_environment(),
-                      folder.path().string(), input};
+  std::vector<std::string> arguments = {"--results", std::string(results_name)};
+  if (!run.tol.empty()) arguments.insert(arguments.end(), {std::string(blockeig::runtime::tol_option), run.tol});
+  if (!run.max_sweeps.empty())
+    arguments.insert(arguments.end(), {std::string(blockeig::runtime::max_sweeps_option), run.max_sweeps});
+  const Launch launch{plan.program.path, arguments, run_environment(), folder.path().string(), input};
   const auto start = std::chrono::steady_clock::now();
   const int status = signals.wait_for(launch.start(signals.saved_mask()));
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -281,8 +292,8 @@ bool run_one(const StudyPlan& plan, std::int32_t nblocks, std::size_t index, Stu
     err << prefix << ": blockeig ended with " << ending_text(status) << " and wrote no results file\n";
     return false;
   }
-  const std::string text = read_file(results.string());
-  const std::string kept = study_results_name(plan.figure, nblocks);
+  const std::string kept = study_results_name(plan.figure, run.suffix);
+  const std::string text = naming_input(read_file(results.string()), plan.matrix->given(), kept);
   write_text(kept, text);
   outcome.kept.push_back(kept);
   RunResults r = read_results(text, kept);
@@ -327,20 +338,36 @@ std::optional<std::int32_t> matrix_order(const std::string& matrix) {
   return decode_int32(bytes, order);
 }
 
-std::string study_results_name(const std::string& figure, std::int32_t nblocks) {
+std::string study_results_name(const std::string& figure, const std::string& suffix) {
   const fs::path path(figure);
-  return (path.parent_path() / (path.stem().string() + "-" + std::to_string(nblocks) + ".json")).string();
+  return (path.parent_path() / (path.stem().string() + "-" + suffix + ".json")).string();
+}
+
+StudyMatrix::StudyMatrix(const std::string& given, const std::string& figure, std::ostream& err) : given_(given) {
+  if (looks_like_scr(given)) {
+    scr_ = given;
+    order_ = matrix_order(given);
+    return;
+  }
+  Matrix m = read_any_matrix(given, std::nullopt, "study", err);
+  warn_if_not_symmetric(given, m, "study", err);
+  const std::string pattern = scratch_pattern(figure, "matrix");
+  folder_.emplace(pattern, "cannot make a scratch folder " + printable(pattern));
+  scr_ = (folder_->path() / blockeig::run::matrix_file_name).string();
+  write_file_atomically(scr_, [&](const ByteSink& sink) { emit_scr(m, ByteOrder::little, sink); });
+  order_ = m.n;
 }
 
 int run_study(const StudyPlan& plan, std::ostream& out, std::ostream& err) {
-  err << "scrtool study: " << printable(plan.matrix) << " with " << printable(plan.program.path) << " (found "
-      << plan.program.found << ")\n";
+  err << "scrtool study: " << printable(plan.matrix->given())
+      << (plan.matrix->imported() ? " (imported into a scratch A.SCR)" : "") << " with "
+      << printable(plan.program.path) << " (found " << plan.program.found << ")\n";
   Outcome outcome;
   int stop = 0;
   {
     StudySignals signals;
-    for (std::size_t k = 0; k < plan.blocks.size() && !outcome.failed; ++k) {
-      outcome.failed = !run_one(plan, plan.blocks[k], k, signals, outcome, err);
+    for (std::size_t k = 0; k < plan.runs.runs.size() && !outcome.failed; ++k) {
+      outcome.failed = !run_one(plan, plan.runs.runs[k], k, signals, outcome, err);
       signals.take_pending();
       if (signals.stop() != 0 && !outcome.failed) outcome.failed = true;
     }
@@ -349,10 +376,10 @@ int run_study(const StudyPlan& plan, std::ostream& out, std::ostream& err) {
     else if (outcome.failed) err << "scrtool study: stopped after a failed run; the runs before it are kept\n";
   }
   if (!outcome.runs.empty()) {
-    const std::string svg =
-        render_runs_plot(outcome.runs, "blockeig study: " + file_name(plan.matrix) + ", by number of blocks");
+    const std::string name = file_name(plan.matrix->given());
+    const std::string svg = render_runs_plot(outcome.runs, "blockeig study: " + name + ", by " + plan.runs.varied);
     write_text(plan.figure, svg);
-    out << render_runs_table(outcome.runs);
+    out << render_runs_table(outcome.runs, name);
     out << "wrote " << printable(plan.figure) << " and " << outcome.kept.size()
         << (outcome.kept.size() == 1 ? " results file beside it\n" : " results files beside it\n");
   } else {

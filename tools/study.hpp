@@ -1,12 +1,15 @@
 #pragma once
-// scrtool study: blockeig run once per block count on one matrix, each run
-// in a scratch folder of its own with a results file, then the runs side
-// by side in one figure and one table.
+// scrtool study: blockeig run once per block count (or tolerance, or sweep
+// limit) on one matrix, each run in a scratch folder of its own with a
+// results file, then the runs side by side in one figure and one table.
 #include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "tools/file_io.hpp"
+#include "tools/study_plan.hpp"
 
 namespace scrtool {
 
@@ -28,16 +31,34 @@ Program find_blockeig(const std::optional<std::string>& option);
 // opened.
 std::optional<std::int32_t> matrix_order(const std::string& matrix);
 
-struct StudyPlan {
-  Program program;
-  std::string matrix;                // A.SCR
-  std::vector<std::int32_t> blocks;  // the block counts, in the order run
-  std::string figure;                // the picture: STEM.svg
+// The matrix of a study: an A.SCR as it is, or any other matrix file (Matrix
+// Market, .npy, text) imported as scrtool import does, with its warnings,
+// into an A.SCR of a scratch folder beside the figure, which goes with this
+// object. Throws ToolError for a file that cannot be read or converted.
+class StudyMatrix {
+ public:
+  StudyMatrix(const std::string& given, const std::string& figure, std::ostream& err);
+  const std::string& given() const { return given_; }  // as the user named it
+  const std::string& scr() const { return scr_; }      // the A.SCR the runs read
+  bool imported() const { return folder_.has_value(); }
+  std::optional<std::int32_t> order() const { return order_; }
+
+ private:
+  std::string given_, scr_;
+  std::optional<std::int32_t> order_;
+  std::optional<ScratchFolder> folder_;  // of an imported matrix
 };
 
-// The results file of the run with `nblocks` blocks, beside the figure:
-// "STEM-NBLOCKS.json".
-std::string study_results_name(const std::string& figure, std::int32_t nblocks);
+struct StudyPlan {
+  Program program;
+  const StudyMatrix* matrix = nullptr;
+  StudyRuns runs;
+  std::string figure;  // the picture: STEM.svg
+};
+
+// The results file of a run beside the figure: "STEM-SUFFIX.json"
+// (study-4.json, study-4-tol1e-9.json).
+std::string study_results_name(const std::string& figure, const std::string& suffix);
 
 // Runs the study: progress on `err`, the table on `out`, the results files
 // and the figure written. A run that fails, or SIGINT, SIGTERM or SIGHUP,

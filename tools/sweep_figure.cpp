@@ -198,9 +198,13 @@ void draw_sweep_figure(SvgWriter& svg, const Transcript& t, std::string_view nam
                        const RunEnd& end, double y) {
   const std::string title = "blockeig sweeps: " + std::string(name);
   open_figure(svg, sweep_figure_height, y, title);
-  draw_heading(svg, title, subtitle(t, end));
-  place_text(svg.open("text").attr("class", "accuracy").attr("fill", "#555"), left, second_subtitle_y, "start",
-             end.accuracy);
+  // A results file's heading leads with where E(1) ended; a transcript's
+  // three digits tell little of it, and its line comes second.
+  const bool lead = from_results && !end.accuracy.empty();
+  draw_heading(svg, title, lead ? "" : subtitle(t, end));
+  place_text(svg.open("text").attr("class", "accuracy").attr("fill", lead ? "#222" : "#555"), left,
+             lead ? 48 : second_subtitle_y, "start", end.accuracy);
+  if (lead) place_text(svg.open("text").attr("fill", "#555"), left, second_subtitle_y, "start", subtitle(t, end));
   const Axis x = count_axis(static_cast<int>(t.sweeps.size()));
   Legend e1_legend(svg, top_y0 - 22, 3.5);
   e1_legend.entry(e1_colour, false, true, "E(1) after each sweep");

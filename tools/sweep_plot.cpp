@@ -11,8 +11,6 @@ namespace scrtool {
 
 namespace {
 
-constexpr Notation picture_notation{"\u03bb", "\u03bb\u2081", "\u2016A\u2016\u2082", "\u2212", plot::brief};
-
 // A transcript's E(1) and direct E(1) have three digits: their difference
 // says little, and the line says so.
 std::string transcript_accuracy(const Transcript& t) {
@@ -24,6 +22,17 @@ std::string transcript_accuracy(const Transcript& t) {
   if (!std::isfinite(difference)) return "final E(1) and direct E(1) lie further apart than the largest double";
   return "final E(1) \u2212 direct E(1) = " + plot::brief(difference) +
          " as printed (3 digits); blockeig --results gives it in full";
+}
+
+// Where E(1) ended, and the figure relative to ||A||_2 beside it: the
+// rest is in scrtool compare's heading.
+std::string end_in_brief(const RunResults& results) {
+  std::string s = describe_end(results, picture_notation);
+  const blockeig::E1Accuracy a = e1_accuracy(results);
+  if (!results.sweeps.empty() && std::isfinite(a.difference))
+    s += " (E(1) \u2212 \u03bb\u2081 = " + plot::brief(a.difference) + " = " + plot::brief(a.relative) +
+         " \u2016A\u2016\u2082)";
+  return s;
 }
 
 }  // namespace
@@ -43,7 +52,7 @@ std::string render_results_plot(const RunResults& results, std::string_view sour
   SvgWriter svg;
   svg.open_svg(plot::figure_width, plot::sweep_figure_height + plot::eigenvalue_figure_height);
   svg.open("title").text("blockeig results: " + name).close();
-  const plot::RunEnd end{results.converged ? "" : shown_state(results), describe_accuracy(results, picture_notation)};
+  const plot::RunEnd end{results.converged ? "" : shown_state(results), end_in_brief(results)};
   plot::draw_sweep_figure(svg, as_transcript(results), name, true, end, 0);
   plot::draw_eigenvalue_figure(svg, results, name, plot::sweep_figure_height);
   svg.close();

@@ -5,8 +5,10 @@ on every run and every thread count.
 
     eigvalsh(a, threads=None)        the eigenvalues, ascending
     eigh(a, threads=None)            (w, v): and the eigenvectors, v[:, j] for w[j]
-    block_sweeps(a, nblocks, callback=None, threads=None)
-                                     the block scheme, sweep by sweep (BlockSweeps)
+    block_sweeps(a, nblocks, tol=1.0e-6, max_sweeps=101, partition=None, start=None,
+                 callback=None, threads=None)
+                                     the block scheme, sweep by sweep, and where E(1)
+                                     ended (BlockSweeps, its Accuracy)
     read_scr(path, byte_order="little"), write_scr(path, a, byte_order="little")
                                      the program's matrix files (A.SCR)
     load_results(path)               a results file (blockeig --results)
@@ -38,7 +40,7 @@ except ImportError as error:
                       "Python that runs pip") from error
 from ._summary import run_table
 
-__all__ = ["eigvalsh", "eigh", "block_sweeps", "BlockSweeps", "read_scr", "write_scr", "load_results",
+__all__ = ["eigvalsh", "eigh", "block_sweeps", "BlockSweeps", "Accuracy", "read_scr", "write_scr", "load_results",
            "LinAlgError", "Limits", "limits", "max_block_count", "__version__", "arithmetic"]
 
 __version__ = _blockeig.version
@@ -113,6 +115,14 @@ def _threads(threads):
     return 0 if threads is None else _whole(threads, "threads")
 
 
+def _real(value, name):
+    """value as a float, for the library to judge."""
+    if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise TypeError(f"blockeig: {name} must be a real number, not {type(value).__name__}"
+                        + ("; a callback is passed as callback=..." if callable(value) else ""))
+    return float(value)
+
+
 def _gave_up(ierr, values, vectors=None):
     """LinAlgError for a direct solve whose QL iteration gave up."""
     return LinAlgError(f"blockeig: the QL iteration gave up at position {ierr} (IERR = {ierr}); "
@@ -141,6 +151,52 @@ def eigh(a, threads=None):
     return values, vectors
 
 
+def _subscript(k):
+    return "".join(chr(0x2080 + int(d)) for d in str(k))
+
+
+@dataclasses.dataclass(frozen=True)
+class Accuracy:
+    """How far the final E(1) ended from the lowest direct eigenvalue
+    lambda_1, as the results file's end.accuracy says it. Settled (DELTA <=
+    TOL) is not accurate: E(1) may stop moving far from lambda_1.
+
+    relative_lambda_1  (E(1) - lambda_1) / |lambda_1|; None when lambda_1 is 0
+    nearest_rank       k of the direct eigenvalue lambda_k nearest E(1); None when E(1) is NaN
+    difference         E(1) - lambda_1
+    lambda_1           the lowest direct eigenvalue
+    gap                lambda_2 - lambda_1, lambda_2 the next one up
+    relative_gap       (E(1) - lambda_1) / (lambda_2 - lambda_1); None when the gap is 0
+    norm_2             ||A||_2, the largest |direct eigenvalue|
+    relative           (E(1) - lambda_1) / ||A||_2, small whenever ||A||_2 is large against |lambda_1|
+
+    str() says it in words: "E(1) ended 12.3 |λ₁| above λ₁, nearest λ₄".
+    """
+    relative_lambda_1: float
+    nearest_rank: int
+    difference: float
+    lambda_1: float
+    gap: float
+    relative_gap: float
+    norm_2: float
+    relative: float
+
+    def __str__(self):
+        d = self.difference
+        if d != d:
+            return "E(1) is NaN"
+        if d == 0:
+            where = "on \u03bb\u2081 to the bit"
+        else:
+            side = "above" if d > 0 else "below"
+            if self.relative_lambda_1 is None:
+                where = f"{abs(d):.3g} {side} \u03bb\u2081 = 0"
+            else:
+                where = f"{abs(self.relative_lambda_1):.3g} |\u03bb\u2081| {side} \u03bb\u2081"
+        nearest = f", nearest \u03bb{_subscript(self.nearest_rank)}" if self.nearest_rank else ""
+        return f"E(1) ended {where}{nearest}"
+
+
 @dataclasses.dataclass(frozen=True, eq=False, repr=False)
 class BlockSweeps:
     """What block_sweeps found. Of k sweeps, the history holds one value per
@@ -148,6 +204,8 @@ class BlockSweeps:
     EN (E(1), E(2), E(N-1), E(N) after the sweep) and DELTA; W[b] is block
     b + 1's eigenvalues in every sweep, of shape (k, its dimension).
 
+    accuracy     where the final E(1) ended against the direct lambda_1 (Accuracy);
+                 summary says it in words, with whether the sweeps settled
     direct       the direct eigenvalues (eigvalsh), ascending when ierr is 0
     ierr         the direct solve's IERR (the sweeps run whatever it is, as the program's)
     layout       the blocks: {"block", "dimension", "start", "end"} each, as the block table
@@ -157,6 +215,7 @@ class BlockSweeps:
     converged    the last DELTA was no more than TOL: the sweeps settled
     stopped      the callback stopped the sweeps
     """
+    accuracy: Accuracy
     direct: np.ndarray
     ierr: int
     layout: list
@@ -171,11 +230,16 @@ class BlockSweeps:
     converged: bool
     stopped: bool
 
+    @property
+    def summary(self):
+        """"E(1) ended 12.3 |λ₁| above λ₁, nearest λ₄; settled"."""
+        end = "stopped" if self.stopped else "settled" if self.converged else "not settled"
+        return f"{self.accuracy}; {end}"
+
     def _table(self):
-        numbers = self.direct[~np.isnan(self.direct)]
-        difference = self.eigenvalues[0] - numbers.min() if numbers.size else float("nan")
+        a = self.accuracy
         return run_table("blockeig.BlockSweeps", self.direct.size, len(self.layout), self.iterations.size,
-                         self.converged, difference)
+                         self.converged, a.relative_lambda_1, a.nearest_rank, a.difference)
 
     def __repr__(self):
         return self._table().text()
@@ -184,21 +248,31 @@ class BlockSweeps:
         return self._table().html()
 
 
-def block_sweeps(a, nblocks, callback=None, threads=None):
+def block_sweeps(a, nblocks, tol=_blockeig.TOL, max_sweeps=_blockeig.max_sweeps, partition=None, start=None,
+                 callback=None, threads=None):
     """The program's run on a without its files: the direct eigenvalues, then
     block sweeps in nblocks blocks (1 to max_block_count(n)) until E(1)
-    moves by no more than TOL or the last sweep has run. callback(sweep), if
-    given, receives every sweep as it ends, a dict with the results file's
-    names ("ITER", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"); a true
-    return value stops the sweeps."""
+    moves by no more than tol (1.0e-6) or max_sweeps (101) sweeps have run.
+    partition, a sequence of nblocks block sizes (each at least 2, summing to
+    the order), replaces the program's even cut; start, an n x n array with
+    orthonormal columns (to 1e-12), replaces the identity the sweeps start
+    from. The defaults give the program's bits. callback(sweep), if given,
+    receives every sweep as it ends, a dict with the results file's names
+    ("ITER", "W", "E(1)", "E(2)", "E(N-1)", "E(N)", "DELTA"); a true return
+    value stops the sweeps."""
     m = _matrix(a)
     count = _whole(nblocks, "nblocks")
+    tol = _real(tol, "tol")
+    max_sweeps = _whole(max_sweeps, "max_sweeps")
+    sizes = [] if partition is None else [_whole(size, "a block size of partition") for size in partition]
+    basis = None if start is None else _matrix(start, "start")
     if callback is not None and not callable(callback):
         raise TypeError("blockeig: callback must be callable or None")
     threads = _threads(threads)
     direct, ierr = _blockeig.eigenvalues(m, threads)
-    run = _blockeig.block_sweeps(m, count, callback, threads)
-    return BlockSweeps(direct=direct, ierr=ierr, **run)
+    run = _blockeig.block_sweeps(m, count, callback, threads, tol, max_sweeps, sizes, basis)
+    accuracy = Accuracy(**_blockeig.accuracy(run["eigenvalues"][0], direct))
+    return BlockSweeps(accuracy=accuracy, direct=direct, ierr=ierr, **run)
 
 
 def _byte_order(byte_order):

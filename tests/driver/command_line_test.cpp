@@ -168,6 +168,9 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnyWork) {
        "option '--results' needs a file name, not '--checkpoint' (for a file of that name, write ./--checkpoint)"},
       {{"--checkpoint=--results"},
        "option '--checkpoint' needs a file name, not '--results' (for a file of that name, write ./--results)"},
+      {{"--tol", "0"}, "option '--tol' needs a positive number, not '0'"},
+      {{"--tol=1e-9x"}, "option '--tol' needs a positive number, not '1e-9x'"},
+      {{"--max-sweeps", "100000"}, "option '--max-sweeps' needs a whole number from 1 to 99999, not '100000'"},
       // The first mistake is named, and a mistake wins over a request.
       {{"-h", "-x", "-y"}, "unknown option '-x'"},
   };
@@ -181,7 +184,7 @@ TEST(CommandLine, MistakesAreRefusedBeforeAnyWork) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "blockeig: " + message +
-                         "\nUsage: blockeig [--results FILE] [--checkpoint FILE]\n"
+                         "\nUsage: blockeig [--results FILE] [--checkpoint FILE] [--tol X] [--max-sweeps K]\n"
                          "                [-h | --help | -V | --version | --settings]\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   }

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
+#include "eigen/solver.hpp"
 #include "runtime/thread_pool.hpp"
 
 namespace blockeig::test {
@@ -28,6 +30,14 @@ struct Square {
   double* data() { return a.data(); }
   const double* data() const { return a.data(); }
 };
+
+// tred12 as the program and the library call it: its work obtained first,
+// for exactly this order.
+inline void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
+  Tred12Work work;
+  if (!work.obtain(n)) throw std::bad_alloc();
+  blockeig::tred12(n, a, vec, val, mode, ierr, work);
+}
 
 inline Square identity(int n) {
   Square z(n);

@@ -1,232 +1,240 @@
 #pragma once
-// The straightforward sequential solver, kept as the reference the fast
-// tred12 and tql12 must match bit for bit: every operation in extended
-// precision, one column rotation at a time, one element at a time, in the
-// order the algorithms are written. Only the work vector differs (a
-// std::vector instead of a run-time array).
+// The solver as its steps read, written apart from eigen/ and kept as the
+// judge that the fast tred12 and tql12 must match bit for bit: one statement
+// of the algorithm per line, in the algorithm's order, one element at a
+// time, with no kernel, log, panel or thread. Step numbers are those of the
+// routines' descriptions (Householder reduction 1-7, QL iteration 1-6).
+//
+// Precision follows the descriptions: what they store is assigned to a
+// double; what they carry from one statement to the next (sums, scale, h,
+// hh, the g of a reduction step, c, s, the g and h of a rotation, the
+// shift) is held in an ext, so that every operation rounds as the x87 unit
+// at a 64-bit significand rounds it. Where a description leaves a choice to
+// the implementer (no small sub-diagonal element found, NaN data), the
+// judge makes the product's documented one.
 #include <cmath>
 #include <cstdlib>
-#include <utility>
 #include <vector>
 
 #include "arithmetic/extended.hpp"
-#include "runtime/index.hpp"
-#include "eigen/precision.hpp"
-#include "eigen/sign.hpp"
 
 namespace blockeig::reference {
 
+namespace detail {
 
-namespace ql {
+inline ext X(double x) { return static_cast<ext>(x); }
 
-inline constexpr int max_iterations = 30;
+// SIGN(a, b): |a| with the sign bit of b.
+inline double SIGN(double a, double b) { return std::signbit(b) ? -std::fabs(a) : std::fabs(a); }
 
-inline ext absx(double x) { return fabs(static_cast<ext>(x)); }
+}  // namespace detail
 
-// Rotates columns i and i+1 of z by (c, s).
-inline void rotate_columns(MatrixView<double> z, int n, int i, ext c, ext s) {
-  for (int k = 1; k <= n; ++k) {
-    const double t = z(k, i + 1);
-    z(k, i + 1) = static_cast<double>(s * z(k, i) + c * t);
-    z(k, i) = static_cast<double>(c * z(k, i) - s * t);
-  }
-}
-
-// The first m >= l with |e(m)| <= b; n when there is none (NaN data).
-inline int end_of_block(VectorView<double> e, int l, int n, double b) {
-  for (int m = l; m <= n; ++m)
-    if (std::fabs(e(m)) <= b) return m;
-  return n;
-}
-
-// One QL step with implicit shift on the block l..m; returns nothing, leaves
-// the new d, e and (mode 2) z in place and adds the shift to f.
-inline void ql_step(VectorView<double> d, VectorView<double> e, MatrixView<double> z, int n, int l,
-             int m, bool vectors, double& f) {
-  // Shift: the eigenvalue of the leading 2 x 2 block nearer to d(l).
-  const ext g0 = d(l);
-  const ext q = (static_cast<ext>(d(l + 1)) - g0) / (2.0 * static_cast<ext>(e(l)));
-  double p = static_cast<double>(q);
-  const auto r0 = static_cast<double>(sqrt(q * q + 1.0));
-  const ext dl = static_cast<ext>(e(l)) / (static_cast<ext>(p) + static_cast<ext>(sign(r0, p)));
-  d(l) = static_cast<double>(dl);
-  const ext shift = g0 - dl;
-  for (int i = l + 1; i <= n; ++i) d(i) = static_cast<double>(static_cast<ext>(d(i)) - shift);
-  f = static_cast<double>(static_cast<ext>(f) + shift);
-
-  // Sweep from the bottom of the block up to l.
-  p = d(m);
-  ext c = 1.0;
-  ext s = 0.0;
-  for (int i = m - 1; i >= l; --i) {
-    const ext g = c * static_cast<ext>(e(i));
-    const ext h = c * static_cast<ext>(p);
-    if (std::fabs(e(i)) > std::fabs(p)) {
-      const ext t = static_cast<ext>(p) / static_cast<ext>(e(i));
-      const ext r = sqrt(t * t + 1.0);
-      e(i + 1) = static_cast<double>(s * static_cast<ext>(e(i)) * r);
-      const auto rd = static_cast<double>(r);
-      s = 1.0 / static_cast<ext>(rd);
-      c = t * s;
-    } else {
-      const ext t = static_cast<ext>(e(i)) / static_cast<ext>(p);
-      const ext r = sqrt(t * t + 1.0);
-      e(i + 1) = static_cast<double>(s * static_cast<ext>(p) * r);
-      const auto rd = static_cast<double>(r);
-      s = t / static_cast<ext>(rd);
-      c = 1.0 / static_cast<ext>(rd);
+// QL iteration, step 1: the relative precision constant (2^-52 with a
+// 64-bit significand).
+inline double ql_precision() {
+  using detail::X;
+  double eps = 0.25;
+  ext x = 1.25;
+  int counter = 0;
+  for (;;) {
+    const ext t = x - X(eps);  // 1.1
+    counter = counter + 1;
+    if (!(t == X(1.0))) break;
+    eps = static_cast<double>(X(eps) * X(0.5));  // 1.2
+    x = X(1.0) + X(eps);
+    if (counter == 51) {  // 1.3
+      if (x - X(eps) == X(1.0)) eps = static_cast<double>(X(eps) * X(2.0));
+      break;
     }
-    p = static_cast<double>(c * static_cast<ext>(d(i)) - s * g);
-    d(i + 1) = static_cast<double>(h + s * (c * g + s * static_cast<ext>(d(i))));
-    if (vectors) rotate_columns(z, n, i, c, s);
   }
-  e(l) = static_cast<double>(s * static_cast<ext>(p));
-  d(l) = static_cast<double>(c * static_cast<ext>(p));
+  return eps;
 }
 
-// Ascending selection sort; the strict comparison keeps the first of equal
-// minima. Columns of z follow their values when vectors is set.
-inline void sort_ascending(VectorView<double> d, MatrixView<double> z, int n, bool vectors) {
-  for (int i = 1; i <= n - 1; ++i) {
-    int k = i;
-    double p = d(i);
-    for (int j = i + 1; j <= n; ++j) {
-      if (d(j) < p) {
-        k = j;
-        p = d(j);
-      }
-    }
-    if (k == i) continue;
-    d(k) = d(i);
-    d(i) = p;
-    if (vectors)
-      for (int r = 1; r <= n; ++r) std::swap(z(r, i), z(r, k));
-  }
-}
+namespace detail {
 
-}  // namespace ql
+// The arrays the steps work on, as the descriptions name them, one-based:
+// d(i) is val(i), e(i) offdiag(i), z(r, c) element (r, c) of vec (n x n,
+// column by column); and the two routines' steps on them.
+class Steps {
+ public:
+  Steps(int n, double* vec, double* val, double* offdiag) : n(n), vec_(vec), val_(val), offdiag_(offdiag) {}
 
-inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
-  const double eps = ql_precision();
-  ierr = 0;
+  // The Householder reduction, steps 2 to 5.
+  void reduce(const double* a, int mode) const;
+  // The QL iteration, steps 2 to 6.
+  void iterate(int& ierr, int mode) const;
+
+ private:
+  double& d(int i) const { return val_[i - 1]; }
+  double& e(int i) const { return offdiag_[i - 1]; }
+  double& z(int r, int c) const { return vec_[static_cast<std::size_t>(c - 1) * n + (r - 1)]; }
+
+  int n;
+  double* vec_;
+  double* val_;
+  double* offdiag_;
+};
+
+inline void Steps::iterate(int& ierr, int mode) const {
+  const double eps = ql_precision();  // 1
+  ierr = 0;                           // 2
   if (n <= 1) return;
-
-  const MatrixView<double> z{vec, n};
-  const VectorView<double> d{val};
-  const VectorView<double> e{offdiag};
-  const bool vectors = mode == 2;
-
-  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
+  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);  // 3
   e(n) = 0.0;
-
-  double f = 0.0;
+  double f = 0.0;  // 4
   double b = 0.0;
-  for (int l = 1; l <= n; ++l) {
-    const ext h = static_cast<ext>(eps) * (ql::absx(d(l)) + ql::absx(e(l)));
-    if (h > b) b = static_cast<double>(h);
-    const int m = ql::end_of_block(e, l, n, b);
-    if (m != l) {
-      for (int j = 0;;) {
-        ql::ql_step(d, e, z, n, l, m, vectors, f);
-        if (std::fabs(e(l)) <= b) break;
-        if (++j == ql::max_iterations) {
+
+  for (int l = 1; l <= n; ++l) {  // 5
+    const ext h = X(eps) * (X(std::fabs(d(l))) + X(std::fabs(e(l))));  // 5.1
+    if (h > X(b)) b = static_cast<double>(h);
+    int m = l;  // 5.2; with no small element (NaN data) the block runs to n
+    while (m < n && !(std::fabs(e(m)) <= b)) m = m + 1;
+    if (m != l) {  // 5.3
+      int j = 0;
+      for (;;) {
+        // 5.3.1, the shift. p is stored; its square is formed from the
+        // unrounded quotient.
+        const double g0 = d(l);
+        const ext q = (X(d(l + 1)) - X(g0)) / (X(2.0) * X(e(l)));
+        double p = static_cast<double>(q);
+        const double r = static_cast<double>(sqrt(q * q + X(1.0)));
+        const ext quotient = X(e(l)) / (X(p) + X(SIGN(r, p)));
+        d(l) = static_cast<double>(quotient);
+        const ext shift = X(g0) - quotient;
+        for (int i = l + 1; i <= n; ++i) d(i) = static_cast<double>(X(d(i)) - shift);
+        f = static_cast<double>(X(f) + shift);
+
+        // 5.3.2, the sweep from m - 1 up to l.
+        p = d(m);
+        ext c = 1.0;
+        ext s = 0.0;
+        for (int i = m - 1; i >= l; --i) {
+          const ext g = c * X(e(i));
+          const ext hh = c * X(p);
+          if (std::fabs(e(i)) > std::fabs(p)) {
+            const ext t = X(p) / X(e(i));
+            const ext rr = sqrt(t * t + X(1.0));
+            e(i + 1) = static_cast<double>(s * X(e(i)) * rr);
+            s = X(1.0) / X(static_cast<double>(rr));
+            c = t * s;
+          } else {
+            const ext t = X(e(i)) / X(p);
+            const ext rr = sqrt(t * t + X(1.0));
+            e(i + 1) = static_cast<double>(s * X(p) * rr);
+            s = t / X(static_cast<double>(rr));
+            c = X(1.0) / X(static_cast<double>(rr));
+          }
+          p = static_cast<double>(c * X(d(i)) - s * g);
+          d(i + 1) = static_cast<double>(hh + s * (c * g + s * X(d(i))));
+          if (mode == 2) {
+            for (int k = 1; k <= n; ++k) {
+              const double t = z(k, i + 1);
+              z(k, i + 1) = static_cast<double>(s * X(z(k, i)) + c * X(t));
+              z(k, i) = static_cast<double>(c * X(z(k, i)) - s * X(t));
+            }
+          }
+        }
+        e(l) = static_cast<double>(s * X(p));  // 5.3.3
+        d(l) = static_cast<double>(c * X(p));
+        if (std::fabs(e(l)) <= b) break;  // 5.3.4
+        j = j + 1;
+        if (j == 30) {
           ierr = l;
           return;
         }
       }
     }
-    d(l) = static_cast<double>(static_cast<ext>(d(l)) + static_cast<ext>(f));
+    d(l) = static_cast<double>(X(d(l)) + X(f));  // 5.4
   }
-  ql::sort_ascending(d, z, n, vectors);
+
+  for (int i = 1; i <= n - 1; ++i) {  // 6
+    int k = i;
+    double p = d(i);
+    for (int jj = i + 1; jj <= n; ++jj)
+      if (d(jj) < p) {
+        k = jj;
+        p = d(jj);
+      }
+    if (k != i) {
+      d(k) = d(i);
+      d(i) = p;
+      if (mode == 2)
+        for (int r = 1; r <= n; ++r) {
+          const double t = z(r, i);
+          z(r, i) = z(r, k);
+          z(r, k) = t;
+        }
+    }
+  }
 }
 
+inline void Steps::reduce(const double* a, int mode) const {
+  const bool vectors = std::abs(mode) == 2;
+  constexpr double threshold = 1.0e-10;
 
+  if (mode >= 0)  // 2
+    for (int r = 1; r <= n; ++r)
+      for (int c = 1; c <= r; ++c) z(r, c) = a[static_cast<std::size_t>(c - 1) * n + (r - 1)];
 
-
-namespace householder {
-
-// Rows whose off-diagonal part sums to no more than this (in absolute value)
-// are not reduced, and reflections no larger than this are not accumulated.
-// It is an absolute threshold: matrices whose elements are all near 1e-10 or
-// below are seen by their tridiagonal part only.
-inline constexpr double small_row = 1.0e-10;
-
-// z(r, c) = a(r, c) for the lower triangle with the diagonal.
-inline void copy_lower(int n, const double* a, MatrixView<double> z) {
-  const MatrixView<const double> A{a, n};
-  for (int r = 1; r <= n; ++r)
-    for (int c = 1; c <= r; ++c) z(r, c) = A(r, c);
-}
-
-// Reduces row i (columns 1..l = i-1) by one Householder reflection, updating
-// the leading l x l lower triangle. Leaves d(i) = h, e(i) the new sub-diagonal
-// element, and with vectors the reflection in column i above the diagonal.
-inline void reduce_row(MatrixView<double> z, VectorView<double> d, VectorView<double> e, int i,
-                bool vectors) {
-  const int l = i - 1;
-  // A skipped row keeps its elements; its sub-diagonal element is taken as is.
-  auto skip = [&] {
-    e(i) = z(i, l);
-    d(i) = 0.0;
-  };
-  if (l < 2) return skip();
-  ext scale = 0.0;
-  for (int k = 1; k <= l; ++k) scale += fabs(static_cast<ext>(z(i, k)));
-  if (!(scale > small_row)) return skip();  // also when scale is NaN
-
-  ext h = 0.0;
-  for (int k = 1; k <= l; ++k) {
-    z(i, k) = static_cast<double>(z(i, k) / scale);
-    h += static_cast<ext>(z(i, k)) * z(i, k);
+  for (int i = n; i >= 2; --i) {  // 3
+    const int l = i - 1;
+    ext scale = 0.0;  // 3.2
+    if (l >= 2)
+      for (int k = 1; k <= l; ++k) scale = scale + X(std::fabs(z(i, k)));
+    if (l < 2 || !(scale > X(threshold))) {  // 3.1, 3.3: the step is skipped
+      e(i) = z(i, l);
+      d(i) = 0.0;
+      continue;
+    }
+    ext h = 0.0;  // 3.4
+    for (int k = 1; k <= l; ++k) {
+      z(i, k) = static_cast<double>(X(z(i, k)) / scale);
+      h = h + X(z(i, k)) * X(z(i, k));
+    }
+    double f = z(i, l);  // 3.5
+    const double g = -SIGN(static_cast<double>(sqrt(h)), f);
+    e(i) = static_cast<double>(scale * X(g));  // 3.6
+    h = h - X(f) * X(g);
+    z(i, l) = static_cast<double>(X(f) - X(g));
+    f = 0.0;  // 3.7
+    ext f_sum = 0.0;
+    for (int j = 1; j <= l; ++j) {  // 3.8
+      if (vectors) z(j, i) = static_cast<double>(X(z(i, j)) / (h * scale));
+      ext gj = 0.0;
+      for (int k = 1; k <= j; ++k) gj = gj + X(z(j, k)) * X(z(i, k));
+      for (int k = j + 1; k <= l; ++k) gj = gj + X(z(k, j)) * X(z(i, k));
+      const ext quotient = gj / h;
+      e(j) = static_cast<double>(quotient);
+      f_sum = X(f) + quotient * X(z(i, j));
+      f = static_cast<double>(f_sum);
+    }
+    const ext hh = f_sum / (h + h);  // 3.9
+    for (int j = 1; j <= l; ++j) {
+      f = z(i, j);
+      const ext gj = X(e(j)) - hh * X(f);
+      e(j) = static_cast<double>(gj);
+      for (int k = 1; k <= j; ++k) z(j, k) = static_cast<double>(X(z(j, k)) - X(f) * X(e(k)) - gj * X(z(i, k)));
+    }
+    for (int k = 1; k <= l; ++k) z(i, k) = static_cast<double>(scale * X(z(i, k)));  // 3.10
+    d(i) = static_cast<double>(h);
   }
-  double f = z(i, l);
-  const auto root = static_cast<double>(sqrt(h));
-  const double g0 = -sign(root, f);
-  e(i) = static_cast<double>(scale * g0);
-  h -= static_cast<ext>(f) * g0;
-  z(i, l) = static_cast<double>(static_cast<ext>(f) - g0);
+  d(1) = 0.0;  // 4
+  e(1) = 0.0;
 
-  // p = A u / h into e(1..l), and f = u'p accumulated term by term.
-  f = 0.0;
-  ext fsum = 0.0;
-  for (int j = 1; j <= l; ++j) {
-    if (vectors) z(j, i) = static_cast<double>(z(i, j) / (h * scale));
-    ext g = 0.0;
-    for (int k = 1; k <= j; ++k) g += static_cast<ext>(z(j, k)) * z(i, k);
-    for (int k = j + 1; k <= l; ++k) g += static_cast<ext>(z(k, j)) * z(i, k);
-    const ext q = g / h;
-    e(j) = static_cast<double>(q);
-    fsum = static_cast<ext>(f) + q * z(i, j);
-    f = static_cast<double>(fsum);
+  if (!vectors) {  // 5
+    for (int i = 1; i <= n; ++i) d(i) = z(i, i);
+    return;
   }
-
-  // q = p - hh u into e(1..l), and the rank-two update A - u q' - q u'.
-  const ext hh = fsum / (h + h);
-  for (int j = 1; j <= l; ++j) {
-    f = z(i, j);
-    const ext g = static_cast<ext>(e(j)) - hh * f;
-    e(j) = static_cast<double>(g);
-    for (int k = 1; k <= j; ++k)
-      z(j, k) = static_cast<double>(static_cast<ext>(z(j, k)) - static_cast<ext>(f) * e(k) - g * z(i, k));
-  }
-
-  for (int k = 1; k <= l; ++k) z(i, k) = static_cast<double>(scale * z(i, k));
-  d(i) = static_cast<double>(h);
-}
-
-// Multiplies the stored reflections together into z, leaving the diagonal of
-// the reduced matrix in d.
-inline void accumulate_reflections(int n, MatrixView<double> z, VectorView<double> d) {
   for (int i = 1; i <= n; ++i) {
     const int l = i - 1;
-    if (!(std::fabs(d(i)) < small_row) && l >= 1) {
+    if (!(std::fabs(d(i)) < threshold) && l >= 1) {  // 5.1
       for (int j = 1; j <= l; ++j) {
         ext g = 0.0;
-        for (int k = 1; k <= l; ++k) g += static_cast<ext>(z(i, k)) * z(k, j);
-        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<double>(static_cast<ext>(z(k, j)) - g * z(k, i));
+        for (int k = 1; k <= l; ++k) g = g + X(z(i, k)) * X(z(k, j));
+        for (int k = 1; k <= l; ++k) z(k, j) = static_cast<double>(X(z(k, j)) - g * X(z(k, i)));
       }
     }
-    d(i) = z(i, i);
+    d(i) = z(i, i);  // 5.2
     z(i, i) = 1.0;
     for (int k = 1; k <= l; ++k) {
       z(i, k) = 0.0;
@@ -235,31 +243,32 @@ inline void accumulate_reflections(int n, MatrixView<double> z, VectorView<doubl
   }
 }
 
-}  // namespace householder
+}  // namespace detail
 
+// tql12(n, vec, val, ierr, mode, offdiag): the eigenvalues of the symmetric
+// tridiagonal matrix with diagonal val and sub-diagonal offdiag(2..n), and
+// with mode 2 the rotations applied to the columns of vec; then sorted.
+inline void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
+  detail::Steps(n, vec, val, offdiag).iterate(ierr, mode);
+}
+
+// The Householder reduction's steps 2 to 5: what tred12 hands to tql12.
+// offdiag (n doubles) receives the sub-diagonal, val the diagonal, vec with
+// |mode| = 2 the accumulated reflections (otherwise the reduced lower
+// triangle).
+inline void householder_reduction(int n, const double* a, double* vec, double* val, double* offdiag, int mode) {
+  detail::Steps(n, vec, val, offdiag).reduce(a, mode);
+}
+
+// tred12(n, a, vec, val, mode, ierr): all eigenvalues of the symmetric a
+// (its lower triangle; with mode < 0 the lower triangle of vec) ascending,
+// and with |mode| = 2 the eigenvectors in vec.
 inline void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr) {
   ierr = 0;
   if (n < 1) return;
-
-  std::vector<double> offdiag(static_cast<std::size_t>(n));
-
-  const MatrixView<double> z{vec, n};
-  const VectorView<double> d{val};
-  const VectorView<double> e{offdiag.data()};
-  const bool vectors = std::abs(mode) == 2;
-
-  if (mode >= 0) householder::copy_lower(n, a, z);
-  for (int i = n; i >= 2; --i) householder::reduce_row(z, d, e, i, vectors);
-  d(1) = 0.0;
-  e(1) = 0.0;
-
-  if (vectors) {
-    householder::accumulate_reflections(n, z, d);
-  } else {
-    for (int i = 1; i <= n; ++i) d(i) = z(i, i);
-  }
-
-  tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());
+  std::vector<double> offdiag(static_cast<std::size_t>(n));  // 1
+  householder_reduction(n, a, vec, val, offdiag.data(), mode);  // 2-5
+  tql12(n, vec, val, ierr, std::abs(mode), offdiag.data());  // 6
 }
 
 }  // namespace blockeig::reference

@@ -115,8 +115,8 @@ TEST(SolverIdentity, Tred12MatchesTheReferenceForEveryThreadCount) {
       for (const int threads : thread_counts) {
         SCOPED_TRACE(testing::Message() << f.name << ", n = " << n << ", threads " << threads);
         set_thread_count(threads);
-        expect_identical(run(tred12, a, 2), ref, true);
-        if (threads <= 2) expect_identical(run(tred12, a, 1), ref_values, false);
+        expect_identical(run(test::tred12, a, 2), ref, true);
+        if (threads <= 2) expect_identical(run(test::tred12, a, 1), ref_values, false);
       }
     }
   }
@@ -145,7 +145,7 @@ TEST(SolverIdentity, NonFiniteInputAndFailureLeaveTheSameBits) {
     for (const int threads : thread_counts) {
       SCOPED_TRACE(testing::Message() << p.name << ", threads " << threads);
       set_thread_count(threads);
-      expect_identical(run(tred12, a, 2), ref, true);
+      expect_identical(run(test::tred12, a, 2), ref, true);
     }
   }
 }

@@ -19,6 +19,7 @@ using test::identity;
 using test::same_bits;
 using test::Square;
 using test::Solved;
+using test::tred12;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -283,7 +284,7 @@ TEST(Tred12Scale, TinyMatricesAreSeenByTheirTridiagonalPart) {
 }
 
 // Work obtained ahead, for a larger order and used twice: the same bits as
-// the call that allocates its own, also where the QL iteration gives up.
+// work obtained for the order itself, also where the QL iteration gives up.
 TEST(Tred12Work, WorkObtainedAheadGivesTheSameBits) {
   Square failing = test::random_symmetric(9, 2);
   failing(5, 4) = failing(4, 5) = nan;

@@ -303,6 +303,33 @@ TEST(Library, BadArgumentsAreErrors) {
   }
 }
 
+// The sweeps' options are checked before any work, each refused with its
+// own code.
+TEST(Library, BadSweepOptionsAreErrors) {
+  const std::vector<double> a = random_symmetric_matrix(6, 2), wide(72, 0.0);
+  std::vector<double> twice(36, 0.0);
+  for (int k = 0; k < 6; ++k) twice[static_cast<std::size_t>(7 * k)] = k == 3 ? 2.0 : 1.0;
+  const std::pair<Options, Errc> cases[] = {
+      {{.tol = 0.0}, Errc::bad_sweep_rule},
+      {{.tol = std::numeric_limits<double>::quiet_NaN()}, Errc::bad_sweep_rule},
+      {{.max_sweeps = 100000}, Errc::bad_sweep_rule},
+      {{.partition = {2, 4}}, Errc::bad_partition},
+      {{.partition = {1, 5}}, Errc::bad_partition},
+      {{.partition = {3, 3, 0}}, Errc::bad_partition},
+      {{.start = {wide.data(), 7, 7}}, Errc::bad_start},
+      {{.start = {wide.data(), 6, 5}}, Errc::bad_start},
+      {{.start = {twice.data(), 6, 6}}, Errc::bad_start},
+  };
+  for (const auto& [options, expected] : cases) {
+    try {
+      block_sweeps({a.data(), 6, 6}, static_cast<std::int32_t>(options.partition.empty() ? 2 : 3), {}, options);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), expected) << e.what();
+    }
+  }
+}
+
 Errc read_error(const std::string& path, ByteOrder order = ByteOrder::little) {
   try {
     read_scr(path, order);
@@ -312,24 +339,10 @@ Errc read_error(const std::string& path, ByteOrder order = ByteOrder::little) {
   return Errc{};
 }
 
-TEST(Library, ReadsWhatTheProgramReads) {
+// What read_scr makes of damaged and tolerated files, beside the program's
+// reading and scrtool's: tests/tools/record_readers_test.cpp.
+TEST(Library, ReadingAMissingFileIsAFileError) {
   TempDir dir;
-  const std::string path = (dir / "A.SCR").string();
-  for (const auto& [name, bytes] : damaged_matrix_files()) {
-    SCOPED_TRACE(name);
-    write_file(path, bytes);
-    const Errc code = read_error(path);
-    EXPECT_TRUE(code == Errc::damaged_file || code == Errc::bad_order) << static_cast<int>(code);
-  }
-  const std::vector<double> a = random_symmetric_matrix(3, 5);
-  for (const std::string& tolerated : {scr_record(le32(3) + le32(77)) + scr_record(doubles(a)),
-                                       scr_record(le32(3)) + scr_record(doubles(a) + doubles({9, 9})),
-                                       scr_file(3, a) + scr_record(doubles({1})) + "xy"}) {
-    write_file(path, tolerated);
-    const Matrix m = read_scr(path);
-    EXPECT_EQ(m.n, 3);
-    EXPECT_EQ(m.elements, a);
-  }
   EXPECT_EQ(read_error((dir / "none").string()), Errc::file_error);
 }
 

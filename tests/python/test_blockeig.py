@@ -37,9 +37,9 @@ def random_matrix(n, seed, symmetric=True):
     return (a + a.T) / 2 if symmetric else a
 
 
-def run_program(directory, nblocks):
-    subprocess.run([os.environ["BLOCKEIG_BIN"], "--results", "run.json"], cwd=directory, input=f"{nblocks}\n",
-                   text=True, capture_output=True, check=True)
+def run_program(directory, nblocks, *options):
+    subprocess.run([os.environ["BLOCKEIG_BIN"], "--results", "run.json", *options], cwd=directory,
+                   input=f"{nblocks}\n", text=True, capture_output=True, check=True)
     return blockeig.load_results(directory / "run.json")
 
 
@@ -76,6 +76,42 @@ def test_same_bits_as_the_program_on_every_end_to_end_case(end_to_end_cases):
         assert same_bits(result.eigenvalues, run["end"]["E"]), case.name
         assert result.converged == run["end"]["converged"], case.name
         assert not result.stopped
+        for key, value in dataclasses.asdict(result.accuracy).items():
+            assert same_bits(np.nan if value is None else value,
+                             np.nan if run["end"]["accuracy"][key] is None else run["end"]["accuracy"][key]), key
+
+
+def test_rule_partition_and_start(tmp_path):
+    a = random_matrix(40, 7)
+    blockeig.write_scr(tmp_path / "A.SCR", a)
+    run = run_program(tmp_path, 4, "--tol", "1e-9", "--max-sweeps", "30")
+    ruled = blockeig.block_sweeps(a, 4, tol=1e-9, max_sweeps=30)
+    assert ruled.iterations.size == len(run["sweeps"]) <= 30
+    assert same_bits(ruled.eigenvalues, run["end"]["E"]) and ruled.converged == run["end"]["settled"]
+    # The program's layout and the identity, given, are the defaults' bits.
+    default = blockeig.block_sweeps(a, 4)
+    same = blockeig.block_sweeps(a, 4, partition=[10, 10, 10, 10], start=np.eye(40))
+    assert same_bits(same.eigenvalues, default.eigenvalues) and same.iterations.size == default.iterations.size
+    q = np.linalg.qr(random_matrix(40, 8))[0]
+    other = blockeig.block_sweeps(a, 3, partition=[4, 30, 6], start=q)
+    assert [b["dimension"] for b in other.layout] == [4, 30, 6]
+    assert not same_bits(other.W[0][0], blockeig.block_sweeps(a, 3, partition=[4, 30, 6]).W[0][0])
+    assert "|\u03bb\u2081|" in other.summary
+
+
+@pytest.mark.parametrize("options, error, message", [
+    ({"tol": 0.0}, ValueError, "tol 0 is not a positive number"),
+    ({"tol": "1e-9"}, TypeError, "tol must be a real number"),
+    ({"max_sweeps": 100000}, ValueError, "max_sweeps 100000 is not from 1 to 99999"),
+    ({"partition": [6, 6]}, ValueError, "partition has 2 block sizes for 3 blocks"),
+    ({"partition": [1, 5, 6]}, ValueError, "block 1 has size 1; every block needs at least 2"),
+    ({"partition": [2, 4, 4]}, ValueError, "add up to 10, not to the order 12"),
+    ({"start": np.eye(11)}, ValueError, "start: its order is 11"),
+    ({"start": np.eye(12) + 1e-9 * np.eye(12, k=1)}, ValueError, "columns 1 and 2 have dot product 1e-09"),
+])
+def test_sweep_options_refused(options, error, message):
+    with pytest.raises(error, match=message.replace("(", "\\(")):
+        blockeig.block_sweeps(random_matrix(12, 9), 3, **options)
 
 
 @pytest.mark.parametrize("n", [2, 3, 17, 120])
@@ -148,13 +184,19 @@ def test_ctrl_c_ends_the_sweeps():
     # Entries near 1e9: E(1) never settles within 1.0e-6, so 101 sweeps
     # would run. The signal comes from another thread, which can run only
     # because the call lets the GIL go.
+    # The timer starts at the first sweep's end: on a loaded machine the
+    # direct solve and the first sweep may take longer than any fixed delay.
     a = 1e9 * random_matrix(200, 4)
     seen = []
-    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
-    timer.start()
+    timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+
+    def watch(sweep):
+        seen.append(sweep)
+        if len(seen) == 1:
+            timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            blockeig.block_sweeps(a, 2, callback=seen.append, threads=1)
+            blockeig.block_sweeps(a, 2, callback=watch, threads=1)
     finally:
         timer.cancel()
     assert 0 < len(seen) < 101
@@ -387,11 +429,14 @@ def test_runs_and_results_files_show_as_short_tables(tmp_path):
     a = random_matrix(12, 8) + np.diag(np.arange(12.0))
     run = blockeig.block_sweeps(a, 3)
     lines = repr(run).splitlines()
-    assert lines[0] == "blockeig.BlockSweeps" and lines[1].split() == ["N", "blocks", "sweeps", "settled", "E(1)", "-",
-                                                                       "lambda_1"]
+    assert lines[0] == "blockeig.BlockSweeps" and lines[1].split() == ["N", "blocks", "sweeps", "settled", "/",
+                                                                       "|lambda_1|", "nearest", "E(1)", "-", "lambda_1"]
     row = lines[2].split()
     assert row[:4] == ["12", "3", str(run.iterations.size), "yes" if run.converged else "no"]
-    assert float(row[4]) == pytest.approx(run.eigenvalues[0] - run.direct[0], rel=1e-5)
+    # Where E(1) ended relative to |lambda_1| and the nearest rank lead.
+    assert float(row[4]) == pytest.approx(run.accuracy.relative_lambda_1, rel=1e-5)
+    assert row[5] == str(run.accuracy.nearest_rank)
+    assert float(row[6]) == pytest.approx(run.eigenvalues[0] - run.direct[0], rel=1e-5)
     assert run._repr_html_().startswith("<table>") and "<td>12</td><td>3</td>" in run._repr_html_()
     blockeig.write_scr(tmp_path / "A.SCR", a)
     document = run_program(tmp_path, 3)
@@ -399,7 +444,7 @@ def test_runs_and_results_files_show_as_short_tables(tmp_path):
     assert repr(document).splitlines()[2] == lines[2] and document["input"]["N"] == 12
     # Members missing, or not where the schema puts them, show as "-".
     odd = type(document)({"format": 1, "input": [], "end": "x"})
-    assert repr(odd).splitlines()[2].split() == ["-"] * 5
+    assert repr(odd).splitlines()[2].split() == ["-"] * 7
 
 
 def test_the_build_backend_reads_its_project_table_without_tomllib():

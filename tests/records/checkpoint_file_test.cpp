@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "records/sha256.hpp"
@@ -31,8 +32,9 @@ struct Saved {
   std::string output, results;
 };
 
-Saved sample(std::string results = "results state\n") {
+Saved sample(std::string results = "results state\n", run::SweepRule rule = {}) {
   Saved saved;
+  saved.fields.rule = rule;
   for (std::size_t k = 0; k < 32; ++k) saved.fields.matrix_sha256[k] = static_cast<std::uint8_t>(k * 7);
   saved.fields.N = N;
   saved.fields.NBLOCKS = 2;
@@ -121,16 +123,20 @@ std::string check_bytes(const TempDir& dir, const std::string& bytes) {
   return check_bytes_in_place(dir);
 }
 
+// Version 1 for the program's rule, version 2 (16 bytes more) for another.
 TEST(CheckpointFile, ReadBackToTheBit) {
   TempDir dir;
-  for (const std::string& results : {std::string("results state\n"), std::string()}) {
-    const Saved saved = sample(results);
+  const run::SweepRule other{1e-9, 50};
+  for (const auto& [results, rule] : {std::pair{std::string("results state\n"), run::SweepRule()},
+                                      {std::string(), run::SweepRule()}, {std::string("state\n"), other}}) {
+    const Saved saved = sample(results, rule);
     const StatePieces pieces(saved);
     const CheckpointImage image(saved.fields, saved.C.data(), saved.E.data(), std::string_view(saved.output),
                                 pieces.pieces);
     ASSERT_EQ(runtime::FileReplacement((dir / "ck").string()).replace(image.pieces()), 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "ck"),
-              checkpoint_header_size + 8 * (N * N + N) + saved.output.size() + saved.results.size() + 32);
+              checkpoint_header_size + (rule.is_default() ? 0 : 16) + 8 * (N * N + N) + saved.output.size() +
+                  saved.results.size() + 32);
 
     const int fd = ::open((dir / "ck").c_str(), O_RDONLY);
     CheckpointFields fields;
@@ -144,6 +150,8 @@ TEST(CheckpointFile, ReadBackToTheBit) {
     EXPECT_EQ(fields.convert, runtime::Convert::swap);
     EXPECT_EQ(fields.output_bytes, saved.output.size());
     EXPECT_EQ(fields.results_bytes, saved.results.size());
+    EXPECT_EQ(fields.rule.TOL, rule.TOL);
+    EXPECT_EQ(fields.rule.max_sweeps, rule.max_sweeps);
 
     const Loaded loaded = load(fd, fields);
     ASSERT_EQ(loaded.problem, "");
@@ -263,8 +271,9 @@ TEST(CheckpointFile, FieldsNoRunWritesAreRefusedBeforeTheDigest) {
       {"sections that do not add up to it", large, 1, s.output.size(), s.results.size(), unsound},
       {"a results state no run writes", large, 1, s.output.size(), large - rest - s.output.size(), unsound},
       {"console lines no run prints", large, 1, large - rest - s.results.size(), s.results.size(), unsound},
-      {"4 GiB of a newer format", huge, 2, s.output.size(), s.results.size(),
-       "has format version 2, newer than this blockeig reads (version 1)"},
+      {"4 GiB of a newer format", huge, checkpoint_format_version + 1, s.output.size(), s.results.size(),
+       "has format version " + std::to_string(checkpoint_format_version + 1) +
+           ", newer than this blockeig reads (version " + std::to_string(checkpoint_format_version) + ")"},
       {"4 GiB in another format", huge, 0, s.output.size(), s.results.size(), unsound},
   };
   for (const Case& c : cases) {
@@ -308,8 +317,9 @@ TEST(CheckpointFile, RefusedWithTheirReason) {
   const Case cases[] = {
       {"big-endian", [](std::string& b) { put(b, 16, std::uint32_t{0x04030201}); },
        "was written in big-endian byte order, which this blockeig (little-endian) does not read"},
-      {"newer format", [](std::string& b) { put(b, 20, std::uint32_t{2}); },
-       "has format version 2, newer than this blockeig reads (version 1)"},
+      {"newer format", [](std::string& b) { put(b, 20, std::uint32_t{3}); },
+       "has format version 3, newer than this blockeig reads (version 2)"},
+      {"version 2 without its rule", [](std::string& b) { put(b, 20, std::uint32_t{2}); }, unsound},
       {"format 0", [](std::string& b) { put(b, 20, std::uint32_t{0}); }, unsound},
       {"N = 1", [](std::string& b) { put(b, 64, std::int32_t{1}); }, unsound},
       {"more blocks than N/2", [](std::string& b) { put(b, 68, std::int32_t{3}); }, unsound},
@@ -334,6 +344,20 @@ TEST(CheckpointFile, RefusedWithTheirReason) {
     reseal(bytes);
     EXPECT_EQ(check_bytes(dir, bytes), c.problem);
   }
+  // Version 2 holds a rule of its own, and ITER below its limit.
+  const std::string other = bytes_of(sample("", {1e-9, 50}));
+  for (const auto& [name, offset, value] : {std::tuple{"the program's rule", 112, 1e-6}, {"no rule", 112, 0.0}}) {
+    SCOPED_TRACE(name);
+    std::string bytes = other;
+    put(bytes, static_cast<std::size_t>(offset), value);
+    if (value != 0) put(bytes, 120, run::max_sweeps);
+    reseal(bytes);
+    EXPECT_EQ(check_bytes(dir, bytes), unsound);
+  }
+  std::string at_limit = other;
+  put(at_limit, 72, std::int32_t{50});
+  reseal(at_limit);
+  EXPECT_EQ(check_bytes(dir, at_limit), unsound);
   EXPECT_EQ(check_bytes(dir, "N = 4\n"), "is not a blockeig checkpoint");
   CheckpointFields fields;
   EXPECT_EQ(check_file(dir.path(), fields), "is not a regular file");

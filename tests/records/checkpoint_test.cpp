@@ -104,10 +104,12 @@ json without_times(json document) {
 
 // A run stopped (SIGKILL) after it wrote a checkpoint at `path`: the kill
 // comes later and later until one finds a checkpoint left.
-void stop_a_run(const TempDir& dir, const std::string& path, std::vector<std::string> environment) {
+void stop_a_run(const TempDir& dir, const std::string& path, std::vector<std::string> environment,
+                std::vector<std::string> arguments = {}) {
   environment.push_back("BLOCKEIG_CHECKPOINT_SECONDS=0");
+  arguments.insert(arguments.end(), {"--checkpoint", path});
   for (long delay = 40'000; delay < 60'000'000; delay *= 2) {
-    const ChildResult r = run_in(dir, {{"--checkpoint", path}, environment, answers, delay});
+    const ChildResult r = run_in(dir, {arguments, environment, answers, delay});
     if (r.killed && std::filesystem::exists(dir / path)) return;
   }
   FAIL() << "no run was stopped with a checkpoint";
@@ -177,6 +179,31 @@ TEST(Checkpoint, KilledTwentyTimesEndsAsIfNeverStopped) {
   EXPECT_EQ(without_times(document), without_times(expected));
 }
 
+// A run given its own rule keeps it in its checkpoint (format version 2) and
+// resumes under it, with the very output and document of a run never
+// stopped.
+TEST(Checkpoint, ARunOfItsOwnRuleResumesUnderIt) {
+  TempDir dir;
+  write_file(dir / "A.SCR", scr_file(order, matrix(14)));
+  const std::vector<std::string> rule = {"--tol", "1e-9", "--max-sweeps", "40", "--results", "run.json"};
+  const ChildResult reference = run_in(dir, {rule});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  EXPECT_NE(reference.out.find("\n   40 "), std::string::npos);
+  EXPECT_NE(reference.out.find("0.100E-08\n"), std::string::npos);
+  const json expected = json::parse(read_file(dir / "run.json"));
+  EXPECT_EQ(expected["blocks"]["TOL"], 1e-9);
+  EXPECT_EQ(expected["blocks"]["max_sweeps"], 40);
+  stop_a_run(dir, "ck", {}, rule);
+  EXPECT_EQ(read_file(dir / "ck")[20], 2);
+  std::vector<std::string> resumed_with = rule;
+  resumed_with.insert(resumed_with.end(), {"--checkpoint", "ck"});
+  const ChildResult resumed = run_in(dir, {resumed_with});
+  EXPECT_EQ(resumed.out, reference.out);
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  json document = json::parse(read_file(dir / "run.json"));
+  EXPECT_EQ(without_times(document), without_times(expected));
+}
+
 // Each checkpoint that does not fit the run ends it as soon as that is
 // known, names what differs, and leaves every file as it was.
 TEST(Checkpoint, AMismatchOrDamageEndsTheRunAndKeepsTheFile) {
@@ -200,7 +227,7 @@ TEST(Checkpoint, AMismatchOrDamageEndsTheRunAndKeepsTheFile) {
   };
   const std::string own_file = scr_file(order, own);
   std::string newer = checkpoint;
-  newer[20] = 2;  // the format version
+  newer[20] = 3;  // the format version
   std::string flipped = checkpoint;
   flipped[checkpoint.size() / 2] ^= 0x10;
   const Case cases[] = {
@@ -214,6 +241,9 @@ TEST(Checkpoint, AMismatchOrDamageEndsTheRunAndKeepsTheFile) {
        {.environment = {"BLOCKEIG_CONVERT=big_endian"}}, "",
        "was made with BLOCKEIG_CONVERT=native (little-endian), this run has BLOCKEIG_CONVERT=big_endian "
        "(big-endian)"},
+      {"another sweep rule", own_file, checkpoint, {.arguments = {"--tol", "1e-9"}}, "",
+       "was made with TOL = 1e-06 and at most 101 sweeps, this run has TOL = 1e-09 and at most 101 sweeps (--tol, "
+       "--max-sweeps)"},
       {"a results file now", own_file, checkpoint, {.arguments = {"--results", "run.json"}}, "",
        "holds no results file's document, and this run writes one (BLOCKEIG_RESULTS, --results)"},
       {"empty", own_file, "", {}, "", "is empty"},
@@ -224,7 +254,7 @@ TEST(Checkpoint, AMismatchOrDamageEndsTheRunAndKeepsTheFile) {
            std::to_string(checkpoint.size()) + " bytes its header gives"},
       {"a byte changed", own_file, flipped, {}, "", "is damaged: its checksum does not match its content"},
       {"a newer format", own_file, resealed(newer), {}, "",
-       "has format version 2, newer than this blockeig reads (version 1)"},
+       "has format version 3, newer than this blockeig reads (version 2)"},
       {"not a checkpoint", own_file, eigenvalues, {}, "", "is not a blockeig checkpoint"},
   };
   for (const Case& c : cases) {

@@ -23,7 +23,7 @@ void start(ResultsFile& file) {
   file.begin("9.9", 2, "native");
   file.input("/data/A.SCR", 4, 148, "ab", 0.5);
   file.direct(0, direct, 0.25);
-  file.layout(2, BDIM, BSTART);
+  file.layout(2, {}, BDIM, BSTART);
 }
 
 void sweep(ResultsFile& file, int ITER) {
@@ -109,7 +109,7 @@ TEST(ResultsFile, StateThatDoesNotFitIsRefused) {
   larger.begin("9.9", 2, "native");
   larger.input("/data/A.SCR", 5, 220, "ab", 0.5);
   larger.direct(0, std::vector<double>(5, 1.0), 0.25);
-  larger.layout(2, BDIM, BSTART);
+  larger.layout(2, {}, BDIM, BSTART);
   EXPECT_FALSE(restore(larger, state));
 }
 

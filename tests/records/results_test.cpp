@@ -91,14 +91,16 @@ std::string sha256sum_of(const TempDir& dir, const std::string& bytes) {
 }
 
 // end.accuracy against the direct eigenvalues sorted here: the smallest,
-// the largest magnitude, the first of the nearest.
+// the largest magnitude, the first of the nearest; the figures over
+// |lambda_1| and the gap null where the divisor is 0.
 void check_accuracy(const json& accuracy, double E1, const std::vector<double>& direct) {
   std::vector<double> sorted;
   for (double v : direct)
     if (!std::isnan(v)) sorted.push_back(v);
   std::sort(sorted.begin(), sorted.end());
   if (sorted.empty()) {
-    for (const char* key : {"lambda_1", "difference", "norm_2", "relative"}) EXPECT_TRUE(std::isnan(number(accuracy[key])));
+    for (const char* key : {"lambda_1", "difference", "norm_2", "relative", "relative_lambda_1", "gap", "relative_gap"})
+      EXPECT_TRUE(std::isnan(number(accuracy[key])));
     EXPECT_TRUE(accuracy["nearest_rank"].is_null());
     return;
   }
@@ -109,6 +111,13 @@ void check_accuracy(const json& accuracy, double E1, const std::vector<double>& 
   EXPECT_TRUE(same_bits(number(accuracy["difference"]), static_cast<double>(difference)));
   EXPECT_TRUE(same_bits(number(accuracy["norm_2"]), norm));
   EXPECT_TRUE(same_bits(number(accuracy["relative"]), static_cast<double>(difference / norm)));
+  const long double gap = (sorted.size() > 1 ? sorted[1] : std::nan("")) - static_cast<long double>(lambda_1);
+  EXPECT_TRUE(same_bits(number(accuracy["gap"]), static_cast<double>(gap)));
+  for (const auto& [key, divisor] : {std::pair{"relative_lambda_1", std::fabs(static_cast<long double>(lambda_1))},
+                                     std::pair{"relative_gap", gap}}) {
+    if (divisor == 0) EXPECT_TRUE(accuracy[key].is_null()) << key;
+    else EXPECT_TRUE(same_bits(number(accuracy[key]), static_cast<double>(difference / divisor))) << key;
+  }
   if (std::isnan(E1)) {
     EXPECT_TRUE(accuracy["nearest_rank"].is_null());
     return;
@@ -135,7 +144,9 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
 
   std::vector<double> vec(static_cast<std::size_t>(n * n)), val(static_cast<std::size_t>(n));
   int ierr = 0;
-  tred12(n, matrix.data(), vec.data(), val.data(), 2, ierr);
+  Tred12Work work;
+  ASSERT_TRUE(work.obtain(n));
+  tred12(n, matrix.data(), vec.data(), val.data(), 2, ierr, work);
   EXPECT_EQ(d["direct"]["IERR"], ierr);
   EXPECT_EQ(console[3], " diagonalized - direct, IERR:  " + std::to_string(ierr));
   const std::vector<double> direct = numbers(d["direct"]["eigenvalues"]);

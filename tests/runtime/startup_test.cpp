@@ -1,4 +1,4 @@
-// Start-up seen from outside: the floating-point control words it loads and
+// Start-up seen from outside: the floating-point environment it sets, and
 // a bad setting, which ends the run before the first statement.
 #include <gtest/gtest.h>
 
@@ -9,14 +9,22 @@
 namespace blockeig::testing {
 namespace {
 
-TEST(StartUp, FloatingPointControlWords) {
+// The probe turns every part of the environment the wrong way before
+// start-up; after it, the arithmetic rounds to nearest, does not trap,
+// keeps subnormals and carries 64 bits, on the main thread and on a helper.
+TEST(StartUp, SetsTheArithmeticsEnvironment) {
   TempDir dir;
-  EXPECT_EQ(probe(dir, {"fp-environment"}).out, "037f 00001f80\n");
+  const ChildResult r = probe(dir, {"fp-behaviour"});
+  EXPECT_EQ(r.out,
+            "main: nearest 1, infinity 1, subnormals 1, extended 1\n"
+            "helper: nearest 1, infinity 1, subnormals 1, extended 1\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST(StartUp, BadSettingIsAStartUpError) {
   TempDir dir;
-  const ChildResult r = probe(dir, {"fp-environment"}, {}, {"BLOCKEIG_CONVERT=middle_endian"});
+  const ChildResult r = probe(dir, {"fp-behaviour"}, {}, {"BLOCKEIG_CONVERT=middle_endian"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, std::string(traceback) +

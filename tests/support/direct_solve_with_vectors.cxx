@@ -1,7 +1,8 @@
 // The direct solve as the program first had it: tred12 with eigenvectors
-// (mode 2) into C, reading A itself. Linked in place of
-// engine/direct_solve.cpp into a second build of the program, so that tests
-// can run both side by side.
+// (mode 2) into C, reading A itself. Built in place of
+// engine/direct_solve.cpp into a second build of the program
+// (blockeig_with_vectors, tests/CMakeLists.txt), so that tests can run both
+// side by side.
 #include "engine/direct_solve.hpp"
 
 namespace blockeig {

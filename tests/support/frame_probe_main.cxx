@@ -68,6 +68,39 @@ void on_worker(Work work) {
   });
 }
 
+// Before start-up for "fp-behaviour": every setting that the arithmetic
+// relies on turned the wrong way (on x86 precision control at 53 bits,
+// rounding toward zero, division by zero trapping, subnormals flushed to
+// zero), so that only what start-up loads can make it right.
+void spoil_floating_point_environment() {
+#if defined(__x86_64__)
+  const unsigned short x87 = 0x0E7B;
+  const unsigned int sse = 0xFDC0;
+  __asm__ volatile("fldcw %0" : : "m"(x87));
+  __asm__ volatile("ldmxcsr %0" : : "m"(sse));
+#else
+  std::fesetround(FE_TOWARDZERO);
+#endif
+}
+
+// One line of what the arithmetic does: to nearest even, a division by
+// zero gives an infinity (a trap would end the probe with a processor
+// exception), subnormals are neither flushed nor taken as zero, and ext has
+// a 64-bit significand.
+void print_arithmetic_behaviour(const char* thread) {
+  volatile double one = 1.0, tie_above = 0x1.8p-53, zero_d = 0.0, smallest_normal = 0x1p-1022;
+  const bool nearest = one + tie_above == 1.0 + 0x1p-52 && -one - tie_above == -1.0 - 0x1p-52;
+  const bool infinity = 1.0 / zero_d == 1.0 / 0.0;
+  const double half = smallest_normal / 2.0;
+  volatile double subnormal = half;
+  const bool subnormals = half == 0x1p-1023 && subnormal * 2.0 == smallest_normal;
+  const blockeig::ext x = static_cast<blockeig::ext>(one) + static_cast<blockeig::ext>(0x1p-63);
+  const bool extended = x - static_cast<blockeig::ext>(one) == static_cast<blockeig::ext>(0x1p-63);
+  std::printf("%s: nearest %d, infinity %d, subnormals %d, extended %d\n", thread, nearest, infinity, subnormals,
+              extended);
+  std::fflush(stdout);
+}
+
 void write_lines(std::int64_t unit, int count) {
   for (int i = 1; i <= count; ++i) {
     at(22);
@@ -229,12 +262,9 @@ int run(int argc, char** argv) {
     FILE* f = std::fopen(file, "w+");
     void* p = mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fileno(f), 0);
     return static_cast<volatile char*>(p)[100];
-  } else if (scenario == "fp-environment") {  // prints the x87 and SSE control words
-    unsigned short x87 = 0;
-    unsigned int sse = 0;
-    __asm__ volatile("fnstcw %0" : "=m"(x87));
-    __asm__ volatile("stmxcsr %0" : "=m"(sse));
-    std::printf("%04x %08x\n", x87, sse);
+  } else if (scenario == "fp-behaviour") {  // what the arithmetic sees after start-up, here and on a helper
+    print_arithmetic_behaviour("main");
+    on_worker([] { print_arithmetic_behaviour("helper"); });
   } else {
     std::fprintf(stderr, "frame_probe: unknown scenario\n");
     return 64;
@@ -245,6 +275,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "fp-behaviour") spoil_floating_point_environment();
   start_up("probe.cpp", blockeig::set_extended_environment);
   connect_standard_units();
   std::fflush(stdout);

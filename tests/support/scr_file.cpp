@@ -54,6 +54,17 @@ const std::map<std::string, std::string>& damaged_matrix_files() {
 
 const std::string& damaged_matrix_file(const std::string& name) { return damaged_matrix_files().at(name); }
 
+const std::map<std::string, std::string>& tolerated_matrix_files() {
+  static const std::vector<double> a = random_symmetric_matrix(3, 5);
+  static const std::map<std::string, std::string> files = {
+      {"record 1 longer than the order", scr_record(le32(3) + le32(77)) + scr_record(doubles(a))},
+      {"record 2 longer than the matrix", scr_record(le32(3)) + scr_record(doubles(a) + doubles({9, 9}))},
+      {"a record and stray bytes after the matrix", scr_file(3, a) + scr_record(doubles({1})) + "xy"},
+      {"unequal markers", le32(4) + le32(2) + le32(9) + scr_record(doubles({1, 2, 2, 1}))},
+  };
+  return files;
+}
+
 std::vector<double> diagonal_matrix(const std::vector<double>& diagonal) {
   const std::size_t n = diagonal.size();
   std::vector<double> a(n * n, 0.0);

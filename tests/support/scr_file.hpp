@@ -21,6 +21,9 @@ std::string scr_file(std::int32_t n, const std::vector<double>& column_major);
 // verdict on each is held to the program's own report.
 const std::map<std::string, std::string>& damaged_matrix_files();
 const std::string& damaged_matrix_file(const std::string& name);
+// Files the program reads in full although they hold more than it takes:
+// longer records, records after the matrix.
+const std::map<std::string, std::string>& tolerated_matrix_files();
 
 // Column-major test matrices.
 std::vector<double> diagonal_matrix(const std::vector<double>& diagonal);

@@ -71,6 +71,9 @@ TEST(MatrixMarket, LayoutsAndFields) {
       {"coordinate symmetric, upper entry mirrored",
        "%%MatrixMarket matrix coordinate real symmetric\n2 2 1\n1 2 3\n", {0, 3, 3, 0}},
       {"coordinate integer", "%%MatrixMarket matrix coordinate integer general\n2 2 1\n2 2 -9\n", {0, 0, 0, -9}},
+      {"pattern, every entry 1", "%%MatrixMarket matrix coordinate pattern general\n2 2 2\n1 2\n2 2\n", {0, 0, 1, 1}},
+      {"pattern symmetric, mirrored", "%%MatrixMarket matrix coordinate pattern symmetric\n2 2 1\n2 1\n",
+       {0, 1, 1, 0}},
       {"case, CR LF, blank lines and a Fortran exponent",
        "%%matrixmarket MATRIX Coordinate Real General\r\n% c\r\n\r\n2 2 1\r\n\r\n1 1 1.5D+01\r\n\r\n",
        {15, 0, 0, 0}},
@@ -95,7 +98,12 @@ TEST(MatrixMarket, MalformedFilesNameTheirPlace) {
       {"%%MatrixMarket vector array real general\n", "m.mtx:1:16: object 'vector' is not supported"},
       {"%%MatrixMarket matrix dense real general\n", "m.mtx:1:23: format 'dense' is neither"},
       {"%%MatrixMarket matrix array complex general\n", "m.mtx:1:29: field 'complex' is not supported"},
-      {"%%MatrixMarket matrix array pattern general\n", "m.mtx:1:29: field 'pattern' is not supported"},
+      {"%%MatrixMarket matrix array complex general\n", "m.mtx:1:29: field 'complex' is not supported"},
+      {"%%MatrixMarket matrix array pattern general\n", "m.mtx:1:29: field 'pattern' goes with the coordinate format"},
+      {"%%MatrixMarket matrix coordinate pattern skew-symmetric\n",
+       "m.mtx:1:42: a pattern matrix cannot be skew-symmetric"},
+      {"%%MatrixMarket matrix coordinate pattern general\n2 2 1\n1 1 1\n",
+       "m.mtx:3:5: an entry of a pattern file is a row and a column"},
       {"%%MatrixMarket matrix array real hermitian\n", "m.mtx:1:34: symmetry 'hermitian' is not supported"},
       {coordinate + "% only comments\n", "m.mtx:2: the file ends before the size line"},
       {coordinate + "3 4 1\n", "m.mtx:2:1: the matrix is not square: 3 rows, 4 columns"},
@@ -143,15 +151,18 @@ TEST(MatrixMarket, FilesWithoutTheBanner) {
     std::string assumed;
     std::vector<double> columns;  // expected, column by column; empty: refused
     std::string message;
+    std::string mirrored = "";
   };
   const std::string coordinate = "%%MatrixMarket matrix coordinate real general";
   const std::string array = "%%MatrixMarket matrix array real general";
   const Case cases[] = {
-      {"coordinate, one triangle", "2 2 2\n1 1 4\n2 1 -1\n", coordinate, {4, -1, 0, 0}, ""},
+      {"coordinate, one triangle: mirrored", "2 2 2\n1 1 4\n2 1 -1\n", coordinate, {4, -1, -1, 0}, "", "lower"},
       {"coordinate, padded, CR LF and a comment", "  2 2 1\r\n% note\r\n2 2 1.5e1\r\n", coordinate, {0, 0, 0, 15}, ""},
       {"array", "2 2\n1\n2\n3\n4\n", array, {1, 2, 3, 4}, ""},
       {"with its banner", "%%MatrixMarket matrix array real symmetric\n2 2\n1\n2\n4\n", "", {1, 2, 2, 4}, ""},
       {"a fault names its line", "2 2 1\n1 1 x\n", coordinate, {}, "m.mtx:2:5: 'x' is not a real number"},
+      {"one triangle, above", "3 3 2\n1 3 5\n2 2 1\n", coordinate, {0, 0, 5, 0, 1, 0, 5, 0, 0}, "", "upper"},
+      {"both sides: as it is", "2 2 2\n1 2 5\n2 1 6\n", coordinate, {0, 6, 5, 0}, ""},
       {"a repeated entry names the first", "2 2 2\n1 2 1\n1 2 1\n", coordinate, {},
        "m.mtx:3:1: entry (1, 2) is given a second time (first at line 2)"},
       {"a pattern file", "2 2 1\n1 1\n", coordinate, {}, "m.mtx:2: an entry is a row, a column and a value"},
@@ -160,15 +171,17 @@ TEST(MatrixMarket, FilesWithoutTheBanner) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string assumed = "stale";
+    MatrixMarketNotes notes{"stale", true, true, "stale"};
     try {
-      const Matrix m = read_matrix_market(c.text, "m.mtx", &assumed);
+      const Matrix m = read_matrix_market(c.text, "m.mtx", &notes);
       EXPECT_EQ(m.a, c.columns);
     } catch (const ToolError& e) {
       EXPECT_TRUE(c.columns.empty()) << e.what();
       EXPECT_TRUE(std::string(e.what()).starts_with(c.message)) << e.what();
     }
-    EXPECT_EQ(assumed, c.assumed);
+    EXPECT_EQ(notes.assumed, c.assumed);
+    EXPECT_EQ(notes.mirrored, c.mirrored);
+    EXPECT_FALSE(notes.pattern);
   }
   // Unless the caller allows it, the banner is required.
   EXPECT_THROW(read_matrix_market("2 2\n1\n2\n3\n4\n", "m.mtx"), ToolError);

@@ -13,56 +13,16 @@
 
 #include "support/child_process.hpp"
 #include "support/scr_file.hpp"
-
-#ifdef BLOCKEIG_FUZZED_DATA_PROVIDER
-#include "fuzz/program_input.hpp"
-#endif
+#include "tools/scr_samples.hpp"
 
 namespace scrtool {
 namespace {
 
-namespace fs = std::filesystem;
 using blockeig::testing::ChildOptions;
 using blockeig::testing::ChildResult;
-using blockeig::testing::read_file;
 using blockeig::testing::TempDir;
 
-struct Sample {
-  std::string name;
-  std::string file;
-  bool big = false;  // read with BLOCKEIG_CONVERT=big_endian
-};
-
-std::vector<fs::path> corpus(const std::string& folder) {
-  std::vector<fs::path> paths;
-  const fs::path dir = fs::path(BLOCKEIG_SOURCE_DIR) / "fuzz" / folder;
-  if (fs::exists(dir))
-    for (const auto& entry : fs::directory_iterator(dir)) paths.push_back(entry.path());
-  return paths;
-}
-
-// fuzz_record_reader's inputs: a flag byte (bit 0: reversed), then the file.
-void add_record_reader_inputs(std::vector<Sample>& samples) {
-  for (const std::string folder : {"corpus/record_reader", "regressions/record_reader"})
-    for (const fs::path& path : corpus(folder)) {
-      const std::string input = read_file(path);
-      if (!input.empty()) samples.push_back({folder + "/" + path.filename().string(), input.substr(1), (input[0] & 1) != 0});
-    }
-}
-
-// fuzz_program's inputs, decoded as the fuzzer decodes them.
-void add_program_inputs(std::vector<Sample>& samples) {
-#ifdef BLOCKEIG_FUZZED_DATA_PROVIDER
-  for (const fs::path& path : corpus("corpus/program")) {
-    const std::string input = read_file(path);
-    const auto decoded =
-        blockeig::fuzz::decode_program_input(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
-    samples.push_back({"corpus/program/" + path.filename().string(), decoded.file, decoded.big});
-  }
-#else
-  (void)samples;
-#endif
-}
+using Sample = ScrSample;
 
 ChildResult run_blockeig(const Sample& sample) {
   TempDir dir;
@@ -75,15 +35,8 @@ ChildResult run_blockeig(const Sample& sample) {
 }
 
 TEST(ScrVerdict, PredictsTheProgramsReport) {
-  std::vector<Sample> samples;
-  for (const auto& [name, file] : blockeig::testing::damaged_matrix_files()) samples.push_back({name, file});
-  add_record_reader_inputs(samples);
-  add_program_inputs(samples);
-#ifndef BLOCKEIG_FUZZED_DATA_PROVIDER
-  std::printf("fuzz_program's corpus left out: FuzzedDataProvider.h (libclang-rt-14-dev) not found\n");
-#endif
   int damaged = 0;
-  for (const Sample& sample : samples) {
+  for (const Sample& sample : scr_samples()) {
     SCOPED_TRACE(sample.name);
     const Verdict predicted = predict_blockeig(MemorySource(std::span<const std::uint8_t>(
                                                    reinterpret_cast<const std::uint8_t*>(sample.file.data()),

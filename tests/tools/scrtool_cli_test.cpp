@@ -300,6 +300,33 @@ TEST(ScrtoolCli, ImportOfAFileWithoutItsBanner) {
   EXPECT_FALSE(fs::exists(dir / "X.SCR"));
 }
 
+// Matrices as public collections ship them: a pattern file (its entries 1.0,
+// symmetric honoured), and a file without its banner that holds one
+// triangle (mirrored); each with the warning that says so, and no warning
+// that the result is not symmetric.
+TEST(ScrtoolCli, ImportOfPatternFilesAndOneTriangle) {
+  TempDir dir;
+  spit(dir / "p.mtx", "%%MatrixMarket matrix coordinate pattern symmetric\n3 3 3\n2 1\n3 2\n3 3\n");
+  spit(dir / "t.mtx", "3 3 4\n1 1 4.0\n2 1 -1.5\n3 1 2.0\n3 3 1.0\n");
+  const std::string warning = "scrtool import: warning: ";
+  const std::pair<std::string, std::string> cases[] = {
+      {"p", warning + dir / "p.mtx" +
+                ": a pattern matrix, whose entries have no values: each stored entry is taken as 1.0, and so is its "
+                "mirror image (symmetric)\n",
+       },
+      {"t", warning + dir / "t.mtx" + ": no %%MatrixMarket header line; assumed \"%%MatrixMarket matrix coordinate "
+                "real general\"\n" + warning + dir / "t.mtx" + ": every off-diagonal entry lies below the diagonal: "
+                "read as the lower triangle of a symmetric matrix and mirrored to the other side\n"},
+  };
+  for (const auto& [name, err] : cases) {
+    const Outcome r = scrtool({"import", dir / (name + ".mtx"), "-o", dir / (name + ".SCR")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, err);
+  }
+  EXPECT_EQ(scrtool({"export", dir / "p.SCR"}).out, "0 1 0\n1 0 1\n0 1 1\n");
+  EXPECT_EQ(scrtool({"export", dir / "t.SCR"}).out, "4 -1.5 2\n-1.5 0 0\n2 0 1\n");
+}
+
 TEST(ScrtoolCli, UsageErrors) {
   struct Case {
     std::vector<std::string> args;
@@ -324,6 +351,10 @@ TEST(ScrtoolCli, UsageErrors) {
       {{"study", "--blocks", "1,x"},
        "scrtool study: --blocks takes block counts separated by commas, such as 1,2,4,8; 'x' is not a count\n"},
       {{"study", "--blocks", "2,1,2"}, "scrtool study: --blocks names 2 twice\n"},
+      {{"study", "--tol", "1e-6,-1"},
+       "scrtool study: --tol takes tolerances separated by commas, such as 1e-6,1e-9,1e-12; '-1' is not a tolerance\n"},
+      {{"study", "--blocks", "4", "--tol", "1e-6,1e-9", "--max-sweeps", "50,60"},
+       "scrtool study: vary one of --blocks, --tol and --max-sweeps at a time\n"},
       {{"study", "a", "b"}, "scrtool study: unexpected argument 'b'\n"},
   };
   for (const Case& c : cases) {
@@ -349,7 +380,7 @@ TEST(ScrtoolCli, HelpAndVersion) {
       {{"gen", "--help"}, "Usage: scrtool gen KIND N [--seed S] [-o A.SCR] [--eigenvalues FILE]\n"},
       {{"plot", "t.txt", "--help"}, "Usage: scrtool plot TRANSCRIPT|RESULTS [-o sweeps.svg]\n"},
       {{"compare", "--help"}, "Usage: scrtool compare RESULTS [-o FILE.csv]\n"},
-      {{"study", "--help"}, "Usage: scrtool study [--blocks 1,2,4,8] [-o study.svg] [--program FILE]\n"},
+      {{"study", "--help"}, "Usage: scrtool study [--blocks 1,2,4,8] [--tol X,...] [--max-sweeps K,...]\n"},
       {{"--version"}, "scrtool (blockeig) "},
       {{"-V"}, "scrtool (blockeig) "},
   };

@@ -73,18 +73,21 @@ TEST(ScrtoolBinary, StudyRunsEveryBlockCountAndKeepsWhatItFinished) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(counts[k]);
     const std::vector<std::string> row = words_of(lines[3 + k]);
-    ASSERT_EQ(row.size(), 8u);
+    ASSERT_EQ(row.size(), 10u);
     const std::string file = "out/s-" + std::to_string(counts[k]) + ".json";
-    EXPECT_EQ(row[7], file);
+    EXPECT_EQ(row[9], file);
     const nlohmann::json d = nlohmann::json::parse(read_file(dir / file));
     EXPECT_EQ(d["state"], "finished");
     EXPECT_EQ(d["blocks"]["NBLOCKS"], counts[k]);
     EXPECT_EQ(row[0], std::to_string(counts[k]));
     EXPECT_EQ(row[1], std::to_string(d["sweeps"].size()));
     EXPECT_EQ(row[2], d["end"]["settled"] ? "yes" : "no");
+    // Where E(1) ended relative to lambda_1 and the nearest rank lead.
     EXPECT_EQ(std::bit_cast<std::uint64_t>(std::stod(row[3])),
+              std::bit_cast<std::uint64_t>(d["end"]["accuracy"]["relative_lambda_1"].get<double>()));
+    EXPECT_EQ(row[4], std::to_string(d["end"]["accuracy"]["nearest_rank"].get<int>()));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(std::stod(row[6])),
               std::bit_cast<std::uint64_t>(d["end"]["accuracy"]["difference"].get<double>()));
-    EXPECT_EQ(row[5], std::to_string(d["end"]["accuracy"]["nearest_rank"].get<int>()));
   }
   const std::string svg = read_file(dir / "out/s.svg");
   EXPECT_NE(svg.find("<g class=\"run\" data-run=\"3\" data-nblocks=\"2\">"), std::string::npos);
@@ -103,6 +106,37 @@ TEST(ScrtoolBinary, StudyRunsEveryBlockCountAndKeepsWhatItFinished) {
       << failed.err;
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"A.SCR", "f-1.json", "f.svg", "failing", "out"}));
   EXPECT_EQ(lines_of(failed.out).size(), 5u) << failed.out;
+}
+
+// A study of a Matrix Market file over three tolerances: the file imported
+// (its warning given), one run and one curve per TOL, each run given its
+// --tol, the file named in the figure's title, the table's heading and the
+// kept documents, and nothing left of the import.
+TEST(ScrtoolBinary, StudyOfAnyMatrixFileOverTolerances) {
+  TempDir dir;
+  write_file(dir / "m.mtx", "8 8 4\n1 1 4.0\n2 1 1.0\n5 4 0.5\n8 8 -3.0\n");
+  ChildOptions options;
+  options.directory = dir.path();
+  options.environment = {"BLOCKEIG_PROGRESS=0"};
+  const ChildResult refused = run_child(SCRTOOL_BIN, {"study", "m.mtx", "--tol", "1e-6,1e-9"}, options);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(refused.err.starts_with("scrtool study: --tol with several values needs one block count (--blocks K)\n"));
+  const ChildResult r = run_child(
+      SCRTOOL_BIN, {"study", "m.mtx", "--blocks", "2", "--tol", "1e-6,1e-9,1e-12", "--program", BLOCKEIG_BIN}, options);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("scrtool study: warning: m.mtx: every off-diagonal entry lies below the diagonal"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"m.mtx", "study-2-tol1e-12.json", "study-2-tol1e-6.json",
+                                                            "study-2-tol1e-9.json", "study.svg"}));
+  EXPECT_TRUE(r.out.starts_with("# m.mtx: N = 8, ")) << r.out;
+  const std::string svg = read_file(dir / "study.svg");
+  EXPECT_NE(svg.find("<title>blockeig study: m.mtx, by TOL</title>"), std::string::npos);
+  EXPECT_NE(svg.find("<g class=\"run\" data-run=\"3\""), std::string::npos);
+  for (const char* tol : {"1e-6", "1e-9", "1e-12"}) {
+    const nlohmann::json d = nlohmann::json::parse(read_file(dir / ("study-2-tol" + std::string(tol) + ".json")));
+    EXPECT_EQ(d["blocks"]["TOL"], std::stod(tol));
+    EXPECT_EQ(d["input"]["path"], (dir / "m.mtx").string());
+  }
 }
 
 #endif

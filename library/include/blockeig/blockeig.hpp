@@ -70,6 +70,9 @@ enum class Errc {
   file_error,        // a file could not be opened, read or written: system_error() is the errno
                      // (EINVAL: a name holding a NUL, or a file that is not a regular one)
   damaged_file,      // a matrix file that the program would refuse to read
+  bad_sweep_rule,    // a tol that is not a positive number, a max_sweeps outside 1 to 99999
+  bad_partition,     // block sizes below 2, not summing to the order, or not nblocks of them
+  bad_start,         // a start basis of another order, or whose columns are not orthonormal
 };
 
 class BLOCKEIG_API Error : public std::exception {
@@ -104,6 +107,20 @@ struct Options {
   // Threads for the large loops, the caller's included; 0 takes one per
   // core. The results are the same bits for every count.
   int threads = 0;
+
+  // block_sweeps() only; the defaults are the program's, and give its bits.
+  // The sweeps end after the sweep whose DELTA is no more than tol (a
+  // positive number), or after max_sweeps sweeps (1 to 99999).
+  double tol = 1.0e-6;
+  std::int32_t max_sweeps = 101;
+  // The block sizes in order, each at least 2, summing to n, in place of the
+  // program's cut (n / nblocks positions per block, the last taking the
+  // rest); empty for the program's. There must be nblocks of them.
+  std::vector<std::int32_t> partition = {};
+  // The basis the sweeps start from: an n x n matrix whose columns are
+  // orthonormal (C^T C within 1e-12 of the identity, element by element),
+  // read once and copied; data null (the default) for the identity.
+  MatrixRef start = {};
 };
 
 // The direct solve of the program: only the lower triangle with the diagonal
@@ -142,7 +159,7 @@ struct BlockResult {
   std::vector<double> E;                   // the final E(1) .. E(n), by position
   std::int32_t sweeps = 0;                 // the last sweep's ITER
   double DELTA = 0;                        // the last sweep's
-  bool converged = false;                  // DELTA <= 1.0e-6
+  bool converged = false;                  // DELTA <= tol
   bool stopped = false;                    // the observer stopped the sweeps
 };
 // The most blocks an order n takes: every block needs at least 2
@@ -152,8 +169,32 @@ BLOCKEIG_API std::int32_t max_block_count(std::int32_t n) noexcept;
 // max_block_count(n) (all of a is read):
 // sweeps until E(1) moves by no more than 1.0e-6, after 101 sweeps, or when
 // the observer says stop; the observer, if any, runs after every sweep.
+// options.tol, max_sweeps, partition and start give the sweeps another
+// rule, layout and start.
 BLOCKEIG_API BlockResult block_sweeps(MatrixRef a, std::int32_t nblocks, const Observer& observer = {},
                                       const Options& options = {});
+
+// The solver's two routines on eigenpairs and bases, which the program
+// itself does not call. Each runs on the calling thread.
+//
+// Sorts eigenpairs into ascending order of their values, in place, as the
+// direct solve sorts its own: values[j] is paired with column j of vectors
+// (n x n, column by column, n = values.size()), and the columns move with
+// their values. Selection and exchange: of equal values the first one is
+// chosen, and equal values may change their relative order (their columns
+// with them); a comparison with a NaN is false, so a NaN is never chosen,
+// and one that heads the values still unsorted keeps its place. Moves copy
+// bits. Throws Error
+// (bad_matrix) when vectors does not hold n * n doubles.
+BLOCKEIG_API void sort_eigenpairs(std::span<double> values, std::span<double> vectors);
+// Makes the n columns of `a` (n x n, column by column) orthonormal, in
+// place, by modified Gram-Schmidt from left to right in extended precision:
+// column j loses its projections on columns 1 .. j-1 as they now are, one
+// after the other, and is then scaled to unit length. A column that is zero
+// after its projections becomes all NaN, and so does every column after
+// it. Throws Error: bad_order for n outside 0 to 2147483647, bad_matrix
+// when `a` does not hold n * n doubles.
+BLOCKEIG_API void orthonormalize(std::span<double> a, std::int64_t n);
 
 // Matrix files (A.SCR): record 1 holds the order n, record 2 the n x n
 // matrix column by column, each framed by its byte length before and after,
