@@ -50,6 +50,15 @@ struct Kernels {
   bool (*reflect_columns)(MatrixView<double> z, int l, const double* v, const double* r, int first, int last);
 };
 
+// The Kernels of one instruction set's LaneAlgorithms
+// (arithmetic/extended_lanes_algorithms.hpp).
+template <class Algorithms>
+Kernels kernels_of(const char* name) {
+  using A = Algorithms;
+  return {name, A::product_tile, A::operands_in_range, A::rotate, A::product_sums, A::update_chunk, A::reflect_chunk,
+          A::reflect_columns};
+}
+
 const Kernels* avx512_kernels();
 const Kernels* avx2_kernels();
 const Kernels* neon_kernels();
