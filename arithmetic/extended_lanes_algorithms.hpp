@@ -110,12 +110,14 @@ struct LaneAlgorithms {
   // never -0 (a sum starts from +0). With x + y = s.hi + p.hi exactly, the rest
   // r = y + s.lo + p.lo is exact when the exponents of s.hi and p.hi differ by
   // at most 40 (every term is a multiple of the smaller one's ulp/2^12, and
-  // their sum stays below 2^53 of those), and x + r is then split exactly (x
-  // has the larger exponent unless it is 0). When the exponents differ by 68 or
-  // more the smaller operand is below an eighth of the larger one's 64-bit ulp
-  // and the computed sum, exact or not, rounds to the larger. Lanes that may lie
-  // in between are marked in `gap` (its sign bit): the exponent fields'
-  // difference is read from the bits of 2|s.hi| - 2|p.hi| (within one of it).
+  // their sum stays below 2^53 of those), and x + r is then split exactly
+  // (Fast2Sum where |x| >= |r|; otherwise the heads cancelled and x + r is
+  // itself a double). When the exponents differ by 68 or more the smaller
+  // operand is below an eighth of the larger one's 64-bit ulp and the computed
+  // sum, exact or not, rounds to the larger. Lanes that may lie in between are
+  // marked in `gap` (its sign bit): the exponent fields' difference is read
+  // from the bits of 2|s.hi| - 2|p.hi| (within one of it, hence 40 and 69).
+  // The argument: docs/extended.md.
   [[gnu::always_inline]] static Pair accumulate(Pair s, Pair p, i& gap) {
     d x, y;
     two_sum(s.hi, p.hi, x, y);
@@ -130,10 +132,13 @@ struct LaneAlgorithms {
 
   // hi + lo rounded to 64 bits, and the lanes marked in `bad` where that is not
   // certain to be the rounding of the exact value hi + lo + f + g: f and g must
-  // be zero (then it is exact, ties included), or hi + lo farther than twice
-  // |f| + |g| from every rounding boundary (half the ulp from the rounded
-  // value; twice, so that a value just across a power of two still rounds to
-  // it).
+  // be zero (then it is exact, ties included), or hi + lo farther than 2.5
+  // times |f| + |g| from every rounding boundary (half the ulp from the
+  // rounded value). Twice is what is needed, so that a value just across a
+  // power of two, where the spacing halves, still rounds to it; the other
+  // half covers the roundings of the test itself, computed in doubles (with
+  // any factor above 2 the computed test passing implies the exact one). The
+  // argument: docs/extended.md.
   template <bool zero_tail_negative = true>
   [[gnu::always_inline]] static Pair certified(d hi, d lo, d f, d g, i& bad) {
     const u b = binade(hi, lo);
