@@ -9,12 +9,13 @@
 //   binade(h, l)   the exponent field (in place, as bits) of the binade of
 //                  the exact value h + l, h its rounding to double
 //   magnitude(u x) |x| of x taken as a signed integer (2^63 for -2^63)
-// and a unit of each instruction set that includes this header between
-// `#pragma GCC push_options` and `#pragma GCC target(...)` and
-// `#pragma GCC pop_options`, together with its Isa: GCC gives a template the
-// target of the place where it is defined, not of the place where it is
-// instantiated, and the vector code must be compiled for the set, not
-// lowered for the baseline and inlined afterwards. Such a unit includes
+// and a unit of each instruction set that includes this header, together
+// with its Isa, inside a region that gives every function defined in it the
+// set's target attribute (`#pragma GCC push_options` and `#pragma GCC
+// target`, or clang's `#pragma clang attribute push`, to the pop): a
+// template gets the target of the place where it is defined, not of the
+// place where it is instantiated, and the vector code must be compiled for
+// the set, not lowered for the baseline and inlined afterwards. Such a unit includes
 // everything this header includes before the push_options, so that no
 // inline function shared with other units (the library's, SoftExt's) is
 // compiled for the set; what is defined here is private to that unit

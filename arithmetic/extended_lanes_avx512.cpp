@@ -10,11 +10,15 @@
 #include <cstdint>
 #include <cstring>
 
-// Everything defined from here to pop_options, the lane algorithms
-// included, is compiled for AVX-512 (their header names what must be
-// included before).
+// Everything defined from here to the pop, the lane algorithms included,
+// is compiled for AVX-512 (their header names what must be included
+// before).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,fma")
+#endif
 
 #include "arithmetic/extended_lanes_algorithms.hpp"
 
@@ -41,7 +45,11 @@ struct Avx512 {
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace blockeig::lanes {
 
