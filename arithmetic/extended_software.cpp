@@ -298,11 +298,10 @@ std::partial_ordering SoftExt::compare(SoftExt x, SoftExt y) {
   const auto signum = [](const Parts& p) { return p.kind == Kind::zero ? 0 : (p.negative ? -1 : 1); };
   const int sa = signum(a), sb = signum(b);
   if (sa != sb || sa == 0) return sa <=> sb;
-  const auto magnitude = [](const Parts& p) {
-    return std::pair{p.kind == Kind::infinity ? 1 : 0, std::pair{p.e, p.m}};
-  };
-  const auto m = magnitude(a) <=> magnitude(b);
-  return sa > 0 ? m : 0 <=> m;
+  const bool infinite_a = a.kind == Kind::infinity, infinite_b = b.kind == Kind::infinity;
+  std::strong_ordering magnitude = infinite_a <=> infinite_b;
+  if (magnitude == 0 && !infinite_a) magnitude = a.e != b.e ? a.e <=> b.e : a.m <=> b.m;
+  return sa > 0 ? magnitude : 0 <=> magnitude;
 }
 
 }  // namespace blockeig
