@@ -216,9 +216,7 @@ struct LaneAlgorithms {
     return m == 0 || (m >= smallest_operand && m <= largest_operand);
   }
 
-  [[gnu::always_inline]] static i operand_check(d x) {
-    return ~in_range(x, smallest_operand, largest_operand);
-  }
+  [[gnu::always_inline]] static i operand_check(d x) { return ~in_range(x, smallest_operand, largest_operand); }
 
   // ---- Block products -----------------------------------------------------
 
@@ -226,7 +224,7 @@ struct LaneAlgorithms {
 
   // Step k of the tile again in SoftExt, from the sums before it.
   __attribute__((noinline, cold)) static void tile_step_exactly(const double* a, double b0, double b1, double* hi,
-                                                          double* lo) {
+                                                                double* lo) {
     for (int c = 0; c < 2; ++c)
       for (int r = 0; r < tile_rows; ++r) {
         double& h = hi[c * tile_rows + r];
@@ -238,7 +236,7 @@ struct LaneAlgorithms {
   }
 
   static void product_tile(std::size_t len, const double* panel, const double* y0, const double* y1, double* hi,
-                                 double* lo) {
+                           double* lo) {
     constexpr int rows = tile_rows;
     constexpr int chains = 2 * row_vectors;  // chain q: column q / row_vectors, rows of vector q % row_vectors
     Pair s[chains];
@@ -293,7 +291,8 @@ struct LaneAlgorithms {
     }
   }
 
-  [[gnu::always_inline]] static void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c, SoftExt s) {
+  [[gnu::always_inline]] static void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c,
+                                                   SoftExt s) {
     const d a = load(zi), t = load(zj);
     i bad = ~(not_tiny(a) & not_tiny(t));
     const Pair j = add(product(sv, a, bad), product(cv, t, bad), bad);
@@ -363,7 +362,8 @@ struct LaneAlgorithms {
   }
 
   // The same with a different b per lane.
-  __attribute__((noinline, cold)) static void sum_step_exactly(double* hi, double* lo, const double* a, const double* b) {
+  __attribute__((noinline, cold)) static void sum_step_exactly(double* hi, double* lo, const double* a,
+                                                               const double* b) {
     for (int k = 0; k < width; ++k) {
       const SoftExt sum = SoftExt(hi[k]) + SoftExt(lo[k]) + SoftExt(a[k]) * SoftExt(b[k]);
       hi[k] = static_cast<double>(sum);
@@ -406,8 +406,8 @@ struct LaneAlgorithms {
   // (Q independent sums per term): row part z(j,k), k <= j, then column part
   // z(k,j), k > j, each times u(k), k ascending.
   template <int Q>
-  [[gnu::always_inline]] static void product_sums_of(MatrixView<const double> z, int l, const double* u, const int* j0, Pair* s,
-                                    i& bad) {
+  [[gnu::always_inline]] static void product_sums_of(MatrixView<const double> z, int l, const double* u, const int* j0,
+                                                     Pair* s, i& bad) {
     const long n = z.n;
     d rows[Q];
 #pragma GCC unroll 4
@@ -466,13 +466,13 @@ struct LaneAlgorithms {
   // z - u(j) e(k) - g(j) u(k) for the rows in the lanes, rounded once to
   // double; lanes the lanes cannot certify are done again in SoftExt.
   __attribute__((noinline, cold)) static void update_exactly(double* zv, const double* uj, double ek, const double* gh,
-                                                     const double* gl, double uk) {
+                                                             const double* gl, double uk) {
     for (int k = 0; k < width; ++k)
-      zv[k] = static_cast<double>(SoftExt(zv[k]) - SoftExt(uj[k]) * SoftExt(ek) - from_pair(gh[k], gl[k]) * SoftExt(uk));
+      zv[k] =
+          static_cast<double>(SoftExt(zv[k]) - SoftExt(uj[k]) * SoftExt(ek) - from_pair(gh[k], gl[k]) * SoftExt(uk));
   }
 
-  static void update_vector(double* z, const double* uj, double ek, const double* gh, const double* gl,
-                                  double uk) {
+  static void update_vector(double* z, const double* uj, double ek, const double* gh, const double* gl, double uk) {
     const d zv = load(z);
     i bad = ~not_tiny(zv);
     const Pair first = add({zv, splat(-0.0)}, negated(product(load(uj), splat(ek))), bad);
@@ -491,7 +491,7 @@ struct LaneAlgorithms {
   // rows whose g are turned into pairs once; a block whose u, e or g leave the
   // lanes' range is updated plainly.
   static void update_chunk(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
-                                 const SoftExt* g) {
+                           const SoftExt* g) {
     constexpr int block = 256;
     double gh[block + width], gl[block + width];
     bool columns_in_range = true;
@@ -516,7 +516,8 @@ struct LaneAlgorithms {
         // The last rows through a whole vector of copies.
         double zt[width] = {}, ut[width] = {}, ht[width] = {}, lt[width] = {};
         const int rest = b1 - j + 1;
-        for (int t = 0; t < rest; ++t) zt[t] = z(j + t, k), ut[t] = u[j + t - 1], ht[t] = gh[j + t - b0], lt[t] = gl[j + t - b0];
+        for (int t = 0; t < rest; ++t)
+          zt[t] = z(j + t, k), ut[t] = u[j + t - 1], ht[t] = gh[j + t - b0], lt[t] = gl[j + t - b0];
         update_vector(zt, ut, e[k - 1], ht, lt, u[k - 1]);
         for (int t = 0; t < rest; ++t) z(j + t, k) = zt[t];
       }
@@ -529,8 +530,8 @@ struct LaneAlgorithms {
   // unchanged), handing the finished row parts of the band's diagonal rows to
   // acc; then the column parts of columns k0..min(k1, r1) (lanes are columns;
   // a lane adds row j only below its diagonal).
-  static bool reflect_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v,
-                                  SoftExt* g2, SoftExt* acc) {
+  static bool reflect_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, SoftExt* g2,
+                            SoftExt* acc) {
     const long n = z.n;
     const int first_row = std::max(r0, k0), last_column = std::min(k1, r1);
     constexpr int most = 256;
@@ -601,8 +602,8 @@ struct LaneAlgorithms {
   // The sums g = r(1)z(1,j) + ... + r(l)z(l,j) of Q groups of columns
   // c0[q]..c0[q]+count[q]-1 in the lanes, side by side.
   template <int Q>
-  [[gnu::always_inline]] static void reflection_sums(MatrixView<double> z, int l, const double* r, const int* c0, const int* count,
-                                    Pair* s, i* bad) {
+  [[gnu::always_inline]] static void reflection_sums(MatrixView<double> z, int l, const double* r, const int* c0,
+                                                     const int* count, Pair* s, i* bad) {
     const long n = z.n;
 #pragma GCC unroll 4
     for (int q = 0; q < Q; ++q) s[q] = {splat(0.0), splat(0.0)};
@@ -618,7 +619,7 @@ struct LaneAlgorithms {
 
   // z(k,j) - g v(k) for the columns of one group, their sums g in s.
   static void reflect_group(MatrixView<double> z, int l, const double* v, const double* r, int c0, int columns,
-                                  const Pair& s, i bad) {
+                            const Pair& s, i bad) {
     double gh[width], gl[width];
     store(gh, s.hi);
     store(gl, s.lo);
