@@ -5,15 +5,19 @@
 // extended_lanes_neon.cpp), chosen when the program starts.
 //
 // A lane holds an extended value as a pair of doubles hi + lo, exactly: hi is
-// the value rounded to double and lo the rest, a multiple of the value's
-// 64-bit ulp (-0 when the rest is zero). Products of doubles are split
-// exactly with a fused multiply-add; a sum of two such pairs is formed with
-// error-free transformations; every result is rounded to 64 bits by rounding
-// its tail to a multiple of that ulp, ties to even, which is the x87 unit's
-// rounding. A lane whose operands leave the range where this is provably
-// exact (operands far from 1, an exponent gap the pair cannot span, a result
-// too close to a rounding boundary to certify) is done again by SoftExt: the
-// kernels return the same bits as the plain loops in every case.
+// the value rounded to double (or, for a value halfway between two doubles,
+// possibly the other of the two) and lo the rest, at most half of hi's ulp
+// and a multiple of the value's 64-bit ulp (-0 when the rest is zero); hi +
+// lo rounded once is the value rounded to double either way. Products of
+// doubles are split exactly with a fused multiply-add; a sum of two such
+// pairs is formed with error-free transformations; every result is rounded
+// to 64 bits by rounding its tail to a multiple of that ulp, ties to even,
+// which is the x87 unit's rounding. A lane whose operands leave the range
+// where this is provably exact (operands far from 1, an exponent gap the pair
+// cannot span, a result too close to a rounding boundary to certify) is done
+// again by SoftExt: the kernels return the same bits as the plain loops in
+// every case. Why that holds, and what each range bound below is for:
+// docs/extended.md.
 #include <cstddef>
 
 #include "arithmetic/extended_software.hpp"
@@ -49,6 +53,15 @@ struct Kernels {
                         SoftExt* acc);
   bool (*reflect_columns)(MatrixView<double> z, int l, const double* v, const double* r, int first, int last);
 };
+
+// The Kernels of one instruction set's LaneAlgorithms
+// (arithmetic/extended_lanes_algorithms.hpp).
+template <class Algorithms>
+Kernels kernels_of(const char* name) {
+  using A = Algorithms;
+  return {name, A::product_tile, A::operands_in_range, A::rotate, A::product_sums, A::update_chunk, A::reflect_chunk,
+          A::reflect_columns};
+}
 
 const Kernels* avx512_kernels();
 const Kernels* avx2_kernels();

@@ -6,41 +6,57 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
-#define LANES_TARGET __attribute__((target("avx2,fma")))
+// Everything defined from here to the pop, the lane algorithms included,
+// is compiled for AVX2 and FMA (their header names what must be included
+// before).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+
+#include "arithmetic/extended_lanes_algorithms.hpp"
 
 namespace {
 
-struct Isa {
+struct Avx2 {
   static constexpr int width = 4;
   typedef double d __attribute__((vector_size(32)));
   typedef std::int64_t i __attribute__((vector_size(32)));
   typedef std::uint64_t u __attribute__((vector_size(32)));
-  LANES_TARGET static d fms(d a, d b, d c) { return _mm256_fmsub_pd(a, b, c); }
-  LANES_TARGET static bool any(i m) { return _mm256_movemask_pd((__m256d)m) != 0; }
+  static d fms(d a, d b, d c) { return _mm256_fmsub_pd(a, b, c); }
+  static bool any(i m) { return _mm256_movemask_pd((__m256d)m) != 0; }
   // Decrementing hi's bits changes its exponent field only when hi is a
   // power of two, and that is when lo of the other sign takes the value
   // below it.
-  LANES_TARGET static u binade(d hi, d lo) {
+  static u binade(d hi, d lo) {
     const u h = (u)hi;
     return (h - ((h ^ (u)lo) >> 63)) & 0x7ff0'0000'0000'0000;
   }
-  LANES_TARGET static u magnitude(u x) { return (i)x < 0 ? -x : x; }
+  static u magnitude(u x) { return (i)x < 0 ? -x : x; }
   // p[0], p[stride], p[2 * stride], p[3 * stride].
-  LANES_TARGET static d gather(const double* p, long stride) {
+  static d gather(const double* p, long stride) {
     return (d)_mm256_i64gather_pd(p, _mm256_set_epi64x(3 * stride, 2 * stride, stride, 0), 8);
   }
 };
 
 }  // namespace
 
-#include "arithmetic/extended_lanes_algorithms.hpp"
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 namespace blockeig::lanes {
 
 const Kernels* avx2_kernels() {
-  static const Kernels kernels{"avx2", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
+  static const Kernels kernels = kernels_of<LaneAlgorithms<Avx2>>("avx2");
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
 }
 

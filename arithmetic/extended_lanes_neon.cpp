@@ -7,11 +7,12 @@
 
 #include <cstdint>
 
-#define LANES_TARGET
+// NEON is in the build's own instruction set: no target of its own.
+#include "arithmetic/extended_lanes_algorithms.hpp"
 
 namespace {
 
-struct Isa {
+struct Neon {
   static constexpr int width = 2;
   typedef double d __attribute__((vector_size(16)));
   typedef std::int64_t i __attribute__((vector_size(16)));
@@ -31,12 +32,10 @@ struct Isa {
 
 }  // namespace
 
-#include "arithmetic/extended_lanes_algorithms.hpp"
-
 namespace blockeig::lanes {
 
 const Kernels* neon_kernels() {
-  static const Kernels kernels{"neon", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
+  static const Kernels kernels = kernels_of<LaneAlgorithms<Neon>>("neon");
   return &kernels;
 }
 

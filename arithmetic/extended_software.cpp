@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cmath>
+#include <compare>
 #include <utility>
 
 namespace blockeig {
@@ -150,26 +151,15 @@ SoftExt add_ordered(const Parts& a, const Parts& b) {
 }  // namespace
 
 SoftExt SoftExt::from_unusual_double(double value) {
-  SoftExt x;
-  x.from_double(value);
-  return x;
-}
-
-void SoftExt::from_double(double value) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
-  const int field = static_cast<int>(bits >> 52) & 0x7ff;
   const std::uint64_t fraction = bits & 0x000f'ffff'ffff'ffff;
-  if (field == 0x7ff) {
-    *this = fraction == 0 ? infinity(negative) : pack(negative, max_field, integer_bit | quiet_bit | fraction << 11);
-  } else if (field != 0) {
-    *this = pack(negative, field - 1023 + bias, integer_bit | fraction << 11);
-  } else if (fraction != 0) {
-    const int shift = std::countl_zero(fraction);
-    *this = pack(negative, -1011 - shift + bias, fraction << shift);
-  } else {
-    *this = zero(negative);
-  }
+  if ((bits & 0x7ff0'0000'0000'0000) != 0)  // infinite or a NaN, quieted
+    return fraction == 0 ? infinity(negative) : pack(negative, max_field, integer_bit | quiet_bit | fraction << 11);
+  if (fraction == 0) return zero(negative);
+  // Subnormal: fraction * 2^-1074, normalized.
+  const int shift = std::countl_zero(fraction);
+  return pack(negative, -1011 - shift + bias, fraction << shift);
 }
 
 SoftExt SoftExt::from_integer(std::int64_t value) {
@@ -194,23 +184,19 @@ double SoftExt::unusual_double() const {
     case Kind::unsupported: bits = 0xfff8'0000'0000'0000; break;
     case Kind::finite: {
       const int field = a.e + 1023;
-      // Keep 53 bits of a normal result, fewer of a subnormal one.
-      const int shift = field >= 1 ? 11 : 12 - field;
+      if (field >= 1) {  // a normal exponent is left only by one above double's range
+        bits |= exponent_mask;
+        break;
+      }
+      // Below the normal range: the 52 - (1 - field) bits of a subnormal,
+      // rounded to nearest even; a carry into bit 52 makes the smallest
+      // normal.
+      const int shift = 12 - field;
       std::uint64_t kept = shift < 64 ? a.m >> shift : 0;
       const std::uint64_t lost = shift < 64 ? a.m << (64 - shift) : (shift == 64 ? a.m : 1);
       constexpr std::uint64_t half = std::uint64_t{1} << 63;
       if (lost > half || (lost == half && (kept & 1) != 0)) ++kept;
-      if (field >= 1) {
-        // kept holds the integer bit; a carry out of it moves to the next binade.
-        const int rounded_field = field + static_cast<int>(kept >> 53);
-        if (rounded_field >= 0x7ff) {
-          bits |= exponent_mask;
-        } else {
-          bits |= static_cast<std::uint64_t>(rounded_field) << 52 | ((kept >> (kept >> 53)) & fraction_mask);
-        }
-      } else {
-        bits |= kept;  // a carry into bit 52 makes the smallest normal
-      }
+      bits |= kept;
       break;
     }
   }
@@ -304,20 +290,18 @@ SoftExt sqrt(SoftExt x) {
   return pack(false, field, static_cast<std::uint64_t>(r));
 }
 
-int SoftExt::compare(SoftExt x, SoftExt y) {
+std::partial_ordering SoftExt::compare(SoftExt x, SoftExt y) {
   const Parts a = unpack(x), b = unpack(y);
-  if (unordered(a, b)) return 2;
+  if (unordered(a, b)) return std::partial_ordering::unordered;
+  // Zeros of either sign are 0, the rest their sign; within one sign the
+  // magnitudes order the values (an infinity above every finite one).
   const auto signum = [](const Parts& p) { return p.kind == Kind::zero ? 0 : (p.negative ? -1 : 1); };
   const int sa = signum(a), sb = signum(b);
-  if (sa != sb) return sa < sb ? -1 : 1;
-  if (sa == 0) return 0;
-  int magnitude = 0;
-  if (a.kind != b.kind) {
-    magnitude = a.kind == Kind::infinity ? 1 : -1;
-  } else if (a.kind == Kind::finite && (a.e != b.e || a.m != b.m)) {
-    magnitude = larger_magnitude(a, b) ? 1 : -1;
-  }
-  return sa * magnitude;
+  if (sa != sb || sa == 0) return sa <=> sb;
+  const bool infinite_a = a.kind == Kind::infinity, infinite_b = b.kind == Kind::infinity;
+  std::strong_ordering magnitude = infinite_a <=> infinite_b;
+  if (magnitude == 0 && !infinite_a) magnitude = a.e != b.e ? a.e <=> b.e : a.m <=> b.m;
+  return sa > 0 ? magnitude : 0 <=> magnitude;
 }
 
 }  // namespace blockeig

@@ -18,6 +18,7 @@
 // integers are exact and implicit, so that mixed expressions read as they do
 // with a built-in extended type.
 #include <bit>
+#include <compare>
 #include <concepts>
 #include <cstdint>
 #include <type_traits>
@@ -77,27 +78,20 @@ class SoftExt {
   SoftExt& operator*=(SoftExt b) { return *this = *this * b; }
   SoftExt& operator/=(SoftExt b) { return *this = *this / b; }
 
-  // IEEE comparisons: a NaN is unordered with everything, -0 equals +0.
+  // IEEE comparisons: a NaN is unordered with everything (every relation
+  // false but !=), -0 equals +0.
   friend bool operator==(SoftExt a, SoftExt b) { return compare(a, b) == 0; }
-  friend bool operator!=(SoftExt a, SoftExt b) { return compare(a, b) != 0; }
-  friend bool operator<(SoftExt a, SoftExt b) { return compare(a, b) == -1; }
-  friend bool operator>(SoftExt a, SoftExt b) { return compare(a, b) == 1; }
-  friend bool operator<=(SoftExt a, SoftExt b) {
-    const int c = compare(a, b);
-    return c == -1 || c == 0;
-  }
-  friend bool operator>=(SoftExt a, SoftExt b) {
-    const int c = compare(a, b);
-    return c == 1 || c == 0;
-  }
+  friend std::partial_ordering operator<=>(SoftExt a, SoftExt b) { return compare(a, b); }
 
  private:
   static SoftExt from_integer(std::int64_t value);
-  static SoftExt from_unusual_double(double value);  // zero, subnormal, infinity, NaN
-  double unusual_double() const;                     // outside double's normal range, NaN, infinity
-  void from_double(double value);
-  // -1, 0, 1, or 2 when unordered.
-  static int compare(SoftExt a, SoftExt b);
+  // The conversions above for what they leave: a double that is zero,
+  // subnormal, infinite or a NaN, and a value that is not a normal double
+  // (below its range, above it, infinite, NaN or an encoding the x87 unit
+  // refuses).
+  static SoftExt from_unusual_double(double value);
+  double unusual_double() const;
+  static std::partial_ordering compare(SoftExt a, SoftExt b);
 
   std::uint64_t m_ = 0;
   std::uint16_t se_ = 0;

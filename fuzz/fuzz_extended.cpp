@@ -15,8 +15,8 @@
 #include <cstring>
 #include <vector>
 
-#include "arithmetic/extended.hpp"
 #include "arithmetic/extended_software.hpp"
+#include "support/x87_unit.hpp"
 
 namespace {
 

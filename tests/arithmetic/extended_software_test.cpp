@@ -15,6 +15,7 @@
 #include <string>
 
 #include "arithmetic/extended.hpp"
+#include "support/x87_unit.hpp"
 
 #if defined(__x86_64__)
 

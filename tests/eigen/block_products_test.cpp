@@ -14,6 +14,7 @@
 
 #include "arithmetic/extended.hpp"
 #include "runtime/thread_pool.hpp"
+#include "support/x87_unit.hpp"
 
 namespace blockeig {
 namespace {
