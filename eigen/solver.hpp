@@ -42,6 +42,14 @@ class Tred12Work {
 
  private:
   friend void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
+
+// tred12's phases one at a time, for the benchmarks that time them apart:
+// phase 1 reduces vec's lower triangle in place without vectors, phase 2
+// with them (d(i) = h, the reflections in vec, offdiag the sub-diagonal),
+// phase 3 accumulates the reflections that phase 2 left (val the diagonal).
+// Phase 2, 3 and tql12 with mode 2 are the bits of tred12 with mode -2.
+void detail_tred12_phases(int n, double* vec, double* val, double* offdiag, int phase, Tred12Work& work);
+  friend void detail_tred12_phases(int n, double* vec, double* val, double* offdiag, int phase, Tred12Work& work);
   std::unique_ptr<double[]> offdiag_;
   std::unique_ptr<double[]> rows_;
   std::unique_ptr<ext[]> sums_;
