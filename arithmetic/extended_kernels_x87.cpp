@@ -222,38 +222,133 @@ ext updated(double z, double uj, double ek, ext gj, double uk) {
   return static_cast<ext>(z) - static_cast<ext>(uj) * ek - gj * uk;
 }
 
-// Rows r0..r1 of columns k0..k1 (one-based, k0 <= r1): the update. Four
-// columns go together, so that each row's u(j) and unrounded g(j) are loaded
-// once for four elements. The column factors are read from e and u in the
-// loop on purpose: the x87 unit multiplies by a double in memory at no extra
-// cost, while eight factors held as ext would not fit its registers.
+// Rows r0..r1 of columns k0..k1 (one-based, k0 <= r1): the update. Eight
+// columns go together, so that each row's u(j) and unrounded g(j) (an 80-bit
+// load) are loaded once for eight elements; measured on an Intel Xeon the
+// reduction of order 1000 takes about 5% less time than with four (the
+// register use is the same: u(j), g(j), the element and one product). The
+// column factors are read from e and u in the loop on purpose: the x87 unit
+// multiplies by a double in memory at no extra cost, while the factors held
+// as ext would not fit its registers.
+template <int W>
+void update_tile(MatrixView<double> z, int k, int r0, int r1, const double* u, const double* e, const ext* g) {
+  // The rows the tile's diagonal cuts, element by element; below, W columns
+  // at once.
+  const int full = std::max(r0, k + W - 1);
+  for (int j = std::max(r0, k); j < full && j <= r1; ++j)
+    for (int c = k; c <= std::min(j, k + W - 1); ++c)
+      z(j, c) = updated(z(j, c), u[j - 1], e[c - 1], g[j - 1], u[c - 1]);
+  double* col[W];
+  for (int c = 0; c < W; ++c) col[c] = z.column(k + c);
+  const double* ek = e + (k - 1);
+  const double* uk = u + (k - 1);
+  for (int j = full; j <= r1; ++j) {
+    const ext uj = u[j - 1];
+    const ext gj = g[j - 1];
+#pragma GCC unroll 8
+    for (int c = 0; c < W; ++c) col[c][j - 1] = static_cast<ext>(col[c][j - 1]) - uj * ek[c] - gj * uk[c];
+  }
+}
+
 void update_chunk_x87(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
                       const ext* g) {
+  constexpr int wide = 2 * tile;
   int k = k0;
-  for (; k + tile - 1 <= k1; k += tile) {
-    // The rows the tile's diagonal cuts, element by element; below, four
-    // columns at once.
-    const int full = std::max(r0, k + tile - 1);
-    for (int j = std::max(r0, k); j < full && j <= r1; ++j)
-      for (int c = k; c <= std::min(j, k + tile - 1); ++c)
-        z(j, c) = updated(z(j, c), u[j - 1], e[c - 1], g[j - 1], u[c - 1]);
-    double* c0 = z.column(k);
-    double* c1 = z.column(k + 1);
-    double* c2 = z.column(k + 2);
-    double* c3 = z.column(k + 3);
-    const double* ek = e + (k - 1);
-    const double* uk = u + (k - 1);
-    for (int j = full; j <= r1; ++j) {
-      const ext uj = u[j - 1];
-      const ext gj = g[j - 1];
-      c0[j - 1] = static_cast<ext>(c0[j - 1]) - uj * ek[0] - gj * uk[0];
-      c1[j - 1] = static_cast<ext>(c1[j - 1]) - uj * ek[1] - gj * uk[1];
-      c2[j - 1] = static_cast<ext>(c2[j - 1]) - uj * ek[2] - gj * uk[2];
-      c3[j - 1] = static_cast<ext>(c3[j - 1]) - uj * ek[3] - gj * uk[3];
-    }
-  }
+  for (; k + wide - 1 <= k1; k += wide) update_tile<wide>(z, k, r0, r1, u, e, g);
+  for (; k + tile - 1 <= k1; k += tile) update_tile<tile>(z, k, r0, r1, u, e, g);
   for (; k <= k1; ++k)
     for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+}
+
+// A whole tile of four columns k0..k0+3 and rows r0..r1 that either lie
+// below its diagonal rows or take all of them: the diagonal rows' elements
+// go into the column sums in registers (through acc in memory each term
+// would cost an 80-bit load and store), then the rows below as
+// reflect_tile_chunk takes them.
+void reflect_whole_tile(MatrixView<const double> z, int k0, int r0, int r1, const double* v, ext* g2, ext* acc) {
+  const double* c0 = z.column(k0);
+  const double* c1 = z.column(k0 + 1);
+  const double* c2 = z.column(k0 + 2);
+  const double* c3 = z.column(k0 + 3);
+  const double* vk = v + (k0 - 1);
+  ext a0, a1, a2, a3;
+  int first = r0;
+  if (r0 <= k0) {
+    // Row j of the diagonal rows adds z(j,k)v(k), k = k0..j, to its row
+    // part, which is then complete and begins column j's sum; its elements
+    // left of the diagonal add z(j,k)v(j) to the sums of columns k < j.
+    const int d = k0 - 1;  // zero-based row of column k0's diagonal
+    ext s = g2[d];
+    s += static_cast<ext>(c0[d]) * vk[0];
+    a0 = s;
+    {
+      const ext vj = vk[1];
+      const ext x0 = c0[d + 1];
+      s = g2[d + 1];
+      s += x0 * vk[0];
+      a0 += x0 * vj;
+      s += static_cast<ext>(c1[d + 1]) * vj;
+      a1 = s;
+    }
+    {
+      const ext vj = vk[2];
+      const ext x0 = c0[d + 2];
+      const ext x1 = c1[d + 2];
+      s = g2[d + 2];
+      s += x0 * vk[0];
+      a0 += x0 * vj;
+      s += x1 * vk[1];
+      a1 += x1 * vj;
+      s += static_cast<ext>(c2[d + 2]) * vj;
+      a2 = s;
+    }
+    {
+      const ext vj = vk[3];
+      const ext x0 = c0[d + 3];
+      const ext x1 = c1[d + 3];
+      const ext x2 = c2[d + 3];
+      s = g2[d + 3];
+      s += x0 * vk[0];
+      a0 += x0 * vj;
+      s += x1 * vk[1];
+      a1 += x1 * vj;
+      s += x2 * vk[2];
+      a2 += x2 * vj;
+      s += static_cast<ext>(c3[d + 3]) * vj;
+      a3 = s;
+    }
+    first = k0 + tile;
+  } else {
+    a0 = acc[0];
+    a1 = acc[1];
+    a2 = acc[2];
+    a3 = acc[3];
+  }
+  for (int j = first; j <= r1; ++j) {
+    // The column factors are multiplied in from memory as doubles: held as
+    // ext they would not fit the x87 registers beside the five sums and
+    // would be reloaded from 80-bit spills.
+    asm("" : "+r"(vk));
+    const ext vj = v[j - 1];
+    ext s = g2[j - 1];
+    const ext x0 = c0[j - 1];
+    s += x0 * vk[0];
+    a0 += x0 * vj;
+    const ext x1 = c1[j - 1];
+    s += x1 * vk[1];
+    a1 += x1 * vj;
+    const ext x2 = c2[j - 1];
+    s += x2 * vk[2];
+    a2 += x2 * vj;
+    const ext x3 = c3[j - 1];
+    s += x3 * vk[3];
+    a3 += x3 * vj;
+    g2[j - 1] = s;
+  }
+  acc[0] = a0;
+  acc[1] = a1;
+  acc[2] = a2;
+  acc[3] = a3;
 }
 
 // Rows r0..r1 of columns k0..k1 (at most one tile): the updated elements
@@ -261,6 +356,7 @@ void update_chunk_x87(MatrixView<double> z, int k0, int k1, int r0, int r1, cons
 // diagonal lies above r0.
 void reflect_tile_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2,
                         ext* acc) {
+  if (k1 - k0 + 1 == tile && (r0 > k1 || (r0 <= k0 && k1 <= r1))) return reflect_whole_tile(z, k0, r0, r1, v, g2, acc);
   // The rows the tile's diagonal cuts, element by element (rows above the
   // tile hold none of its elements).
   const int full = std::max(r0, k1 + 1);

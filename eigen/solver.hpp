@@ -42,6 +42,14 @@ class Tred12Work {
 
  private:
   friend void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work);
+
+// tred12's phases one at a time, for the benchmarks that time them apart:
+// phase 1 reduces vec's lower triangle in place without vectors, phase 2
+// with them (d(i) = h, the reflections in vec, offdiag the sub-diagonal),
+// phase 3 accumulates the reflections that phase 2 left (val the diagonal).
+// Phase 2, 3 and tql12 with mode 2 are the bits of tred12 with mode -2.
+void detail_tred12_phases(int n, double* vec, double* val, double* offdiag, int phase, Tred12Work& work);
+  friend void detail_tred12_phases(int n, double* vec, double* val, double* offdiag, int phase, Tred12Work& work);
   std::unique_ptr<double[]> offdiag_;
   std::unique_ptr<double[]> rows_;
   std::unique_ptr<ext[]> sums_;
@@ -84,9 +92,10 @@ void tred12(int n, const double* a, double* vec, double* val, int mode, int& ier
 //   mode    [in]     2: eigenvectors as well; any other value: values only.
 //   offdiag [in]     n; offdiag(i), i = 2..n, is element (i, i-1);
 //                    offdiag(1) is ignored. Destroyed on exit.
-// With mode = 2 the rotations are recorded in a log of at most 64 MiB and
-// applied to row panels of vec on the thread pool (bit-identical to applying
-// each to two whole columns at once, for every thread count). When memory is
+// With mode = 2 and more than one thread at hand the rotations are recorded
+// in a log of at most 64 MiB and applied to row panels of vec on the thread
+// pool (bit-identical to applying each to two whole columns at once, as one
+// thread does, for every thread count). When memory is
 // short the log is smaller, or absent and each rotation applied at once: a
 // lack of memory never fails the call.
 void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag);

