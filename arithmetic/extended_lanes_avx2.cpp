@@ -40,8 +40,8 @@ struct Isa {
 namespace blockeig::lanes {
 
 const Kernels* avx2_kernels() {
-  static const Kernels kernels{"avx2", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
+  static const Kernels kernels{"AVX2 + FMA", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
+  return __builtin_cpu_supports("AVX2 + FMA") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
 }
 
 }  // namespace blockeig::lanes

@@ -38,7 +38,7 @@ struct Isa {
 namespace blockeig::lanes {
 
 const Kernels* avx512_kernels() {
-  static const Kernels kernels{"avx512", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
+  static const Kernels kernels{"AVX-512", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") ? &kernels : nullptr;
 }
 

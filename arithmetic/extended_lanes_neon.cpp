@@ -36,7 +36,7 @@ struct Isa {
 namespace blockeig::lanes {
 
 const Kernels* neon_kernels() {
-  static const Kernels kernels{"neon", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
+  static const Kernels kernels{"NEON", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
   return &kernels;
 }
 
