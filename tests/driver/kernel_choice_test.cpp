@@ -29,7 +29,8 @@ nlohmann::json without_clock_times(nlohmann::json d) {
     d.erase("seconds");
     d.erase("results_seconds");
   }
-  for (auto& value : d) value = without_clock_times(value);
+  if (d.is_structured())
+    for (auto& value : d) value = without_clock_times(value);
   return d;
 }
 
