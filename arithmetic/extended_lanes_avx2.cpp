@@ -41,7 +41,7 @@ namespace blockeig::lanes {
 
 const Kernels* avx2_kernels() {
   static const Kernels kernels{"AVX2 + FMA", product_tile, operands_in_range, rotate, product_sums, update_chunk, reflect_chunk, reflect_columns};
-  return __builtin_cpu_supports("AVX2 + FMA") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
 }
 
 }  // namespace blockeig::lanes
