@@ -374,7 +374,7 @@ std::string text(const Range& r, const char* format) {
 }
 
 struct Runs {
-  Range x87, software, ratio;
+  Range x87, software, ratio, x87_cpu, software_cpu;
   int sweeps = 0;
   bool same = true;
 };
@@ -399,9 +399,17 @@ Runs whole_runs(const std::string& peer, const std::vector<double>& a, int n, in
     runs.x87.add(x.wall);
     runs.software.add(s.wall);
     runs.ratio.add(s.wall / x.wall);
+    runs.x87_cpu.add(x.cpu);
+    runs.software_cpu.add(s.cpu);
   }
   std::filesystem::remove_all(c.dir);
   return runs;
+}
+
+void print_runs(const char* matrix, int n, int threads, const Runs& r) {
+  std::printf("| %s | %d | %d | %d | %s | %s | %s | %s | %s |\n", matrix, n, threads, r.sweeps,
+              text(r.x87, "%.2f").c_str(), text(r.software, "%.2f").c_str(), text(r.ratio, "%.2f").c_str(),
+              text(r.x87_cpu, "%.2f").c_str(), text(r.software_cpu, "%.2f").c_str());
 }
 
 int compare(const std::string& peer_bench, const std::string& peer_program, bool quick, int k) {
@@ -423,14 +431,14 @@ int compare(const std::string& peer_bench, const std::string& peer_program, bool
   std::printf("Whole runs, %d blocks, wall seconds, %d runs of each build alternating (ranges); the software/x87 "
               "ratio per pair of runs:\n\n",
               blocks, k);
-  std::printf("| matrix | N | threads | sweeps | x87 s | software s | software / x87 |\n|:---|---:|---:|---:|---:|---:|---:|\n");
+  std::printf("| matrix | N | threads | sweeps | x87 s | software s | software / x87 | x87 processor s | software "
+              "processor s |\n|:---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const int n : orders) {
     const std::vector<double> a = run_matrix(n);
     for (const int threads : {1, 2}) {
       const Runs r = whole_runs(peer_program, a, n, blocks, threads, k, "random");
       same = same && r.same;
-      std::printf("| random | %d | %d | %d | %s | %s | %s |\n", n, threads, r.sweeps, text(r.x87, "%.2f").c_str(),
-                  text(r.software, "%.2f").c_str(), text(r.ratio, "%.2f").c_str());
+      print_runs("random", n, threads, r);
     }
   }
   // The tie-heavy matrix at the smaller order, against the random one there.
@@ -440,8 +448,8 @@ int compare(const std::string& peer_bench, const std::string& peer_program, bool
     const Runs ties = whole_runs(peer_program, tie_matrix(n), n, blocks, threads, k, "ties");
     const Runs random = whole_runs(peer_program, run_matrix(n), n, blocks, threads, k, "random");
     same = same && ties.same && random.same;
-    std::printf("| few bits (ties) | %d | %d | %d | %s | %s | %s |\n", n, threads, ties.sweeps,
-                text(ties.x87, "%.2f").c_str(), text(ties.software, "%.2f").c_str(), text(ties.ratio, "%.2f").c_str());
+    print_runs("few bits (ties)", n, threads, ties);
+    print_runs("random, beside it", n, threads, random);
     tie_ratio[threads - 1].add(ties.software.low / random.software.high);
     tie_ratio[threads - 1].add(ties.software.high / random.software.low);
   }
