@@ -44,7 +44,7 @@ def run_program(directory, nblocks, *options):
 
 
 def test_names_the_program_s_arithmetic_and_kernels():
-    """The module names what the program's --version names, whatever BLOCKEIG_KERNELS says to the program."""
+    """The module names the arithmetic and kernels that the program's --version names by default."""
     version = subprocess.run([os.environ["BLOCKEIG_BIN"], "--version"], text=True, capture_output=True, check=True,
                              env={**os.environ, "BLOCKEIG_KERNELS": "auto"}).stdout
     assert version == f"blockeig {blockeig.__version__} ({blockeig.arithmetic} extended arithmetic)\n" \
