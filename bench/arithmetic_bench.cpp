@@ -3,15 +3,17 @@
 // machine in one run. bench/arithmetic builds both and runs, from the x87
 // build,
 //
-//   arithmetic_bench compare PEER_BENCH PEER_BLOCKEIG [--quick] [--repeat K]
+//   arithmetic_bench compare PEER_BENCH PEER_BLOCKEIG [--quick] [--runs-only]
+//                    [--repeat K] [--large-repeat K]
 //
 // PEER_* being the software build's. It prints the processor, the load
 // average, the unit's rate, the phases of a run's arithmetic (N = 400 and
 // N = 1000, 4 blocks, 101 sweeps, replayed on one thread) as shares of that
 // rate with the software/x87 ratio of each, and whole runs of both builds
 // (1 and 2 threads; a random matrix and one whose sums often fall on rounding
-// ties), K times each (default 3), as ranges. Every run's transcript and
-// C.SCR.TXT must be the same bytes in both builds.
+// ties), K times each (default 3; --large-repeat for N = 1000), as ranges.
+// --runs-only leaves the replays out. Every run's transcript and C.SCR.TXT
+// must be the same bytes in both builds.
 //
 //   arithmetic_bench shares [N BLOCKS]      this build's phases (bench/run)
 //   arithmetic_bench replay N BLOCKS SWEEPS one line of this build's phase
@@ -412,12 +414,20 @@ void print_runs(const char* matrix, int n, int threads, const Runs& r) {
               text(r.x87_cpu, "%.2f").c_str(), text(r.software_cpu, "%.2f").c_str());
 }
 
-int compare(const std::string& peer_bench, const std::string& peer_program, bool quick, int k) {
+// What compare measures: K runs of each whole run (K_large at the largest
+// order, whose runs take minutes on a loaded machine); the replays or not.
+struct CompareOptions {
+  bool quick = false, replays = true;
+  int k = 3, k_large = 0;  // 0: k
+};
+
+int compare(const std::string& peer_bench, const std::string& peer_program, const CompareOptions& o) {
   print_machine();
   const double rate = unit_rate();
-  const int blocks = 4, sweeps = 101;
-  const std::vector<int> orders = quick ? std::vector<int>{200} : std::vector<int>{400, 1000};
+  const int blocks = 4, sweeps = 101, k = o.k;
+  const std::vector<int> orders = o.quick ? std::vector<int>{200} : std::vector<int>{400, 1000};
   for (const int n : orders) {
+    if (!o.replays) break;
     const std::vector<double> a = run_matrix(n);
     // Alternating, the best of two each.
     Split x87 = replay_split(a, n, blocks, sweeps);
@@ -428,20 +438,13 @@ int compare(const std::string& peer_bench, const std::string& peer_program, bool
   }
 
   bool same = true;
-  std::printf("Whole runs, %d blocks, wall seconds, %d runs of each build alternating (ranges); the software/x87 "
-              "ratio per pair of runs:\n\n",
-              blocks, k);
+  const int k_large = o.k_large > 0 ? o.k_large : k;
+  std::printf("Whole runs, %d blocks, wall seconds, %d runs of each build alternating (%d at N = %d; ranges); the "
+              "software/x87 ratio per pair of runs:\n\n",
+              blocks, k, k_large, orders.back());
   std::printf("| matrix | N | threads | sweeps | x87 s | software s | software / x87 | x87 processor s | software "
               "processor s |\n|:---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const int n : orders) {
-    const std::vector<double> a = run_matrix(n);
-    for (const int threads : {1, 2}) {
-      const Runs r = whole_runs(peer_program, a, n, blocks, threads, k, "random");
-      same = same && r.same;
-      print_runs("random", n, threads, r);
-    }
-  }
-  // The tie-heavy matrix at the smaller order, against the random one there.
+  // The tie-heavy matrix at the smallest order, against the random one there.
   const int n = orders.front();
   Range tie_ratio[2];
   for (const int threads : {1, 2}) {
@@ -456,7 +459,17 @@ int compare(const std::string& peer_bench, const std::string& peer_program, bool
   std::printf("\nSoftware build, few-bits matrix against the random one of the same order (N = %d, the random runs "
               "measured beside it): %s on 1 thread, %s on 2.\n",
               n, text(tie_ratio[0], "%.2f").c_str(), text(tie_ratio[1], "%.2f").c_str());
-  std::printf("Transcripts and C.SCR.TXT of every run, both builds: %s.\n", same ? "identical" : "DIFFERENT");
+  std::printf("\n| matrix | N | threads | sweeps | x87 s | software s | software / x87 | x87 processor s | software "
+              "processor s |\n|:---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (std::size_t i = 1; i < orders.size(); ++i) {
+    const std::vector<double> a = run_matrix(orders[i]);
+    for (const int threads : {1, 2}) {
+      const Runs r = whole_runs(peer_program, a, orders[i], blocks, threads, k_large, "random");
+      same = same && r.same;
+      print_runs("random", orders[i], threads, r);
+    }
+  }
+  std::printf("\nTranscripts and C.SCR.TXT of every run, both builds: %s.\n", same ? "identical" : "DIFFERENT");
   std::printf("Load average (1, 5, 15 min) at end: %s\n", load_averages().c_str());
   return same ? 0 : 1;
 }
@@ -488,24 +501,27 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "shares" && (args.size() == 1 || args.size() == 3))
     return shares(args.size() == 3 ? std::stoi(args[1]) : 1000, args.size() == 3 ? std::stoi(args[2]) : 4);
   if (args.size() >= 3 && args[0] == "compare" && blockeig::extended_arithmetic == "x87") {
-    bool quick = false;
-    int k = 3;
-    for (std::size_t i = 3; i < args.size(); ++i) {
+    CompareOptions o;
+    bool known = true;
+    for (std::size_t i = 3; i < args.size() && known; ++i) {
+      const bool counted = i + 1 < args.size() && std::atoi(args[i + 1].c_str()) > 0;
       if (args[i] == "--quick") {
-        quick = true;
-      } else if (args[i] == "--repeat" && i + 1 < args.size() && std::atoi(args[i + 1].c_str()) > 0) {
-        k = std::atoi(args[++i].c_str());
+        o.quick = true;
+      } else if (args[i] == "--runs-only") {
+        o.replays = false;
+      } else if (args[i] == "--repeat" && counted) {
+        o.k = std::atoi(args[++i].c_str());
+      } else if (args[i] == "--large-repeat" && counted) {
+        o.k_large = std::atoi(args[++i].c_str());
       } else {
-        quick = false;
-        k = -1;
-        break;
+        known = false;
       }
     }
-    if (k > 0)
-      return compare(std::filesystem::absolute(args[1]), std::filesystem::absolute(args[2]), quick, k);
+    if (known) return compare(std::filesystem::absolute(args[1]), std::filesystem::absolute(args[2]), o);
   }
   std::fprintf(stderr,
-               "usage: arithmetic_bench compare PEER_BENCH PEER_BLOCKEIG [--quick] [--repeat K]   (from the x87 build)\n"
+               "usage: arithmetic_bench compare PEER_BENCH PEER_BLOCKEIG [--quick] [--runs-only] [--repeat K]\n"
+               "                        [--large-repeat K]   (from the x87 build)\n"
                "       arithmetic_bench shares [N BLOCKS]   (from the x87 build)\n"
                "       arithmetic_bench replay N BLOCKS SWEEPS\n");
   return 2;
