@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace blockeig::kernels {
 
@@ -418,9 +419,15 @@ bool scalar() { return choice() == Choice::scalar; }
 
 }  // namespace
 
-// The tiles' sums per tile: the block products' and the Householder loops'.
-static_assert(tile_rows == tile, "in_use() names one tile size for both");
-std::string_view in_use() { return scalar() ? "scalar" : "x87 tiles of 4 sums"; }
+std::string_view in_use() {
+  if (scalar()) return "scalar";
+  // The sums a tile holds: the block products' and the Householder loops'.
+  static const std::string tiles =
+      tile_rows == tile ? "x87 tiles of " + std::to_string(tile) + " sums"
+                        : "x87 tiles of " + std::to_string(tile_rows) + " sums (products), " + std::to_string(tile) +
+                              " (Householder)";
+  return tiles;
+}
 
 ProductBlock product_block() { return {block_rows, group_cols}; }
 
