@@ -40,8 +40,10 @@ TEST(KernelChoice, ScalarGivesTheSameBytes) {
   std::vector<double> few_bits = random_symmetric_matrix(96, 13);
   for (double& x : few_bits) x = static_cast<int>(x * 8) / 8.0;
   cases.push_back({"few_bits_96", 96, few_bits, 4});
+  // Two threads: the products' and the solves' work split into tasks, whose
+  // edges the kernels meet as well.
   for (const EndToEndCase& c : cases)
-    for (const int threads : {1, 2}) {
+    for (const int threads : {2}) {
       SCOPED_TRACE(c.name + " on " + std::to_string(threads) + " threads");
       std::string eigenvalues[2], results[2];
       ChildResult runs[2];
