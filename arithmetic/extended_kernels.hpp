@@ -8,11 +8,27 @@
 // starts from +0 and adds its terms in ascending order, every product and
 // partial sum in ext, every stored element rounded to double once.
 #include <cstddef>
+#include <string_view>
 
 #include "arithmetic/extended.hpp"
 #include "runtime/index.hpp"
 
 namespace blockeig::kernels {
+
+// ---- Which kernels run -------------------------------------------------------
+//
+// The kernels are chosen for the processor when they are first used: on the
+// x87 unit its tiles, in the software arithmetic the widest vector lanes the
+// processor has. `scalar` runs the plain loops instead, one sum at a time,
+// for comparison. Every choice gives the same bits, so the choice may change
+// at any time; the program makes it once at start-up (BLOCKEIG_KERNELS).
+enum class Choice { processor, scalar };
+void choose(Choice choice);
+Choice choice();
+
+// The kernels in use, as --version, the results file and the library name
+// them: "x87 tiles of 4 sums", "AVX-512", "AVX2 + FMA", "NEON" or "scalar".
+std::string_view in_use();
 
 // ---- Block products: out(i,j) = sum over k of X(i,k) * Y(k,j) -------------
 

@@ -16,7 +16,7 @@ namespace blockeig::kernels {
 namespace {
 
 // The widest lanes this processor has, or none.
-const lanes::Kernels* vector_lanes() {
+const lanes::Kernels* processor_lanes() {
   static const lanes::Kernels* const chosen = [] {
     if (const lanes::Kernels* k = lanes::avx512_kernels()) return k;
     if (const lanes::Kernels* k = lanes::avx2_kernels()) return k;
@@ -24,6 +24,9 @@ const lanes::Kernels* vector_lanes() {
   }();
   return chosen;
 }
+
+// The lanes in use: none when the plain loops are asked for.
+const lanes::Kernels* vector_lanes() { return choice() == Choice::scalar ? nullptr : processor_lanes(); }
 
 // ---- Block products ---------------------------------------------------------
 //
@@ -107,6 +110,11 @@ void multiply_in_lanes(const lanes::Kernels& lanes, const Product& p, std::size_
 }
 
 }  // namespace
+
+std::string_view in_use() {
+  const lanes::Kernels* lanes = vector_lanes();
+  return lanes != nullptr ? lanes->name : "scalar";
+}
 
 ProductBlock product_block() { return {block_rows, group_cols}; }
 

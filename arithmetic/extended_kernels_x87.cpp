@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace blockeig::kernels {
 
@@ -463,11 +464,71 @@ void rotate_segment(double* zi, double* zj, int rows, ext c, ext s) {
   }
 }
 
+// ---- The plain loops, one sum at a time (Choice::scalar) --------------------
+
+double left(const Left& x, std::size_t i, std::size_t k) {
+  return x.transposed ? x.data[k + i * x.ld] : x.data[i + k * x.ld];
+}
+
+void multiply_plainly(const Product& p, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
+  for (std::size_t j = j0; j < j1; ++j) {
+    const double* y = p.y + j * p.ldy;
+    for (std::size_t i = i0; i < i1; ++i) {
+      ext sum = 0.0L;
+      if (!p.lower_only || i >= j) {
+        for (std::size_t k = 0; k < p.depth; ++k) {
+          // As the tiles do: the left operand quieted, the right one loaded.
+          ext yk = y[k];
+          asm("" : "+t"(yk));
+          sum += static_cast<ext>(quieted(left(p.x, i, k))) * yk;
+        }
+      }
+      p.out[i + j * p.ldo] = static_cast<double>(sum);
+    }
+  }
+}
+
+void update_plainly(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
+                    const ext* g) {
+  for (int k = k0; k <= k1; ++k)
+    for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+}
+
+void reflect_plainly(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2,
+                     ext* acc) {
+  for (int j = std::max(r0, k0); j <= r1; ++j) {
+    ext s = g2[j - 1];
+    for (int k = k0; k <= std::min(j, k1); ++k) {
+      const ext x = z(j, k);
+      s += x * v[k - 1];
+      if (k < j) acc[k - k0] += x * v[j - 1];
+    }
+    if (j <= k1) {
+      acc[j - k0] = s;  // the diagonal: the row part is complete, the column part follows
+    } else {
+      g2[j - 1] = s;
+    }
+  }
+}
+
+bool scalar() { return choice() == Choice::scalar; }
+
 }  // namespace
+
+std::string_view in_use() {
+  if (scalar()) return "scalar";
+  // The sums a tile holds: the block products' and the Householder loops'.
+  static const std::string tiles =
+      tile_rows == tile ? "x87 tiles of " + std::to_string(tile) + " sums"
+                        : "x87 tiles of " + std::to_string(tile_rows) + " sums (products), " + std::to_string(tile) +
+                              " (Householder)";
+  return tiles;
+}
 
 ProductBlock product_block() { return {block_rows, group_cols}; }
 
 void multiply_block(const Product& p, std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
+  if (scalar()) return multiply_plainly(p, i0, i1, j0, j1);
   multiply_block_x87(p, i0, i1, j0, j1);
 }
 
@@ -479,28 +540,32 @@ void rotate_sweep(MatrixView<double> z, int first, int rows, int l, int m, const
 
 void product_sums(MatrixView<const double> z, int l, const double* u, int first, int last, ext* g) {
   int j = first;
-  for (; j + tile - 1 <= last; j += tile) product_sums_tile(z, l, u, j, g);
+  if (!scalar())
+    for (; j + tile - 1 <= last; j += tile) product_sums_tile(z, l, u, j, g);
   for (; j <= last; ++j) g[j - 1] = product_sum_row(z, l, u, j);
 }
 
 void update_columns(MatrixView<double> z, int l, const double* u, const double* e, const ext* g, int first,
                     int last) {
-  update_chunk_x87(z, first, last, first, l, u, e, g);
+  update_chunk(z, first, last, first, l, u, e, g);
 }
 
 void update_chunk(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
                   const ext* g) {
+  if (scalar()) return update_plainly(z, k0, k1, r0, r1, u, e, g);
   update_chunk_x87(z, k0, k1, r0, r1, u, e, g);
 }
 
 void reflect_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2, ext* acc) {
+  if (scalar()) return reflect_plainly(z, k0, k1, r0, r1, v, g2, acc);
   for (int t0 = k0; t0 <= k1 && t0 <= r1; t0 += tile)
     reflect_tile_chunk(z, t0, std::min(k1, t0 + tile - 1), r0, r1, v, g2, acc + (t0 - k0));
 }
 
 void reflect_columns(MatrixView<double> z, int l, const double* v, const double* r, int first, int last) {
   int j = first;
-  for (; j + tile - 1 <= last; j += tile) reflect_columns_tile(z, l, v, r, j);
+  if (!scalar())
+    for (; j + tile - 1 <= last; j += tile) reflect_columns_tile(z, l, v, r, j);
   for (; j <= last; ++j) reflect_column(z, l, v, r, j);
 }
 

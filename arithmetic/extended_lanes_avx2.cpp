@@ -56,7 +56,7 @@ struct Avx2 {
 namespace blockeig::lanes {
 
 const Kernels* avx2_kernels() {
-  static const Kernels kernels = kernels_of<LaneAlgorithms<Avx2>>("avx2");
+  static const Kernels kernels = kernels_of<LaneAlgorithms<Avx2>>("AVX2 + FMA");
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &kernels : nullptr;
 }
 

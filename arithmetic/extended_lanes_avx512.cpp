@@ -54,7 +54,7 @@ struct Avx512 {
 namespace blockeig::lanes {
 
 const Kernels* avx512_kernels() {
-  static const Kernels kernels = kernels_of<LaneAlgorithms<Avx512>>("avx512");
+  static const Kernels kernels = kernels_of<LaneAlgorithms<Avx512>>("AVX-512");
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") ? &kernels : nullptr;
 }
 

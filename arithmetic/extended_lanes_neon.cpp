@@ -35,7 +35,7 @@ struct Neon {
 namespace blockeig::lanes {
 
 const Kernels* neon_kernels() {
-  static const Kernels kernels = kernels_of<LaneAlgorithms<Neon>>("neon");
+  static const Kernels kernels = kernels_of<LaneAlgorithms<Neon>>("NEON");
   return &kernels;
 }
 

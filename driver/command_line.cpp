@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "io/statements.hpp"
 #include "runtime/printable.hpp"
 #include "runtime/run_constants.hpp"
@@ -62,6 +63,9 @@ Settings (environment):
                      blockeig resumes from it with the same output; a
                      finished run removes it
   BLOCKEIG_CHECKPOINT_SECONDS  least seconds between two checkpoints (60)
+  BLOCKEIG_KERNELS   auto | scalar: the kernels chosen for this processor
+                     (--version names them), or the plain loops; the output
+                     is the same bytes
 
 Options:
   --results FILE     the same as BLOCKEIG_RESULTS=FILE, and wins over it
@@ -70,7 +74,7 @@ Options:
                      instead of {TOL}; the sweep lines show it as TOL
   --max-sweeps K     stop the sweeps after K (1 to {sweep limit}) instead of {max sweeps}
   -h, --help         this text
-  -V, --version      the version
+  -V, --version      the version and the kernels in use
   --settings         the settings in effect and where each comes from
 Any other argument that begins with '-' is refused before the run (exit
 status 2), and so is a FILE that begins with "--" (write ./--name for such a
@@ -282,9 +286,20 @@ void print_help() {
   io::write_standard_output(std::string(usage_text) + help);
 }
 
-void print_version() {
+void use_kernels(runtime::Kernels kernels) {
+  kernels::choose(kernels == runtime::Kernels::scalar ? kernels::Choice::scalar : kernels::Choice::processor);
+}
+
+bool print_version() {
+  runtime::Kernels kernels = runtime::Kernels::automatic;
+  if (const std::string problem = runtime::kernels_setting(kernels); !problem.empty()) {
+    io::write_standard_error("blockeig: " + problem + "\n");
+    return false;
+  }
+  use_kernels(kernels);
   io::write_standard_output(std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
-                            " extended arithmetic)\n");
+                            " extended arithmetic)\nkernels: " + std::string(kernels::in_use()) + "\n");
+  return true;
 }
 
 void print_settings() {

@@ -39,7 +39,12 @@ void warn_of_operands(const std::vector<std::string_view>& operands);
 // The text of --help and --version. Output that standard output refuses
 // ends the process with a report and exit status 2.
 void print_help();
-void print_version();
+// --version names the kernels that a run would use (BLOCKEIG_KERNELS); for a
+// value that setting does not take it writes the refusal to standard error
+// and returns false.
+bool print_version();
+// From now on, the kernels that `kernels` asks for.
+void use_kernels(runtime::Kernels kernels);
 // Every run-time setting with its value and where it came from (start-up
 // must have read them); refusals as above.
 void print_settings();

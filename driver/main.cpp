@@ -23,13 +23,18 @@ int main(int argc, char** argv) {
   }
   if (command_line.request == blockeig::Request::help || command_line.request == blockeig::Request::version) {
     blockeig::runtime::report_file_size_refusals();
-    command_line.request == blockeig::Request::help ? blockeig::print_help() : blockeig::print_version();
+    if (command_line.request == blockeig::Request::help) {
+      blockeig::print_help();
+    } else if (!blockeig::print_version()) {
+      return blockeig::runtime::exit_runtime_error;
+    }
     return 0;
   }
   try {
     if (command_line.request == blockeig::Request::run) blockeig::warn_of_operands(command_line.operands);
     blockeig::runtime::start_up(blockeig::statement::source_file, blockeig::set_extended_environment,
                                 command_line.settings);
+    blockeig::use_kernels(blockeig::runtime::settings().kernels);
     blockeig::io::connect_standard_units();
     if (command_line.request == blockeig::Request::settings) {
       blockeig::print_settings();

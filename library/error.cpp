@@ -3,6 +3,7 @@
 
 #include "blockeig/blockeig.hpp"
 #include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "io/record_format.hpp"
 #include "runtime/run_constants.hpp"
 #include "runtime/settings.hpp"
@@ -44,6 +45,8 @@ const char* Error::what() const noexcept { return message_ ? message_->c_str() :
 std::string_view version() noexcept { return BLOCKEIG_VERSION; }
 
 std::string_view arithmetic() noexcept { return extended_arithmetic; }
+
+std::string_view kernels_in_use() noexcept { return kernels::in_use(); }
 
 // From the constants the program and its files are built on.
 Limits limits() noexcept {

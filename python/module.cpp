@@ -461,6 +461,7 @@ PYBIND11_MODULE(_blockeig, m) {
   m.def("write_scr", &write_scr, py::arg("path"), py::arg("a"), py::arg("big"));
   m.attr("version") = std::string(blockeig::version());
   m.attr("arithmetic") = std::string(blockeig::arithmetic());
+  m.attr("kernels") = std::string(blockeig::kernels_in_use());
   m.attr("results_schema") = results_schema();
   m.attr("limits") = limits();
 }

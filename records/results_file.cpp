@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "records/e1_accuracy.hpp"
 #include "records/json_text.hpp"
 #include "records/message_text.hpp"
@@ -313,7 +314,8 @@ void ResultsFile::begin(std::string_view version, int threads, std::string_view 
   append_key(body_, ",\n ", schema::key::program);
   append_object(body_, {{schema::program_key::name, Text{schema::program_name}},
                         {schema::program_key::version, Text{version}},
-                        {schema::program_key::arithmetic, Text{extended_arithmetic}}});
+                        {schema::program_key::arithmetic, Text{extended_arithmetic}},
+                        {schema::program_key::kernels, Text{kernels::in_use()}}});
   append_key(body_, ",\n ", schema::key::settings);
   append_object(body_, {{schema::settings_key::threads, Integer{threads}},
                         {schema::settings_key::byte_order, Text{byte_order}}});

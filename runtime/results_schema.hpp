@@ -38,6 +38,7 @@ namespace program_key {
 inline constexpr std::string_view name = "name";
 inline constexpr std::string_view version = "version";
 inline constexpr std::string_view arithmetic = "arithmetic";
+inline constexpr std::string_view kernels = "kernels";
 }  // namespace program_key
 
 namespace settings_key {

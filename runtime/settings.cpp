@@ -137,6 +137,16 @@ std::string load_checkpoint_seconds() {
   return {};
 }
 
+constexpr std::string_view kernels_names[] = {"auto", "scalar"};
+
+std::string load_kernels() {
+  const std::string message = kernels_setting(current.kernels);
+  if (message.empty())
+    reports.push_back({"BLOCKEIG_KERNELS", std::string(kernels_names[static_cast<int>(current.kernels)]),
+                       environment("BLOCKEIG_KERNELS") != nullptr ? "environment" : "default"});
+  return message;
+}
+
 // The sweeps' rule from the command line; the options have checked their
 // values already (read_command_line), so a refusal here is a caller's slip.
 std::string load_sweep_rule() {
@@ -169,6 +179,21 @@ bool parse_sweep_limit(std::string_view text, std::int32_t& max_sweeps) {
   return true;
 }
 
+std::string kernels_setting(Kernels& kernels) {
+  const char* value = environment("BLOCKEIG_KERNELS");
+  if (value == nullptr) {
+    kernels = Kernels::automatic;
+    return {};
+  }
+  for (std::size_t i = 0; i < std::size(kernels_names); ++i) {
+    if (kernels_names[i] == value) {
+      kernels = static_cast<Kernels>(i);
+      return {};
+    }
+  }
+  return refusal("BLOCKEIG_KERNELS", value, "a kernel choice; use auto or scalar");
+}
+
 int default_thread_count() { return default_threads().count; }
 
 std::string load_settings(std::span<const CommandLineSetting> from_command_line) {
@@ -177,7 +202,7 @@ std::string load_settings(std::span<const CommandLineSetting> from_command_line)
   command_line = from_command_line;
   std::string message;
   for (auto load : {load_convert, load_threads, load_progress, load_results, load_checkpoint, load_checkpoint_seconds,
-                    load_sweep_rule}) {
+                    load_kernels, load_sweep_rule}) {
     message = load();
     if (!message.empty()) break;
   }

@@ -15,6 +15,9 @@
 //                      resume from (default: none)
 //   BLOCKEIG_CHECKPOINT_SECONDS  the least time between two checkpoints
 //                      (default 60)
+//   BLOCKEIG_KERNELS   auto | scalar: the kernels chosen for the processor
+//                      (default auto), or the plain loops one sum at a time,
+//                      for comparison; the numbers are the same bits
 //
 // A setting given on the command line wins over the environment. The rule
 // that ends the sweeps is taken from the command line only (--tol,
@@ -44,6 +47,9 @@ inline constexpr int convert_count = static_cast<int>(Convert::swap) + 1;
 // swap on this little-endian machine.
 constexpr bool reads_big_endian(Convert convert) { return convert == Convert::big_endian || convert == Convert::swap; }
 
+// BLOCKEIG_KERNELS: the processor's kernels, or the plain loops.
+enum class Kernels { automatic, scalar };
+
 struct Settings {
   Convert convert = Convert::native;
   int threads = 1;
@@ -51,6 +57,7 @@ struct Settings {
   std::string results;     // empty: no results file
   std::string checkpoint;  // empty: no checkpoint
   int checkpoint_seconds = 60;
+  Kernels kernels = Kernels::automatic;
   run::SweepRule sweep_rule;  // --tol, --max-sweeps
 };
 
@@ -81,6 +88,10 @@ struct SettingReport {
 // string, or a message naming the setting, its value and what is allowed.
 std::string load_settings(std::span<const CommandLineSetting> from_command_line = {});
 const Settings& settings();
+// BLOCKEIG_KERNELS alone, for the options that answer before the settings
+// are read (--version): an empty string with `kernels` set, or the message
+// that load_settings gives for a value it does not take.
+std::string kernels_setting(Kernels& kernels);
 // Every setting with its current value and where it came from.
 std::vector<SettingReport> describe_settings();
 // Whether unformatted units reverse bytes under the current setting.

@@ -41,10 +41,14 @@ except ImportError as error:
 from ._summary import run_table
 
 __all__ = ["eigvalsh", "eigh", "block_sweeps", "BlockSweeps", "Accuracy", "read_scr", "write_scr", "load_results",
-           "LinAlgError", "Limits", "limits", "max_block_count", "__version__", "arithmetic"]
+           "LinAlgError", "Limits", "limits", "max_block_count", "__version__", "arithmetic",
+           "kernels"]
 
 __version__ = _blockeig.version
 arithmetic = _blockeig.arithmetic
+# The kernels the calls run ("AVX-512", "x87 tiles of 4 sums", ...): the same
+# bits whichever they are.
+kernels = _blockeig.kernels
 
 
 @dataclasses.dataclass(frozen=True)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "arithmetic/extended.hpp"
+#include "arithmetic/extended_kernels.hpp"
 #include "support/child_process.hpp"
 #include "support/scr_file.hpp"
 
@@ -35,14 +36,15 @@ TEST(CommandLine, HelpVersionAndSettings) {
     EXPECT_EQ(help.out.rfind("Usage: blockeig", 0), 0u);
     for (const char* topic : {"A.SCR", "C.SCR.TXT", "Number of blocks:", "Exit status", "BLOCKEIG_CONVERT",
                               "BLOCKEIG_THREADS", "BLOCKEIG_PROGRESS", "BLOCKEIG_RESULTS", "--results",
-                              "BLOCKEIG_CHECKPOINT", "BLOCKEIG_CHECKPOINT_SECONDS", "--checkpoint"})
+                              "BLOCKEIG_CHECKPOINT", "BLOCKEIG_CHECKPOINT_SECONDS", "--checkpoint",
+                              "BLOCKEIG_KERNELS"})
       EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
   }
   for (const char* argument : {"--version", "-V"}) {
     const ChildResult version = run_with({argument});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("blockeig ") + BLOCKEIG_VERSION + " (" + std::string(extended_arithmetic) +
-                               " extended arithmetic)\n");
+                               " extended arithmetic)\nkernels: " + std::string(kernels::in_use()) + "\n");
   }
 
   const ChildResult settings = run_with({"--settings"}, {"BLOCKEIG_THREADS=3", "BLOCKEIG_CONVERT=big_endian"});
@@ -55,7 +57,8 @@ TEST(CommandLine, HelpVersionAndSettings) {
             "BLOCKEIG_PROGRESS           1              default\n"
             "BLOCKEIG_RESULTS            none           default\n"
             "BLOCKEIG_CHECKPOINT         none           default\n"
-            "BLOCKEIG_CHECKPOINT_SECONDS 60             default\n");
+            "BLOCKEIG_CHECKPOINT_SECONDS 60             default\n"
+            "BLOCKEIG_KERNELS            auto           default\n");
 
   // The command line wins over the environment, and makes no file for
   // --settings, which does no run.

@@ -163,13 +163,16 @@ Outcome run(const Build& build, const TempDir& dir, const Case& c, int threads, 
   return r;
 }
 
-// The results document without what may differ: the arithmetic that made
-// it and the clock times.
+// The results document without what may differ: the arithmetic and the
+// kernels that made it and the clock times.
 json comparable(json d) {
   if (d.is_object()) {
     d.erase("seconds");
     d.erase("results_seconds");
-    if (d.contains("program")) d["program"].erase("arithmetic");
+    if (d.contains("program")) {
+      d["program"].erase("arithmetic");
+      d["program"].erase("kernels");
+    }
     if (d.contains("input")) d["input"].erase("path");  // each run has a directory of its own
     for (auto& [key, value] : d.items()) value = comparable(value);
   } else if (d.is_array()) {

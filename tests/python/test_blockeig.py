@@ -43,6 +43,14 @@ def run_program(directory, nblocks, *options):
     return blockeig.load_results(directory / "run.json")
 
 
+def test_names_the_program_s_arithmetic_and_kernels():
+    """The module names the arithmetic and kernels that the program's --version names by default."""
+    version = subprocess.run([os.environ["BLOCKEIG_BIN"], "--version"], text=True, capture_output=True, check=True,
+                             env={**os.environ, "BLOCKEIG_KERNELS": "auto"}).stdout
+    assert version == f"blockeig {blockeig.__version__} ({blockeig.arithmetic} extended arithmetic)\n" \
+                      f"kernels: {blockeig.kernels}\n"
+
+
 @pytest.fixture(scope="module")
 def end_to_end_cases(tmp_path_factory):
     root = tmp_path_factory.mktemp("cases")

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "arithmetic/extended_kernels.hpp"
 #include "eigen/solver.hpp"
 #include "io/edit_real.hpp"
 #include "support/child_process.hpp"
@@ -137,6 +138,7 @@ void check_document(const json& d, int n, const std::vector<double>& matrix, con
   EXPECT_EQ(d["format"], 1);
   EXPECT_EQ(d["program"]["name"], "blockeig");
   EXPECT_EQ(d["program"]["arithmetic"], std::string(extended_arithmetic));
+  EXPECT_EQ(d["program"]["kernels"], std::string(kernels::in_use()));
   EXPECT_EQ(d["state"], "finished");
   EXPECT_EQ(d["input"]["N"], n);
   EXPECT_EQ(d["input"]["bytes"], 8 * n * n + 20);

@@ -46,10 +46,16 @@
 namespace blockeig {
 
 // The library's version ("0.1.0") and the arithmetic behind its extended
-// precision ("x87", or the name of the software arithmetic it was built
+// precision ("x87", or "software" for the software arithmetic it was built
 // with).
 BLOCKEIG_API std::string_view version() noexcept;
 BLOCKEIG_API std::string_view arithmetic() noexcept;
+// The kernels its calls run, chosen for this processor when the library is
+// loaded: "x87 tiles of 4 sums", or the software arithmetic's vector lanes
+// "AVX-512", "AVX2 + FMA", "NEON", or "scalar" where the processor has none.
+// The library reads no environment: BLOCKEIG_KERNELS is the program's
+// setting. Every choice gives the same bits.
+BLOCKEIG_API std::string_view kernels_in_use() noexcept;
 
 // The limits of the calls below, for callers that state them (the Python
 // module takes its own from here); a call outside them throws Error.
