@@ -51,12 +51,15 @@ std::string hex(Bits b) {
   return text;
 }
 
-// The software build, whose every result comes from SoftExt, checks 10^8
-// operand sets per operation; the x87 build checks it more briefly.
+// The software build, whose every result comes from SoftExt, checks 2*10^7
+// operand sets per operation (a loaded machine still ends well inside the
+// test's time limit; BLOCKEIG_EXTENDED_CHECKS=100000000 for a longer hunt,
+// and the fuzzing target goes on from its corpus); the x87 build checks it
+// more briefly.
 long checks() {
   const char* text = std::getenv("BLOCKEIG_EXTENDED_CHECKS");
   if (text != nullptr) return std::atol(text);
-  return extended_arithmetic == "software" ? 100'000'000 : 1'000'000;
+  return extended_arithmetic == "software" ? 20'000'000 : 1'000'000;
 }
 
 // splitmix64: fast, and the same sequence everywhere.
