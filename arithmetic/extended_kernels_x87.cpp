@@ -261,6 +261,43 @@ void update_chunk_x87(MatrixView<double> z, int k0, int k1, int r0, int r1, cons
     for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
 }
 
+// Rows j0..j1 of the four columns k0..k0+3, all below the columns'
+// diagonal: z(j,k)v(k), k = k0..k0+3, into row j's sum g2(j) and z(j,k)v(j)
+// into column k's sum acc(k - k0), held in registers through the rows.
+void reflect_tile_rows(MatrixView<const double> z, int k0, int j0, int j1, const double* v, ext* g2, ext* acc) {
+  const double* c0 = z.column(k0);
+  const double* c1 = z.column(k0 + 1);
+  const double* c2 = z.column(k0 + 2);
+  const double* c3 = z.column(k0 + 3);
+  const double* vk = v + (k0 - 1);
+  ext a0 = acc[0], a1 = acc[1], a2 = acc[2], a3 = acc[3];
+  for (int j = j0; j <= j1; ++j) {
+    // The column factors are multiplied in from memory as doubles: held as
+    // ext they would not fit the x87 registers beside the five sums and
+    // would be reloaded from 80-bit spills.
+    asm("" : "+r"(vk));
+    const ext vj = v[j - 1];
+    ext s = g2[j - 1];
+    const ext x0 = c0[j - 1];
+    s += x0 * vk[0];
+    a0 += x0 * vj;
+    const ext x1 = c1[j - 1];
+    s += x1 * vk[1];
+    a1 += x1 * vj;
+    const ext x2 = c2[j - 1];
+    s += x2 * vk[2];
+    a2 += x2 * vj;
+    const ext x3 = c3[j - 1];
+    s += x3 * vk[3];
+    a3 += x3 * vj;
+    g2[j - 1] = s;
+  }
+  acc[0] = a0;
+  acc[1] = a1;
+  acc[2] = a2;
+  acc[3] = a3;
+}
+
 // A whole tile of four columns k0..k0+3 and rows r0..r1 that either lie
 // below its diagonal rows or take all of them: the diagonal rows' elements
 // go into the column sums in registers (through acc in memory each term
@@ -272,9 +309,9 @@ void reflect_whole_tile(MatrixView<const double> z, int k0, int r0, int r1, cons
   const double* c2 = z.column(k0 + 2);
   const double* c3 = z.column(k0 + 3);
   const double* vk = v + (k0 - 1);
-  ext a0, a1, a2, a3;
   int first = r0;
   if (r0 <= k0) {
+    ext a0, a1, a2, a3;
     // Row j of the diagonal rows adds z(j,k)v(k), k = k0..j, to its row
     // part, which is then complete and begins column j's sum; its elements
     // left of the diagonal add z(j,k)v(j) to the sums of columns k < j.
@@ -319,37 +356,12 @@ void reflect_whole_tile(MatrixView<const double> z, int k0, int r0, int r1, cons
       a3 = s;
     }
     first = k0 + tile;
-  } else {
-    a0 = acc[0];
-    a1 = acc[1];
-    a2 = acc[2];
-    a3 = acc[3];
+    acc[0] = a0;
+    acc[1] = a1;
+    acc[2] = a2;
+    acc[3] = a3;
   }
-  for (int j = first; j <= r1; ++j) {
-    // The column factors are multiplied in from memory as doubles: held as
-    // ext they would not fit the x87 registers beside the five sums and
-    // would be reloaded from 80-bit spills.
-    asm("" : "+r"(vk));
-    const ext vj = v[j - 1];
-    ext s = g2[j - 1];
-    const ext x0 = c0[j - 1];
-    s += x0 * vk[0];
-    a0 += x0 * vj;
-    const ext x1 = c1[j - 1];
-    s += x1 * vk[1];
-    a1 += x1 * vj;
-    const ext x2 = c2[j - 1];
-    s += x2 * vk[2];
-    a2 += x2 * vj;
-    const ext x3 = c3[j - 1];
-    s += x3 * vk[3];
-    a3 += x3 * vj;
-    g2[j - 1] = s;
-  }
-  acc[0] = a0;
-  acc[1] = a1;
-  acc[2] = a2;
-  acc[3] = a3;
+  reflect_tile_rows(z, k0, first, r1, v, g2, acc);
 }
 
 // Rows r0..r1 of columns k0..k1 (at most one tile): the updated elements
@@ -375,40 +387,7 @@ void reflect_tile_chunk(MatrixView<const double> z, int k0, int k1, int r0, int 
     }
   }
   if (full > r1) return;
-  if (k1 - k0 + 1 == tile) {
-    const double* c0 = z.column(k0);
-    const double* c1 = z.column(k0 + 1);
-    const double* c2 = z.column(k0 + 2);
-    const double* c3 = z.column(k0 + 3);
-    const double* vk = v + (k0 - 1);
-    ext a0 = acc[0], a1 = acc[1], a2 = acc[2], a3 = acc[3];
-    for (int j = full; j <= r1; ++j) {
-      // The column factors are multiplied in from memory as doubles: held as
-      // ext they would not fit the x87 registers beside the five sums and
-      // would be reloaded from 80-bit spills.
-      asm("" : "+r"(vk));
-      const ext vj = v[j - 1];
-      ext s = g2[j - 1];
-      const ext x0 = c0[j - 1];
-      s += x0 * vk[0];
-      a0 += x0 * vj;
-      const ext x1 = c1[j - 1];
-      s += x1 * vk[1];
-      a1 += x1 * vj;
-      const ext x2 = c2[j - 1];
-      s += x2 * vk[2];
-      a2 += x2 * vj;
-      const ext x3 = c3[j - 1];
-      s += x3 * vk[3];
-      a3 += x3 * vj;
-      g2[j - 1] = s;
-    }
-    acc[0] = a0;
-    acc[1] = a1;
-    acc[2] = a2;
-    acc[3] = a3;
-    return;
-  }
+  if (k1 - k0 + 1 == tile) return reflect_tile_rows(z, k0, full, r1, v, g2, acc);
   for (int j = full; j <= r1; ++j) {
     ext s = g2[j - 1];
     for (int k = k0; k <= k1; ++k) {

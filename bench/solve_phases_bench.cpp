@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "bench/bench_support.hpp"
+#include "bench/phase_terms.hpp"
 #include "eigen/block_products.hpp"
 #include "eigen/solver.hpp"
-#include "reference_solver.hpp"  // ql_precision and SIGN, for counting rotations
 #include "runtime/thread_pool.hpp"
 
 namespace {
@@ -35,88 +35,6 @@ using namespace blockeig;
 using namespace blockeig::bench;
 
 double seconds_per_measurement = 1.0;
-
-std::string processor_model() {
-  std::ifstream in("/proc/cpuinfo");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-  return "unknown";
-}
-
-// The multiply-add terms of the reduction (sums and rank-two updates) and of
-// the accumulation for a matrix of order n whose steps all reduce.
-double reduction_terms(int n) {
-  double t = 0;
-  for (double l = 2; l <= n - 1; ++l) t += l * l + l * (l + 1);
-  return t;
-}
-double accumulation_terms(int n) {
-  double t = 0;
-  for (double l = 2; l <= n - 1; ++l) t += 2 * l * l;
-  return t;
-}
-
-// The number of plane rotations the QL iteration applies to the reduced
-// matrix d, e (offdiag as tql12 takes it): the iteration's values, step for
-// step as tql12 forms them, counting the length m - l of every sweep.
-long count_rotations(int n, std::vector<double> d, std::vector<double> e) {
-  using reference::detail::SIGN;
-  auto X = [](double x) { return static_cast<ext>(x); };
-  const double eps = reference::ql_precision();
-  if (n <= 1) return 0;
-  for (int i = 1; i < n; ++i) e[i - 1] = e[i];
-  e[n - 1] = 0.0;
-  double f = 0.0, b = 0.0;
-  long rotations = 0;
-  auto D = [&](int i) -> double& { return d[i - 1]; };
-  auto E = [&](int i) -> double& { return e[i - 1]; };
-  for (int l = 1; l <= n; ++l) {
-    const ext h = X(eps) * (X(std::fabs(D(l))) + X(std::fabs(E(l))));
-    if (h > X(b)) b = static_cast<double>(h);
-    int m = l;
-    while (m < n && !(std::fabs(E(m)) <= b)) ++m;
-    if (m != l) {
-      for (int j = 0;;) {
-        const double g0 = D(l);
-        const ext q = (X(D(l + 1)) - X(g0)) / (X(2.0) * X(E(l)));
-        double p = static_cast<double>(q);
-        const double r = static_cast<double>(sqrt(q * q + X(1.0)));
-        const ext quotient = X(E(l)) / (X(p) + X(SIGN(r, p)));
-        D(l) = static_cast<double>(quotient);
-        const ext shift = X(g0) - quotient;
-        for (int i = l + 1; i <= n; ++i) D(i) = static_cast<double>(X(D(i)) - shift);
-        f = static_cast<double>(X(f) + shift);
-        p = D(m);
-        ext c = 1.0, s = 0.0;
-        for (int i = m - 1; i >= l; --i) {
-          const ext g = c * X(E(i));
-          const ext hh = c * X(p);
-          if (std::fabs(E(i)) > std::fabs(p)) {
-            const ext t = X(p) / X(E(i));
-            const ext rr = sqrt(t * t + X(1.0));
-            E(i + 1) = static_cast<double>(s * X(E(i)) * rr);
-            s = X(1.0) / X(static_cast<double>(rr));
-            c = t * s;
-          } else {
-            const ext t = X(E(i)) / X(p);
-            const ext rr = sqrt(t * t + X(1.0));
-            E(i + 1) = static_cast<double>(s * X(p) * rr);
-            s = t / X(static_cast<double>(rr));
-            c = X(1.0) / X(static_cast<double>(rr));
-          }
-          p = static_cast<double>(c * X(D(i)) - s * g);
-          D(i + 1) = static_cast<double>(hh + s * (c * g + s * X(D(i))));
-          ++rotations;
-        }
-        E(l) = static_cast<double>(s * X(p));
-        D(l) = static_cast<double>(c * X(p));
-        if (std::fabs(E(l)) <= b || ++j == 30) break;
-      }
-    }
-    D(l) = static_cast<double>(X(D(l)) + X(f));
-  }
-  return rotations;
-}
 
 // Processor seconds of the parts of tred12 over a set of matrices of order
 // n (each solved once per repetition): the reduction (with vectors or
@@ -144,7 +62,7 @@ Parts measure(int n, const std::vector<std::vector<double>>& matrices, bool vect
     reduced.push_back(s);
     detail_tred12_phases(n, s.z.data(), s.d.data(), s.e.data(), 3, work);
     accumulated.push_back(s);
-    p.iteration_terms += 4.0 * double(n) * double(count_rotations(n, s.d, s.e));
+    p.iteration_terms += 4.0 * double(n) * ql_rotations(n, s.d, s.e);
   }
   p.reduction_terms = reduction_terms(n) * double(matrices.size());
   p.accumulation_terms = accumulation_terms(n) * double(matrices.size());
@@ -251,7 +169,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   set_thread_count(1);
-  std::printf("processor: %s; arithmetic: %s\n", processor_model().c_str(), std::string(extended_arithmetic).c_str());
+  std::printf("processor: %s; arithmetic: %s\n", model_name().c_str(), std::string(extended_arithmetic).c_str());
   std::printf("load average (1 min) at start: %.2f\n", load_average());
   const double bound = measure_x87_bound(seconds_per_measurement).best();
   std::printf("x87 multiply-add rate per core (L1-resident data): %.3f Gterm/s\n\n", bound / 1e9);
