@@ -251,14 +251,39 @@ void update_tile(MatrixView<double> z, int k, int r0, int r1, const double* u, c
   }
 }
 
+// Columns k0..k1, rows r0..r1 (below or on the diagonal), element by element.
+void update_plainly(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
+                    const ext* g) {
+  for (int k = k0; k <= k1; ++k)
+    for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+}
+
 void update_chunk_x87(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
                       const ext* g) {
   constexpr int wide = 2 * tile;
   int k = k0;
   for (; k + wide - 1 <= k1; k += wide) update_tile<wide>(z, k, r0, r1, u, e, g);
   for (; k + tile - 1 <= k1; k += tile) update_tile<tile>(z, k, r0, r1, u, e, g);
-  for (; k <= k1; ++k)
-    for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
+  update_plainly(z, k, k1, r0, r1, u, e, g);
+}
+
+// Rows r0..r1 of columns k0..k1, element by element: each row's sum g2(j)
+// from the columns up to its diagonal, and the column sums acc.
+void reflect_plainly(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2,
+                     ext* acc) {
+  for (int j = std::max(r0, k0); j <= r1; ++j) {
+    ext s = g2[j - 1];
+    for (int k = k0; k <= std::min(j, k1); ++k) {
+      const ext x = z(j, k);
+      s += x * v[k - 1];
+      if (k < j) acc[k - k0] += x * v[j - 1];
+    }
+    if (j <= k1) {
+      acc[j - k0] = s;  // the diagonal: the row part is complete, the column part follows
+    } else {
+      g2[j - 1] = s;
+    }
+  }
 }
 
 // Rows j0..j1 of the four columns k0..k0+3, all below the columns'
@@ -369,34 +394,13 @@ void reflect_whole_tile(MatrixView<const double> z, int k0, int r0, int r1, cons
 // diagonal lies above r0.
 void reflect_tile_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2,
                         ext* acc) {
-  if (k1 - k0 + 1 == tile && (r0 > k1 || (r0 <= k0 && k1 <= r1))) return reflect_whole_tile(z, k0, r0, r1, v, g2, acc);
+  if (k1 - k0 + 1 < tile) return reflect_plainly(z, k0, k1, r0, r1, v, g2, acc);
+  if (r0 > k1 || (r0 <= k0 && k1 <= r1)) return reflect_whole_tile(z, k0, r0, r1, v, g2, acc);
   // The rows the tile's diagonal cuts, element by element (rows above the
-  // tile hold none of its elements).
+  // tile hold none of its elements), then the rows below four columns a row.
   const int full = std::max(r0, k1 + 1);
-  for (int j = std::max(r0, k0); j < full && j <= r1; ++j) {
-    ext s = g2[j - 1];
-    for (int k = k0; k <= std::min(j, k1); ++k) {
-      const ext x = z(j, k);
-      s += x * v[k - 1];
-      if (k < j) acc[k - k0] += x * v[j - 1];
-    }
-    if (j <= k1) {
-      acc[j - k0] = s;  // the diagonal: the row part is complete, the column part follows
-    } else {
-      g2[j - 1] = s;
-    }
-  }
-  if (full > r1) return;
-  if (k1 - k0 + 1 == tile) return reflect_tile_rows(z, k0, full, r1, v, g2, acc);
-  for (int j = full; j <= r1; ++j) {
-    ext s = g2[j - 1];
-    for (int k = k0; k <= k1; ++k) {
-      const ext x = z(j, k);
-      s += x * v[k - 1];
-      acc[k - k0] += x * v[j - 1];
-    }
-    g2[j - 1] = s;
-  }
+  reflect_plainly(z, k0, k1, r0, std::min(r1, full - 1), v, g2, acc);
+  if (full <= r1) reflect_tile_rows(z, k0, full, r1, v, g2, acc);
 }
 
 // ---- Accumulation ----------------------------------------------------------
@@ -463,29 +467,6 @@ void multiply_plainly(const Product& p, std::size_t i0, std::size_t i1, std::siz
         }
       }
       p.out[i + j * p.ldo] = static_cast<double>(sum);
-    }
-  }
-}
-
-void update_plainly(MatrixView<double> z, int k0, int k1, int r0, int r1, const double* u, const double* e,
-                    const ext* g) {
-  for (int k = k0; k <= k1; ++k)
-    for (int j = std::max(r0, k); j <= r1; ++j) z(j, k) = updated(z(j, k), u[j - 1], e[k - 1], g[j - 1], u[k - 1]);
-}
-
-void reflect_plainly(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, ext* g2,
-                     ext* acc) {
-  for (int j = std::max(r0, k0); j <= r1; ++j) {
-    ext s = g2[j - 1];
-    for (int k = k0; k <= std::min(j, k1); ++k) {
-      const ext x = z(j, k);
-      s += x * v[k - 1];
-      if (k < j) acc[k - k0] += x * v[j - 1];
-    }
-    if (j <= k1) {
-      acc[j - k0] = s;  // the diagonal: the row part is complete, the column part follows
-    } else {
-      g2[j - 1] = s;
     }
   }
 }
