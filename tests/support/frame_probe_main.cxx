@@ -53,7 +53,7 @@ int descend(int depth) {
 // Two tasks on two threads: `on_worker` runs on the helper thread, while the
 // main thread, whichever task it takes, waits for it (or, when the worker
 // never returns, for ever).
-std::atomic<bool> worker_done{false};
+std::atomic<bool> worker_claimed{false}, worker_done{false};
 template <class Work>
 void on_worker(Work work) {
   const pthread_t main_thread = pthread_self();
@@ -63,6 +63,9 @@ void on_worker(Work work) {
       while (!worker_done.load()) ::usleep(1000);
       return;
     }
+    // A helper may take both items before the main thread takes one: the
+    // work runs once.
+    if (worker_claimed.exchange(true)) return;
     work();
     worker_done = true;
   });
