@@ -181,6 +181,27 @@ struct LaneAlgorithms {
   }
 
   [[gnu::always_inline]] static Pair negated(Pair x) { return {-x.hi, -x.lo}; }
+
+  // The double the unit stores for an expression whose exact value X is
+  // h + l up to 2^-100 times weight + |h| (and 2^-1072 from underflows), when
+  // that is certain. `weight` is the sum of the magnitudes of the results the
+  // unit rounds to 64 bits on the way, the last one aside; each of those
+  // roundings, the last one included, moves the value by at most 2^-64 of
+  // its magnitude, so the unit's 64-bit result Y lies within `error` of
+  // h + l. Rounding to double is monotone: when h + l - error and h + l +
+  // error round to the same double, so does Y. Lanes where they do not, or
+  // where that double is below 2^-900 (zeros among them, whose sign rests on
+  // the roundings; the margin in `error` then covers the underflows) or is
+  // an infinity or a NaN, are marked in `bad`. The argument:
+  // docs/extended.md.
+  [[gnu::always_inline]] static d stored(d h, d l, d weight, i& bad) {
+    constexpr std::uint64_t lowest = 0x07b0'0000'0000'0000;  // the bits of 2^-900
+    const d error = (weight + magnitude(h)) * (0x1p-64 + 0x1p-72);
+    const d above = h + (l + error), below = h + (l - error);
+    const u above_lowest = bits(magnitude(above)) - lowest;
+    bad |= ~((bits(above) == bits(below)) & (above_lowest < 0x7ff0'0000'0000'0000 - lowest));
+    return above;
+  }
   // Rounded once to double (lo is -0 when zero, so hi keeps its sign).
   [[gnu::always_inline]] static d to_double(Pair x) { return x.hi + x.lo; }
 
@@ -291,8 +312,11 @@ struct LaneAlgorithms {
     }
   }
 
-  [[gnu::always_inline]] static void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c,
-                                                   SoftExt s) {
+  // The same rows step by step in the lanes, every product and sum rounded to
+  // 64 bits as the unit does: for vectors whose stored results `stored` could
+  // not certify.
+  __attribute__((noinline)) static void rotate_vector_stepwise(double* zi, double* zj, const Pair& cv, const Pair& sv,
+                                                                SoftExt c, SoftExt s) {
     const d a = load(zi), t = load(zj);
     i bad = ~(not_tiny(a) & not_tiny(t));
     const Pair j = add(product(sv, a, bad), product(cv, t, bad), bad);
@@ -300,6 +324,31 @@ struct LaneAlgorithms {
     if (__builtin_expect(Isa::any(bad), 0)) return rotate_exactly(zi, zj, width, c, s);
     store(zj, to_double(j));
     store(zi, to_double(k));
+  }
+
+  // c a + s t for an extended c and s: the heads' products with their fused
+  // remainders, the tails' products rounded (a relative error of 2^-106 at
+  // most), and the sum of the magnitudes the unit rounds to 64 bits on the
+  // way (the two products).
+  [[gnu::always_inline]] static d rotated(const Pair& cv, d a, const Pair& sv, d t, i& bad) {
+    const d p1 = cv.hi * a, p2 = sv.hi * t;
+    const d e1 = Isa::fms(cv.hi, a, p1), e2 = Isa::fms(sv.hi, t, p2);
+    d h, l;
+    two_sum(p1, p2, h, l);
+    // The tails' products added to the remainders in one rounding each.
+    const d rest = Isa::fms(cv.lo, a, -e1) + Isa::fms(sv.lo, t, -e2);
+    return stored(h, l + rest, magnitude(p1) + magnitude(p2), bad);
+  }
+
+  [[gnu::always_inline]] static void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c,
+                                                   SoftExt s) {
+    const d a = load(zi), t = load(zj);
+    i bad{};
+    const d j = rotated(sv, a, cv, t, bad);
+    const d k = rotated(cv, a, negated(sv), t, bad);
+    if (__builtin_expect(Isa::any(bad), 0)) return rotate_vector_stepwise(zi, zj, cv, sv, c, s);
+    store(zj, j);
+    store(zi, k);
   }
 
   static void rotate(double* zi, double* zj, int rows, SoftExt c, SoftExt s) {
@@ -472,7 +521,8 @@ struct LaneAlgorithms {
           static_cast<double>(SoftExt(zv[k]) - SoftExt(uj[k]) * SoftExt(ek) - from_pair(gh[k], gl[k]) * SoftExt(uk));
   }
 
-  static void update_vector(double* z, const double* uj, double ek, const double* gh, const double* gl, double uk) {
+  __attribute__((noinline)) static void update_vector_stepwise(double* z, const double* uj, double ek,
+                                                                const double* gh, const double* gl, double uk) {
     const d zv = load(z);
     i bad = ~not_tiny(zv);
     const Pair first = add({zv, splat(-0.0)}, negated(product(load(uj), splat(ek))), bad);
@@ -485,6 +535,26 @@ struct LaneAlgorithms {
       return;
     }
     store(z, to_double(result));
+  }
+
+  // z - uj ek - g uk: the products' heads with their fused remainders, the
+  // tail of g times uk rounded; the unit rounds the two products and the
+  // first difference to 64 bits on the way.
+  [[gnu::always_inline]] static d updated(d z, d uj, d ek, const Pair& g, d uk, i& bad) {
+    const d p1 = uj * ek, e1 = Isa::fms(uj, ek, p1);
+    const d p2 = g.hi * uk, e2 = Isa::fms(g.hi, uk, p2);
+    d s1, t1, h, t2;
+    two_sum(z, -p1, s1, t1);
+    two_sum(s1, -p2, h, t2);
+    return stored(h, (t1 + t2) - (e1 + Isa::fms(g.lo, uk, -e2)), (magnitude(p1) + magnitude(s1)) + magnitude(p2), bad);
+  }
+
+  [[gnu::always_inline]] static void update_vector(double* z, const double* uj, double ek, const double* gh,
+                                                   const double* gl, double uk) {
+    i bad{};
+    const d result = updated(load(z), load(uj), splat(ek), Pair{load(gh), load(gl)}, splat(uk), bad);
+    if (__builtin_expect(Isa::any(bad), 0)) return update_vector_stepwise(z, uj, ek, gh, gl, uk);
+    store(z, result);
   }
 
   // Rows r0..r1 of columns k0..k1 (on or below the diagonal), in blocks of
@@ -591,12 +661,25 @@ struct LaneAlgorithms {
     for (int k = 0; k < width; ++k) col[k] = static_cast<double>(SoftExt(col[k]) - from_pair(gh, gl) * SoftExt(v[k]));
   }
 
-  static void reflect_vector(double* col, const double* v, const Pair& g, double gh, double gl) {
+  __attribute__((noinline)) static void reflect_vector_stepwise(double* col, const double* v, const Pair& g, double gh,
+                                                                 double gl) {
     const d zv = load(col);
     i bad = ~not_tiny(zv);
     const Pair result = add({zv, splat(-0.0)}, negated(product(g, load(v), bad)), bad);
     if (__builtin_expect(Isa::any(bad), 0)) return reflect_exactly(col, v, gh, gl);
     store(col, to_double(result));
+  }
+
+  // z - g v: the unit rounds the product to 64 bits on the way.
+  [[gnu::always_inline]] static void reflect_vector(double* col, const double* v, const Pair& g, double gh, double gl) {
+    const d vv = load(v);
+    const d p = g.hi * vv, e = Isa::fms(g.hi, vv, p);
+    d h, t;
+    two_sum(load(col), -p, h, t);
+    i bad{};
+    const d result = stored(h, t - Isa::fms(g.lo, vv, -e), magnitude(p), bad);
+    if (__builtin_expect(Isa::any(bad), 0)) return reflect_vector_stepwise(col, v, g, gh, gl);
+    store(col, result);
   }
 
   // The sums g = r(1)z(1,j) + ... + r(l)z(l,j) of Q groups of columns
@@ -605,16 +688,23 @@ struct LaneAlgorithms {
   [[gnu::always_inline]] static void reflection_sums(MatrixView<double> z, int l, const double* r, const int* c0,
                                                      const int* count, Pair* s, i* bad) {
     const long n = z.n;
+    // The sums and checks in locals, so that they stay in registers.
+    Pair sum[Q];
+    i check[Q];
 #pragma GCC unroll 4
-    for (int q = 0; q < Q; ++q) s[q] = {splat(0.0), splat(0.0)};
+    for (int q = 0; q < Q; ++q) sum[q] = {splat(0.0), splat(0.0)}, check[q] = i{};
+    bool whole = true;
+    for (int q = 0; q < Q; ++q) whole = whole && count[q] == width;
     for (int k = 1; k <= l; ++k) {
 #pragma GCC unroll 4
       for (int q = 0; q < Q; ++q) {
-        const d a = lanes_of(&z(k, c0[q]), n, count[q]);
-        bad[q] |= operand_check(a);
-        add_term(s[q], a, r[k - 1]);
+        const d a = whole ? Isa::gather(&z(k, c0[q]), n) : lanes_of(&z(k, c0[q]), n, count[q]);
+        check[q] |= operand_check(a);
+        add_term(sum[q], a, r[k - 1]);
       }
     }
+#pragma GCC unroll 4
+    for (int q = 0; q < Q; ++q) s[q] = sum[q], bad[q] |= check[q];
   }
 
   // z(k,j) - g v(k) for the columns of one group, their sums g in s.

@@ -203,13 +203,13 @@ double SoftExt::unusual_double() const {
   return std::bit_cast<double>(bits);
 }
 
-SoftExt operator+(SoftExt x, SoftExt y) {
+SoftExt SoftExt::add(SoftExt x, SoftExt y) {
   const Parts a = unpack(x), b = unpack(y);
   if (unordered(a, b)) return unordered_result(x, a, y, b);
   return add_ordered(a, b);
 }
 
-SoftExt operator-(SoftExt x, SoftExt y) {
+SoftExt SoftExt::subtract(SoftExt x, SoftExt y) {
   const Parts a = unpack(x);
   Parts b = unpack(y);
   if (unordered(a, b)) return unordered_result(x, a, y, b);
@@ -217,7 +217,7 @@ SoftExt operator-(SoftExt x, SoftExt y) {
   return add_ordered(a, b);
 }
 
-SoftExt operator*(SoftExt x, SoftExt y) {
+SoftExt SoftExt::multiply(SoftExt x, SoftExt y) {
   const Parts a = unpack(x), b = unpack(y);
   if (unordered(a, b)) return unordered_result(x, a, y, b);
   const bool negative = a.negative != b.negative;

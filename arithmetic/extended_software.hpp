@@ -22,6 +22,7 @@
 #include <concepts>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 namespace blockeig {
 
@@ -67,9 +68,22 @@ class SoftExt {
   std::uint64_t significand() const { return m_; }
   std::uint16_t sign_exponent() const { return se_; }
 
-  friend SoftExt operator+(SoftExt a, SoftExt b);
-  friend SoftExt operator-(SoftExt a, SoftExt b);
-  friend SoftExt operator*(SoftExt a, SoftExt b);
+  // Sums, differences and products of two normal values whose result is
+  // normal are formed here, inline; every other case (zeros, denormals,
+  // infinities, NaNs, a result that underflows or overflows) by the general
+  // routines.
+  friend SoftExt operator+(SoftExt a, SoftExt b) {
+    SoftExt r;
+    return normal_pair(a, b) && add_normal(a, b.se_, b.m_, r) ? r : add(a, b);
+  }
+  friend SoftExt operator-(SoftExt a, SoftExt b) {
+    SoftExt r;
+    return normal_pair(a, b) && add_normal(a, b.se_ ^ 0x8000, b.m_, r) ? r : subtract(a, b);
+  }
+  friend SoftExt operator*(SoftExt a, SoftExt b) {
+    SoftExt r;
+    return normal_pair(a, b) && multiply_normal(a, b, r) ? r : multiply(a, b);
+  }
   friend SoftExt operator/(SoftExt a, SoftExt b);
   friend SoftExt operator-(SoftExt a) { return from_bits(a.se_ ^ 0x8000, a.m_); }
   friend SoftExt operator+(SoftExt a) { return a; }
@@ -80,10 +94,84 @@ class SoftExt {
 
   // IEEE comparisons: a NaN is unordered with everything (every relation
   // false but !=), -0 equals +0.
-  friend bool operator==(SoftExt a, SoftExt b) { return compare(a, b) == 0; }
-  friend std::partial_ordering operator<=>(SoftExt a, SoftExt b) { return compare(a, b); }
+  friend bool operator==(SoftExt a, SoftExt b) {
+    return normal_pair(a, b) ? a.m_ == b.m_ && a.se_ == b.se_ : compare(a, b) == 0;
+  }
+  friend std::partial_ordering operator<=>(SoftExt a, SoftExt b) {
+    if (!normal_pair(a, b)) return compare(a, b);
+    const bool negative = (a.se_ & 0x8000) != 0;
+    if (negative != ((b.se_ & 0x8000) != 0)) return negative ? std::partial_ordering::less : std::partial_ordering::greater;
+    const auto fa = a.se_ & 0x7fff, fb = b.se_ & 0x7fff;
+    const std::strong_ordering magnitude = fa != fb ? fa <=> fb : a.m_ <=> b.m_;
+    return negative ? 0 <=> magnitude : magnitude;
+  }
 
  private:
+  using u128 = unsigned __int128;
+
+  // Both values normal: a biased exponent of 1..0x7ffe and the integer bit.
+  static bool normal_pair(SoftExt a, SoftExt b) {
+    return static_cast<unsigned>((a.se_ & 0x7fff) - 1) < 0x7ffe && static_cast<unsigned>((b.se_ & 0x7fff) - 1) < 0x7ffe &&
+           (a.m_ & b.m_) >> 63 != 0;
+  }
+
+  // sig 2^(field - 16383 - 127), sig with its top bit set and field >= 1,
+  // rounded to nearest even into r; false when the result overflows.
+  static bool round_normal(std::uint16_t sign, int field, u128 sig, SoftExt& r) {
+    auto m = static_cast<std::uint64_t>(sig >> 64);
+    const auto rest = static_cast<std::uint64_t>(sig);
+    constexpr std::uint64_t half = std::uint64_t{1} << 63;
+    if ((rest > half || (rest == half && (m & 1) != 0)) && ++m == 0) {
+      m = half;
+      ++field;
+    }
+    if (field > 0x7ffe) return false;
+    r = from_bits(static_cast<std::uint16_t>(sign | field), m);
+    return true;
+  }
+
+  // a + b for normal a and b (b's sign and exponent in b_se); false, r
+  // untouched, when the result is denormal or overflows.
+  static bool add_normal(SoftExt a, std::uint16_t b_se, std::uint64_t b_m, SoftExt& r) {
+    int fa = a.se_ & 0x7fff, fb = b_se & 0x7fff;
+    std::uint64_t ma = a.m_, mb = b_m;
+    std::uint16_t sa = a.se_ & 0x8000, sb = b_se & 0x8000;
+    if (fa < fb || (fa == fb && ma < mb)) {
+      std::swap(fa, fb), std::swap(ma, mb), std::swap(sa, sb);
+    }
+    // The smaller operand aligned, a lost bit kept as a sticky bit 0 (the
+    // kept bits lie at least two places above the rounding position).
+    const int shift = fa - fb;
+    const u128 big = static_cast<u128>(ma) << 63;
+    u128 small = static_cast<u128>(mb) << 63;
+    if (shift >= 128) {
+      small = 1;
+    } else if (shift > 0) {
+      small = (small >> shift) | ((small << (128 - shift)) != 0 ? 1 : 0);
+    }
+    const u128 sum = sa == sb ? big + small : big - small;
+    if (sum == 0) {
+      r = SoftExt();  // exact cancellation gives +0
+      return true;
+    }
+    const auto high = static_cast<std::uint64_t>(sum >> 64);
+    const int zeros = high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(static_cast<std::uint64_t>(sum));
+    const int field = fa + 1 - zeros;
+    return field >= 1 && round_normal(sa, field, sum << zeros, r);
+  }
+
+  static bool multiply_normal(SoftExt a, SoftExt b, SoftExt& r) {
+    u128 product = static_cast<u128>(a.m_) * b.m_;
+    const int top = static_cast<int>(product >> 127);
+    product <<= 1 - top;
+    const int field = (a.se_ & 0x7fff) + (b.se_ & 0x7fff) - 16383 + top;
+    return field >= 1 && round_normal((a.se_ ^ b.se_) & 0x8000, field, product, r);
+  }
+
+  // The general operations: every operand and result.
+  static SoftExt add(SoftExt a, SoftExt b);
+  static SoftExt subtract(SoftExt a, SoftExt b);
+  static SoftExt multiply(SoftExt a, SoftExt b);
   static SoftExt from_integer(std::int64_t value);
   // The conversions above for what they leave: a double that is zero,
   // subnormal, infinite or a NaN, and a value that is not a normal double

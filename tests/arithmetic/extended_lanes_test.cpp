@@ -113,6 +113,16 @@ TEST(ExtendedLanes, RotationsAsSoftExt) {
           zi[r] = 1.0 / static_cast<double>(c) * (1 + static_cast<int>(rng() % 17 - 8) * 0x1p-52);
           zj[r] = 1.0 / static_cast<double>(s) * (1 + static_cast<int>(rng() % 17 - 8) * 0x1p-52);
         }
+      // c t within a few 64-bit ulps of the midpoint t + ulp(t)/2, s a from
+      // beside it down to negligible: the 64-bit roundings decide the double.
+      if (round % 5 == 3) {
+        c = SoftExt(1) + SoftExt(0x1p-53) + SoftExt(static_cast<double>(static_cast<int>(rng() % 5) - 2)) * 0x1p-63;
+        s = SoftExt(std::ldexp(rng() % 2 != 0 ? 1.0 : -1.0, -50 - static_cast<int>(rng() % 20)));
+        for (int r = 0; r < n; ++r) {
+          zj[r] = 1 + static_cast<double>(rng() % 16) * 0x1p-52;
+          zi[r] = std::ldexp(std::uniform_real_distribution<double>(-1.0, 1.0)(rng), -static_cast<int>(rng() % 70));
+        }
+      }
       std::vector<double> wi = zi, wj = zj;
       for (int r = 0; r < n; ++r) {
         const SoftExt a = zi[r], t = zj[r];
