@@ -594,6 +594,84 @@ struct LaneAlgorithms {
     }
   }
 
+  // The row parts of reflect_chunk for G groups of rows j0[q]..j0[q]+count[q]-1
+  // side by side (G sums in flight): a group adds column k, k0 <= k <= k1,
+  // while k <= its last row, each lane only while k <= its own row. The sums
+  // are hi[j - origin] + lo[j - origin] for row j.
+  template <int G>
+  [[gnu::always_inline]] static void row_parts(MatrixView<const double> z, int k0, int k1, const int* j0,
+                                               const int* count, const double* v, double* hi, double* lo, int origin,
+                                               i& bad) {
+    Pair s[G];
+    d row[G];
+    i live[G];
+    int last[G], end = k0 - 1;
+#pragma GCC unroll 4
+    for (int q = 0; q < G; ++q) {
+      s[q] = {load(hi + (j0[q] - origin)), load(lo + (j0[q] - origin))};
+      row[q] = lane_index() + static_cast<double>(j0[q]);
+      live[q] = lane_index() < static_cast<double>(count[q]);
+      last[q] = std::min(k1, j0[q] + count[q] - 1);
+      end = std::max(end, last[q]);
+    }
+    i check{};
+    for (int k = k0; k <= end; ++k) {
+#pragma GCC unroll 4
+      for (int q = 0; q < G; ++q) {
+        if (k > last[q]) continue;
+        d a = lanes_of(&z(j0[q], k), 1, count[q]);
+        a = (row[q] >= static_cast<double>(k)) & live[q] ? a : 0.0;
+        check |= operand_check(a);
+        add_term(s[q], a, v[k - 1]);
+      }
+    }
+#pragma GCC unroll 4
+    for (int q = 0; q < G; ++q) {
+      store(hi + (j0[q] - origin), s[q].hi);
+      store(lo + (j0[q] - origin), s[q].lo);
+    }
+    bad |= check;
+  }
+
+  // The column parts for G groups of columns c0[q]..c0[q]+count[q]-1: a lane
+  // adds row j, r0 <= j <= r1, only below its diagonal. The sums are
+  // hi[k - origin] + lo[k - origin] for column k.
+  template <int G>
+  [[gnu::always_inline]] static void column_parts(MatrixView<const double> z, int r0, int r1, const int* c0,
+                                                  const int* count, const double* v, double* hi, double* lo,
+                                                  int origin, i& bad) {
+    const long n = z.n;
+    Pair s[G];
+    d column[G];
+    i live[G];
+    int first[G], start = r1 + 1;
+#pragma GCC unroll 4
+    for (int q = 0; q < G; ++q) {
+      s[q] = {load(hi + (c0[q] - origin)), load(lo + (c0[q] - origin))};
+      column[q] = lane_index() + static_cast<double>(c0[q]);
+      live[q] = lane_index() < static_cast<double>(count[q]);
+      first[q] = std::max(r0, c0[q] + 1);
+      start = std::min(start, first[q]);
+    }
+    i check{};
+    for (int j = start; j <= r1; ++j) {
+#pragma GCC unroll 4
+      for (int q = 0; q < G; ++q) {
+        if (j < first[q]) continue;
+        d a = count[q] == width ? Isa::gather(&z(j, c0[q]), n) : lanes_of(&z(j, c0[q]), n, count[q]);
+        a = (column[q] < static_cast<double>(j)) & live[q] ? a : 0.0;
+        check |= operand_check(a);
+        add_term(s[q], a, v[j - 1]);
+      }
+    }
+#pragma GCC unroll 4
+    for (int q = 0; q < G; ++q) {
+      store(hi + (c0[q] - origin), s[q].hi);
+      store(lo + (c0[q] - origin), s[q].lo);
+    }
+    bad |= check;
+  }
+
   // The fused pass of the reduction, for one band chunk: first the row parts of
   // rows max(r0, k0)..r1 (lanes are rows; a lane adds its column k only while
   // k <= its row, a zero term otherwise, which leaves a sum that is never -0
@@ -602,7 +680,6 @@ struct LaneAlgorithms {
   // a lane adds row j only below its diagonal).
   static bool reflect_chunk(MatrixView<const double> z, int k0, int k1, int r0, int r1, const double* v, SoftExt* g2,
                             SoftExt* acc) {
-    const long n = z.n;
     const int first_row = std::max(r0, k0), last_column = std::min(k1, r1);
     constexpr int most = 256;
     if (r1 - first_row + 1 > most || k1 - k0 + 1 > most) return false;
@@ -612,40 +689,32 @@ struct LaneAlgorithms {
     for (int k = k0; k <= last_column; ++k)
       if (!in_lane_operand(v[k - 1]) || (k < first_row && !to_pair(acc[k - k0], ch[k - k0], cl[k - k0]))) return false;
     i bad{};
-    // Row parts.
-    for (int j0 = first_row; j0 <= r1; j0 += width) {
-      const int rows = std::min(width, r1 - j0 + 1);
-      const d row = lane_index() + static_cast<double>(j0);
-      const i live = lane_index() < static_cast<double>(rows);
-      Pair s{load(rh + (j0 - first_row)), load(rl + (j0 - first_row))};
-      const int last = std::min(k1, j0 + rows - 1);
-      for (int k = k0; k <= last; ++k) {
-        d a = lanes_of(&z(j0, k), 1, rows);
-        a = (row >= static_cast<double>(k)) & live ? a : 0.0;
-        bad |= operand_check(a);
-        add_term(s, a, v[k - 1]);
+    // Row parts, four groups of rows side by side.
+    for (int j = first_row; j <= r1;) {
+      int j0[4], count[4], groups = 0;
+      for (; groups < 4 && j <= r1; ++groups, j += width) j0[groups] = j, count[groups] = std::min(width, r1 - j + 1);
+      switch (groups) {
+        case 4: row_parts<4>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
+        case 3: row_parts<3>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
+        case 2: row_parts<2>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
+        default: row_parts<1>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
       }
-      store(rh + (j0 - first_row), s.hi);
-      store(rl + (j0 - first_row), s.lo);
     }
     for (int j = first_row; j <= std::min(k1, r1); ++j) {
       ch[j - k0] = rh[j - first_row];
       cl[j - k0] = rl[j - first_row];
     }
-    // Column parts.
-    for (int c0 = k0; c0 <= last_column; c0 += width) {
-      const int columns = std::min(width, last_column - c0 + 1);
-      const d column = lane_index() + static_cast<double>(c0);
-      const i live = lane_index() < static_cast<double>(columns);
-      Pair s{load(ch + (c0 - k0)), load(cl + (c0 - k0))};
-      for (int j = std::max(r0, c0 + 1); j <= r1; ++j) {
-        d a = lanes_of(&z(j, c0), n, columns);
-        a = (column < static_cast<double>(j)) & live ? a : 0.0;
-        bad |= operand_check(a);
-        add_term(s, a, v[j - 1]);
+    // Column parts, four groups of columns side by side.
+    for (int c = k0; c <= last_column;) {
+      int c0[4], count[4], groups = 0;
+      for (; groups < 4 && c <= last_column; ++groups, c += width)
+        c0[groups] = c, count[groups] = std::min(width, last_column - c + 1);
+      switch (groups) {
+        case 4: column_parts<4>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
+        case 3: column_parts<3>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
+        case 2: column_parts<2>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
+        default: column_parts<1>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
       }
-      store(ch + (c0 - k0), s.hi);
-      store(cl + (c0 - k0), s.lo);
     }
     if (Isa::any(bad)) return false;
     for (int j = first_row; j <= r1; ++j)

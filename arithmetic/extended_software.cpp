@@ -58,6 +58,21 @@ SoftExt infinity(bool negative) { return pack(negative, max_field, integer_bit);
 // The x87 unit's answer to an invalid operation.
 SoftExt indefinite() { return SoftExt::from_bits(0xffff, 0xc000'0000'0000'0000); }
 
+// floor(n / d) for n < d 2^64, and the remainder: one divide instruction on
+// x86-64, the compiler's 128-bit division elsewhere.
+std::uint64_t divide(u128 n, std::uint64_t d, std::uint64_t& remainder) {
+#if defined(__x86_64__)
+  std::uint64_t quotient;
+  __asm__("divq %[d]"
+          : "=a"(quotient), "=d"(remainder)
+          : "a"(static_cast<std::uint64_t>(n)), "d"(static_cast<std::uint64_t>(n >> 64)), [d] "rm"(d));
+  return quotient;
+#else
+  remainder = static_cast<std::uint64_t>(n % d);
+  return static_cast<std::uint64_t>(n / d);
+#endif
+}
+
 int leading_zeros(u128 x) {
   const auto high = static_cast<std::uint64_t>(x >> 64);
   return high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(static_cast<std::uint64_t>(x));
@@ -239,9 +254,11 @@ SoftExt operator/(SoftExt x, SoftExt y) {
   const bool negative = a.negative != b.negative;
   if (a.kind == Kind::finite && b.kind == Kind::finite) {
     // A 65-bit quotient (64 bits and the rounding bit) and a sticky remainder.
-    const u128 numerator = static_cast<u128>(a.m) << 64;
-    u128 quotient = numerator / b.m;
-    u128 remainder = numerator % b.m;
+    const bool carry = a.m >= b.m;
+    std::uint64_t rest = 0;
+    u128 quotient = divide(static_cast<u128>(carry ? a.m - b.m : a.m) << 64, b.m, rest);
+    if (carry) quotient |= static_cast<u128>(1) << 64;
+    u128 remainder = rest;
     int e = a.e - b.e;
     if (a.m < b.m) {
       remainder <<= 1;
@@ -274,9 +291,15 @@ SoftExt sqrt(SoftExt x) {
   const int s = (k & 1) != 0 ? 63 : 64;
   const u128 n = static_cast<u128>(a.m) << s;
   constexpr u128 limit = (static_cast<u128>(1) << 64) - 1;
-  u128 r = static_cast<u128>(std::sqrt(static_cast<double>(n)));
-  if (r > limit) r = limit;
-  r = (r + n / r) / 2;  // from above: floor(sqrt(n)) or one more
+  // A first root from n's upper half (n >= 2^126: within 2^-52 of it).
+  const double root = std::sqrt(static_cast<double>(static_cast<std::uint64_t>(n >> 64)) * 0x1p64);
+  u128 r = root >= 0x1p64 ? limit : static_cast<u128>(static_cast<std::uint64_t>(root));
+  if (r > limit / 2 && (n >> 64) < r) {  // n / r below 2^64: one divide
+    std::uint64_t rest = 0;
+    r = (r + divide(n, static_cast<std::uint64_t>(r), rest)) / 2;  // from above: floor(sqrt(n)) or one more
+  } else {
+    r = (r + n / r) / 2;
+  }
   if (r > limit) r = limit;
   while (r * r > n) --r;
   while (r < limit && (r + 1) * (r + 1) <= n) ++r;

@@ -536,7 +536,9 @@ TEST(Library, SmallStacksOfTheCallersThread) {
   }
 }
 
-// The threads of this process and the times they have been switched to.
+// The threads of this process and the times they have given up the
+// processor of their own accord (a wake-up and its sleep); switches forced on
+// them by other processes' load are not counted.
 struct Threads {
   int count = 0;
   long switches = 0;
@@ -546,8 +548,8 @@ Threads threads_now() {
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
     ++t.count;
     const std::string status = read_file(task.path() / "status");
-    for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"})
-      t.switches += std::stol(status.substr(status.find(key) + std::strlen(key)));
+    const std::string key = "\nvoluntary_ctxt_switches:";
+    t.switches += std::stol(status.substr(status.find(key) + key.size()));
   }
   return t;
 }
