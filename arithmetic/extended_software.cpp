@@ -290,27 +290,27 @@ SoftExt sqrt(SoftExt x) {
   const int k = a.e - 63;
   const int s = (k & 1) != 0 ? 63 : 64;
   const u128 n = static_cast<u128>(a.m) << s;
-  constexpr u128 limit = (static_cast<u128>(1) << 64) - 1;
-  // A first root from n's upper half (n >= 2^126: within 2^-52 of it).
-  const double root = std::sqrt(static_cast<double>(static_cast<std::uint64_t>(n >> 64)) * 0x1p64);
-  u128 r = root >= 0x1p64 ? limit : static_cast<u128>(static_cast<std::uint64_t>(root));
-  if (r > limit / 2 && (n >> 64) < r) {  // n / r below 2^64: one divide
+  // A first root from n's upper half (n >= 2^126: within 2^-52 of it), one
+  // Newton step (from above: floor(sqrt(n)) or one more), then the floor.
+  const double first = std::sqrt(static_cast<double>(static_cast<std::uint64_t>(n >> 64)) * 0x1p64);
+  std::uint64_t r = first >= 0x1p64 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(first);
+  if (r >= integer_bit && (n >> 64) < r) {  // n / r below 2^64: one divide
     std::uint64_t rest = 0;
-    r = (r + divide(n, static_cast<std::uint64_t>(r), rest)) / 2;  // from above: floor(sqrt(n)) or one more
+    r = static_cast<std::uint64_t>((static_cast<u128>(r) + divide(n, r, rest)) / 2);
   } else {
-    r = (r + n / r) / 2;
+    const u128 next = (static_cast<u128>(r) + n / r) / 2;
+    r = next > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(next);
   }
-  if (r > limit) r = limit;
-  while (r * r > n) --r;
-  while (r < limit && (r + 1) * (r + 1) <= n) ++r;
+  const auto square = [](std::uint64_t x) { return static_cast<u128>(x) * x; };
+  while (square(r) > n) --r;
+  while (r != ~std::uint64_t{0} && square(r + 1) <= n) ++r;
   // sqrt(n) >= r + 1/2 exactly when n - r^2 > r (never equal: no ties).
   int field = (k - s) / 2 + 63 + bias;
-  if (n - r * r > r) ++r;
-  if (r > limit) {
+  if (n - square(r) > r && ++r == 0) {
     r = integer_bit;
     ++field;
   }
-  return pack(false, field, static_cast<std::uint64_t>(r));
+  return pack(false, field, r);
 }
 
 std::partial_ordering SoftExt::compare(SoftExt x, SoftExt y) {

@@ -72,24 +72,24 @@ class SoftExt {
   // normal are formed here, inline; every other case (zeros, denormals,
   // infinities, NaNs, a result that underflows or overflows) by the general
   // routines.
-  friend SoftExt operator+(SoftExt a, SoftExt b) {
+  [[gnu::always_inline]] friend SoftExt operator+(SoftExt a, SoftExt b) {
     SoftExt r;
     return normal_pair(a, b) && add_normal(a, b.se_, b.m_, r) ? r : add(a, b);
   }
-  friend SoftExt operator-(SoftExt a, SoftExt b) {
+  [[gnu::always_inline]] friend SoftExt operator-(SoftExt a, SoftExt b) {
     SoftExt r;
     return normal_pair(a, b) && add_normal(a, b.se_ ^ 0x8000, b.m_, r) ? r : subtract(a, b);
   }
-  friend SoftExt operator*(SoftExt a, SoftExt b) {
+  [[gnu::always_inline]] friend SoftExt operator*(SoftExt a, SoftExt b) {
     SoftExt r;
     return normal_pair(a, b) && multiply_normal(a, b, r) ? r : multiply(a, b);
   }
   friend SoftExt operator/(SoftExt a, SoftExt b);
   friend SoftExt operator-(SoftExt a) { return from_bits(a.se_ ^ 0x8000, a.m_); }
   friend SoftExt operator+(SoftExt a) { return a; }
-  SoftExt& operator+=(SoftExt b) { return *this = *this + b; }
-  SoftExt& operator-=(SoftExt b) { return *this = *this - b; }
-  SoftExt& operator*=(SoftExt b) { return *this = *this * b; }
+  [[gnu::always_inline]] SoftExt& operator+=(SoftExt b) { return *this = *this + b; }
+  [[gnu::always_inline]] SoftExt& operator-=(SoftExt b) { return *this = *this - b; }
+  [[gnu::always_inline]] SoftExt& operator*=(SoftExt b) { return *this = *this * b; }
   SoftExt& operator/=(SoftExt b) { return *this = *this / b; }
 
   // IEEE comparisons: a NaN is unordered with everything (every relation
@@ -110,14 +110,14 @@ class SoftExt {
   using u128 = unsigned __int128;
 
   // Both values normal: a biased exponent of 1..0x7ffe and the integer bit.
-  static bool normal_pair(SoftExt a, SoftExt b) {
+  [[gnu::always_inline]] static bool normal_pair(SoftExt a, SoftExt b) {
     return static_cast<unsigned>((a.se_ & 0x7fff) - 1) < 0x7ffe && static_cast<unsigned>((b.se_ & 0x7fff) - 1) < 0x7ffe &&
            (a.m_ & b.m_) >> 63 != 0;
   }
 
   // sig 2^(field - 16383 - 127), sig with its top bit set and field >= 1,
   // rounded to nearest even into r; false when the result overflows.
-  static bool round_normal(std::uint16_t sign, int field, u128 sig, SoftExt& r) {
+  [[gnu::always_inline]] static bool round_normal(std::uint16_t sign, int field, u128 sig, SoftExt& r) {
     auto m = static_cast<std::uint64_t>(sig >> 64);
     const auto rest = static_cast<std::uint64_t>(sig);
     constexpr std::uint64_t half = std::uint64_t{1} << 63;
@@ -132,7 +132,7 @@ class SoftExt {
 
   // a + b for normal a and b (b's sign and exponent in b_se); false, r
   // untouched, when the result is denormal or overflows.
-  static bool add_normal(SoftExt a, std::uint16_t b_se, std::uint64_t b_m, SoftExt& r) {
+  [[gnu::always_inline]] static bool add_normal(SoftExt a, std::uint16_t b_se, std::uint64_t b_m, SoftExt& r) {
     int fa = a.se_ & 0x7fff, fb = b_se & 0x7fff;
     std::uint64_t ma = a.m_, mb = b_m;
     std::uint16_t sa = a.se_ & 0x8000, sb = b_se & 0x8000;
@@ -160,7 +160,7 @@ class SoftExt {
     return field >= 1 && round_normal(sa, field, sum << zeros, r);
   }
 
-  static bool multiply_normal(SoftExt a, SoftExt b, SoftExt& r) {
+  [[gnu::always_inline]] static bool multiply_normal(SoftExt a, SoftExt b, SoftExt& r) {
     u128 product = static_cast<u128>(a.m_) * b.m_;
     const int top = static_cast<int>(product >> 127);
     product <<= 1 - top;
