@@ -27,6 +27,7 @@
 //
 // The arithmetic and the certificate behind it: docs/extended.md.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -225,11 +226,28 @@ struct LaneAlgorithms {
     bool usable;
   };
   static Scalar split(SoftExt x, double low, double high) {
-    const auto hi = static_cast<double>(x);
-    auto lo = static_cast<double>(x - SoftExt(hi));
-    if (lo == 0) lo = -0.0;
-    const double m = hi < 0 ? -hi : hi;
-    return {hi, lo, m == 0 || (m >= low && m <= high)};
+    const std::uint64_t m = x.significand();
+    const int field = x.sign_exponent() & 0x7fff;
+    const int e = field - 16383;  // x = m 2^(e - 63)
+    if (m >> 63 == 0 || e < -900 || e > 900) {  // zeros, and what is far from 1 (then the range says no)
+      const auto hi = static_cast<double>(x);
+      auto lo = static_cast<double>(x - SoftExt(hi));
+      if (lo == 0) lo = -0.0;
+      const double mh = hi < 0 ? -hi : hi;
+      return {hi, lo, mh == 0 || (mh >= low && mh <= high)};
+    }
+    // From the bits: the top 53 rounded to nearest even, and the rest, an
+    // integer of at most 11 bits times 2^(e - 63), exact.
+    const bool negative = (x.sign_exponent() & 0x8000) != 0;
+    const std::uint64_t kept = m >> 11, lost = m & 0x7ff;
+    const std::uint64_t up = lost > 0x400 || (lost == 0x400 && (kept & 1) != 0) ? 1 : 0;
+    const auto hi_bits = (static_cast<std::uint64_t>(e + 1023) << 52) + (kept - (std::uint64_t{1} << 52)) + up;
+    const double magnitude_hi = std::bit_cast<double>(hi_bits);
+    const double rest = static_cast<double>(static_cast<std::int64_t>(lost) - static_cast<std::int64_t>(up << 11)) *
+                        std::bit_cast<double>(static_cast<std::uint64_t>(e - 63 + 1023) << 52);
+    const double hi = negative ? -magnitude_hi : magnitude_hi;
+    const double lo = rest == 0 ? -0.0 : (negative ? -rest : rest);
+    return {hi, lo, magnitude_hi >= low && magnitude_hi <= high};
   }
 
   static bool in_lane_operand(double v) {
@@ -340,13 +358,15 @@ struct LaneAlgorithms {
     return stored(h, l + rest, magnitude(p1) + magnitude(p2), bad);
   }
 
+  // Only the lanes in `live` count: the copies beside the last rows of a
+  // column are not certified (their zeros never could be).
   [[gnu::always_inline]] static void rotate_vector(double* zi, double* zj, const Pair& cv, const Pair& sv, SoftExt c,
-                                                   SoftExt s) {
+                                                   SoftExt s, i live = ~i{}) {
     const d a = load(zi), t = load(zj);
     i bad{};
     const d j = rotated(sv, a, cv, t, bad);
     const d k = rotated(cv, a, negated(sv), t, bad);
-    if (__builtin_expect(Isa::any(bad), 0)) return rotate_vector_stepwise(zi, zj, cv, sv, c, s);
+    if (__builtin_expect(Isa::any(bad & live), 0)) return rotate_vector_stepwise(zi, zj, cv, sv, c, s);
     store(zj, j);
     store(zi, k);
   }
@@ -364,7 +384,7 @@ struct LaneAlgorithms {
     const int rest = rows - k;
     std::memcpy(ti, zi + k, sizeof(double) * rest);
     std::memcpy(tj, zj + k, sizeof(double) * rest);
-    rotate_vector(ti, tj, cv, sv, c, s);
+    rotate_vector(ti, tj, cv, sv, c, s, first_lanes(rest));
     std::memcpy(zi + k, ti, sizeof(double) * rest);
     std::memcpy(zj + k, tj, sizeof(double) * rest);
   }
@@ -450,6 +470,9 @@ struct LaneAlgorithms {
     for (int k = 0; k < width; ++k) v[k] = k;
     return v;
   }
+
+  // The first `count` lanes.
+  [[gnu::always_inline]] static i first_lanes(int count) { return lane_index() < static_cast<double>(count); }
 
   // g(j) for Q groups of rows j0[q]..j0[q]+width-1 in the lanes, side by side
   // (Q independent sums per term): row part z(j,k), k <= j, then column part
@@ -550,10 +573,10 @@ struct LaneAlgorithms {
   }
 
   [[gnu::always_inline]] static void update_vector(double* z, const double* uj, double ek, const double* gh,
-                                                   const double* gl, double uk) {
+                                                   const double* gl, double uk, i live = ~i{}) {
     i bad{};
     const d result = updated(load(z), load(uj), splat(ek), Pair{load(gh), load(gl)}, splat(uk), bad);
-    if (__builtin_expect(Isa::any(bad), 0)) return update_vector_stepwise(z, uj, ek, gh, gl, uk);
+    if (__builtin_expect(Isa::any(bad & live), 0)) return update_vector_stepwise(z, uj, ek, gh, gl, uk);
     store(z, result);
   }
 
@@ -588,7 +611,7 @@ struct LaneAlgorithms {
         const int rest = b1 - j + 1;
         for (int t = 0; t < rest; ++t)
           zt[t] = z(j + t, k), ut[t] = u[j + t - 1], ht[t] = gh[j + t - b0], lt[t] = gl[j + t - b0];
-        update_vector(zt, ut, e[k - 1], ht, lt, u[k - 1]);
+        update_vector(zt, ut, e[k - 1], ht, lt, u[k - 1], first_lanes(rest));
         for (int t = 0; t < rest; ++t) z(j + t, k) = zt[t];
       }
     }
@@ -740,14 +763,15 @@ struct LaneAlgorithms {
   }
 
   // z - g v: the unit rounds the product to 64 bits on the way.
-  [[gnu::always_inline]] static void reflect_vector(double* col, const double* v, const Pair& g, double gh, double gl) {
+  [[gnu::always_inline]] static void reflect_vector(double* col, const double* v, const Pair& g, double gh, double gl,
+                                                    i live = ~i{}) {
     const d vv = load(v);
     const d p = g.hi * vv, e = Isa::fms(g.hi, vv, p);
     d h, t;
     two_sum(load(col), -p, h, t);
     i bad{};
     const d result = stored(h, t - Isa::fms(g.lo, vv, -e), magnitude(p), bad);
-    if (__builtin_expect(Isa::any(bad), 0)) return reflect_vector_stepwise(col, v, g, gh, gl);
+    if (__builtin_expect(Isa::any(bad & live), 0)) return reflect_vector_stepwise(col, v, g, gh, gl);
     store(col, result);
   }
 
@@ -806,7 +830,7 @@ struct LaneAlgorithms {
       if (k == l) continue;
       double zt[width] = {}, vt[width] = {};
       for (int t = k; t < l; ++t) zt[t - k] = col[t], vt[t - k] = v[t];
-      reflect_vector(zt, vt, g, gh[c], tail);
+      reflect_vector(zt, vt, g, gh[c], tail, first_lanes(l - k));
       for (int t = k; t < l; ++t) col[t] = zt[t - k];
     }
   }
