@@ -617,6 +617,16 @@ struct LaneAlgorithms {
     }
   }
 
+  // The sums of G groups back to hi[start[q] - origin] and lo[...].
+  template <int G>
+  [[gnu::always_inline]] static void store_groups(const Pair* s, const int* start, double* hi, double* lo, int origin) {
+#pragma GCC unroll 4
+    for (int q = 0; q < G; ++q) {
+      store(hi + (start[q] - origin), s[q].hi);
+      store(lo + (start[q] - origin), s[q].lo);
+    }
+  }
+
   // The row parts of reflect_chunk for G groups of rows j0[q]..j0[q]+count[q]-1
   // side by side (G sums in flight): a group adds column k, k0 <= k <= k1,
   // while k <= its last row, each lane only while k <= its own row. The sums
@@ -633,7 +643,7 @@ struct LaneAlgorithms {
     for (int q = 0; q < G; ++q) {
       s[q] = {load(hi + (j0[q] - origin)), load(lo + (j0[q] - origin))};
       row[q] = lane_index() + static_cast<double>(j0[q]);
-      live[q] = lane_index() < static_cast<double>(count[q]);
+      live[q] = first_lanes(count[q]);
       last[q] = std::min(k1, j0[q] + count[q] - 1);
       end = std::max(end, last[q]);
     }
@@ -648,11 +658,7 @@ struct LaneAlgorithms {
         add_term(s[q], a, v[k - 1]);
       }
     }
-#pragma GCC unroll 4
-    for (int q = 0; q < G; ++q) {
-      store(hi + (j0[q] - origin), s[q].hi);
-      store(lo + (j0[q] - origin), s[q].lo);
-    }
+    store_groups<G>(s, j0, hi, lo, origin);
     bad |= check;
   }
 
@@ -672,7 +678,7 @@ struct LaneAlgorithms {
     for (int q = 0; q < G; ++q) {
       s[q] = {load(hi + (c0[q] - origin)), load(lo + (c0[q] - origin))};
       column[q] = lane_index() + static_cast<double>(c0[q]);
-      live[q] = lane_index() < static_cast<double>(count[q]);
+      live[q] = first_lanes(count[q]);
       first[q] = std::max(r0, c0[q] + 1);
       start = std::min(start, first[q]);
     }
@@ -687,11 +693,7 @@ struct LaneAlgorithms {
         add_term(s[q], a, v[j - 1]);
       }
     }
-#pragma GCC unroll 4
-    for (int q = 0; q < G; ++q) {
-      store(hi + (c0[q] - origin), s[q].hi);
-      store(lo + (c0[q] - origin), s[q].lo);
-    }
+    store_groups<G>(s, c0, hi, lo, origin);
     bad |= check;
   }
 
