@@ -30,6 +30,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "arithmetic/extended_lanes.hpp"
 
@@ -617,6 +618,18 @@ struct LaneAlgorithms {
     }
   }
 
+  // body(std::integral_constant<int, G>) for G = groups, 1 to 4: the kernels
+  // below keep G groups of sums in flight, G known when they are compiled.
+  template <class Body>
+  [[gnu::always_inline]] static void with_groups(int groups, Body&& body) {
+    switch (groups) {
+      case 4: return body(std::integral_constant<int, 4>{});
+      case 3: return body(std::integral_constant<int, 3>{});
+      case 2: return body(std::integral_constant<int, 2>{});
+      default: return body(std::integral_constant<int, 1>{});
+    }
+  }
+
   // The sums of G groups back to hi[start[q] - origin] and lo[...].
   template <int G>
   [[gnu::always_inline]] static void store_groups(const Pair* s, const int* start, double* hi, double* lo, int origin) {
@@ -687,7 +700,7 @@ struct LaneAlgorithms {
 #pragma GCC unroll 4
       for (int q = 0; q < G; ++q) {
         if (j < first[q]) continue;
-        d a = count[q] == width ? Isa::gather(&z(j, c0[q]), n) : lanes_of(&z(j, c0[q]), n, count[q]);
+        d a = lanes_of(&z(j, c0[q]), n, count[q]);
         a = (column[q] < static_cast<double>(j)) & live[q] ? a : 0.0;
         check |= operand_check(a);
         add_term(s[q], a, v[j - 1]);
@@ -718,12 +731,7 @@ struct LaneAlgorithms {
     for (int j = first_row; j <= r1;) {
       int j0[4], count[4], groups = 0;
       for (; groups < 4 && j <= r1; ++groups, j += width) j0[groups] = j, count[groups] = std::min(width, r1 - j + 1);
-      switch (groups) {
-        case 4: row_parts<4>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
-        case 3: row_parts<3>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
-        case 2: row_parts<2>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
-        default: row_parts<1>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); break;
-      }
+      with_groups(groups, [&](auto g) { row_parts<g()>(z, k0, k1, j0, count, v, rh, rl, first_row, bad); });
     }
     for (int j = first_row; j <= std::min(k1, r1); ++j) {
       ch[j - k0] = rh[j - first_row];
@@ -734,12 +742,7 @@ struct LaneAlgorithms {
       int c0[4], count[4], groups = 0;
       for (; groups < 4 && c <= last_column; ++groups, c += width)
         c0[groups] = c, count[groups] = std::min(width, last_column - c + 1);
-      switch (groups) {
-        case 4: column_parts<4>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
-        case 3: column_parts<3>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
-        case 2: column_parts<2>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
-        default: column_parts<1>(z, r0, r1, c0, count, v, ch, cl, k0, bad); break;
-      }
+      with_groups(groups, [&](auto g) { column_parts<g()>(z, r0, r1, c0, count, v, ch, cl, k0, bad); });
     }
     if (Isa::any(bad)) return false;
     for (int j = first_row; j <= r1; ++j)
@@ -849,12 +852,7 @@ struct LaneAlgorithms {
       }
       Pair s[4];
       i bad[4] = {};
-      switch (groups) {
-        case 4: reflection_sums<4>(z, l, r, c0, count, s, bad); break;
-        case 3: reflection_sums<3>(z, l, r, c0, count, s, bad); break;
-        case 2: reflection_sums<2>(z, l, r, c0, count, s, bad); break;
-        default: reflection_sums<1>(z, l, r, c0, count, s, bad); break;
-      }
+      with_groups(groups, [&](auto g) { reflection_sums<g()>(z, l, r, c0, count, s, bad); });
       for (int q = 0; q < groups; ++q) reflect_group(z, l, v, r, c0[q], count[q], s[q], bad[q]);
     }
     return true;

@@ -7,8 +7,10 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 // Everything defined from here to the pop, the lane algorithms included,
 // is compiled for AVX2 and FMA (their header names what must be included

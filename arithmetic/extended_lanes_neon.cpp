@@ -5,7 +5,9 @@
 
 #include <arm_neon.h>
 
+#include <bit>
 #include <cstdint>
+#include <type_traits>
 
 // NEON is in the build's own instruction set: no target of its own.
 #include "arithmetic/extended_lanes_algorithms.hpp"
