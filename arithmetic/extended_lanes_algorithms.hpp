@@ -9,6 +9,7 @@
 //   binade(h, l)   the exponent field (in place, as bits) of the binade of
 //                  the exact value h + l, h its rounding to double
 //   magnitude(u x) |x| of x taken as a signed integer (2^63 for -2^63)
+//   registers      vector registers of the set
 // and a unit of each instruction set that includes this header, together
 // with its Isa, inside a region that gives every function defined in it the
 // set's target attribute (`#pragma GCC push_options` and `#pragma GCC
@@ -127,10 +128,22 @@ struct LaneAlgorithms {
     const d r = y + (s.lo + p.lo);
     const d h = x + r;
     const d l = r - (h - x);
-    const u distance = Isa::magnitude((bits(s.hi) << 1) - (bits(p.hi) << 1));
-    constexpr std::uint64_t binade = std::uint64_t{1} << 53;
-    gap |= (i)(~(distance - 40 * binade) & (distance - 69 * binade));
+    gap |= exponents_between(s.hi, p.hi);
     return {h, round_sum_tail(h, l)};
+  }
+
+  // The sign bit set in the lanes where the exponent fields of x and y may
+  // differ by 41 to 68 (their difference read within one of it, so those
+  // where it reads 40 to 68). An instruction set may read it from the high
+  // halves of the lanes instead (Isa::exponents_between).
+  [[gnu::always_inline]] static i exponents_between(d x, d y) {
+    if constexpr (requires { Isa::exponents_between(x, y); }) {
+      return Isa::exponents_between(x, y);
+    } else {
+      const u distance = Isa::magnitude((bits(x) << 1) - (bits(y) << 1));
+      constexpr std::uint64_t binade = std::uint64_t{1} << 53;
+      return (i)(~(distance - 40 * binade) & (distance - 69 * binade));
+    }
   }
 
   // hi + lo rounded to 64 bits, and the lanes marked in `bad` where that is not
@@ -261,39 +274,50 @@ struct LaneAlgorithms {
   // ---- Block products -----------------------------------------------------
 
   static constexpr int row_vectors = tile_rows / width;
+  // The row vectors of a tile summed side by side: their sums (two chains of
+  // pairs per row vector, one per column) take half of the vector registers at
+  // most, so that they never leave them. A tile is summed in passes of that
+  // many rows; every sum keeps its own terms in their order, so the passes
+  // cannot change a bit.
+  static constexpr int pass_vectors = std::min(row_vectors, Isa::registers / 8);
+  static constexpr int pass_rows = pass_vectors * width;
+  static_assert(tile_rows % pass_rows == 0);
 
-  // Step k of the tile again in SoftExt, from the sums before it.
+  // Step k of a pass again in SoftExt, from the sums before it: a[r] the
+  // pass's operands, the sum of row r and column c at c * pass_rows + r.
   __attribute__((noinline, cold)) static void tile_step_exactly(const double* a, double b0, double b1, double* hi,
                                                                 double* lo) {
     for (int c = 0; c < 2; ++c)
-      for (int r = 0; r < tile_rows; ++r) {
-        double& h = hi[c * tile_rows + r];
-        double& l = lo[c * tile_rows + r];
+      for (int r = 0; r < pass_rows; ++r) {
+        double& h = hi[c * pass_rows + r];
+        double& l = lo[c * pass_rows + r];
         const SoftExt sum = SoftExt(h) + SoftExt(l) + SoftExt(a[r]) * SoftExt(c == 0 ? b0 : b1);
         h = static_cast<double>(sum);
         l = static_cast<double>(sum - SoftExt(h));
       }
   }
 
-  static void product_tile(std::size_t len, const double* panel, const double* y0, const double* y1, double* hi,
-                           double* lo) {
-    constexpr int rows = tile_rows;
-    constexpr int chains = 2 * row_vectors;  // chain q: column q / row_vectors, rows of vector q % row_vectors
+  // Rows r0..r0 + pass_rows - 1 of a tile (arguments as for product_tile).
+  [[gnu::always_inline]] static void product_pass(std::size_t len, const double* panel, const double* y0,
+                                                  const double* y1, double* hi, double* lo, int r0) {
+    constexpr int chains = 2 * pass_vectors;  // chain q: column q / pass_vectors, rows of vector q % pass_vectors
+    const auto at = [r0](int q) { return q / pass_vectors * tile_rows + r0 + q % pass_vectors * width; };
     Pair s[chains];
 #pragma GCC unroll 16
-    for (int q = 0; q < chains; ++q) s[q] = {load(hi + q * width), load(lo + q * width)};
+    for (int q = 0; q < chains; ++q) s[q] = {load(hi + at(q)), load(lo + at(q))};
+    panel += r0;
 #pragma GCC unroll 2
-    for (std::size_t k = 0; k < len; ++k, panel += rows) {
+    for (std::size_t k = 0; k < len; ++k, panel += tile_rows) {
       const d b[2] = {splat(y0[k]), splat(y1[k])};
-      d a[row_vectors];
+      d a[pass_vectors];
 #pragma GCC unroll 16
-      for (int v = 0; v < row_vectors; ++v) a[v] = load(panel + v * width);
+      for (int v = 0; v < pass_vectors; ++v) a[v] = load(panel + v * width);
       i gap{};
       Pair next[chains];
 #pragma GCC unroll 16
-      for (int q = 0; q < chains; ++q) next[q] = accumulate(s[q], term(a[q % row_vectors], b[q / row_vectors]), gap);
+      for (int q = 0; q < chains; ++q) next[q] = accumulate(s[q], term(a[q % pass_vectors], b[q / pass_vectors]), gap);
       if (__builtin_expect(Isa::any(gap), 0)) {
-        double h[2 * rows], l[2 * rows];
+        double h[2 * pass_rows], l[2 * pass_rows];
 #pragma GCC unroll 16
         for (int q = 0; q < chains; ++q) {
           store(h + q * width, s[q].hi);
@@ -308,9 +332,15 @@ struct LaneAlgorithms {
     }
 #pragma GCC unroll 16
     for (int q = 0; q < chains; ++q) {
-      store(hi + q * width, s[q].hi);
-      store(lo + q * width, s[q].lo);
+      store(hi + at(q), s[q].hi);
+      store(lo + at(q), s[q].lo);
     }
+  }
+
+  static void product_tile(std::size_t len, const double* panel, const double* y0, const double* y1, double* hi,
+                           double* lo) {
+#pragma GCC unroll 4
+    for (int r0 = 0; r0 < tile_rows; r0 += pass_rows) product_pass(len, panel, y0, y1, hi, lo, r0);
   }
 
   static bool operands_in_range(const double* v, std::size_t count) {

@@ -28,6 +28,7 @@ namespace {
 
 struct Avx2 {
   static constexpr int width = 4;
+  static constexpr int registers = 16;
   typedef double d __attribute__((vector_size(32)));
   typedef std::int64_t i __attribute__((vector_size(32)));
   typedef std::uint64_t u __attribute__((vector_size(32)));
@@ -41,6 +42,15 @@ struct Avx2 {
     return (h - ((h ^ (u)lo) >> 63)) & 0x7ff0'0000'0000'0000;
   }
   static u magnitude(u x) { return (i)x < 0 ? -x : x; }
+  // The exponent gap of the lane algorithms from the lanes' high halves,
+  // where AVX2 has an absolute value: |x| - |y| of the high 32 bits is the
+  // difference of the exponent fields, in units of 2^20, within one.
+  static i exponents_between(d x, d y) {
+    typedef std::int32_t w __attribute__((vector_size(32)));
+    const w sign = (w)_mm256_set1_epi64x(0x7fff'ffff'ffff'ffff);
+    const w distance = (w)_mm256_abs_epi32((__m256i)(((w)x & sign) - ((w)y & sign)));
+    return (i)(~(distance - (40 << 20)) & (distance - (69 << 20)));
+  }
   // p[0], p[stride], p[2 * stride], p[3 * stride].
   static d gather(const double* p, long stride) {
     return (d)_mm256_i64gather_pd(p, _mm256_set_epi64x(3 * stride, 2 * stride, stride, 0), 8);

@@ -28,6 +28,7 @@ namespace {
 
 struct Avx512 {
   static constexpr int width = 8;
+  static constexpr int registers = 32;
   typedef double d __attribute__((vector_size(64)));
   typedef std::int64_t i __attribute__((vector_size(64)));
   typedef std::uint64_t u __attribute__((vector_size(64)));

@@ -16,6 +16,7 @@ namespace {
 
 struct Neon {
   static constexpr int width = 2;
+  static constexpr int registers = 32;
   typedef double d __attribute__((vector_size(16)));
   typedef std::int64_t i __attribute__((vector_size(16)));
   typedef std::uint64_t u __attribute__((vector_size(16)));
