@@ -53,7 +53,7 @@ struct Avx2 {
   }
   // p[0], p[stride], p[2 * stride], p[3 * stride].
   static d gather(const double* p, long stride) {
-    return (d)_mm256_i64gather_pd(p, _mm256_set_epi64x(3 * stride, 2 * stride, stride, 0), 8);
+    return (d)_mm256_set_pd(p[3 * stride], p[2 * stride], p[stride], p[0]);
   }
 };
 
