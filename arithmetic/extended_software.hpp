@@ -131,7 +131,12 @@ class SoftExt {
   }
 
   // a + b for normal a and b (b's sign and exponent in b_se); false, r
-  // untouched, when the result is denormal or overflows.
+  // untouched, when the result is denormal or overflows. The operands are
+  // taken larger first; the smaller one's significand is aligned into a word
+  // beside the larger one's and a word below it, bits shifted out of both
+  // kept as a sticky bit 0 of the lower word. A difference loses at most one
+  // leading bit when any bits were shifted out (the shift is then 2 or more),
+  // so the sticky bit stays below the rounding position.
   [[gnu::always_inline]] static bool add_normal(SoftExt a, std::uint16_t b_se, std::uint64_t b_m, SoftExt& r) {
     int fa = a.se_ & 0x7fff, fb = b_se & 0x7fff;
     std::uint64_t ma = a.m_, mb = b_m;
@@ -139,25 +144,33 @@ class SoftExt {
     if (fa < fb || (fa == fb && ma < mb)) {
       std::swap(fa, fb), std::swap(ma, mb), std::swap(sa, sb);
     }
-    // The smaller operand aligned, a lost bit kept as a sticky bit 0 (the
-    // kept bits lie at least two places above the rounding position).
     const int shift = fa - fb;
-    const u128 big = static_cast<u128>(ma) << 63;
-    u128 small = static_cast<u128>(mb) << 63;
+    std::uint64_t high = mb, low = 0;  // mb 2^-shift as high + low 2^-64, the rest as sticky bit 0 of low
     if (shift >= 128) {
-      small = 1;
+      high = 0, low = 1;
+    } else if (shift > 64) {
+      high = 0, low = (mb >> (shift - 64)) | ((mb << (128 - shift)) != 0 ? 1 : 0);
+    } else if (shift == 64) {
+      high = 0, low = mb;
     } else if (shift > 0) {
-      small = (small >> shift) | ((small << (128 - shift)) != 0 ? 1 : 0);
+      high = mb >> shift, low = mb << (64 - shift);
     }
-    const u128 sum = sa == sb ? big + small : big - small;
-    if (sum == 0) {
+    if (sa == sb) {
+      std::uint64_t sum;
+      if (!__builtin_add_overflow(ma, high, &sum)) return round_normal(sa, fa, static_cast<u128>(sum) << 64 | low, r);
+      // The carry: one place to the right, the bit shifted out kept as sticky.
+      const u128 wide = (static_cast<u128>(sum) << 63 | low >> 1 | (low & 1)) | static_cast<u128>(1) << 127;
+      return round_normal(sa, fa + 1, wide, r);
+    }
+    const u128 difference = (static_cast<u128>(ma) << 64) - (static_cast<u128>(high) << 64 | low);
+    if (difference == 0) {
       r = SoftExt();  // exact cancellation gives +0
       return true;
     }
-    const auto high = static_cast<std::uint64_t>(sum >> 64);
-    const int zeros = high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(static_cast<std::uint64_t>(sum));
-    const int field = fa + 1 - zeros;
-    return field >= 1 && round_normal(sa, field, sum << zeros, r);
+    const auto upper = static_cast<std::uint64_t>(difference >> 64);
+    const int zeros = upper != 0 ? std::countl_zero(upper) : 64 + std::countl_zero(static_cast<std::uint64_t>(difference));
+    const int field = fa - zeros;
+    return field >= 1 && round_normal(sa, field, difference << zeros, r);
   }
 
   [[gnu::always_inline]] static bool multiply_normal(SoftExt a, SoftExt b, SoftExt& r) {
