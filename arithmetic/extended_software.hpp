@@ -133,10 +133,10 @@ class SoftExt {
   // a + b for normal a and b (b's sign and exponent in b_se); false, r
   // untouched, when the result is denormal or overflows. The operands are
   // taken larger first; the smaller one's significand is aligned into a word
-  // beside the larger one's and a word below it, bits shifted out of both
-  // kept as a sticky bit 0 of the lower word. A difference loses at most one
-  // leading bit when any bits were shifted out (the shift is then 2 or more),
-  // so the sticky bit stays below the rounding position.
+  // beside the larger one's and a word below it. Bits shifted out of both
+  // (only for shifts above 64) are kept as a sticky bit 0 of the lower word;
+  // a difference then loses at most one leading bit, so the sticky bit stays
+  // far below the rounding position.
   [[gnu::always_inline]] static bool add_normal(SoftExt a, std::uint16_t b_se, std::uint64_t b_m, SoftExt& r) {
     int fa = a.se_ & 0x7fff, fb = b_se & 0x7fff;
     std::uint64_t ma = a.m_, mb = b_m;
