@@ -8,8 +8,10 @@
 //   gather(p, s)   p[0], p[s], p[2s], ... in the lanes
 //   binade(h, l)   the exponent field (in place, as bits) of the binade of
 //                  the exact value h + l, h its rounding to double
-//   magnitude(u x) |x| of x taken as a signed integer (2^63 for -2^63)
 //   registers      vector registers of the set
+//   magnitude(u x) |x| of x taken as a signed integer (2^63 for -2^63), or
+//   exponents_between(d x, d y), the exponent gap of accumulate read its own
+//                  way (see exponents_between below)
 // and a unit of each instruction set that includes this header, together
 // with its Isa, inside a region that gives every function defined in it the
 // set's target attribute (`#pragma GCC push_options` and `#pragma GCC

@@ -41,10 +41,10 @@ struct Avx2 {
     const u h = (u)hi;
     return (h - ((h ^ (u)lo) >> 63)) & 0x7ff0'0000'0000'0000;
   }
-  static u magnitude(u x) { return (i)x < 0 ? -x : x; }
   // The exponent gap of the lane algorithms from the lanes' high halves,
-  // where AVX2 has an absolute value: |x| - |y| of the high 32 bits is the
-  // difference of the exponent fields, in units of 2^20, within one.
+  // where AVX2 has an absolute value (it has none of 64 bits): |x| - |y| of
+  // the high 32 bits is the difference of the exponent fields, in units of
+  // 2^20, within one.
   static i exponents_between(d x, d y) {
     typedef std::int32_t w __attribute__((vector_size(32)));
     const w sign = (w)_mm256_set1_epi64x(0x7fff'ffff'ffff'ffff);
